@@ -1,0 +1,61 @@
+// AppContext is the whole process state shared by every thread: the
+// foundation's and the catalogue's state it extends, the connection in use,
+// the detection flags, the proxies' client slots and the listener arguments,
+// each under the lock named beside it. One object exists for the life of the
+// process; tests make their own.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+#include "catalogue/CatalogueContext.h"
+#include "catalogue/ProtocalInfo.h"
+#include "core/UiNotifier.h"
+#include "platform/AutoResetEvent.h"
+
+inline constexpr int kClientSlotCount = 32;
+
+// The argument of one proxy listener: which protocol, on which local port.
+struct ListenParam {
+    int32_t protocol = SMTP;  // a ProtocolType
+    int32_t port = 0;
+};
+
+struct AppContext : CatalogueContext {
+    AppContext();
+
+    UiNotifier& Notifier() { return *mainWindow; }
+
+    // Where UiNotifier calls go; set by the entry before any thread starts.
+    UiNotifier* mainWindow = &nullNotifier;
+
+    std::mutex infoPaneLock;
+
+    std::mutex bestConnectionLock;
+    ProtocalInfo bestConnection;         // LinkCost 0, IsSSL false at start
+
+    std::mutex detectModeLock;
+    int32_t detectOnDemand = 0;          // 1: report an unreachable Internet at once
+
+    std::mutex detectRunningLock;
+    bool detectRunning = false;
+
+    // Per protocol: the row lock, the 32 client sockets (-1 = free), and for
+    // each slot its activity flag under its own lock.
+    std::mutex protocolLock[kProtocolCount];
+    int clientSlots[kProtocolCount][kClientSlotCount];
+    std::mutex slotLock[kProtocolCount][kClientSlotCount];
+    int32_t slotActivity[kProtocolCount][kClientSlotCount] = {};
+
+    ListenParam listenParams[kProtocolCount];
+
+    // "event_detect_complete": set once by every detection run that passed
+    // its single-run guard.
+    AutoResetEvent eventDetectComplete;
+
+    // True between CreateLocks and the release in CloseServices.
+    bool locksCreated = false;
+
+private:
+    NullNotifier nullNotifier;
+};

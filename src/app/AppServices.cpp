@@ -1,0 +1,66 @@
+#include "app/AppServices.h"
+
+#include "core/WriteLog.h"
+
+void CreateLocks(AppContext& ctx) {
+    // Every lock is a std::mutex member of the context, constructed with it in
+    // the order infoPaneLock, resultFileLock, bestConnectionLock,
+    // detectModeLock, detectRunningLock, resultTimeLock, logLock,
+    // connListLock, then per protocol its row lock and 32 slot locks. What is
+    // left to do is to mark them usable before any thread starts.
+    ctx.locksCreated = true;
+}
+
+namespace {
+
+void SetDetectMode(AppContext& ctx, int32_t onDemand) {
+    std::lock_guard<std::mutex> hold(ctx.detectModeLock);
+    ctx.detectOnDemand = onDemand;
+}
+
+}  // namespace
+
+void StartServices(AppContext& ctx, ServiceStarter& starter) {
+    const UserConfig& cfg = ctx.userConfig;
+    ctx.listenParams[SMTP] = {SMTP, cfg.PORT_SMTP};
+    ctx.listenParams[POP3] = {POP3, cfg.PORT_POP3};
+    ctx.listenParams[IMAP4] = {IMAP4, cfg.PORT_IMAP4};
+
+    static const char* const kListenerFailures[kProtocolCount] = {
+        "ERROR: initial SMTP proxy failed",
+        "ERROR: initial POP3 proxy failed",
+        "ERROR: initial IMAP4 proxy failed",
+    };
+    for (int protocol = SMTP; protocol <= IMAP4; ++protocol) {
+        if (!starter.StartListener(ctx, ctx.listenParams[protocol])) {
+            WriteLog(ctx, PROXY, CRITICAL, "%s", kListenerFailures[protocol]);
+            return;
+        }
+    }
+
+    SetDetectMode(ctx, 0);
+    if (!starter.StartAutoDetect(ctx)) {
+        WriteLog(ctx, DETECT, CRITICAL, "ERROR: initial auto detect failed");
+        return;
+    }
+    // A timer that cannot be set leaves the periodic runs out; the download
+    // thread still starts, as nothing in the sequence depends on the timer.
+    starter.StartDetectTimer(ctx, cfg.DETECT_INTERVAL);
+    if (!starter.StartAutoDownload(ctx))
+        WriteLog(ctx, DOWNLOAD, CRITICAL, "ERROR: initial auto download failed");
+}
+
+void OnDetectTimer(AppContext& ctx, ServiceStarter& starter) {
+    WriteLog(ctx, UI, DUMP, "auto detect timer activated");
+    SetDetectMode(ctx, 0);
+    if (!starter.StartAutoDetect(ctx))
+        WriteLog(ctx, DETECT, CRITICAL, "ERROR: try to start auto detect failed");
+    WriteLog(ctx, UI, DUMP, "timer end");
+}
+
+void CloseServices(AppContext& ctx) {
+    WriteLog(ctx, UI, DUMP, "close QuilloMark");
+    // From here on WriteLog writes nothing, whichever thread calls it.
+    ctx.log.CloseForShutdown();
+    ctx.locksCreated = false;
+}

@@ -1,0 +1,30 @@
+// The start and stop sequence of the services. StartServices brings up the
+// three proxy listeners, the first detection run, the detection timer and the
+// download thread in that order, and stops at the first one that cannot be
+// started; CloseServices writes the last log line, closes the log and releases
+// the locks. How a thread or the timer is actually started is left to a
+// ServiceStarter, so that the sequence is the same with the real threads and
+// with a test's fakes.
+#pragma once
+
+#include <cstdint>
+
+#include "app/AppContext.h"
+
+class ServiceStarter {
+public:
+    virtual ~ServiceStarter() = default;
+    // Each returns false when the thread or timer could not be started.
+    virtual bool StartListener(AppContext& ctx, const ListenParam& param) = 0;
+    virtual bool StartAutoDetect(AppContext& ctx) = 0;
+    virtual bool StartDetectTimer(AppContext& ctx, int32_t periodMs) = 0;
+    virtual bool StartAutoDownload(AppContext& ctx) = 0;
+};
+
+void CreateLocks(AppContext& ctx);
+void StartServices(AppContext& ctx, ServiceStarter& starter);
+void CloseServices(AppContext& ctx);
+
+// One expiry of the detection timer: a background detection run that waits
+// and retries quietly when the Internet cannot be reached.
+void OnDetectTimer(AppContext& ctx, ServiceStarter& starter);

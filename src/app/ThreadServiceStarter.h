@@ -1,0 +1,22 @@
+// ThreadServiceStarter starts the real service threads, detached, and the
+// detection timer on the thread that owns it (the window thread's event loop).
+#pragma once
+
+#include <QTimer>
+
+#include "app/AppServices.h"
+
+class ThreadServiceStarter : public ServiceStarter {
+public:
+    ThreadServiceStarter() = default;
+    ThreadServiceStarter(const ThreadServiceStarter&) = delete;
+    ThreadServiceStarter& operator=(const ThreadServiceStarter&) = delete;
+
+    bool StartListener(AppContext& ctx, const ListenParam& param) override;
+    bool StartAutoDetect(AppContext& ctx) override;
+    bool StartDetectTimer(AppContext& ctx, int32_t periodMs) override;
+    bool StartAutoDownload(AppContext& ctx) override;
+
+private:
+    QTimer detectTimer_;
+};

@@ -1,0 +1,31 @@
+// MailCode turns a protected setting back into plain text. The settings file
+// carries each protected value as hexadecimal Triple-DES ciphertext (EDE, CBC,
+// every value starting afresh from the fixed vector, zero bytes padding the
+// text to whole blocks); these functions only ever decrypt.
+#pragma once
+
+#include <cstddef>
+
+#include "core/MailCodeKeys.h"
+
+struct CoreContext;
+
+// One value's ciphertext is below 256 bytes because a settings line is read
+// at most 511 characters at a time; longer hexadecimal text is refused.
+inline constexpr int kMailCodeMaxBytes = 256;
+
+// Fills out (outSize bytes, terminator included) with the plain text of the
+// hexadecimal ciphertext, or with the empty text after logging
+// "read mail code failed" when it cannot be decrypted.
+void ReadMailCode(CoreContext& ctx, const char* hex, char* out, std::size_t outSize);
+
+// The leading hexadecimal digits of a text of one or two characters (either
+// letter case); reading stops at the first other character and no digit at
+// all gives 0.
+unsigned char HexPairToByte(const char* oneOrTwoChars);
+
+// Decrypts count bytes into out, which must hold count + 1 bytes: a
+// terminator follows the last decrypted byte. Returns 0, or -49 when count is
+// not a multiple of 8, a buffer is absent or a key is refused.
+int DecryptMailCode(const MailCodeKeys& keys, const unsigned char* bytes, int count,
+                    unsigned char* out);

@@ -1,0 +1,164 @@
+#include "core/MessageTable.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "core/CoreContext.h"
+#include "core/TextLineReader.h"
+#include "core/WriteLog.h"
+
+namespace {
+
+struct DefaultMessage {
+    const char* key;
+    const char* text;
+};
+
+// Table order is also the order of the file written for translators.
+const DefaultMessage kDefaultMessages[kMessageDefaultCount] = {
+    {"MSG_NOT_FOUND", "N/A"},
+    {"MSG_CAPTION_CURLINK_GB", "Current connection"},
+    {"MSG_CAPTION_CURLINK_NOLINK", "No available connection for the mail service"},
+    {"MSG_CAPTION_ALLLINK_GB", "Status of connections"},
+    {"MSG_CAPTION_DEBUGLOG_GB", "Information"},
+    {"MSG_CAPTION_DEBUGMODE_GB", "Debug mode"},
+    {"MSG_CAPTION_SHOWHINT_BTN", "Tutorial"},
+    {"MSG_CAPTION_AUTODETECT_BTN", "Re-detect"},
+    {"MSG_CAPTION_PREFERSSL_CHK", "Enable SSL"},
+    {"MSG_CAPTION_AUTOSETTING_CHK", "Auto Mode"},
+    {"MSG_CAPTION_MANUALSET_BTN", "Apply"},
+    {"MSG_CAPTION_DEBUG_DISABLE_RD", "Disabled"},
+    {"MSG_CAPTION_DEBUG_NORMAL_RD", "Normal"},
+    {"MSG_CAPTION_DEBUG_DETAIL_RD", "Detail"},
+    {"MSG_CAPTION_REPORT_BTN", "Send log"},
+    {"MSG_CAPTION_LISTCTRL_COL1", "Speed(ms)"},
+    {"MSG_CAPTION_LISTCTRL_COL2", "IP"},
+    {"MSG_CAPTION_LISTCTRL_COL3", "SMTP port"},
+    {"MSG_CAPTION_LISTCTRL_COL4", "POP3 port"},
+    {"MSG_CAPTION_LISTCTRL_COL5", "IMAP4 port"},
+    {"MSG_CAPTION_LISTCTRL_COL6", "Remark"},
+    {"MSG_ONLEAVE_MSGBOX_BODY", "Are you sure to leave the QuilloMark?"},
+    {"MSG_ONLEAVE_MSGBOX_TITLE", "Leave?"},
+    {"MSG_ONAUTOSETTING_MSGBOX_BODY", "Switch to Auto Mode"},
+    {"MSG_ONAUTOSETTING_MSGBOX_TITLE", "Auto Mode"},
+    {"MSG_MANUAL_MODE_WITHOUT_SELECTION_MSGBOX_BODY", "Please choose a connection"},
+    {"MSG_MANUAL_MODE_WITHOUT_SELECTION_MSGBOX_TITLE", "Please choose a connection"},
+    {"MSG_MANUAL_MODE_CANCEL_AUTO_MODE_MSGBOX_BODY", "Manual setting cancelled, keep Auto Mode"},
+    {"MSG_MANUAL_MODE_CANCEL_AUTO_MODE_MSGBOX_TITLE", "Manual setting cancelled"},
+    {"MSG_MANUAL_MODE_CANCEL_MANUAL_MODE_MSGBOX_BODY", "Manual setting cancelled, keep previous setting"},
+    {"MSG_MANUAL_MODE_CANCEL_MANUAL_MODE_MSGBOX_TITLE", "Manual setting cancelled"},
+    {"MSG_MANUAL_MODE_COMPLETE_MSGBOX_BODY", "Manual setting enabled"},
+    {"MSG_MANUAL_MODE_COMPLETE_MSGBOX_TITLE", "Manual Mode"},
+    {"MSG_MANUAL_MODE_COMFIRM_MSGBOX_BODY", "Use the Manual Mode with connection below:"},
+    {"MSG_MANUAL_MODE_COMFIRM_MSGBOX_TITLE", "Manual Mode enabled"},
+    {"MSG_CAPTION_DISABLE_HINT_CHK", "Disable tips"},
+    {"MSG_CAPTION_HINT_DLG", "Tips for QuilloMark, Ferolynx"},
+    {"MSG_WIZ_INITIAL_FAIL", "Failed to launch the QuilloMark"},
+    {"MSG_INTERNET_NOT_CONNECTABLE", "Cannot connect to the internet"},
+    {"MSG_READ_CONFIG_FAIL", "Failed to find the connection config file"},
+    {"MSG_NO_AVAIL_SERVER", "No avaliable connection"},
+    {"MSG_WRITE_RESULT_LOG_FAIL", "Failed to write log"},
+    {"MSG_CAPTION_DEFAULT_EMAIL_BTN", "Default Email"},
+    {"MSG_CAPTION_SUMMIT_EMAIL_BTN", "Submit"},
+    {"MSG_CAPTION_CANCEL_EMAIL_BTN", "Cancel"},
+    {"MSG_CAPTION_REPORT_EMAIL_DLG_TITLE", "Send Log"},
+    {"MSG_CAPTION_REPORT_EMAIL_DLG", "Send log to below Email address"},
+    {"MSG_CAPTION_REPORT_EMAIL_DLG2", "Please enter yout email for later contact:"},
+    {"MSG_CAPTION_MENU_ITEM01", "About QuilloMark"},
+    {"MSG_CAPTION_MENU_ITEM02", "Exit"},
+    {"MSG_CAPTION_ABOUT_DLG", "About QuilloMark"},
+    {"MSG_CAPTION_ABOUT_DLG_OK_BTN", "OK"},
+    {"MSG_CAPTION_CURLINK_START",
+     "Please do NOT setup mail service until the connection detection is ok"},
+};
+
+// Copies length bytes into a 256-byte field, cut to 255, with a terminator.
+void CopyField(char (&field)[kMessageFieldSize], const char* from, std::size_t length) {
+    if (length > kMessageFieldSize - 1) length = kMessageFieldSize - 1;
+    std::memcpy(field, from, length);
+    field[length] = '\0';
+}
+
+void FillDefaults(MessageTable& table) {
+    std::memset(table.defaults, 0, sizeof table.defaults);
+    for (int i = 0; i < kMessageDefaultCount; ++i) {
+        const DefaultMessage& d = kDefaultMessages[i];
+        CopyField(table.defaults[i].key, d.key, std::strlen(d.key));
+        CopyField(table.defaults[i].text, d.text, std::strlen(d.text));
+    }
+    table.defaultCount = kMessageDefaultCount;
+}
+
+// Gives a translator a complete file to start from; the last record has no
+// line end.
+void WriteDefaultFile(const std::string& path) {
+    // "x": a file that exists but cannot be read is never overwritten.
+    FILE* out = std::fopen(path.c_str(), "wx");
+    if (out == nullptr) return;
+    for (int i = 0; i < kMessageDefaultCount; ++i) {
+        const DefaultMessage& d = kDefaultMessages[i];
+        std::fprintf(out, i + 1 < kMessageDefaultCount ? "%s=\"%s\"\n" : "%s=\"%s\"", d.key,
+                     d.text);
+    }
+    std::fclose(out);
+}
+
+// key="text": the characters right after "=" and right before the line end
+// are taken as the quotes without looking at them. A line without "=", or
+// one too short to hold both quotes, adds nothing.
+void ParseMessageLine(MessageTable& table, const char* line, int length) {
+    const void* found = std::memchr(line, '=', static_cast<std::size_t>(length));
+    if (found == nullptr) return;
+    int equals = static_cast<int>(static_cast<const char*>(found) - line);
+    int textStart = equals + 2;
+    int textLength = length - 1 - textStart;
+    if (textLength < 0) return;
+    MessageRecord record{};
+    CopyField(record.key, line, static_cast<std::size_t>(equals));
+    CopyField(record.text, line + textStart, static_cast<std::size_t>(textLength));
+    table.loaded.push_back(record);
+}
+
+const char* DefaultText(const MessageTable& table, const char* key) {
+    for (int i = 0; i < table.defaultCount && i < kMessageDefaultCount; ++i)
+        if (std::strcmp(table.defaults[i].key, key) == 0) return table.defaults[i].text;
+    return table.defaultCount > 0 ? table.defaults[0].text : kDefaultMessages[0].text;
+}
+
+}  // namespace
+
+std::string LanguageFileName(const char* stem, uint16_t languageId) {
+    const char* suffix = "_EN.txt";
+    if (languageId == 2052) suffix = "_CN.txt";
+    else if (languageId == 1028) suffix = "_TW.txt";
+    return std::string("/") + (stem != nullptr ? stem : "") + suffix;
+}
+
+int LoadMessageFile(CoreContext& ctx, const std::string& path) {
+    MessageTable& table = ctx.messageTable;
+    FillDefaults(table);
+    table.loaded.clear();
+
+    TextLineReader reader(path);
+    if (!reader.IsOpen()) {
+        WriteLog(ctx, UI, MAJOR, "ERROR: open the message file failed.");
+        WriteDefaultFile(path);
+        return 0;
+    }
+    while (reader.Next()) ParseMessageLine(table, reader.Line(), reader.Length());
+    return 0;
+}
+
+const char* GetMessageText(CoreContext& ctx, const char* key) {
+    const MessageTable& table = ctx.messageTable;
+    if (key == nullptr || key[0] == '\0') {
+        WriteLog(ctx, UI, MINOR, "ERROR: get message by passing empty name");
+        // Callers always pass a key; with nothing loaded the last resort serves.
+        return table.loaded.empty() ? DefaultText(table, kDefaultMessages[0].key)
+                                    : table.loaded.front().text;
+    }
+    for (const MessageRecord& record : table.loaded)
+        if (std::strcmp(record.key, key) == 0) return record.text;
+    WriteLog(ctx, UI, MINOR, "ERROR: Message %s not found", key);
+    return DefaultText(table, key);
+}

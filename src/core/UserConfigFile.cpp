@@ -1,0 +1,378 @@
+#include "core/UserConfigFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "core/CoreContext.h"
+#include "core/MailCode.h"
+#include "core/WriteLog.h"
+
+namespace {
+
+constexpr int kOpenFailed = -38;
+constexpr int kMissingArgument = -50;
+constexpr std::size_t kLineBufferSize = 512;  // 511 characters a read and a terminator
+
+enum class ValueKind { Number, Thousands, Flag, Text, Protected };
+
+// One key of the file and the field it fills. minimum and maximum bound what
+// ModifyUserConfig accepts for the numeric kinds.
+struct SettingKey {
+    const char* name;
+    ValueKind kind;
+    int32_t UserConfig::*number;
+    bool UserConfig::*flag;
+    char (UserConfig::*text)[kConfigTextSize];
+    int32_t minimum;
+    int32_t maximum;
+};
+
+constexpr SettingKey Numeric(const char* name, ValueKind kind, int32_t UserConfig::*field,
+                             int32_t minimum = 1, int32_t maximum = INT32_MAX) {
+    return {name, kind, field, nullptr, nullptr, minimum, maximum};
+}
+constexpr SettingKey Flag(const char* name, bool UserConfig::*field) {
+    return {name, ValueKind::Flag, nullptr, field, nullptr, 0, 0};
+}
+constexpr SettingKey Textual(const char* name, ValueKind kind,
+                             char (UserConfig::*field)[kConfigTextSize]) {
+    return {name, kind, nullptr, nullptr, field, 0, 0};
+}
+
+using VK = ValueKind;
+using UC = UserConfig;
+const SettingKey kSettingKeys[] = {
+    Numeric("PORT_SMTP", VK::Number, &UC::PORT_SMTP),
+    Numeric("PORT_POP3", VK::Number, &UC::PORT_POP3),
+    Numeric("PORT_IMAP4", VK::Number, &UC::PORT_IMAP4),
+    Flag("IS_OPEN_TUTORIAL", &UC::IS_OPEN_TUTORIAL),
+    Flag("IS_MANUAL_DETECT", &UC::IS_MANUAL_DETECT),
+    Flag("IS_PREFER_SSL", &UC::IS_PREFER_SSL),
+    Numeric("LOG_LVL", VK::Number, &UC::LOG_LVL, 0, 5),
+    Numeric("LOG_SIZE", VK::Thousands, &UC::LOG_SIZE),
+    Numeric("LOG_REPORT_SIZE", VK::Thousands, &UC::LOG_REPORT_SIZE),
+    Numeric("DETECT_INTERVAL", VK::Thousands, &UC::DETECT_INTERVAL),
+    Textual("TEST_INTERNET_SERVER", VK::Text, &UC::TEST_INTERNET_SERVER),
+    Numeric("TEST_INTERNET_PORT", VK::Number, &UC::TEST_INTERNET_PORT),
+    Numeric("TEST_INTERNET_RETRY_NUM", VK::Number, &UC::TEST_INTERNET_RETRY_NUM),
+    Numeric("TEST_INTERNET_RETRY_INTERVAL", VK::Thousands, &UC::TEST_INTERNET_RETRY_INTERVAL),
+    Numeric("DOWNLOAD_RETRY_INTERVAL", VK::Thousands, &UC::DOWNLOAD_RETRY_INTERVAL),
+    Textual("TEST_MAIL_CODE1", VK::Protected, &UC::USER_NAME),
+    Textual("TEST_MAIL_CODE2", VK::Protected, &UC::LOGIN_NAME),
+    Textual("TEST_MAIL_CODE3", VK::Protected, &UC::LOGIN_PASS),
+    Textual("TEST_MAIL_CODE4", VK::Protected, &UC::MAIL_FROM),
+    Textual("TEST_MAIL_CODE5", VK::Protected, &UC::RCPT_TO),
+    Textual("TEST_MAIL_CODE6", VK::Protected, &UC::LOG_RCPT_TO),
+    Textual("TEST_MAIL_CODE7", VK::Protected, &UC::DOWNLOAD_SERVER),
+    Textual("TEST_MAIL_CODE8", VK::Protected, &UC::DOWNLOAD_PATH),
+    Textual("USER_MAIL", VK::Text, &UC::USER_MAIL),
+};
+
+const SettingKey* FindSettingKey(const char* name) {
+    for (const SettingKey& key : kSettingKeys) {
+        if (std::strcmp(key.name, name) == 0) return &key;
+    }
+    return nullptr;
+}
+
+// One read of the file: at most 511 characters, up to and including a line
+// break, so a longer line arrives as several reads. Bytes after a NUL are
+// kept (length counts them) so that a copied line stays byte for byte whole;
+// parsing sees the text up to the NUL.
+struct ConfigLine {
+    char text[kLineBufferSize];
+    std::size_t length;
+};
+
+bool ReadConfigLine(FILE* file, ConfigLine& line) {
+    line.length = 0;
+    int c = 0;
+    while (line.length < kLineBufferSize - 1 && (c = std::getc(file)) != EOF) {
+        line.text[line.length++] = static_cast<char>(c);
+        if (c == '\n') break;
+    }
+    line.text[line.length] = '\0';
+    return line.length > 0;
+}
+
+// The key is everything before the first "=", the value everything after it
+// up to the next "=" (its line break included); both must be non-empty.
+struct SplitLine {
+    char key[kLineBufferSize];
+    char value[kLineBufferSize];
+};
+
+bool SplitConfigLine(const ConfigLine& line, SplitLine& split) {
+    return std::sscanf(line.text, "%511[^=]=%511[^=]", split.key, split.value) == 2;
+}
+
+// Log lines carry the settings line without its own break.
+struct LoggedLine {
+    char text[kLineBufferSize];
+};
+
+LoggedLine WithoutLineBreak(const ConfigLine& line) {
+    LoggedLine logged;
+    std::size_t length = std::strlen(line.text);
+    while (length > 0 && (line.text[length - 1] == '\n' || line.text[length - 1] == '\r')) --length;
+    std::memcpy(logged.text, line.text, length);
+    logged.text[length] = '\0';
+    return logged;
+}
+
+void LogFormatError(CoreContext& ctx, const ConfigLine& line) {
+    WriteLog(ctx, UI, MINOR, "ERROR: user config format error at line=%s",
+             WithoutLineBreak(line).text);
+}
+
+int32_t ClampToInt32(long long value) {
+    if (value > INT32_MAX) return INT32_MAX;
+    if (value < INT32_MIN) return INT32_MIN;
+    return static_cast<int32_t>(value);
+}
+
+// The leading decimal integer (blanks and a sign allowed, no digits gives 0).
+// A number beyond 32 bits holds the nearest 32-bit value, so a huge size or
+// interval stays huge and a huge negative one still fails the defaults pass.
+int32_t LeadingInteger(const char* text) {
+    return ClampToInt32(std::strtoll(text, nullptr, 10));
+}
+
+int32_t InThousands(int32_t value) {
+    return ClampToInt32(static_cast<long long>(value) * 1000);
+}
+
+void CopyBounded(const char* text, std::size_t length, char* out, std::size_t outSize) {
+    if (length > outSize - 1) length = outSize - 1;
+    std::memcpy(out, text, length);
+    out[length] = '\0';
+}
+
+// The characters strictly between the first and the last double quote;
+// false (out untouched) when there are fewer than two.
+bool CopyQuoted(const char* value, char* out, std::size_t outSize) {
+    const char* first = std::strchr(value, '"');
+    const char* last = std::strrchr(value, '"');
+    if (first == nullptr || first == last) return false;
+    CopyBounded(first + 1, static_cast<std::size_t>(last - first - 1), out, outSize);
+    return true;
+}
+
+void StoreLoadedValue(CoreContext& ctx, const SettingKey& key, const char* value) {
+    UserConfig& config = ctx.userConfig;
+    switch (key.kind) {
+    case ValueKind::Number: config.*key.number = LeadingInteger(value); break;
+    case ValueKind::Thousands: config.*key.number = InThousands(LeadingInteger(value)); break;
+    case ValueKind::Flag: config.*key.flag = LeadingInteger(value) > 0; break;
+    case ValueKind::Text: CopyQuoted(value, config.*key.text, kConfigTextSize); break;
+    case ValueKind::Protected: {
+        char hex[kLineBufferSize];
+        if (CopyQuoted(value, hex, sizeof hex)) {
+            ReadMailCode(ctx, hex, config.*key.text, kConfigTextSize);
+        }
+        break;
+    }
+    }
+}
+
+// False when the value is out of the key's range: logged, nothing changed.
+bool StoreModifiedValue(CoreContext& ctx, const SettingKey& key, const char* value) {
+    UserConfig& config = ctx.userConfig;
+    if (key.kind == ValueKind::Flag) {
+        config.*key.flag = LeadingInteger(value) > 0;
+    } else if (key.kind == ValueKind::Text) {
+        CopyBounded(value, std::strlen(value), config.*key.text, kConfigTextSize);
+    } else {
+        int32_t number = LeadingInteger(value);
+        if (number < key.minimum || number > key.maximum) {
+            WriteLog(ctx, UI, MINOR, "ERROR: modify user config %s to illegal value %s", key.name,
+                     value);
+            return false;
+        }
+        config.*key.number = key.kind == ValueKind::Thousands ? InThousands(number) : number;
+    }
+    return true;
+}
+
+std::string FormatLine(const char* format, const char* name, const char* value) {
+    int length = std::snprintf(nullptr, 0, format, name, value);
+    if (length <= 0) return std::string();
+    std::string line(static_cast<std::size_t>(length) + 1, '\0');
+    std::snprintf(line.data(), line.size(), format, name, value);
+    line.resize(static_cast<std::size_t>(length));
+    return line;
+}
+
+// Texts are written as held, so the file never carries more than the 127
+// characters memory keeps; numbers and flags as the caller wrote them.
+std::string ReplacementLine(const CoreContext& ctx, const SettingKey& key, const char* value) {
+    if (key.kind == ValueKind::Text) {
+        return FormatLine("%s=\"%s\"\n", key.name, ctx.userConfig.*key.text);
+    }
+    return FormatLine("%s=%s\n", key.name, value);
+}
+
+// Opens path for reading only when it is a regular file; a directory of that
+// name would otherwise open and read as empty.
+FILE* OpenRegularFile(const std::string& path, mode_t* mode) {
+    FILE* file = std::fopen(path.c_str(), "r");
+    if (file == nullptr) return nullptr;
+    struct stat info {};
+    if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
+        std::fclose(file);
+        return nullptr;
+    }
+    if (mode != nullptr) *mode = info.st_mode & 07777;
+    return file;
+}
+
+FILE* CreateTemporary(const std::string& path, mode_t mode) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;
+    (void)fchmod(fd, mode);  // keeping the settings file's permissions is a courtesy
+    FILE* file = fdopen(fd, "w");
+    if (file == nullptr) close(fd);
+    return file;
+}
+
+bool WriteAll(FILE* out, const char* data, std::size_t size) {
+    return std::fwrite(data, 1, size, out) == size;
+}
+
+// The new copy must reach the disk whole before it may replace the old file.
+bool FinishTemporary(FILE* out) {
+    bool written = std::fflush(out) == 0 && fsync(fileno(out)) == 0;
+    return std::fclose(out) == 0 && written;
+}
+
+// Copies every line that splits, replacing each line of replaceKey (when not
+// null) by replacement; malformed lines are logged and left out. Returns
+// false when a write failed; reading goes on so that every malformed line is
+// still logged.
+bool CopyLines(CoreContext& ctx, FILE* in, FILE* out, const char* replaceKey,
+               const std::string& replacement) {
+    ConfigLine line;
+    SplitLine split;
+    bool written = true;
+    while (ReadConfigLine(in, line)) {
+        if (!SplitConfigLine(line, split)) {
+            LogFormatError(ctx, line);
+            continue;
+        }
+        if (!written) continue;
+        bool replace = replaceKey != nullptr && std::strcmp(split.key, replaceKey) == 0;
+        written = replace ? WriteAll(out, replacement.data(), replacement.size())
+                          : WriteAll(out, line.text, line.length);
+    }
+    return written;
+}
+
+// Writes the new file beside the old one as "<path>.tmp" and renames it into
+// place, so the settings file is at every moment either wholly old or wholly
+// new. On any failure the old file stays as it was.
+void RewriteSettingsFile(CoreContext& ctx, const char* replaceKey,
+                         const std::string& replacement) {
+    std::string path = DataFilePath(ctx, kUserConfigFileName);
+    std::string temporary = path + ".tmp";
+    mode_t mode = 0600;
+    FILE* in = OpenRegularFile(path, &mode);
+    if (in == nullptr) {
+        WriteLog(ctx, UI, MINOR, "ERROR: open user config to modify failed");
+        return;
+    }
+    FILE* out = CreateTemporary(temporary, mode);
+    if (out == nullptr) {
+        WriteLog(ctx, UI, MINOR, "ERROR: open user config temporary file failed");
+        std::fclose(in);
+        return;
+    }
+    bool written = CopyLines(ctx, in, out, replaceKey, replacement);
+    bool read = std::ferror(in) == 0;
+    std::fclose(in);
+    written = FinishTemporary(out) && written;
+    if (!read || !written) {
+        std::remove(temporary.c_str());
+        WriteLog(ctx, UI, MINOR,
+                 read ? "ERROR: open user config temporary file failed"
+                      : "ERROR: open user config to modify failed");
+        return;
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        WriteLog(ctx, UI, MINOR, "ERROR: open user config to modify failed");
+    }
+}
+
+}  // namespace
+
+int LoadUserConfig(CoreContext& ctx) {
+    std::string path = DataFilePath(ctx, kUserConfigFileName);
+    WriteLog(ctx, UI, DUMP, "load user config file %s", path.c_str());
+    FILE* file = OpenRegularFile(path, nullptr);
+    if (file == nullptr) {
+        WriteLog(ctx, UI, MAJOR, "ERROR: open user config %s failed", path.c_str());
+        return kOpenFailed;
+    }
+    ConfigLine line;
+    SplitLine split;
+    while (ReadConfigLine(file, line)) {
+        if (!SplitConfigLine(line, split)) {
+            LogFormatError(ctx, line);
+            continue;
+        }
+        const SettingKey* key = FindSettingKey(split.key);
+        if (key == nullptr) {
+            WriteLog(ctx, UI, MINOR, "ERROR: user config find unrecognized field name at line=%s",
+                     WithoutLineBreak(line).text);
+            continue;
+        }
+        StoreLoadedValue(ctx, *key, split.value);
+    }
+    std::fclose(file);
+    return 0;
+}
+
+int CheckUserConfig(CoreContext& ctx) {
+    const UserConfig& config = ctx.userConfig;
+    if (config.PORT_SMTP <= 0) ModifyUserConfig(ctx, "PORT_SMTP", "25");
+    if (config.PORT_POP3 <= 0) ModifyUserConfig(ctx, "PORT_POP3", "110");
+    if (config.PORT_IMAP4 <= 0) ModifyUserConfig(ctx, "PORT_IMAP4", "143");
+    if (config.LOG_LVL < 0 || config.LOG_LVL > 5) ModifyUserConfig(ctx, "LOG_LVL", "3");
+    if (config.LOG_SIZE <= 0) ModifyUserConfig(ctx, "LOG_SIZE", "1000");
+    if (config.LOG_REPORT_SIZE <= 0) ModifyUserConfig(ctx, "LOG_REPORT_SIZE", "20");
+    if (config.DETECT_INTERVAL <= 0) ModifyUserConfig(ctx, "DETECT_INTERVAL", "14400");
+    if (config.TEST_INTERNET_SERVER[0] == '\0') {
+        ModifyUserConfig(ctx, "TEST_INTERNET_SERVER", kDefaultInternetTestServer);
+    }
+    if (config.TEST_INTERNET_PORT <= 0) ModifyUserConfig(ctx, "TEST_INTERNET_PORT", "80");
+    if (config.TEST_INTERNET_RETRY_NUM < 0) ModifyUserConfig(ctx, "TEST_INTERNET_RETRY_NUM", "3");
+    if (config.TEST_INTERNET_RETRY_INTERVAL <= 0) {
+        ModifyUserConfig(ctx, "TEST_INTERNET_RETRY_INTERVAL", "60");
+    }
+    if (config.DOWNLOAD_RETRY_INTERVAL <= 0) {
+        ModifyUserConfig(ctx, "DOWNLOAD_RETRY_INTERVAL", "14400");
+    }
+    return 0;
+}
+
+int ModifyUserConfig(CoreContext& ctx, const char* name, const char* value) {
+    if (name == nullptr || value == nullptr) return kMissingArgument;
+    const SettingKey* key = FindSettingKey(name);
+    if (key == nullptr || key->kind == ValueKind::Protected) {
+        // A refused name never replaces a line: the protected values in
+        // particular must reach the file only from the sealing tool.
+        WriteLog(ctx, UI, MINOR, "ERROR: modify user config of unrecognized field name=%s", name);
+        RewriteSettingsFile(ctx, nullptr, std::string());
+        return 0;
+    }
+    if (!StoreModifiedValue(ctx, *key, value)) return 0;
+    RewriteSettingsFile(ctx, key->name, ReplacementLine(ctx, *key, value));
+    return 0;
+}

@@ -1,0 +1,27 @@
+// UserConfigFile reads and rewrites "Quillomark.ini", the one text file that
+// holds every tunable setting as KEY=value lines. The load fills UserConfig,
+// the defaults pass repairs missing or out-of-range values, and a change made
+// while running updates memory at once and the key's lines in the file. The
+// file is never created here: without it the defaults live in memory only.
+#pragma once
+
+struct CoreContext;
+
+inline constexpr const char* kUserConfigFileName = "/Quillomark.ini";
+
+// Host of the Internet reachability test when the file names none.
+inline constexpr const char* kDefaultInternetTestServer = "www.example.com";
+
+// Reads the whole settings file into ctx.userConfig, decoding the protected
+// values with ctx.mailCodeKeys. Returns 0, or -38 when the file cannot be
+// opened (ctx.userConfig is then unchanged).
+int LoadUserConfig(CoreContext& ctx);
+
+// Replaces every missing or out-of-range value by its default through
+// ModifyUserConfig. Returns 0.
+int CheckUserConfig(CoreContext& ctx);
+
+// Sets one setting in memory and replaces that key's lines in the file (a key
+// without a line is not added). An illegal value is logged and changes
+// nothing. Returns 0, or -50 when name or value is absent.
+int ModifyUserConfig(CoreContext& ctx, const char* name, const char* value);

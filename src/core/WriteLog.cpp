@@ -1,0 +1,85 @@
+#include "core/WriteLog.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+
+#include "core/CoreContext.h"
+
+namespace {
+
+constexpr int kLineBufferSize = 1024;  // a line is at most 1023 characters before its break
+
+const char* const kCategoryNames[] = {"PROXY", "DETECT", "DOWNLOAD", "UI"};
+const char* const kLevelNames[] = {"DISABLED", "CRITICAL", "MAJOR", "MINOR", "PROCEDURE", "DUMP"};
+
+// Formats the prefix and message into line, each cut as the format requires,
+// and returns the length without the line break.
+int FormatLine(char (&line)[kLineBufferSize], LogCategory category, LogLevel level,
+               const char* format, va_list args) {
+    char message[kLineBufferSize];
+    std::vsnprintf(message, sizeof message, format, args);
+
+    char stamp[32];
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    std::strftime(stamp, sizeof stamp, "%Y/%m/%d %H:%M:%S", &local);
+
+    int n = std::snprintf(line, sizeof line, "%s [%s][%s] %s", stamp, LogCategoryName(category),
+                          LogLevelName(level), message);
+    return n < 0 ? 0 : (n >= kLineBufferSize ? kLineBufferSize - 1 : n);
+}
+
+FILE* OpenLog(const CoreContext& ctx) {
+    return std::fopen(DataFilePath(ctx, kLogFileName).c_str(), "a");
+}
+
+// Moves the full log to the backup name and opens a fresh log. On failure the
+// stream stays closed so that the next line tries the rotation again.
+bool Rotate(CoreContext& ctx) {
+    LogState& log = ctx.log;
+    std::fclose(log.stream);
+    log.stream = nullptr;
+    std::string bak = DataFilePath(ctx, kLogBackupName);
+    std::remove(bak.c_str());
+    if (std::rename(DataFilePath(ctx, kLogFileName).c_str(), bak.c_str()) != 0) return false;
+    log.stream = OpenLog(ctx);
+    return log.stream != nullptr;
+}
+
+}  // namespace
+
+const char* LogCategoryName(LogCategory category) {
+    return (category >= PROXY && category <= UI) ? kCategoryNames[category] : "";
+}
+
+const char* LogLevelName(LogLevel level) {
+    return (level >= DISABLED && level <= DUMP) ? kLevelNames[level] : "";
+}
+
+void WriteLog(CoreContext& ctx, LogCategory category, LogLevel level, const char* format, ...) {
+    if (level > ctx.userConfig.LOG_LVL || format == nullptr) return;
+    if (ctx.log.shutDown.load()) return;
+
+    LogState& log = ctx.log;
+    std::lock_guard<std::mutex> hold(log.logLock);
+    if (log.shutDown.load()) return;
+    if (log.stream == nullptr && (log.stream = OpenLog(ctx)) == nullptr) return;
+
+    char line[kLineBufferSize];
+    va_list args;
+    va_start(args, format);
+    int length = FormatLine(line, category, level, format, args);
+    va_end(args);
+    long lineSize = length + 1;  // the line break counts as one character
+
+    if (std::fseek(log.stream, 0, SEEK_END) != 0) return;
+    long size = std::ftell(log.stream);
+    if (size < 0) return;
+    if (size + lineSize > static_cast<long>(ctx.userConfig.LOG_SIZE) && !Rotate(ctx)) return;
+
+    std::fwrite(line, 1, static_cast<size_t>(length), log.stream);
+    std::fputc('\n', log.stream);
+    std::fflush(log.stream);
+}

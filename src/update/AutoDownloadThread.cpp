@@ -1,0 +1,5 @@
+#include "update/AutoDownloadThread.h"
+
+void AutoDownloadThread(AppContext& ctx) {
+    (void)ctx;
+}

@@ -1,0 +1,432 @@
+#include "core/UserConfigFile.h"
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <climits>
+#include <csignal>
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "core/CoreContext.h"
+#include "support/TempDir.h"
+
+namespace {
+
+class UserConfigFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ctx.baseDirectory = dir.path();
+        ctx.userConfig.LOG_LVL = 5;
+        ctx.userConfig.LOG_SIZE = 10'000'000;
+        BuildMailCodeKeys(ctx.mailCodeKeys);
+    }
+
+    void WriteIni(const std::string& content) { dir.Write("Quillomark.ini", content); }
+    std::string Ini() const { return dir.Read("Quillomark.ini"); }
+    std::string Log() {
+        ctx.log.CloseForShutdown();  // flushes; tests that log again make a new context
+        return dir.Read("Quillomark.log");
+    }
+    int Load() {
+        int rc = LoadUserConfig(ctx);
+        // Keep logging everything whatever the file said about the level.
+        ctx.userConfig.LOG_SIZE = 10'000'000;
+        return rc;
+    }
+
+    TempDir dir;
+    CoreContext ctx;
+};
+
+const std::string kFullFile =
+    "PORT_SMTP=2525\n"
+    "PORT_POP3=1110\n"
+    "PORT_IMAP4=1143\n"
+    "IS_OPEN_TUTORIAL=1\n"
+    "IS_MANUAL_DETECT=0\n"
+    "IS_PREFER_SSL=2\n"
+    "LOG_LVL=4\n"
+    "LOG_SIZE=1000\n"
+    "LOG_REPORT_SIZE=20\n"
+    "DETECT_INTERVAL=14400\n"
+    "TEST_INTERNET_SERVER=\"probe.example.net\"\n"
+    "TEST_INTERNET_PORT=8080\n"
+    "TEST_INTERNET_RETRY_NUM=3\n"
+    "TEST_INTERNET_RETRY_INTERVAL=60\n"
+    "DOWNLOAD_RETRY_INTERVAL=7200\n"
+    "USER_MAIL=\"me@example.org\"\n";
+
+TEST_F(UserConfigFileTest, LoadsEveryKeyWithItsScale) {
+    WriteIni(kFullFile);
+    ASSERT_EQ(0, LoadUserConfig(ctx));
+    const UserConfig& c = ctx.userConfig;
+    EXPECT_EQ(2525, c.PORT_SMTP);
+    EXPECT_EQ(1110, c.PORT_POP3);
+    EXPECT_EQ(1143, c.PORT_IMAP4);
+    EXPECT_TRUE(c.IS_OPEN_TUTORIAL);
+    EXPECT_FALSE(c.IS_MANUAL_DETECT);
+    EXPECT_TRUE(c.IS_PREFER_SSL);
+    EXPECT_EQ(4, c.LOG_LVL);
+    EXPECT_EQ(1'000'000, c.LOG_SIZE);
+    EXPECT_EQ(20'000, c.LOG_REPORT_SIZE);
+    EXPECT_EQ(14'400'000, c.DETECT_INTERVAL);
+    EXPECT_STREQ("probe.example.net", c.TEST_INTERNET_SERVER);
+    EXPECT_EQ(8080, c.TEST_INTERNET_PORT);
+    EXPECT_EQ(3, c.TEST_INTERNET_RETRY_NUM);
+    EXPECT_EQ(60'000, c.TEST_INTERNET_RETRY_INTERVAL);
+    EXPECT_EQ(7'200'000, c.DOWNLOAD_RETRY_INTERVAL);
+    EXPECT_STREQ("me@example.org", c.USER_MAIL);
+
+    ASSERT_EQ(0, CheckUserConfig(ctx));
+    EXPECT_EQ(kFullFile, Ini()) << "a valid file is left alone by the defaults pass";
+    EXPECT_NE(std::string::npos, Log().find("[UI][DUMP] load user config file " + dir.path() +
+                                            "/Quillomark.ini"));
+}
+
+TEST_F(UserConfigFileTest, AcceptsCarriageReturnLineEnds) {
+    WriteIni("PORT_SMTP=26\r\nUSER_MAIL=\"a@b\"\r\nIS_PREFER_SSL=1\r\n");
+    ASSERT_EQ(0, Load());
+    EXPECT_EQ(26, ctx.userConfig.PORT_SMTP);
+    EXPECT_STREQ("a@b", ctx.userConfig.USER_MAIL);
+    EXPECT_TRUE(ctx.userConfig.IS_PREFER_SSL);
+}
+
+TEST_F(UserConfigFileTest, MissingFileGivesDefaultsInMemoryOnly) {
+    ctx.userConfig.PORT_SMTP = 7;
+    EXPECT_EQ(-38, LoadUserConfig(ctx));
+    EXPECT_EQ(7, ctx.userConfig.PORT_SMTP) << "a failed load changes nothing";
+    ctx.userConfig.PORT_SMTP = 0;
+
+    EXPECT_EQ(0, CheckUserConfig(ctx));
+    const UserConfig& c = ctx.userConfig;
+    EXPECT_EQ(25, c.PORT_SMTP);
+    EXPECT_EQ(110, c.PORT_POP3);
+    EXPECT_EQ(143, c.PORT_IMAP4);
+    EXPECT_EQ(5, c.LOG_LVL);
+    EXPECT_EQ(10'000'000, c.LOG_SIZE);
+    EXPECT_EQ(20'000, c.LOG_REPORT_SIZE);
+    EXPECT_EQ(14'400'000, c.DETECT_INTERVAL);
+    EXPECT_STREQ(kDefaultInternetTestServer, c.TEST_INTERNET_SERVER);
+    EXPECT_EQ(80, c.TEST_INTERNET_PORT);
+    EXPECT_EQ(0, c.TEST_INTERNET_RETRY_NUM);
+    EXPECT_EQ(60'000, c.TEST_INTERNET_RETRY_INTERVAL);
+    EXPECT_EQ(14'400'000, c.DOWNLOAD_RETRY_INTERVAL);
+    EXPECT_FALSE(c.IS_PREFER_SSL);
+    EXPECT_STREQ("", c.USER_MAIL);
+    EXPECT_FALSE(dir.Exists("Quillomark.ini"));
+    EXPECT_FALSE(dir.Exists("Quillomark.ini.tmp"));
+
+    std::string log = Log();
+    EXPECT_NE(std::string::npos, log.find("[UI][MAJOR] ERROR: open user config " + dir.path() +
+                                          "/Quillomark.ini failed"));
+    std::size_t count = 0;
+    for (std::size_t at = 0; (at = log.find("ERROR: open user config to modify failed", at)) !=
+                             std::string::npos;
+         ++at) {
+        ++count;
+    }
+    EXPECT_EQ(9u, count) << "one per default; LOG_LVL, LOG_SIZE and RETRY_NUM were in range";
+}
+
+TEST_F(UserConfigFileTest, DefaultsPassRewritesOnlyExistingLines) {
+    WriteIni("LOG_LVL=7\nDETECT_INTERVAL=0\nLOG_SIZE=5\nTEST_INTERNET_RETRY_NUM=0\n");
+    ASSERT_EQ(0, LoadUserConfig(ctx));
+    EXPECT_EQ(7, ctx.userConfig.LOG_LVL) << "the load stores without range checks";
+    EXPECT_EQ(0, ctx.userConfig.DETECT_INTERVAL);
+    EXPECT_EQ(5000, ctx.userConfig.LOG_SIZE);
+
+    ASSERT_EQ(0, CheckUserConfig(ctx));
+    EXPECT_EQ(3, ctx.userConfig.LOG_LVL);
+    EXPECT_EQ(14'400'000, ctx.userConfig.DETECT_INTERVAL);
+    EXPECT_EQ(5000, ctx.userConfig.LOG_SIZE);
+    EXPECT_EQ(0, ctx.userConfig.TEST_INTERNET_RETRY_NUM) << "0 retries is allowed at start-up";
+    EXPECT_EQ(25, ctx.userConfig.PORT_SMTP);
+    EXPECT_EQ("LOG_LVL=3\nDETECT_INTERVAL=14400\nLOG_SIZE=5\nTEST_INTERNET_RETRY_NUM=0\n", Ini());
+}
+
+TEST_F(UserConfigFileTest, LeadingIntegerRules) {
+    WriteIni("PORT_SMTP=25abc\nPORT_POP3=abc\nPORT_IMAP4=  +144\nTEST_INTERNET_PORT=-5\n"
+             "IS_OPEN_TUTORIAL=-1\nIS_MANUAL_DETECT=yes\n");
+    ASSERT_EQ(0, Load());
+    EXPECT_EQ(25, ctx.userConfig.PORT_SMTP);
+    EXPECT_EQ(0, ctx.userConfig.PORT_POP3);
+    EXPECT_EQ(144, ctx.userConfig.PORT_IMAP4);
+    EXPECT_EQ(-5, ctx.userConfig.TEST_INTERNET_PORT);
+    EXPECT_FALSE(ctx.userConfig.IS_OPEN_TUTORIAL);
+    EXPECT_FALSE(ctx.userConfig.IS_MANUAL_DETECT);
+    CheckUserConfig(ctx);
+    EXPECT_EQ(110, ctx.userConfig.PORT_POP3);
+    EXPECT_EQ(80, ctx.userConfig.TEST_INTERNET_PORT);
+    EXPECT_NE(std::string::npos, Ini().find("PORT_POP3=110\n"));
+}
+
+TEST_F(UserConfigFileTest, NumbersBeyond32BitsHoldTheNearest32BitValue) {
+    WriteIni("LOG_SIZE=3000000\nDETECT_INTERVAL=99999999999999999999999\nPORT_SMTP=4294967321\n"
+             "PORT_POP3=-99999999999\nLOG_REPORT_SIZE=-3000000\nIS_PREFER_SSL=99999999999\n");
+    ASSERT_EQ(0, LoadUserConfig(ctx));
+    EXPECT_EQ(INT32_MAX, ctx.userConfig.LOG_SIZE);
+    EXPECT_EQ(INT32_MAX, ctx.userConfig.DETECT_INTERVAL);
+    EXPECT_EQ(INT32_MAX, ctx.userConfig.PORT_SMTP) << "no wrap-around to 25";
+    EXPECT_EQ(INT32_MIN, ctx.userConfig.PORT_POP3);
+    EXPECT_EQ(INT32_MIN, ctx.userConfig.LOG_REPORT_SIZE);
+    EXPECT_TRUE(ctx.userConfig.IS_PREFER_SSL);
+    CheckUserConfig(ctx);
+    EXPECT_EQ(110, ctx.userConfig.PORT_POP3);
+    EXPECT_EQ(20'000, ctx.userConfig.LOG_REPORT_SIZE);
+
+    ModifyUserConfig(ctx, "LOG_REPORT_SIZE", "9999999");
+    EXPECT_EQ(INT32_MAX, ctx.userConfig.LOG_REPORT_SIZE);
+}
+
+TEST_F(UserConfigFileTest, KeyIsMatchedExactly) {
+    WriteIni("PORT_SMTP =2600\nport_smtp=2700\n");
+    ASSERT_EQ(0, Load());
+    EXPECT_EQ(0, ctx.userConfig.PORT_SMTP);
+    CheckUserConfig(ctx);
+    EXPECT_EQ(25, ctx.userConfig.PORT_SMTP);
+    std::string log = Log();
+    EXPECT_NE(std::string::npos,
+              log.find("[UI][MINOR] ERROR: user config find unrecognized field name at "
+                       "line=PORT_SMTP =2600\n"));
+    EXPECT_NE(std::string::npos,
+              log.find("ERROR: user config find unrecognized field name at line=port_smtp=2700\n"));
+}
+
+TEST_F(UserConfigFileTest, QuotedTexts) {
+    std::snprintf(ctx.userConfig.USER_MAIL, sizeof ctx.userConfig.USER_MAIL, "kept@example.org");
+    WriteIni("USER_MAIL=\"a=b@example.org\"\n"
+             "TEST_INTERNET_SERVER= \"in\"side\" \n");
+    ASSERT_EQ(0, Load());
+    EXPECT_STREQ("kept@example.org", ctx.userConfig.USER_MAIL)
+        << "the value stops at the second = and so holds one quote only";
+    EXPECT_STREQ("in\"side", ctx.userConfig.TEST_INTERNET_SERVER) << "first to last quote";
+
+    WriteIni("USER_MAIL=no quotes\nTEST_INTERNET_SERVER=\"\"\n");
+    ASSERT_EQ(0, Load());
+    EXPECT_STREQ("kept@example.org", ctx.userConfig.USER_MAIL);
+    EXPECT_STREQ("", ctx.userConfig.TEST_INTERNET_SERVER);
+    CheckUserConfig(ctx);
+    EXPECT_STREQ(kDefaultInternetTestServer, ctx.userConfig.TEST_INTERNET_SERVER);
+    EXPECT_EQ("USER_MAIL=no quotes\nTEST_INTERNET_SERVER=\"" +
+                  std::string(kDefaultInternetTestServer) + "\"\n",
+              Ini());
+}
+
+TEST_F(UserConfigFileTest, TextsLongerThan127AreCut) {
+    std::string longText(300, 'x');
+    WriteIni("USER_MAIL=\"" + longText + "\"\nLOG_LVL=5\n");
+    ASSERT_EQ(0, Load());
+    EXPECT_EQ(std::string(127, 'x'), ctx.userConfig.USER_MAIL);
+
+    ModifyUserConfig(ctx, "TEST_INTERNET_SERVER", std::string(200, 'h').c_str());
+    EXPECT_EQ(std::string(127, 'h'), ctx.userConfig.TEST_INTERNET_SERVER);
+    ModifyUserConfig(ctx, "USER_MAIL", std::string(130, 'y').c_str());
+    EXPECT_EQ(std::string(127, 'y'), ctx.userConfig.USER_MAIL);
+    EXPECT_EQ("USER_MAIL=\"" + std::string(127, 'y') + "\"\nLOG_LVL=5\n", Ini())
+        << "the file carries what memory holds";
+}
+
+TEST_F(UserConfigFileTest, LastDuplicateWinsAndModifyReplacesAll) {
+    WriteIni("PORT_SMTP=1\nLOG_LVL=5\nPORT_SMTP=2\n");
+    ASSERT_EQ(0, Load());
+    EXPECT_EQ(2, ctx.userConfig.PORT_SMTP);
+    EXPECT_EQ(0, ModifyUserConfig(ctx, "PORT_SMTP", "30"));
+    EXPECT_EQ(30, ctx.userConfig.PORT_SMTP);
+    EXPECT_EQ("PORT_SMTP=30\nLOG_LVL=5\nPORT_SMTP=30\n", Ini());
+}
+
+TEST_F(UserConfigFileTest, ModifyWritesTheCallersTextAndScales) {
+    WriteIni("LOG_REPORT_SIZE=20\nUSER_MAIL=\"old@x\"\nIS_PREFER_SSL=0\n");
+    EXPECT_EQ(0, ModifyUserConfig(ctx, "LOG_REPORT_SIZE", "30"));
+    EXPECT_EQ(30'000, ctx.userConfig.LOG_REPORT_SIZE);
+    EXPECT_EQ(0, ModifyUserConfig(ctx, "USER_MAIL", "new@example.org"));
+    EXPECT_STREQ("new@example.org", ctx.userConfig.USER_MAIL);
+    EXPECT_EQ(0, ModifyUserConfig(ctx, "IS_PREFER_SSL", "1"));
+    EXPECT_TRUE(ctx.userConfig.IS_PREFER_SSL);
+    EXPECT_EQ("LOG_REPORT_SIZE=30\nUSER_MAIL=\"new@example.org\"\nIS_PREFER_SSL=1\n", Ini());
+    EXPECT_FALSE(dir.Exists("Quillomark.ini.tmp"));
+}
+
+TEST_F(UserConfigFileTest, ModifyOfKeyWithoutLineChangesMemoryOnly) {
+    WriteIni("PORT_SMTP=25\n");
+    EXPECT_EQ(0, ModifyUserConfig(ctx, "IS_PREFER_SSL", "1"));
+    EXPECT_TRUE(ctx.userConfig.IS_PREFER_SSL);
+    EXPECT_EQ("PORT_SMTP=25\n", Ini());
+
+    CoreContext restarted;
+    restarted.baseDirectory = dir.path();
+    ASSERT_EQ(0, LoadUserConfig(restarted));
+    EXPECT_FALSE(restarted.userConfig.IS_PREFER_SSL);
+}
+
+TEST_F(UserConfigFileTest, IllegalValuesChangeNothing) {
+    const std::string file = "LOG_LVL=5\nPORT_SMTP=25\nTEST_INTERNET_RETRY_NUM=0\n";
+    WriteIni(file);
+    ASSERT_EQ(0, Load());
+    EXPECT_EQ(0, ModifyUserConfig(ctx, "LOG_LVL", "6"));
+    EXPECT_EQ(0, ModifyUserConfig(ctx, "LOG_LVL", "-1"));
+    EXPECT_EQ(0, ModifyUserConfig(ctx, "PORT_SMTP", "0"));
+    EXPECT_EQ(0, ModifyUserConfig(ctx, "PORT_SMTP", "abc"));
+    EXPECT_EQ(0, ModifyUserConfig(ctx, "TEST_INTERNET_RETRY_NUM", "0"));
+    EXPECT_EQ(5, ctx.userConfig.LOG_LVL);
+    EXPECT_EQ(25, ctx.userConfig.PORT_SMTP);
+    EXPECT_EQ(file, Ini());
+    EXPECT_EQ(0, ModifyUserConfig(ctx, "LOG_LVL", "0")) << "0 is a legal level";
+    EXPECT_EQ(0, ctx.userConfig.LOG_LVL);
+    EXPECT_EQ("LOG_LVL=0\nPORT_SMTP=25\nTEST_INTERNET_RETRY_NUM=0\n", Ini());
+
+    std::string log = Log();
+    EXPECT_NE(std::string::npos, log.find("[UI][MINOR] ERROR: modify user config LOG_LVL to illegal "
+                                          "value 6\n"));
+    EXPECT_NE(std::string::npos, log.find("ERROR: modify user config PORT_SMTP to illegal value abc"));
+    EXPECT_NE(std::string::npos,
+              log.find("ERROR: modify user config TEST_INTERNET_RETRY_NUM to illegal value 0"));
+}
+
+TEST_F(UserConfigFileTest, AbsentArguments) {
+    WriteIni("PORT_SMTP=25\n");
+    EXPECT_EQ(-50, ModifyUserConfig(ctx, nullptr, "1"));
+    EXPECT_EQ(-50, ModifyUserConfig(ctx, "PORT_SMTP", nullptr));
+    EXPECT_EQ("PORT_SMTP=25\n", Ini());
+}
+
+TEST_F(UserConfigFileTest, RefusedNameNeverTouchesItsLine) {
+    const std::string code = "TEST_MAIL_CODE1=\"CCB99DEBC07EED8B\"\n";
+    WriteIni(code + "\nPORT_SMTP=25\n");
+    EXPECT_EQ(0, ModifyUserConfig(ctx, "TEST_MAIL_CODE1", "plain"));
+    EXPECT_EQ(0, ModifyUserConfig(ctx, "NO_SUCH_KEY", "1"));
+    EXPECT_STREQ("", ctx.userConfig.USER_NAME);
+    EXPECT_EQ(code + "PORT_SMTP=25\n", Ini()) << "the rewrite still drops the malformed line";
+    std::string log = Log();
+    EXPECT_NE(std::string::npos, log.find("[UI][MINOR] ERROR: modify user config of unrecognized "
+                                          "field name=TEST_MAIL_CODE1\n"));
+    EXPECT_NE(std::string::npos,
+              log.find("ERROR: modify user config of unrecognized field name=NO_SUCH_KEY\n"));
+}
+
+TEST_F(UserConfigFileTest, MalformedLinesAreLoggedThenDropped) {
+    ctx.userConfig.PORT_POP3 = 7;
+    WriteIni("\n# a comment\nPORT_SMTP=26\nPORT_POP3=\nTAIL=");
+    ASSERT_EQ(0, Load());
+    EXPECT_EQ(26, ctx.userConfig.PORT_SMTP);
+    EXPECT_EQ(0, ctx.userConfig.PORT_POP3) << "its value is the line break alone";
+    EXPECT_EQ(0, ModifyUserConfig(ctx, "PORT_SMTP", "27"));
+    EXPECT_EQ("PORT_SMTP=27\nPORT_POP3=\n", Ini())
+        << "\"PORT_POP3=\" splits; \"TAIL=\" at the very end does not";
+    std::string log = Log();
+    EXPECT_NE(std::string::npos, log.find("[UI][MINOR] ERROR: user config format error at line=\n"));
+    EXPECT_NE(std::string::npos, log.find("ERROR: user config format error at line=# a comment\n"));
+    EXPECT_NE(std::string::npos, log.find("ERROR: user config format error at line=TAIL=\n"));
+}
+
+TEST_F(UserConfigFileTest, LongLinesAreReadAs511CharacterPieces) {
+    // The junk fills exactly one read, so the setting after it is a line of its own.
+    WriteIni(std::string(511, 'j') + "PORT_SMTP=99\n" + std::string(10'000, 'k') + "\n");
+    ASSERT_EQ(0, Load());
+    EXPECT_EQ(99, ctx.userConfig.PORT_SMTP);
+    EXPECT_EQ(0, ModifyUserConfig(ctx, "PORT_SMTP", "98"));
+    EXPECT_EQ("PORT_SMTP=98\n", Ini());
+    EXPECT_NE(std::string::npos, Log().find("format error at line=" + std::string(511, 'j') + "\n"));
+}
+
+TEST_F(UserConfigFileTest, HostileBytesNeverCrash) {
+    std::string binary;
+    for (int i = 1; i < 256; ++i) binary += static_cast<char>(i);
+    std::string withNul = std::string("PORT_SMTP=31") + '\0' + "=junk\n";
+    std::string hostile = binary + "\n" + withNul + "LOG_LVL=5\n" + std::string(10'000, '=') +
+                          "\nUSER_MAIL=\"" + std::string(600, '"') + "\"\n";
+    WriteIni(hostile);
+    ASSERT_EQ(0, Load());
+    EXPECT_EQ(31, ctx.userConfig.PORT_SMTP) << "the text after a NUL is not seen";
+    EXPECT_EQ(0, ModifyUserConfig(ctx, "LOG_LVL", "4"));
+    std::string after = Ini();
+    EXPECT_NE(std::string::npos, after.find(withNul)) << "a copied line keeps its bytes";
+    EXPECT_NE(std::string::npos, after.find("LOG_LVL=4\n"));
+}
+
+TEST_F(UserConfigFileTest, DirectoryInPlaceOfTheFile) {
+    std::filesystem::create_directory(dir.File("Quillomark.ini"));
+    EXPECT_EQ(-38, LoadUserConfig(ctx));
+    EXPECT_EQ(0, ModifyUserConfig(ctx, "PORT_SMTP", "26"));
+    EXPECT_EQ(26, ctx.userConfig.PORT_SMTP);
+    EXPECT_TRUE(std::filesystem::is_directory(dir.File("Quillomark.ini")));
+    EXPECT_FALSE(dir.Exists("Quillomark.ini.tmp"));
+    std::string log = Log();
+    EXPECT_NE(std::string::npos, log.find("ERROR: open user config " + dir.File("Quillomark.ini") +
+                                          " failed"));
+    EXPECT_NE(std::string::npos, log.find("ERROR: open user config to modify failed"));
+}
+
+TEST_F(UserConfigFileTest, UnopenableTemporaryLeavesTheFileAlone) {
+    WriteIni("PORT_SMTP=25\n");
+    std::filesystem::create_directory(dir.File("Quillomark.ini.tmp"));
+    EXPECT_EQ(0, ModifyUserConfig(ctx, "PORT_SMTP", "26"));
+    EXPECT_EQ(26, ctx.userConfig.PORT_SMTP);
+    EXPECT_EQ("PORT_SMTP=25\n", Ini());
+    EXPECT_NE(std::string::npos, Log().find("[UI][MINOR] ERROR: open user config temporary file "
+                                            "failed"));
+}
+
+// A file-size limit makes the copy fail part of the way through, as a full
+// disk would.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previous_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit saved_{};
+    void (*previous_)(int) = nullptr;
+};
+
+// Two sizes: one fails inside the copy loop, the other only when the
+// buffered copy is flushed at the end.
+TEST_F(UserConfigFileTest, FailedRewriteKeepsTheOldFileWhole) {
+    for (int lines : {2000, 180}) {
+        std::string old = "LOG_LVL=5\n";
+        for (int i = 0; i < lines; ++i) old += "PORT_SMTP=" + std::to_string(1000 + i) + "\n";
+        WriteIni(old);
+        chmod(dir.File("Quillomark.ini").c_str(), 0640);
+        {
+            FileSizeLimit limit(old.size() / 2);
+            EXPECT_EQ(0, ModifyUserConfig(ctx, "LOG_LVL", "4"));
+        }
+        EXPECT_EQ(4, ctx.userConfig.LOG_LVL) << "the new value lives on in memory";
+        EXPECT_EQ(old, Ini()) << lines;
+        EXPECT_FALSE(dir.Exists("Quillomark.ini.tmp"));
+        struct stat info {};
+        ASSERT_EQ(0, stat(dir.File("Quillomark.ini").c_str(), &info));
+        EXPECT_EQ(0640u, info.st_mode & 07777);
+        ctx.userConfig.LOG_LVL = 5;
+    }
+    std::string log = Log();
+    std::size_t first = log.find("[UI][MINOR] ERROR: open user config temporary file failed");
+    ASSERT_NE(std::string::npos, first);
+    EXPECT_NE(std::string::npos, log.find("ERROR: open user config temporary file failed", first + 1));
+}
+
+TEST_F(UserConfigFileTest, RewriteKeepsPermissions) {
+    WriteIni("PORT_SMTP=25\n");
+    chmod(dir.File("Quillomark.ini").c_str(), 0604);
+    EXPECT_EQ(0, ModifyUserConfig(ctx, "PORT_SMTP", "26"));
+    EXPECT_EQ("PORT_SMTP=26\n", Ini());
+    struct stat info {};
+    ASSERT_EQ(0, stat(dir.File("Quillomark.ini").c_str(), &info));
+    EXPECT_EQ(0604u, info.st_mode & 07777);
+}
+
+}  // namespace

@@ -1,0 +1,40 @@
+// TempDir makes a fresh directory under /tmp for one test and removes it with
+// everything in it when the test ends, so tests never share files.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+class TempDir {
+public:
+    TempDir() {
+        char pattern[] = "/tmp/qmtestXXXXXX";
+        char* made = mkdtemp(pattern);
+        path_ = made != nullptr ? made : "";
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+    void Write(const std::string& name, const std::string& content) const {
+        std::ofstream out(File(name), std::ios::binary | std::ios::trunc);
+        out << content;
+    }
+    std::string Read(const std::string& name) const {
+        std::ifstream in(File(name), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    bool Exists(const std::string& name) const { return std::filesystem::exists(File(name)); }
+
+private:
+    std::string path_;
+};
