@@ -1,0 +1,187 @@
+#include "catalogue/ConnConfig.h"
+
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "support/TempDir.h"
+
+namespace {
+
+constexpr const char* kHeader = "2009/03/05 14:07:09\n";
+
+class ConnConfigTest : public ::testing::Test {
+protected:
+    ConnConfigTest() {
+        ctx.baseDirectory = dir.path();
+        ctx.userConfig.LOG_LVL = 5;
+        ctx.userConfig.LOG_SIZE = 1000000;
+    }
+
+    int32_t Read(const std::string& content) {
+        dir.Write("Quillomark.conf", content);
+        return ReadConnConfig(ctx, kConnConfigName, list);
+    }
+    std::string Log() const { return dir.Read("Quillomark.log"); }
+    bool Logged(const std::string& text) const { return Log().find(text) != std::string::npos; }
+    std::string Codes() const {
+        std::string codes;
+        for (const ProtocalInfo& r : list) codes += std::string(r.Code) + " ";
+        return codes;
+    }
+
+    TempDir dir;
+    CatalogueContext ctx;
+    ProtocalInfoList list;
+};
+
+TEST_F(ConnConfigTest, ConnectionLineBecomesARecord) {
+    ASSERT_EQ(0, Read(std::string(kHeader) +
+                      "MAIL-SSL mailhost 465 995 993 ssl-1 anything after\n"
+                      "MAIL 10.0.0.1 25 110 143 plain-1\n"));
+    ASSERT_EQ(2, list.Count());
+    const ProtocalInfo& ssl = *list.begin();
+    EXPECT_EQ(MAIL_SSL, ssl.Type);
+    EXPECT_TRUE(ssl.IsSSL);
+    EXPECT_STREQ("mailhost", ssl.Dest);
+    EXPECT_EQ(465, ssl.Port[SMTP]);
+    EXPECT_EQ(995, ssl.Port[POP3]);
+    EXPECT_EQ(993, ssl.Port[IMAP4]);
+    EXPECT_STREQ("ssl-1", ssl.Code);
+    EXPECT_EQ(0, ssl.LinkCost);
+    const ProtocalInfo& plain = *(list.begin() + 1);
+    EXPECT_EQ(MAIL, plain.Type);
+    EXPECT_FALSE(plain.IsSSL);
+    EXPECT_STREQ("10.0.0.1", plain.Dest);
+    EXPECT_TRUE(Logged("[DETECT][DUMP] start to read config " + dir.File("Quillomark.conf")));
+    EXPECT_TRUE(Logged("[DETECT][DUMP] read config end"));
+}
+
+TEST_F(ConnConfigTest, HeaderOnlyGivesNoRecords) {
+    EXPECT_EQ(0, Read(kHeader));
+    EXPECT_TRUE(list.Empty());
+    EXPECT_EQ(0, Read(""));
+    EXPECT_TRUE(list.Empty());
+}
+
+TEST_F(ConnConfigTest, LineOneIsNeverRead) {
+    EXPECT_EQ(0, Read("MAIL host 25 110 143 first\nMAIL host 25 110 143 second\n"));
+    EXPECT_EQ("second ", Codes());
+}
+
+TEST_F(ConnConfigTest, OnlyLinesBeginningWithMAreRead) {
+    ASSERT_EQ(0, Read(std::string(kHeader) +
+                      "# MAIL host 25 110 143 comment\n"
+                      "\n"
+                      " MAIL host 25 110 143 indented\n"
+                      "\tMAIL host 25 110 143 tabbed\n"
+                      "ZZZ host 25 110 143 zzz\n"
+                      "MAI host 25 110 143 short-word\n"
+                      "MAIL-S host 465 995 993 short-ssl\n"));
+    EXPECT_EQ("short-word short-ssl ", Codes());
+    EXPECT_EQ(MAIL, list.begin()->Type);
+    EXPECT_EQ(MAIL_SSL, (list.begin() + 1)->Type);
+}
+
+TEST_F(ConnConfigTest, RecordsAreAppendedToTheGivenList) {
+    ProtocalInfo earlier;
+    earlier.SetCode("earlier");
+    list.PushBack(earlier);
+    ASSERT_EQ(0, Read(std::string(kHeader) + "MAIL host 25 110 143 new\n"));
+    EXPECT_EQ("earlier new ", Codes());
+}
+
+TEST_F(ConnConfigTest, FourFieldsStopReadingWithFormatError) {
+    EXPECT_EQ(-21, Read(std::string(kHeader) +
+                        "MAIL host 25 110 143 good\n"
+                        "MAIL host 25 110\n"
+                        "MAIL host 25 110 143 never\n"));
+    EXPECT_EQ("good ", Codes());
+    // The line is logged as read, line end included.
+    EXPECT_TRUE(Logged("[DETECT][MINOR] ERROR: conn config format error at line=MAIL host 25 110\n"));
+    EXPECT_TRUE(Logged("read config end"));
+}
+
+TEST_F(ConnConfigTest, UnknownTypeWordAfterGoodLines) {
+    EXPECT_EQ(-21, Read(std::string(kHeader) +
+                        "MAIL host 25 110 143 one\n"
+                        "MAIL-SSL host 465 995 993 two\n"
+                        "MAILX host 25 110 143 bad\n"
+                        "MAIL host 25 110 143 never\n"));
+    EXPECT_EQ("one two ", Codes());
+    EXPECT_TRUE(Logged("[DETECT][MINOR] ERROR: unknown protocal name MAILX"));
+}
+
+TEST_F(ConnConfigTest, NonNumericPortIsAFormatError) {
+    EXPECT_EQ(-21, Read(std::string(kHeader) + "MAIL host smtp 110 143 code\n"));
+    EXPECT_EQ(-21, Read(std::string(kHeader) + "MAIL host 25 110x 143 code\n"));
+    EXPECT_TRUE(list.Empty());
+    EXPECT_TRUE(Logged("format error at line=MAIL host smtp 110 143 code"));
+}
+
+TEST_F(ConnConfigTest, CrLfAndLfGiveTheSameRecords) {
+    ASSERT_EQ(0, Read("2009/03/05 14:07:09\r\nMAIL h1 25 110 143 a\r\nMAIL-SSL h2 465 995 993 b\r\n"));
+    ProtocalInfoList crlf = list;
+    list.Clear();
+    ASSERT_EQ(0, Read("2009/03/05 14:07:09\nMAIL h1 25 110 143 a\nMAIL-SSL h2 465 995 993 b\n"));
+    ASSERT_EQ(2, crlf.Count());
+    ASSERT_EQ(2, list.Count());
+    for (int i = 0; i < 2; ++i) {
+        const ProtocalInfo& x = *(crlf.begin() + i);
+        const ProtocalInfo& y = *(list.begin() + i);
+        EXPECT_STREQ(y.Code, x.Code);  // no CR left at the end of the code
+        EXPECT_STREQ(y.Dest, x.Dest);
+        EXPECT_EQ(y.Type, x.Type);
+        EXPECT_EQ(y.Port[IMAP4], x.Port[IMAP4]);
+    }
+}
+
+TEST_F(ConnConfigTest, FieldsTooLongForTheRecordAreRefused) {
+    std::string dest63(63, 'd');
+    ASSERT_EQ(0, Read(std::string(kHeader) + "MAIL " + dest63 + " 25 110 143 fits\n"));
+    EXPECT_STREQ(dest63.c_str(), list.begin()->Dest);
+
+    list.Clear();
+    // Cut at 63, the rest "25" would have become the SMTP port and shifted
+    // every later field by one.
+    EXPECT_EQ(-21, Read(std::string(kHeader) + "MAIL " + std::string(63, 'd') + "25 110 143 7 x\n"));
+    EXPECT_EQ(-21, Read(std::string(kHeader) + "MAIL" + std::string(60, 'L') + " h 25 110 143 x\n"));
+    EXPECT_TRUE(list.Empty());
+}
+
+TEST_F(ConnConfigTest, MissingFileOrDirectoryCannotBeOpened) {
+    ProtocalInfo kept;
+    list.PushBack(kept);
+    EXPECT_EQ(-22, ReadConnConfig(ctx, "/NoSuch.conf", list));
+    EXPECT_TRUE(Logged("[DETECT][MAJOR] ERROR: open conn config failed"));
+    EXPECT_TRUE(Logged("read config end"));
+    std::filesystem::create_directory(dir.File("Quillomark.conf"));
+    EXPECT_EQ(-22, ReadConnConfig(ctx, kConnConfigName, list));
+    EXPECT_EQ(1, list.Count());
+    EXPECT_EQ(-51, ReadConnConfig(ctx, nullptr, list));
+}
+
+TEST_F(ConnConfigTest, HostileContentGivesItsCodeOnly) {
+    // A 10,000-character line: the piece holding the code ends it, the rest
+    // is read as further lines, which do not begin with "M".
+    ASSERT_EQ(0, Read(std::string(kHeader) + "MAIL h 25 110 143 " + std::string(10000, 'x') + "\n"));
+    ASSERT_EQ(1, list.Count());
+    EXPECT_EQ(511u - 18u, std::strlen(list.begin()->Code));
+
+    list.Clear();
+    EXPECT_EQ(-21, Read(std::string(kHeader) + std::string(10000, 'M') + "\n"));
+    EXPECT_EQ(-21, Read(std::string(kHeader) + std::string("MAIL h\0 25 110 143 c\n", 21)));
+    std::string binary = kHeader;
+    for (int i = 0; i < 5000; ++i) binary += static_cast<char>(i % 7 == 0 ? 'M' : (i * 91) & 0xFF);
+    int32_t result = Read(binary);
+    EXPECT_TRUE(result == 0 || result == -21) << result;
+    for (const ProtocalInfo& r : list) {
+        EXPECT_LT(std::strlen(r.Dest), static_cast<size_t>(kDestSize));
+        EXPECT_LT(std::strlen(r.Code), static_cast<size_t>(kCodeSize));
+    }
+}
+
+}  // namespace

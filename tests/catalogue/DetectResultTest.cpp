@@ -1,0 +1,251 @@
+#include "catalogue/DetectResult.h"
+
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/TempDir.h"
+
+namespace {
+
+ProtocalInfo Record(int32_t cost, int32_t type, const char* dest, const char* code) {
+    ProtocalInfo r;
+    r.LinkCost = cost;
+    r.Type = type;
+    r.IsSSL = type == MAIL_SSL;
+    r.SetDest(dest);
+    r.SetCode(code);
+    r.Port[SMTP] = type == MAIL_SSL ? 465 : 25;
+    r.Port[POP3] = type == MAIL_SSL ? 995 : 110;
+    r.Port[IMAP4] = type == MAIL_SSL ? 993 : 143;
+    return r;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+std::string LocalTime(int32_t stamp) {
+    std::time_t when = stamp;
+    std::tm local{};
+    localtime_r(&when, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y/%m/%d %H:%M:%S", &local);
+    return text;
+}
+
+class DetectResultTest : public ::testing::Test {
+protected:
+    DetectResultTest() {
+        ctx.baseDirectory = dir.path();
+        ctx.userConfig.LOG_LVL = 5;
+        ctx.userConfig.LOG_SIZE = 1000000;
+        ranked.PushBack(Record(12, MAIL, "10.0.0.1", "plain-1"));
+        ranked.PushBack(Record(40, MAIL_SSL, "mailhost", "ssl-1"));
+        ranked.PushBack(Record(-1, MAIL, "down.example", "plain-2"));
+    }
+
+    int32_t ReadContent(const std::string& content) {
+        dir.Write("detect_result.log", content);
+        return ReadDetectResult(ctx, stamp, list, false);
+    }
+    bool Logged(const std::string& text) const {
+        return dir.Read("Quillomark.log").find(text) != std::string::npos;
+    }
+
+    TempDir dir;
+    CatalogueContext ctx;
+    ProtocalInfoList ranked;
+    ProtocalInfoList list;
+    int32_t stamp = 77;
+};
+
+TEST_F(DetectResultTest, RoundTripKeepsRecordsOrderAndStamp) {
+    int32_t before = static_cast<int32_t>(std::time(nullptr));
+    ASSERT_EQ(0, WriteDetectResult(ctx, ranked, false));
+    int32_t after = static_cast<int32_t>(std::time(nullptr));
+    EXPECT_GE(ctx.autoResultTime, before);
+    EXPECT_LE(ctx.autoResultTime, after);
+    EXPECT_EQ(0, ctx.manualResultTime);
+
+    std::vector<std::string> lines = Lines(dir.Read("detect_result.log"));
+    ASSERT_EQ(5u, lines.size());
+    EXPECT_EQ(std::to_string(ctx.autoResultTime), lines[0]);
+    EXPECT_EQ(LocalTime(ctx.autoResultTime), lines[1]);
+    EXPECT_EQ("12 MAIL 10.0.0.1 25 110 143 plain-1", lines[2]);
+    EXPECT_EQ("40 MAIL-SSL mailhost 465 995 993 ssl-1", lines[3]);
+    EXPECT_EQ("-1 MAIL down.example 25 110 143 plain-2", lines[4]);
+    EXPECT_FALSE(dir.Exists("detect_result.log.tmp"));
+    EXPECT_TRUE(Logged("[DETECT][DUMP] start to write detect result log"));
+
+    ASSERT_EQ(0, ReadDetectResult(ctx, stamp, list, false));
+    EXPECT_EQ(ctx.autoResultTime, stamp);
+    ASSERT_EQ(3, list.Count());
+    auto expected = ranked.begin();
+    for (const ProtocalInfo& r : list) {
+        EXPECT_EQ(expected->LinkCost, r.LinkCost);
+        EXPECT_EQ(expected->Type, r.Type);
+        EXPECT_EQ(expected->IsSSL, r.IsSSL);
+        EXPECT_STREQ(expected->Dest, r.Dest);
+        EXPECT_STREQ(expected->Code, r.Code);
+        for (int p = 0; p < kProtocolCount; ++p) EXPECT_EQ(expected->Port[p], r.Port[p]);
+        ++expected;
+    }
+    EXPECT_EQ(-1, (list.begin() + 2)->LinkCost);
+    EXPECT_TRUE(Logged("[DETECT][DUMP] start to read detect result log"));
+    EXPECT_TRUE(Logged("[DETECT][DUMP] read detect result log end"));
+}
+
+TEST_F(DetectResultTest, ManualChoiceHasItsOwnFileAndStamp) {
+    ProtocalInfoList chosen;
+    chosen.PushBack(Record(40, MAIL_SSL, "mailhost", "ssl-1"));
+    ASSERT_EQ(0, WriteDetectResult(ctx, chosen, true));
+    EXPECT_NE(0, ctx.manualResultTime);
+    EXPECT_EQ(0, ctx.autoResultTime);
+    EXPECT_TRUE(dir.Exists("manual_set.log"));
+    EXPECT_FALSE(dir.Exists("detect_result.log"));
+
+    ASSERT_EQ(0, ReadDetectResult(ctx, stamp, list, true));
+    EXPECT_EQ(ctx.manualResultTime, stamp);
+    ASSERT_EQ(1, list.Count());
+    EXPECT_STREQ("ssl-1", list.First()->Code);
+    EXPECT_EQ(-18, ReadDetectResult(ctx, stamp, list, false));
+}
+
+TEST_F(DetectResultTest, EmptyListGivesTheTwoHeaderLines) {
+    ASSERT_EQ(0, WriteDetectResult(ctx, ProtocalInfoList(), false));
+    EXPECT_EQ(2u, Lines(dir.Read("detect_result.log")).size());
+    EXPECT_EQ(0, ReadDetectResult(ctx, stamp, list, false));
+    EXPECT_EQ(ctx.autoResultTime, stamp);
+    EXPECT_TRUE(list.Empty());
+}
+
+TEST_F(DetectResultTest, EmptyFileLeavesTheStamp) {
+    EXPECT_EQ(0, ReadContent(""));
+    EXPECT_EQ(77, stamp);
+    EXPECT_TRUE(list.Empty());
+    EXPECT_EQ(0, ReadContent("not a number\n2009/03/05 14:07:09\n5 MAIL h 1 2 3 c\n"));
+    EXPECT_EQ(77, stamp);
+    EXPECT_EQ(1, list.Count());
+}
+
+TEST_F(DetectResultTest, ReaderAppendsAndAcceptsCrLf) {
+    ProtocalInfo earlier;
+    earlier.SetCode("earlier");
+    list.PushBack(earlier);
+    EXPECT_EQ(0, ReadContent("1236254829\r\n2009/03/05 14:07:09\r\n5 MAIL-SSL h 465 995 993 c\r\n"));
+    EXPECT_EQ(1236254829, stamp);
+    ASSERT_EQ(2, list.Count());
+    EXPECT_STREQ("c", (list.begin() + 1)->Code);
+    EXPECT_TRUE((list.begin() + 1)->IsSSL);
+}
+
+TEST_F(DetectResultTest, EmptyRecordLineIsAFormatError) {
+    EXPECT_EQ(-18, ReadContent("100\n2009/03/05 14:07:09\n5 MAIL h 1 2 3 c\n\n6 MAIL h 1 2 3 d\n"));
+    EXPECT_EQ(100, stamp);
+    EXPECT_EQ(1, list.Count());
+    EXPECT_TRUE(Logged("[DETECT][MINOR] ERROR: result log format error at line=\n"));
+    EXPECT_TRUE(Logged("read detect result log end"));
+}
+
+TEST_F(DetectResultTest, TypeZZZIsUnknown) {
+    EXPECT_EQ(-18, ReadContent("100\nx\n5 MAIL h 1 2 3 c\n5 ZZZ h 1 2 3 z\n"));
+    EXPECT_EQ(1, list.Count());
+    EXPECT_TRUE(Logged("[DETECT][MINOR] ERROR: unknown protocal name ZZZ"));
+}
+
+TEST_F(DetectResultTest, FailedWriteStillAdvancesTheStamp) {
+    // The temporary file cannot be created, so the old file stays as it was.
+    dir.Write("detect_result.log", "100\n2009/03/05 14:07:09\n");
+    std::filesystem::create_directory(dir.File("detect_result.log.tmp"));
+    EXPECT_EQ(-17, WriteDetectResult(ctx, ranked, false));
+    EXPECT_GE(ctx.autoResultTime, 1000000000);
+    EXPECT_EQ("100\n2009/03/05 14:07:09\n", dir.Read("detect_result.log"));
+    EXPECT_TRUE(Logged("[DETECT][MAJOR] ERROR: open result log to write failed"));
+}
+
+TEST_F(DetectResultTest, EveryWriteGetsAGreaterStampEvenWithinOneSecond) {
+    // A listener reloads only for a greater stamp than it loaded: two writes in
+    // one second must still be told apart.
+    int32_t previous = 0;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(0, WriteDetectResult(ctx, ranked, false));
+        EXPECT_GT(ctx.autoResultTime, previous);
+        previous = ctx.autoResultTime;
+        ProtocalInfoList back;
+        ASSERT_EQ(0, ReadDetectResult(ctx, stamp, back, false));
+        EXPECT_EQ(stamp, ctx.autoResultTime);
+    }
+    EXPECT_EQ(0, ctx.manualResultTime) << "each mode has its own stamp";
+}
+
+TEST_F(DetectResultTest, ResultPathThatIsADirectoryIsNotReplaced) {
+    std::filesystem::create_directory(dir.File("manual_set.log"));
+    EXPECT_EQ(-17, WriteDetectResult(ctx, ranked, true));
+    EXPECT_NE(0, ctx.manualResultTime);
+    EXPECT_TRUE(std::filesystem::is_directory(dir.File("manual_set.log")));
+    EXPECT_FALSE(dir.Exists("manual_set.log.tmp"));
+    EXPECT_EQ(-18, ReadDetectResult(ctx, stamp, list, true));
+    EXPECT_EQ(77, stamp);
+}
+
+TEST_F(DetectResultTest, WriteIntoMissingDirectory) {
+    ctx.baseDirectory = dir.File("gone");
+    EXPECT_EQ(-17, WriteDetectResult(ctx, ranked, false));
+    EXPECT_NE(0, ctx.autoResultTime);
+}
+
+TEST_F(DetectResultTest, MissingFileLeavesStampAndList) {
+    EXPECT_EQ(-18, ReadDetectResult(ctx, stamp, list, false));
+    EXPECT_EQ(77, stamp);
+    EXPECT_TRUE(list.Empty());
+    EXPECT_TRUE(Logged("[DETECT][MAJOR] ERROR: open result log to read failed"));
+    EXPECT_TRUE(Logged("read detect result log end"));
+}
+
+TEST_F(DetectResultTest, HostileContentGivesItsCodeOnly) {
+    EXPECT_EQ(-18, ReadContent("1\n2\n5 MAIL h 1 2 3 " + std::string(10000, 'c') + "\n"));
+    EXPECT_EQ(1, list.Count());  // the first piece, then the rest of the line is malformed
+    EXPECT_EQ(-18, ReadContent("1\n2\n5 MAIL " + std::string(64, 'd') + " 1 2 3 c\n"));
+    EXPECT_EQ(-18, ReadContent(std::string("1\n2\n5 MAIL h\0 1 2 3 c\n", 22)));
+    list.Clear();
+    stamp = 77;
+    EXPECT_EQ(-18, ReadContent(std::string(10000, '9') + "\n"));
+    EXPECT_EQ(77, stamp);  // too big for a stamp
+    EXPECT_TRUE(list.Empty());
+
+    std::string binary;
+    for (int i = 0; i < 5000; ++i) binary += static_cast<char>((i * 131 + 7) & 0xFF);
+    int32_t result = ReadContent(binary);
+    EXPECT_TRUE(result == 0 || result == -18) << result;
+    for (const ProtocalInfo& r : list) {
+        EXPECT_LT(std::strlen(r.Dest), static_cast<size_t>(kDestSize));
+        EXPECT_LT(std::strlen(r.Code), static_cast<size_t>(kCodeSize));
+    }
+}
+
+TEST_F(DetectResultTest, ReaderNeverSeesAPartialFile) {
+    for (int i = 0; i < 200; ++i) ranked.PushBack(Record(i, MAIL, "host", "code"));
+    ASSERT_EQ(0, WriteDetectResult(ctx, ranked, false));
+    std::thread writer([this] {
+        for (int i = 0; i < 50; ++i) WriteDetectResult(ctx, ranked, false);
+    });
+    for (int i = 0; i < 50; ++i) {
+        ProtocalInfoList read;
+        int32_t readStamp = 0;
+        ASSERT_EQ(0, ReadDetectResult(ctx, readStamp, read, false));
+        ASSERT_EQ(ranked.Count(), read.Count());
+    }
+    writer.join();
+}
+
+}  // namespace
