@@ -262,15 +262,23 @@ bool CopyLines(CoreContext& ctx, FILE* in, FILE* out, const char* replaceKey,
     ConfigLine line;
     SplitLine split;
     bool written = true;
+    // True while the copy ends inside a line: the first piece of an over-long
+    // line was kept. When the rest of that line is dropped, its line break is
+    // still written, or the next setting would be glued onto the kept piece.
+    bool openLine = false;
     while (ReadConfigLine(in, line)) {
+        bool endsLine = line.length > 0 && line.text[line.length - 1] == '\n';
         if (!SplitConfigLine(line, split)) {
             LogFormatError(ctx, line);
+            if (openLine && endsLine && written) written = WriteAll(out, "\n", 1);
+            if (endsLine) openLine = false;
             continue;
         }
         if (!written) continue;
         bool replace = replaceKey != nullptr && std::strcmp(split.key, replaceKey) == 0;
         written = replace ? WriteAll(out, replacement.data(), replacement.size())
                           : WriteAll(out, line.text, line.length);
+        openLine = !replace && !endsLine;
     }
     return written;
 }

@@ -332,6 +332,21 @@ TEST_F(UserConfigFileTest, LongLinesAreReadAs511CharacterPieces) {
     EXPECT_NE(std::string::npos, Log().find("format error at line=" + std::string(511, 'j') + "\n"));
 }
 
+TEST_F(UserConfigFileTest, DroppedRestOfALongLineKeepsTheNextSettingOnItsOwnLine) {
+    // The first 511 characters split (a key and a value), the rest of the line
+    // has no "=" and is dropped: the line after it must not be glued on.
+    WriteIni("USER_MAIL=\"" + std::string(600, 'm') + "\"\nPORT_SMTP=2525\nLOG_LVL=3\n");
+    ASSERT_EQ(0, Load());
+    EXPECT_EQ(0, ModifyUserConfig(ctx, "LOG_LVL", "5"));
+    std::string ini = Ini();
+    EXPECT_NE(std::string::npos, ini.find("\nPORT_SMTP=2525\n")) << ini;
+    EXPECT_NE(std::string::npos, ini.find("\nLOG_LVL=5\n"));
+    CoreContext reloaded;
+    reloaded.baseDirectory = dir.path();
+    ASSERT_EQ(0, LoadUserConfig(reloaded));
+    EXPECT_EQ(2525, reloaded.userConfig.PORT_SMTP);
+}
+
 TEST_F(UserConfigFileTest, HostileBytesNeverCrash) {
     std::string binary;
     for (int i = 1; i < 256; ++i) binary += static_cast<char>(i);
