@@ -1,7 +1,137 @@
 #include "detect/AutoDetectThread.h"
 
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "catalogue/ConnConfig.h"
+#include "catalogue/DetectResult.h"
+#include "catalogue/ProtocalInfoList.h"
+#include "core/WriteLog.h"
+#include "detect/AutoMailChecker.h"
+#include "detect/CheckInternet.h"
+
+namespace {
+
+// The single-run guard: true when this run may work.
+bool EnterRun(AppContext& ctx) {
+    std::lock_guard<std::mutex> hold(ctx.detectRunningLock);
+    if (ctx.detectRunning) return false;
+    ctx.detectRunning = true;
+    return true;
+}
+
+void LeaveRun(AppContext& ctx) {
+    std::lock_guard<std::mutex> hold(ctx.detectRunningLock);
+    ctx.detectRunning = false;
+}
+
+bool OnDemand(AppContext& ctx) {
+    std::lock_guard<std::mutex> hold(ctx.detectModeLock);
+    return ctx.detectOnDemand == 1;
+}
+
+// Checks the Internet; a background run waits and retries quietly, an
+// on-demand run tells the user at the first failure. The mode is read afresh
+// after every failed check, so a user's request during a retry pause ends the
+// waiting at its next failure.
+int32_t AwaitInternet(AppContext& ctx) {
+    for (int32_t retries = 0;; ++retries) {
+        if (CheckInternet(ctx) == kInternetReachable) return kDetectDone;
+        if (OnDemand(ctx)) {
+            WriteLog(ctx, DETECT, MAJOR, "ERROR: auto detect internet is not connectable\r\n");
+            ctx.Notifier().ShowMessageBox("", "MSG_INTERNET_NOT_CONNECTABLE");
+            return kDetectInternetUnreachable;
+        }
+        if (retries >= ctx.userConfig.TEST_INTERNET_RETRY_NUM) {
+            WriteLog(ctx, DETECT, MINOR,
+                     "ERROR: auto detect wait and retry end with internet not connectable");
+            return kDetectInternetUnreachable;
+        }
+        char line[128];
+        std::snprintf(line, sizeof line, "internet is not connectable, wait and retry num=%d\r\n",
+                      retries + 1);
+        ctx.Notifier().PostInfoLine(line);
+        WriteLog(ctx, DETECT, MINOR, "ERROR: auto detect wait and retry num=%d", retries + 1);
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(ctx.userConfig.TEST_INTERNET_RETRY_INTERVAL));
+    }
+}
+
+// A record that fails either probe costs -1; one that passes both costs the
+// SMTP probe's sending time plus the POP3 probe's receiving time.
+void ProbeCandidates(AppContext& ctx, ProtocalInfoList& list) {
+    AutoMailChecker checker(ctx.userConfig, ctx.Notifier());
+    for (ProtocalInfo& record : list) {
+        if (record.Type != MAIL && record.Type != MAIL_SSL) continue;
+        if (checker.ProbeSmtp(&record) != 0) {
+            record.LinkCost = -1;
+            continue;
+        }
+        record.LinkCost += checker.sendMillis;
+        if (checker.ProbePop3(&record) != 0)
+            record.LinkCost = -1;
+        else
+            record.LinkCost += checker.receiveMillis;
+    }
+}
+
+int32_t RankAndPublish(AppContext& ctx, ProtocalInfoList& list, bool downloadedList) {
+    WriteLog(ctx, DETECT, DUMP, "auto detect mail server end");
+    list.Sort();
+    const ProtocalInfo* first = list.First();
+    if (first == nullptr || first->LinkCost == -1) {
+        WriteLog(ctx, DETECT, MAJOR, "ERROR: auto detect No Available Connection");
+        if (!downloadedList) ctx.Notifier().ShowMessageBox("", "MSG_NO_AVAIL_SERVER");
+        return kDetectNoAvailableConnection;
+    }
+    {
+        std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
+        ctx.bestConnection = *first;
+    }
+    int32_t written = WriteDetectResult(ctx, list, false);
+    if (written != 0) {
+        WriteLog(ctx, DETECT, MAJOR, "ERROR: auto detect write result log failed(%d)", written);
+        ctx.Notifier().ShowMessageBox("", "MSG_WRITE_RESULT_LOG_FAIL");
+        return kDetectWriteResultFailed;
+    }
+    return kDetectDone;
+}
+
+int32_t DetectRun(AppContext& ctx, const char* listName, bool downloadedList) {
+    if (AwaitInternet(ctx) != kDetectDone) return kDetectInternetUnreachable;
+    ctx.Notifier().PostInfoLine("auto detect Internet is Connectable\r\n");
+    WriteLog(ctx, DETECT, DUMP, "auto detect internet is connectable");
+
+    ProtocalInfoList list;
+    int32_t read = ReadConnConfig(ctx, listName, list);
+    if (read != 0) {
+        WriteLog(ctx, DETECT, MAJOR, "ERROR: read connection config file failed(%d)", read);
+        ctx.Notifier().ShowMessageBox("", "MSG_READ_CONFIG_FAIL");
+        return kDetectReadConfigFailed;
+    }
+    ProbeCandidates(ctx, list);
+    return RankAndPublish(ctx, list, downloadedList);
+}
+
+}  // namespace
+
 int AutoDetectThread(AppContext& ctx, const char* listPath) {
-    (void)ctx;
-    (void)listPath;
-    return 0;
+    const char* listName = listPath != nullptr ? listPath : kConnConfigName;
+    if (!EnterRun(ctx)) {
+        WriteLog(ctx, DETECT, DUMP, "auto detect end since already a thread detecting");
+        return kDetectAlreadyRunning;
+    }
+    ctx.Notifier().PostInfoLine("auto detect start\r\n");
+    WriteLog(ctx, DETECT, MINOR, "auto detect start, conf=%s", listName);
+    ctx.Notifier().DetectionStarted();
+
+    int32_t result = DetectRun(ctx, listName, listPath != nullptr);
+
+    ctx.Notifier().DetectionFinished();
+    ctx.Notifier().PostInfoLine("auto detect end\r\n");
+    WriteLog(ctx, DETECT, MINOR, "auto detect end");
+    LeaveRun(ctx);
+    ctx.eventDetectComplete.Set();
+    return result;
 }

@@ -1,8 +1,25 @@
-// AutoDetectThread is the body of one detection run: it ranks the candidates
-// of a connection list and writes the result file the proxies follow. A null
-// list path means the connection list "/Quillomark.conf".
+// AutoDetectThread is the body of one detection run: it checks that the
+// Internet can be reached, probes every candidate of a connection list with a
+// real test mail over SMTP and its retrieval over POP3, ranks the candidates
+// by what that cost in milliseconds, stores the winner in bestConnection and
+// writes "detect_result.log", which the proxy listeners follow with their next
+// client. Only one run works at a time; a run started meanwhile ends at once.
+// Every run that got past that guard signals eventDetectComplete once.
 #pragma once
+
+#include <cstdint>
 
 #include "app/AppContext.h"
 
+inline constexpr int32_t kDetectDone = 0;
+inline constexpr int32_t kDetectAlreadyRunning = -15;
+inline constexpr int32_t kDetectNoAvailableConnection = -16;
+inline constexpr int32_t kDetectWriteResultFailed = -17;
+inline constexpr int32_t kDetectReadConfigFailed = -21;
+inline constexpr int32_t kDetectInternetUnreachable = -36;
+
+// listPath names the connection list relative to the base directory and
+// begins with "/"; null means "/Quillomark.conf". Returns one of the codes
+// above. Starters set detectOnDemand first: 1 reports an unreachable Internet
+// at once, 0 waits and retries TEST_INTERNET_RETRY_NUM times.
 int AutoDetectThread(AppContext& ctx, const char* listPath);

@@ -1,0 +1,325 @@
+#include "detect/AutoDetectThread.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "catalogue/DetectResult.h"
+#include "detect/FakeMailDialogues.h"
+#include "detect/RecordingNotifier.h"
+#include "detect/TinyHttpServer.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// One mail server candidate made of a fake SMTP and a fake POP3 peer.
+struct FakeCandidate {
+    FakeCandidate(bool tls, const Pop3Script& pop3)
+        : tls(tls), smtpPeer(SmtpDialogue(SmtpScript{}, smtpSeen), tls),
+          pop3Peer(Pop3Dialogue(pop3, pop3Seen), tls) {}
+    // Its line in a connection list.
+    std::string Line(const char* code) const {
+        return std::string(tls ? "MAIL-SSL" : "MAIL") + " 127.0.0.1 " +
+               std::to_string(smtpPeer.port()) + " " + std::to_string(pop3Peer.port()) + " 143 " +
+               code + "\n";
+    }
+
+    bool tls;
+    SmtpRecord smtpSeen;
+    Pop3Record pop3Seen;
+    FakePeer smtpPeer;
+    FakePeer pop3Peer;
+};
+
+class AutoDetectThreadTest : public ::testing::Test {
+protected:
+    AutoDetectThreadTest() {
+        setenv("no_proxy", "*", 1);
+        ctx.baseDirectory = dir.path();
+        ctx.mainWindow = &pane;
+        UserConfig& config = ctx.userConfig;
+        config.LOG_LVL = 5;
+        config.LOG_SIZE = 1000000;
+        config.TEST_INTERNET_RETRY_NUM = 3;
+        config.TEST_INTERNET_RETRY_INTERVAL = 50;
+        SetTestAccount(config);
+        Internet(web.port());
+    }
+
+    void Internet(int port) {
+        std::strcpy(ctx.userConfig.TEST_INTERNET_SERVER, "127.0.0.1");
+        ctx.userConfig.TEST_INTERNET_PORT = port;
+    }
+    void OnDemand(int32_t value) {
+        std::lock_guard<std::mutex> hold(ctx.detectModeLock);
+        ctx.detectOnDemand = value;
+    }
+    std::unique_ptr<FakeCandidate> Candidate(bool tls, Pop3Script pop3 = {}) {
+        return std::make_unique<FakeCandidate>(tls, pop3);
+    }
+    void WriteList(const std::string& lines, const char* name = "Quillomark.conf") {
+        dir.Write(name, "2009/03/05 14:07:09\n" + lines);
+    }
+    std::string Log() { return dir.Read("Quillomark.log"); }
+    ProtocalInfoList ReadResult() {
+        ProtocalInfoList list;
+        int32_t stamp = 0;
+        EXPECT_EQ(ReadDetectResult(ctx, stamp, list, false), 0);
+        return list;
+    }
+    // The event was set exactly once since the last call.
+    bool SignalledOnce() {
+        return ctx.eventDetectComplete.WaitFor(0ms) && !ctx.eventDetectComplete.WaitFor(0ms);
+    }
+
+    TempDir dir;
+    AppContext ctx;
+    RecordingNotifier pane;
+    TinyHttpServer web{200};
+};
+
+TEST_F(AutoDetectThreadTest, RanksMeasuredCandidatesFirstAndPublishesTheBest) {
+    auto plain = Candidate(false);
+    auto secure = Candidate(true);
+    WriteList("# candidates\n" + plain->Line("plain-1") +
+              "MAIL 127.0.0.1 " + std::to_string(ClosedPort()) + " 110 143 closed-1\n" +
+              "MAIL mail.qm.invalid 25 110 143 named-1\n" + secure->Line("ssl-1"));
+
+    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectDone);
+
+    ProtocalInfoList result = ReadResult();
+    ASSERT_EQ(result.Count(), 4);
+    auto it = result.begin();
+    const ProtocalInfo& first = *it++;
+    const ProtocalInfo& second = *it++;
+    EXPECT_TRUE(std::string(first.Code) == "plain-1" || std::string(first.Code) == "ssl-1");
+    EXPECT_GE(first.LinkCost, 0);
+    EXPECT_GE(second.LinkCost, first.LinkCost);
+    EXPECT_STREQ((*it).Code, "closed-1");  // failed ones keep their list order
+    EXPECT_EQ((*it++).LinkCost, -1);
+    EXPECT_STREQ((*it).Code, "named-1");
+    EXPECT_EQ((*it).LinkCost, -1);
+    {
+        std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
+        EXPECT_STREQ(ctx.bestConnection.Code, first.Code);
+        EXPECT_EQ(ctx.bestConnection.LinkCost, first.LinkCost);
+    }
+    EXPECT_EQ(plain->smtpSeen.sessions, 1);
+    EXPECT_EQ(secure->smtpSeen.sessions, 1);
+    EXPECT_TRUE(secure->pop3Seen.Received("RETR 1\r\n"));
+
+    std::vector<std::string> lines = pane.Lines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines.front(), "auto detect start\r\n");
+    EXPECT_EQ(lines[1], "auto detect Internet is Connectable\r\n");
+    EXPECT_EQ(lines.back(), "auto detect end\r\n");
+    EXPECT_EQ(pane.Started(), 1);
+    EXPECT_EQ(pane.Finished(), 1);
+    EXPECT_TRUE(pane.Boxes().empty());
+    EXPECT_TRUE(SignalledOnce());
+    EXPECT_FALSE(ctx.detectRunning);
+    std::string log = Log();
+    EXPECT_NE(log.find("[DETECT][MINOR] auto detect start, conf=/Quillomark.conf"), std::string::npos);
+    EXPECT_NE(log.find("[DETECT][DUMP] auto detect internet is connectable"), std::string::npos);
+    EXPECT_NE(log.find("[DETECT][DUMP] auto detect mail server end"), std::string::npos);
+    EXPECT_NE(log.find("[DETECT][MINOR] auto detect end"), std::string::npos);
+}
+
+TEST_F(AutoDetectThreadTest, CostIsSmtpSendingPlusPop3ReceivingAndPop3FailureCostsMinusOne) {
+    Pop3Script empty;
+    empty.count = 0;
+    auto failing = Candidate(false, empty);
+    auto good = Candidate(false);
+    WriteList(failing->Line("empty-1") + good->Line("good-1"));
+    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectDone);
+    ProtocalInfoList result = ReadResult();
+    ASSERT_EQ(result.Count(), 2);
+    EXPECT_STREQ(result.First()->Code, "good-1");
+    EXPECT_GE(result.First()->LinkCost, 2);  // at least the two connect steps
+    EXPECT_EQ((*++result.begin()).LinkCost, -1);
+    EXPECT_EQ(failing->smtpSeen.sessions, 1);  // the SMTP probe passed before POP3 failed
+}
+
+TEST_F(AutoDetectThreadTest, NoPassingCandidateKeepsThePreviousRanking) {
+    auto good = Candidate(false);
+    WriteList(good->Line("good-1"));
+    ASSERT_EQ(AutoDetectThread(ctx, nullptr), kDetectDone);
+    std::string before = dir.Read("detect_result.log");
+    ASSERT_TRUE(SignalledOnce());
+
+    WriteList("MAIL 127.0.0.1 " + std::to_string(ClosedPort()) + " 110 143 closed-1\n");
+    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectNoAvailableConnection);
+    EXPECT_EQ(dir.Read("detect_result.log"), before);
+    {
+        std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
+        EXPECT_STREQ(ctx.bestConnection.Code, "good-1");
+    }
+    auto boxes = pane.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].second, "MSG_NO_AVAIL_SERVER");
+    EXPECT_NE(Log().find("[DETECT][MAJOR] ERROR: auto detect No Available Connection"),
+              std::string::npos);
+    EXPECT_TRUE(SignalledOnce());
+
+    // A downloaded list that fails says nothing to the user.
+    WriteList("", "NewQuilloMark.conf");
+    EXPECT_EQ(AutoDetectThread(ctx, "/NewQuilloMark.conf"), kDetectNoAvailableConnection);
+    EXPECT_EQ(pane.Boxes().size(), 1u);
+    EXPECT_NE(Log().find("auto detect start, conf=/NewQuilloMark.conf"), std::string::npos);
+}
+
+TEST_F(AutoDetectThreadTest, DownloadedListIsProbedAndWrittenAsTheResult) {
+    auto good = Candidate(true);
+    WriteList(good->Line("new-1"), "NewQuilloMark.conf");
+    EXPECT_EQ(AutoDetectThread(ctx, "/NewQuilloMark.conf"), kDetectDone);
+    EXPECT_STREQ(ReadResult().First()->Code, "new-1");
+}
+
+TEST_F(AutoDetectThreadTest, UnreadableListEndsTheRunWithABox) {
+    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectReadConfigFailed);
+    EXPECT_NE(Log().find("[DETECT][MAJOR] ERROR: read connection config file failed(-22)"),
+              std::string::npos);
+    WriteList("MAILX 127.0.0.1 25 110 143 bad-1\n");
+    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectReadConfigFailed);
+    EXPECT_NE(Log().find("ERROR: read connection config file failed(-21)"), std::string::npos);
+    auto boxes = pane.Boxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0], std::make_pair(std::string(), std::string("MSG_READ_CONFIG_FAIL")));
+    EXPECT_FALSE(dir.Exists("detect_result.log"));
+}
+
+TEST_F(AutoDetectThreadTest, UnwritableResultLogStillSetsTheBestConnection) {
+    auto good = Candidate(false);
+    WriteList(good->Line("good-1"));
+    std::filesystem::create_directories(dir.File("detect_result.log/blocked"));
+    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectWriteResultFailed);
+    {
+        std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
+        EXPECT_STREQ(ctx.bestConnection.Code, "good-1");
+    }
+    auto boxes = pane.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].second, "MSG_WRITE_RESULT_LOG_FAIL");
+    EXPECT_NE(Log().find("ERROR: auto detect write result log failed(-17)"), std::string::npos);
+    EXPECT_TRUE(SignalledOnce());
+}
+
+TEST_F(AutoDetectThreadTest, OnDemandRunReportsUnreachableInternetAtOnce) {
+    TinyHttpServer missing(404);
+    Internet(missing.port());
+    OnDemand(1);
+    auto start = Clock::now();
+    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectInternetUnreachable);
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 1.0);
+    EXPECT_EQ(missing.Requests().size(), 1u);
+    auto boxes = pane.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].second, "MSG_INTERNET_NOT_CONNECTABLE");
+    EXPECT_NE(Log().find("[DETECT][MAJOR] ERROR: auto detect internet is not connectable\r\n"),
+              std::string::npos);
+    std::vector<std::string> expected = {"auto detect start\r\n", "auto detect end\r\n"};
+    EXPECT_EQ(pane.Lines(), expected);
+    EXPECT_TRUE(SignalledOnce());
+}
+
+TEST_F(AutoDetectThreadTest, BackgroundRunRetriesQuietlyWithNumberedLines) {
+    TinyHttpServer missing(404);
+    Internet(missing.port());
+    OnDemand(0);
+    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectInternetUnreachable);
+    EXPECT_EQ(missing.Requests().size(), 4u);
+    std::vector<std::string> expected = {
+        "auto detect start\r\n",
+        "internet is not connectable, wait and retry num=1\r\n",
+        "internet is not connectable, wait and retry num=2\r\n",
+        "internet is not connectable, wait and retry num=3\r\n",
+        "auto detect end\r\n",
+    };
+    EXPECT_EQ(pane.Lines(), expected);
+    EXPECT_TRUE(pane.Boxes().empty());
+    std::string log = Log();
+    EXPECT_NE(log.find("[DETECT][MINOR] ERROR: auto detect wait and retry num=3"), std::string::npos);
+    EXPECT_NE(log.find("[DETECT][MINOR] ERROR: auto detect wait and retry end with internet not "
+                       "connectable"),
+              std::string::npos);
+    EXPECT_TRUE(SignalledOnce());
+
+    ctx.userConfig.TEST_INTERNET_RETRY_NUM = 0;
+    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectInternetUnreachable);
+    EXPECT_EQ(missing.Requests().size(), 5u);
+}
+
+TEST_F(AutoDetectThreadTest, UserRequestDuringRetryPauseEndsTheWaitAtTheNextFailure) {
+    TinyHttpServer missing(404);
+    Internet(missing.port());
+    OnDemand(0);
+    ctx.userConfig.TEST_INTERNET_RETRY_NUM = 50;
+    ctx.userConfig.TEST_INTERNET_RETRY_INTERVAL = 300;
+    int result = 0;
+    std::thread run([&] { result = AutoDetectThread(ctx, nullptr); });
+    std::this_thread::sleep_for(100ms);
+    OnDemand(1);
+    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectAlreadyRunning);  // the re-detect's own run
+    run.join();
+    EXPECT_EQ(result, kDetectInternetUnreachable);
+    EXPECT_EQ(missing.Requests().size(), 2u);
+    ASSERT_EQ(pane.Boxes().size(), 1u);
+    EXPECT_EQ(pane.Boxes()[0].second, "MSG_INTERNET_NOT_CONNECTABLE");
+    EXPECT_TRUE(SignalledOnce());
+}
+
+TEST_F(AutoDetectThreadTest, SecondRunDuringAFirstEndsWithMinusFifteenAndChangesNothing) {
+    // The first run's SMTP peer holds its greeting back long enough.
+    SmtpScript slow;
+    SmtpRecord seen;
+    auto plain = SmtpDialogue(slow, seen);
+    FakePeer smtp([plain](PeerLink& link) {
+        std::this_thread::sleep_for(500ms);
+        plain(link);
+    });
+    Pop3Record popSeen;
+    FakePeer pop3(Pop3Dialogue(Pop3Script{}, popSeen));
+    WriteList("MAIL 127.0.0.1 " + std::to_string(smtp.port()) + " " + std::to_string(pop3.port()) +
+              " 143 slow-1\n");
+
+    int first = 1;
+    std::thread run([&] { first = AutoDetectThread(ctx, nullptr); });
+    ASSERT_TRUE([&] {
+        for (int i = 0; i < 200 && smtp.accepted() == 0; ++i) std::this_thread::sleep_for(5ms);
+        return smtp.accepted() == 1;
+    }());
+    std::size_t linesBefore = pane.Lines().size();
+    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectAlreadyRunning);
+    EXPECT_EQ(pane.Started(), 1);
+    EXPECT_GE(pane.Lines().size(), linesBefore);
+    run.join();
+    EXPECT_EQ(first, kDetectDone);
+    EXPECT_EQ(pane.Started(), 1);
+    EXPECT_EQ(pane.Finished(), 1);
+    EXPECT_TRUE(SignalledOnce());  // one signal: the second run passed no guard
+    EXPECT_NE(Log().find("[DETECT][DUMP] auto detect end since already a thread detecting"),
+              std::string::npos);
+}
+
+TEST_F(AutoDetectThreadTest, GuardedRunLeavesNoTrace) {
+    {
+        std::lock_guard<std::mutex> hold(ctx.detectRunningLock);
+        ctx.detectRunning = true;
+    }
+    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectAlreadyRunning);
+    EXPECT_TRUE(pane.Lines().empty());
+    EXPECT_EQ(pane.Started(), 0);
+    EXPECT_EQ(pane.Finished(), 0);
+    EXPECT_FALSE(ctx.eventDetectComplete.WaitFor(0ms));
+    EXPECT_TRUE(ctx.detectRunning);
+}
+
+}  // namespace

@@ -1,0 +1,96 @@
+#include "detect/CheckInternet.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "core/CoreContext.h"
+#include "detect/TinyHttpServer.h"
+#include "support/TempDir.h"
+
+namespace {
+
+// A name that cannot resolve and that the resolver refuses before asking any
+// server: its first label is longer than DNS allows.
+const std::string kUnresolvable = std::string(70, 'q') + ".invalid";
+
+class CheckInternetTest : public ::testing::Test {
+protected:
+    CheckInternetTest() {
+        setenv("no_proxy", "*", 1);  // never through a proxy, whatever the environment says
+        ctx.baseDirectory = dir.path();
+        ctx.userConfig.LOG_LVL = 5;
+        ctx.userConfig.LOG_SIZE = 1000000;
+    }
+
+    void Target(const std::string& host, int32_t port) {
+        std::strcpy(ctx.userConfig.TEST_INTERNET_SERVER, host.c_str());
+        ctx.userConfig.TEST_INTERNET_PORT = port;
+    }
+    std::string Log() { return dir.Read("Quillomark.log"); }
+
+    TempDir dir;
+    CoreContext ctx;
+};
+
+TEST_F(CheckInternetTest, StatusTwoHundredIsReachable) {
+    TinyHttpServer web(200);
+    Target("127.0.0.1", web.port());
+    EXPECT_EQ(CheckInternet(ctx, 5000, 10000), kInternetReachable);
+    std::vector<std::string> requests = web.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].rfind("GET /index.html HTTP/1.1\r\n", 0), 0u) << requests[0];
+    EXPECT_NE(requests[0].find("\r\nUser-Agent: checkInternet\r\n"), std::string::npos);
+    EXPECT_NE(Log().find("check internet using 127.0.0.1 (" + std::to_string(web.port()) + ")"),
+              std::string::npos);
+    EXPECT_EQ(Log().find("ERROR"), std::string::npos);
+}
+
+TEST_F(CheckInternetTest, OtherStatusesAreNotReachable) {
+    for (int status : {404, 500, 204}) {
+        TinyHttpServer web(status);
+        Target("127.0.0.1", web.port());
+        EXPECT_EQ(CheckInternet(ctx, 5000, 10000), kInternetUnreachable) << status;
+    }
+    std::string log = Log();
+    std::size_t first = log.find("[DETECT][MAJOR] ERROR: http status isn't ok");
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_NE(log.find("ERROR: http status isn't ok", first + 1), std::string::npos);
+}
+
+TEST_F(CheckInternetTest, RedirectIsFollowedToTheFinalStatus) {
+    TinyHttpServer web(200, "/moved/index.html");
+    Target("127.0.0.1", web.port());
+    EXPECT_EQ(CheckInternet(ctx, 5000, 10000), kInternetReachable);
+    std::vector<std::string> requests = web.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].rfind("GET /moved/index.html ", 0), 0u);
+}
+
+TEST_F(CheckInternetTest, ClosedPortAndUnresolvableNameLogTheErrorCode) {
+    Target("127.0.0.1", ClosedPort());
+    EXPECT_EQ(CheckInternet(ctx, 5000, 10000), kInternetUnreachable);
+    EXPECT_NE(Log().find("[DETECT][MAJOR] ERROR: check internet connection failed(7)"),
+              std::string::npos);
+
+    Target(kUnresolvable, 80);
+    EXPECT_EQ(CheckInternet(ctx, 5000, 10000), kInternetUnreachable);
+    EXPECT_NE(Log().find("ERROR: check internet connection failed(6)"), std::string::npos);
+}
+
+TEST_F(CheckInternetTest, PortAboveSixteenBitsIsTakenModulo) {
+    TinyHttpServer web(200);
+    Target("127.0.0.1", web.port() + 65536);
+    EXPECT_EQ(CheckInternet(ctx, 5000, 10000), kInternetReachable);
+}
+
+TEST_F(CheckInternetTest, SilentHostEndsAtTheRequestBound) {
+    FakePeer silent([](PeerLink& link) { link.WaitClosed(10s); });
+    Target("127.0.0.1", silent.port());
+    EXPECT_EQ(CheckInternet(ctx, 1000, 1500), kInternetUnreachable);
+    EXPECT_NE(Log().find("ERROR: check internet connection failed(28)"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,231 @@
+// DetectRealServers brings up what a detection run meets in real use, on
+// loopback: the mail-server fixture (scripts/mailservers: Postfix for SMTP,
+// Dovecot for POP3, plain and implicit TLS), a web host for the reachability
+// check (Python's http.server), and settings sealed with quillomark-seal. It
+// also seeds and counts the probe mailbox directly in its Maildir.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "support/ChildProcess.h"
+
+namespace detect_real {
+
+inline std::string ReadWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline bool PortAnswers(int port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool up = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return up;
+}
+
+// A port on 127.0.0.1 nobody listens on right now.
+inline int FreePort() {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t size = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+class MailServers {
+public:
+    // Starts the servers in a fresh short directory; false, with the
+    // fixture's output in why, when they did not come up.
+    bool Start(std::string* why) {
+        char pattern[] = "/tmp/qmdetXXXXXX";
+        if (mkdtemp(pattern) == nullptr) {
+            *why = "no temporary directory";
+            return false;
+        }
+        dir_ = pattern;
+        std::string command =
+            "env -u SMTP_PORT -u SMTPS_PORT -u POP3_PORT -u POP3S_PORT -u IMAP_PORT -u IMAPS_PORT " +
+            std::string(QM_SOURCE_DIR) + "/scripts/mailservers start " + dir_ + " </dev/null >" +
+            dir_ + "/start.out 2>&1";
+        if (std::system(command.c_str()) != 0 || !ReadEnv()) {
+            *why = "scripts/mailservers start failed: " + ReadWhole(dir_ + "/start.out");
+            return false;
+        }
+        return true;
+    }
+
+    void Stop() {
+        if (dir_.empty()) return;
+        std::string command = std::string(QM_SOURCE_DIR) + "/scripts/mailservers stop " + dir_ +
+                              " </dev/null >/dev/null 2>&1";
+        if (std::system(command.c_str()) != 0) ADD_FAILURE() << "scripts/mailservers stop failed";
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+        dir_.clear();
+    }
+
+    std::string Get(const std::string& key) const {
+        auto found = env_.find(key);
+        return found == env_.end() ? "" : found->second;
+    }
+    int Port(const std::string& key) const { return std::atoi(Get(key).c_str()); }
+    const std::string& dir() const { return dir_; }
+
+private:
+    bool ReadEnv() {
+        std::ifstream in(dir_ + "/env");
+        std::string line;
+        while (std::getline(in, line)) {
+            std::size_t eq = line.find('=');
+            if (eq != std::string::npos) env_[line.substr(0, eq)] = line.substr(eq + 1);
+        }
+        return Port("SMTP_PORT") > 0 && Port("SMTPS_PORT") > 0 && Port("POP3_PORT") > 0 &&
+               Port("POP3S_PORT") > 0 && !Get("MAILDIR_PROBE").empty();
+    }
+
+    std::string dir_;
+    std::map<std::string, std::string> env_;
+};
+
+// Python's http.server on 127.0.0.1, serving a directory of its own.
+class WebHost {
+public:
+    // withIndex false serves no "index.html", so the check gets 404.
+    bool Start(const std::string& root, bool withIndex) {
+        root_ = root;
+        std::filesystem::create_directories(root_);
+        if (withIndex) std::ofstream(root_ + "/index.html") << "<html>online</html>\n";
+        port_ = FreePort();
+        if (!process_.Start("/usr/bin/python3",
+                            {"-m", "http.server", "--bind", "127.0.0.1", std::to_string(port_),
+                             "--directory", root_},
+                            root_, root_ + "/../http-" + std::to_string(port_) + ".out"))
+            return false;
+        return WaitUntil([this] { return PortAnswers(port_); }, std::chrono::seconds(10));
+    }
+    int port() const { return port_; }
+
+private:
+    std::string root_;
+    int port_ = 0;
+    ChildProcess process_;
+};
+
+// The TEST_MAIL_CODEn lines quillomark-seal makes for the given NAME=text.
+inline std::string Seal(const std::vector<std::string>& assignments) {
+    std::string command = std::string(QM_BINARY_DIR) + "/quillomark-seal";
+    for (const std::string& a : assignments) command += " '" + a + "'";
+    std::string lines;
+    if (FILE* out = popen(command.c_str(), "r")) {
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, out) != nullptr) lines += buffer;
+        if (pclose(out) != 0) return "";
+    }
+    return lines;
+}
+
+// A settings file for the probe account, a web host on webPort and nothing
+// that reaches past this machine.
+inline std::string SettingsFile(const MailServers& servers, int webPort, const std::string& password,
+                                const std::string& extra = "") {
+    std::string sealed = Seal({"LOGIN_NAME=" + servers.Get("PROBE_USER"), "LOGIN_PASS=" + password,
+                               "MAIL_FROM=" + servers.Get("PROBE_ADDR"),
+                               "RCPT_TO=" + servers.Get("PROBE_ADDR"),
+                               "LOG_RCPT_TO=" + servers.Get("SUPPORT_ADDR"),
+                               "DOWNLOAD_SERVER=127.0.0.1", "DOWNLOAD_PATH=/none/Quillomark.conf"});
+    return "LOG_LVL=5\nLOG_SIZE=1000\nIS_OPEN_TUTORIAL=0\nTEST_INTERNET_SERVER=\"127.0.0.1\"\n"
+           "TEST_INTERNET_PORT=" + std::to_string(webPort) + "\nTEST_INTERNET_RETRY_NUM=3\n"
+           "TEST_INTERNET_RETRY_INTERVAL=1\nDOWNLOAD_RETRY_INTERVAL=1\n" + extra + sealed;
+}
+
+// The connection-list lines of the fixture's plain and implicit-TLS servers.
+inline std::string PlainLine(const MailServers& s, const std::string& code) {
+    return "MAIL 127.0.0.1 " + s.Get("SMTP_PORT") + " " + s.Get("POP3_PORT") + " " +
+           s.Get("IMAP_PORT") + " " + code + "\n";
+}
+inline std::string TlsLine(const MailServers& s, const std::string& code) {
+    return "MAIL-SSL 127.0.0.1 " + s.Get("SMTPS_PORT") + " " + s.Get("POP3S_PORT") + " " +
+           s.Get("IMAPS_PORT") + " " + code + "\n";
+}
+
+// Messages in a Maildir, delivered or seen.
+inline int CountMessages(const std::string& maildir) {
+    int count = 0;
+    for (const char* sub : {"/new", "/cur"}) {
+        std::error_code ignored;
+        for (auto& entry : std::filesystem::directory_iterator(maildir + sub, ignored)) {
+            (void)entry;
+            ++count;
+        }
+    }
+    return count;
+}
+
+// Empties the mailbox, so that every test starts from the same state.
+inline void ClearMaildir(const std::string& maildir) {
+    for (const char* sub : {"/new", "/cur"}) {
+        std::error_code ignored;
+        for (auto& entry : std::filesystem::directory_iterator(maildir + sub, ignored))
+            std::filesystem::remove(entry.path(), ignored);
+    }
+}
+
+// A seed mail of a few KB, so that RETR 1 has a message whose end arrives
+// after the first chunk.
+inline std::string SeedMail(const std::string& address, int number) {
+    // Every seed has the same size: whether the end of a retrieved message is
+    // seen depends on where it falls among the 512-byte chunks.
+    char subject[16];
+    std::snprintf(subject, sizeof subject, "%05d", number % 100000);
+    std::string mail = "From: <" + address + ">\nTo: <" + address + ">\nSubject: seed " +
+                       subject + "\nDate: Thu, 05 Mar 2009 14:07:09 +0000\n\n";
+    for (int i = 0; i < 40; ++i) mail += "Earlier test mail kept in the probe mailbox, line " +
+                                         std::to_string(1000 + i) + ".\n";
+    return mail;
+}
+
+// Writes count seed mails straight into the Maildir, owned like the mail the
+// servers deliver, and returns whether all were written.
+inline bool SeedMaildir(const std::string& maildir, const std::string& address, int count) {
+    struct stat owner {};
+    if (stat(maildir.c_str(), &owner) != 0) return false;
+    for (int i = 0; i < count; ++i) {
+        std::string name = "100000" + std::to_string(1000 + i) + ".seed" + std::to_string(i) + ".qm";
+        std::string temporary = maildir + "/tmp/" + name;
+        {
+            std::ofstream out(temporary, std::ios::binary);
+            out << SeedMail(address, i);
+            if (!out) return false;
+        }
+        if (chown(temporary.c_str(), owner.st_uid, owner.st_gid) != 0 ||
+            chmod(temporary.c_str(), 0600) != 0 ||
+            std::rename(temporary.c_str(), (maildir + "/new/" + name).c_str()) != 0)
+            return false;
+    }
+    return true;
+}
+
+}  // namespace detect_real

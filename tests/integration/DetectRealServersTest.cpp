@@ -1,0 +1,263 @@
+// Detection runs and probes against the real mail servers of the fixture,
+// a real web host for the reachability check and settings sealed with
+// quillomark-seal, all on loopback.
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "app/AppContext.h"
+#include "catalogue/DetectResult.h"
+#include "core/MailCodeKeys.h"
+#include "core/UserConfigFile.h"
+#include "detect/AutoDetectThread.h"
+#include "detect/AutoMailChecker.h"
+#include "detect/CheckInternet.h"
+#include "detect/RecordingNotifier.h"
+#include "integration/DetectRealServers.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using namespace detect_real;
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+class DetectRealServersTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        setenv("no_proxy", "*", 1);
+        servers_ = new MailServers;
+        ready_ = servers_->Start(&why_);
+        if (!ready_) return;
+        web_ = new WebHost;
+        missing_ = new WebHost;
+        ready_ = web_->Start(servers_->dir() + "/www", true) &&
+                 missing_->Start(servers_->dir() + "/empty-www", false);
+        if (!ready_) why_ = "python3 -m http.server did not start";
+    }
+    static void TearDownTestSuite() {
+        delete web_;
+        delete missing_;
+        web_ = missing_ = nullptr;
+        servers_->Stop();
+        delete servers_;
+        servers_ = nullptr;
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(ready_) << why_;
+        ctx.baseDirectory = dir.path();
+        ctx.mainWindow = &pane;
+        BuildMailCodeKeys(ctx.mailCodeKeys);
+        Settings(servers_->Get("PROBE_PASS"));
+        maildir = servers_->Get("MAILDIR_PROBE");
+        ClearMaildir(maildir);
+    }
+
+    // Settings as the system loads them, from a file made with the seal tool.
+    void Settings(const std::string& password) {
+        std::string file = SettingsFile(*servers_, web_->port(), password);
+        ASSERT_NE(file.find("TEST_MAIL_CODE3="), std::string::npos) << "quillomark-seal failed";
+        dir.Write("Quillomark.ini", file);
+        ASSERT_EQ(LoadUserConfig(ctx), 0);
+        CheckUserConfig(ctx);
+        ASSERT_STREQ(ctx.userConfig.LOGIN_PASS, password.c_str());
+    }
+    void WriteList(const std::string& lines) {
+        dir.Write("Quillomark.conf", "2009/03/05 14:07:09\n" + lines);
+    }
+    std::string Log() { return dir.Read("Quillomark.log"); }
+    bool MailboxReaches(int count) {
+        return WaitUntil([&] { return CountMessages(maildir) >= count; }, std::chrono::seconds(10));
+    }
+    ProtocalInfo Candidate(bool tls) {
+        ProtocalInfo record;
+        record.Type = tls ? MAIL_SSL : MAIL;
+        record.IsSSL = tls;
+        record.SetDest("127.0.0.1");
+        record.SetCode(tls ? "fixture-tls" : "fixture-plain");
+        record.Port[SMTP] = servers_->Port(tls ? "SMTPS_PORT" : "SMTP_PORT");
+        record.Port[POP3] = servers_->Port(tls ? "POP3S_PORT" : "POP3_PORT");
+        record.Port[IMAP4] = servers_->Port(tls ? "IMAPS_PORT" : "IMAP_PORT");
+        return record;
+    }
+
+    static MailServers* servers_;
+    static WebHost* web_;
+    static WebHost* missing_;
+    static bool ready_;
+    static std::string why_;
+
+    TempDir dir;
+    AppContext ctx;
+    RecordingNotifier pane;
+    std::string maildir;
+};
+
+MailServers* DetectRealServersTest::servers_ = nullptr;
+WebHost* DetectRealServersTest::web_ = nullptr;
+WebHost* DetectRealServersTest::missing_ = nullptr;
+bool DetectRealServersTest::ready_ = false;
+std::string DetectRealServersTest::why_;
+
+TEST_F(DetectRealServersTest, OneRunRanksPlainAndTlsAheadOfDeadCandidates) {
+    ASSERT_TRUE(SeedMaildir(maildir, servers_->Get("PROBE_ADDR"), 1));
+    WriteList("MAIL 127.0.0.1 " + std::to_string(FreePort()) + " " + std::to_string(FreePort()) +
+              " 143 closed-1\n" + "MAIL localhost " + servers_->Get("SMTP_PORT") + " " +
+              servers_->Get("POP3_PORT") + " 143 named-1\n" + PlainLine(*servers_, "plain-1") +
+              TlsLine(*servers_, "ssl-1"));
+
+    ASSERT_EQ(AutoDetectThread(ctx, nullptr), kDetectDone) << pane.Pane();
+
+    ProtocalInfoList result;
+    int32_t stamp = 0;
+    ASSERT_EQ(ReadDetectResult(ctx, stamp, result, false), 0);
+    EXPECT_EQ(stamp, ctx.autoResultTime);
+    ASSERT_EQ(result.Count(), 4);
+    std::vector<ProtocalInfo> ranked(result.begin(), result.end());
+    std::string firstTwo = std::string(ranked[0].Code) + "," + ranked[1].Code;
+    EXPECT_TRUE(firstTwo == "plain-1,ssl-1" || firstTwo == "ssl-1,plain-1") << firstTwo;
+    EXPECT_GE(ranked[0].LinkCost, 0);
+    EXPECT_GE(ranked[1].LinkCost, ranked[0].LinkCost);
+    EXPECT_STREQ(ranked[2].Code, "closed-1");
+    EXPECT_EQ(ranked[2].LinkCost, -1);
+    EXPECT_STREQ(ranked[3].Code, "named-1");
+    EXPECT_EQ(ranked[3].LinkCost, -1);
+    {
+        std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
+        EXPECT_STREQ(ctx.bestConnection.Code, ranked[0].Code);
+        EXPECT_EQ(ctx.bestConnection.LinkCost, ranked[0].LinkCost);
+        EXPECT_EQ(ctx.bestConnection.IsSSL, ranked[0].IsSSL);
+    }
+    // The seed and both test mails.
+    EXPECT_TRUE(MailboxReaches(3)) << CountMessages(maildir);
+    std::string pane_ = pane.Pane();
+    EXPECT_NE(pane_.find("[Connection localhost failed]\r\n"), std::string::npos);
+    EXPECT_NE(pane_.find("MAIL-SSL < 235 2.7.0 Authentication successful"), std::string::npos);
+    EXPECT_NE(pane_.find("MAIL < +OK Logged in."), std::string::npos);
+    EXPECT_EQ(pane_.find(servers_->Get("PROBE_PASS")), std::string::npos);
+    EXPECT_TRUE(ctx.eventDetectComplete.WaitFor(std::chrono::milliseconds(0)));
+}
+
+TEST_F(DetectRealServersTest, RefusedLoginAndEmptyMailboxGiveTheirCodes) {
+    AutoMailChecker checker(ctx.userConfig, pane);
+    ProtocalInfo plain = Candidate(false);
+    ProtocalInfo secure = Candidate(true);
+    EXPECT_EQ(checker.ProbePop3(&plain), kPop3MailboxFailed);  // nothing delivered yet
+    EXPECT_NE(pane.Pane().find("MAIL < (skipping...)\r\n[Connection 127.0.0.1 failed]"),
+              std::string::npos);
+
+    Settings("not-the-password");
+    AutoMailChecker refused(ctx.userConfig, pane);
+    EXPECT_EQ(refused.ProbeSmtp(&plain), kSmtpAuthFailed);
+    EXPECT_EQ(refused.ProbeSmtp(&secure), kSmtpAuthFailed);
+    EXPECT_NE(pane.Pane().find("MAIL < 535 5.7.8 Error: authentication failed"), std::string::npos);
+    EXPECT_EQ(refused.ProbePop3(&secure), kPop3LoginFailed);
+    EXPECT_EQ(CountMessages(maildir), 0);
+}
+
+TEST_F(DetectRealServersTest, MailboxOfFiveHundredLosesItsFirstMessageAndOf499DoesNot) {
+    ASSERT_TRUE(SeedMaildir(maildir, servers_->Get("PROBE_ADDR"), 500));
+    AutoMailChecker checker(ctx.userConfig, pane);
+    ProtocalInfo plain = Candidate(false);
+    ASSERT_EQ(checker.ProbePop3(&plain), 0) << pane.Pane();
+    EXPECT_NE(pane.Pane().find("MAIL > DELE 1\r\nMAIL < +OK Marked to be deleted."), std::string::npos);
+    EXPECT_TRUE(WaitUntil([&] { return CountMessages(maildir) == 499; }, std::chrono::seconds(5)));
+
+    pane.Clear();
+    ProtocalInfo secure = Candidate(true);
+    ASSERT_EQ(checker.ProbePop3(&secure), 0) << pane.Pane();
+    EXPECT_EQ(pane.Pane().find("DELE"), std::string::npos);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(CountMessages(maildir), 499);
+}
+
+TEST_F(DetectRealServersTest, ReachabilityOfARealWebHost) {
+    EXPECT_EQ(CheckInternet(ctx, 5000, 10000), kInternetReachable);
+    ctx.userConfig.TEST_INTERNET_PORT = missing_->port();
+    EXPECT_EQ(CheckInternet(ctx, 5000, 10000), kInternetUnreachable);
+    EXPECT_NE(Log().find("ERROR: http status isn't ok"), std::string::npos);
+    ctx.userConfig.TEST_INTERNET_PORT = FreePort();
+    EXPECT_EQ(CheckInternet(ctx, 5000, 10000), kInternetUnreachable);
+    EXPECT_NE(Log().find("ERROR: check internet connection failed(7)"), std::string::npos);
+    std::string unresolvable = std::string(70, 'w') + ".invalid";  // refused before any query
+    std::strcpy(ctx.userConfig.TEST_INTERNET_SERVER, unresolvable.c_str());
+    EXPECT_EQ(CheckInternet(ctx, 5000, 10000), kInternetUnreachable);
+    EXPECT_NE(Log().find("ERROR: check internet connection failed(6)"), std::string::npos);
+
+    // A background run waits and retries; an on-demand one tells at once.
+    WriteList(PlainLine(*servers_, "plain-1"));
+    ctx.userConfig.TEST_INTERNET_PORT = missing_->port();
+    std::strcpy(ctx.userConfig.TEST_INTERNET_SERVER, "127.0.0.1");
+    ctx.userConfig.TEST_INTERNET_RETRY_INTERVAL = 100;
+    EXPECT_EQ(ctx.userConfig.TEST_INTERNET_RETRY_NUM, 3);
+    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectInternetUnreachable);
+    std::string lines = pane.Pane();
+    EXPECT_NE(lines.find("auto detect start\r\n"
+                         "internet is not connectable, wait and retry num=1\r\n"
+                         "internet is not connectable, wait and retry num=2\r\n"
+                         "internet is not connectable, wait and retry num=3\r\n"
+                         "auto detect end\r\n"),
+              std::string::npos)
+        << lines;
+    EXPECT_TRUE(pane.Boxes().empty());
+
+    pane.Clear();
+    {
+        std::lock_guard<std::mutex> hold(ctx.detectModeLock);
+        ctx.detectOnDemand = 1;
+    }
+    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectInternetUnreachable);
+    ASSERT_EQ(pane.Boxes().size(), 1u);
+    EXPECT_EQ(pane.Boxes()[0].second, "MSG_INTERNET_NOT_CONNECTABLE");
+    EXPECT_EQ(pane.Pane().find("retry"), std::string::npos);
+    EXPECT_FALSE(dir.Exists("detect_result.log"));
+}
+
+TEST_F(DetectRealServersTest, SilentTlsServerAndASecondRunDuringTheFirst) {
+    ASSERT_TRUE(SeedMaildir(maildir, servers_->Get("PROBE_ADDR"), 1));
+    int silentPort = FreePort();
+    std::string cert = servers_->Get("TLS_CERT");
+    std::string key = cert.substr(0, cert.rfind('/')) + "/key.pem";
+    ChildProcess silent;
+    ASSERT_TRUE(silent.Start("/usr/bin/python3",
+                             {std::string(QM_SOURCE_DIR) + "/tests/integration/detect_silent_tls.py",
+                              std::to_string(silentPort), cert, key},
+                             dir.path(), dir.File("silent.out")));
+    ASSERT_TRUE(WaitUntil([&] { return PortAnswers(silentPort); }, std::chrono::seconds(10)));
+    WriteList("MAIL-SSL 127.0.0.1 " + std::to_string(silentPort) + " " + std::to_string(silentPort) +
+              " 993 silent-1\n" + PlainLine(*servers_, "plain-1"));
+
+    int first = 1;
+    auto start = Clock::now();
+    std::thread run([&] { first = AutoDetectThread(ctx, nullptr); });
+    ASSERT_TRUE(WaitUntil([&] { return pane.Pane().find("[Connecting") != std::string::npos; },
+                          std::chrono::seconds(10)));
+    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectAlreadyRunning);
+    EXPECT_FALSE(dir.Exists("detect_result.log"));
+    run.join();
+    double seconds = SecondsSince(start);
+    EXPECT_EQ(first, kDetectDone);
+    EXPECT_GE(seconds, 9.5);
+    EXPECT_LT(seconds, 16.0);
+
+    ProtocalInfoList result;
+    int32_t stamp = 0;
+    ASSERT_EQ(ReadDetectResult(ctx, stamp, result, false), 0);
+    ASSERT_EQ(result.Count(), 2);
+    EXPECT_STREQ(result.First()->Code, "plain-1");
+    EXPECT_EQ((*++result.begin()).LinkCost, -1);
+    EXPECT_EQ(pane.Started(), 1);
+    EXPECT_EQ(pane.Finished(), 1);
+    EXPECT_TRUE(ctx.eventDetectComplete.WaitFor(std::chrono::milliseconds(0)));
+    EXPECT_FALSE(ctx.eventDetectComplete.WaitFor(std::chrono::milliseconds(0)));
+    EXPECT_NE(Log().find("auto detect end since already a thread detecting"), std::string::npos);
+}
+
+}  // namespace
