@@ -1,0 +1,119 @@
+#include "update/AutoDownload.h"
+
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "catalogue/ConnConfig.h"
+#include "core/WriteLog.h"
+#include "detect/AutoDetectThread.h"
+#include "update/ListFileWriter.h"
+#include "update/LocalListTime.h"
+
+namespace {
+
+void RemoveNewList(AppContext& ctx) { std::remove(DataFilePath(ctx, kNewConnConfigName).c_str()); }
+
+}  // namespace
+
+AutoDownload::AutoDownload(AppContext& ctx, AutoDownloadOptions options)
+    : ctx_(ctx), options_(std::move(options)) {
+    if (!options_.runDetection) options_.runDetection = AutoDetectThread;
+}
+
+void AutoDownload::Run() {
+    int64_t local = ReadLocalListTime(ctx_);
+    if (DownloadConnList(ctx_, state_, options_.port) == kDownloadFailed) {
+        WriteLog(ctx_, DOWNLOAD, MINOR, "download config file failed");
+        if (DownloadWithRetry() == kDownloadRetriesFailed) {
+            WriteLog(ctx_, DOWNLOAD, MINOR, "download config file failed");
+            return;
+        }
+    }
+    if (state_.downloadedListTime <= local) {
+        RemoveNewList(ctx_);
+        return;
+    }
+
+    bool running = false;
+    {
+        std::lock_guard<std::mutex> hold(ctx_.detectRunningLock);
+        running = ctx_.detectRunning;
+    }
+    if (running) {
+        // A run that ended before this wait has left the event set, so the
+        // wait then returns at once.
+        ctx_.eventDetectComplete.Wait();
+        WriteLog(ctx_, DOWNLOAD, DUMP, "Waiting for detecting the new config file.");
+    } else {
+        WriteLog(ctx_, DOWNLOAD, DUMP, "Detecting the new config file directly.");
+    }
+
+    if (DetectNewList() == kDetectNewListFailed && DetectNewListWithRetry() == kDetectRetriesFailed)
+        RemoveNewList(ctx_);
+}
+
+int32_t AutoDownload::DownloadWithRetry() {
+    int32_t interval = ctx_.userConfig.DOWNLOAD_RETRY_INTERVAL;
+    for (int attempt = 1; attempt <= kUpdateRetryCount; ++attempt) {
+        Pause(interval);
+        if (DownloadConnList(ctx_, state_, options_.port) == kDownloadSucceeded) return kDownloadSucceeded;
+    }
+    WriteLog(ctx_, DOWNLOAD, MAJOR, "ERR: downlaod new config file fail.");
+    return kDownloadRetriesFailed;
+}
+
+int32_t AutoDownload::DetectNewList() {
+    WriteLog(ctx_, DOWNLOAD, DUMP, "start to detect");
+    {
+        std::lock_guard<std::mutex> hold(ctx_.detectModeLock);
+        ctx_.detectOnDemand = 0;  // wait and retry quietly when the Internet is unreachable
+    }
+    int exitCode = 0;
+    if (!RunDetectionThread(&exitCode)) return kDetectNewListFailed;
+    if (exitCode != 0) {
+        WriteLog(ctx_, DOWNLOAD, DUMP, "wait for auto detect thread fail");
+        return kDetectNewListFailed;
+    }
+    WriteLog(ctx_, DOWNLOAD, DUMP, "wait for auto detect thread success");
+    if (!InstallNewList()) return kDetectNewListFailed;
+    RemoveNewList(ctx_);
+    WriteLog(ctx_, DOWNLOAD, MAJOR, "The config file was updated.");
+    return kNewListInstalled;
+}
+
+int32_t AutoDownload::DetectNewListWithRetry() {
+    int32_t interval = ctx_.userConfig.DOWNLOAD_RETRY_INTERVAL;
+    for (int attempt = 1; attempt <= kUpdateRetryCount; ++attempt) {
+        Pause(interval);
+        if (DetectNewList() == kNewListInstalled) return kNewListInstalled;
+    }
+    WriteLog(ctx_, DOWNLOAD, MAJOR, "ERR: detect fail with the new config file.");
+    return kDetectRetriesFailed;
+}
+
+// Runs the detection in a thread of its own and waits for it without a time
+// limit; false when no thread could be started.
+bool AutoDownload::RunDetectionThread(int* exitCode) {
+    try {
+        std::thread run([this, exitCode] { *exitCode = options_.runDetection(ctx_, kNewConnConfigName); });
+        run.join();
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+// Writes the downloaded body over "Quillomark.conf" while no detection run
+// can be reading it. The old file stays whole unless the new one is.
+bool AutoDownload::InstallNewList() {
+    std::lock_guard<std::mutex> hold(ctx_.connListLock);
+    return ReplaceListFile(DataFilePath(ctx_, kConnConfigName), state_.downloadBuffer, state_.downloadLength);
+}
+
+void AutoDownload::Pause(int32_t intervalMs) const {
+    if (intervalMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(intervalMs));
+}

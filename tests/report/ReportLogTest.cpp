@@ -1,0 +1,122 @@
+#include "report/ReportLog.h"
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "detect/FakeMailDialogues.h"
+#include "detect/RecordingNotifier.h"
+#include "support/TempDir.h"
+
+namespace {
+
+class ReportLogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ctx.baseDirectory = dir.path();
+        ctx.userConfig.LOG_LVL = 5;
+        ctx.userConfig.LOG_SIZE = 100000000;
+        ctx.userConfig.LOG_REPORT_SIZE = 100000;
+        std::strcpy(ctx.userConfig.LOGIN_NAME, "probe@qm.test");
+        std::strcpy(ctx.userConfig.LOGIN_PASS, "secret-pass");
+        std::strcpy(ctx.userConfig.MAIL_FROM, "probe@qm.test");
+        std::strcpy(ctx.userConfig.RCPT_TO, "probe@qm.test");
+        std::strcpy(ctx.userConfig.LOG_RCPT_TO, "support@qm.test");
+        std::strcpy(ctx.userConfig.USER_MAIL, "user@example.org");
+        dir.Write("Quillomark.log", "2009/03/05 14:07:09 [DETECT][MINOR] auto detect end\n");
+    }
+
+    ProtocalInfo Connection(int port) {
+        ProtocalInfo info;
+        info.SetDest("127.0.0.1");
+        info.Port[SMTP] = port;
+        return info;
+    }
+    int32_t Report(int port) {
+        ProtocalInfo connection = Connection(port);
+        AutoMailChecker checker(ctx.userConfig, pane);
+        return ReportLog(ctx, checker, &connection);
+    }
+
+    TempDir dir;
+    AppContext ctx;
+    RecordingNotifier pane;
+    SmtpScript script;
+    SmtpRecord record;
+};
+
+TEST_F(ReportLogTest, ReportMailGoesToTheSupportMailbox) {
+    FakePeer server(SmtpDialogue(script, record));
+    EXPECT_EQ(Report(server.port()), 0);
+
+    std::vector<std::string> lines = record.Lines();
+    ASSERT_EQ(lines.size(), 8u);
+    EXPECT_EQ(lines[0], "HELO 127.0.0.1\r\n");
+    EXPECT_EQ(lines[4], "MAIL FROM: <probe@qm.test>\r\n");
+    EXPECT_EQ(lines[5], "RCPT TO: <support@qm.test>\r\n");
+    EXPECT_EQ(lines[6], "DATA\r\n");
+    EXPECT_EQ(lines[7], "QUIT\r\n");
+
+    std::string message = record.Message();
+    std::string head =
+        "From: \"user@example.org\" <user@example.org>\r\nSubject: [KOVRA] LOG REPORT from user "
+        "[user@example.org]\r\nTo: support@qm.test\r\nDate: ";
+    EXPECT_EQ(message.rfind(head, 0), 0u) << message;
+    std::string rest = "\r\nMIME-Version: 1.0\r\nReturn-Path: user@example.org\r\nContent-Type: text/plain\r\n\r\n\r\n"
+                       "======Log File(REPORT_SIZE = 100000 bytes)======\n"
+                       "NOTE: bak file /Quillomark.bak NOT EXIST\n\n"
+                       "2009/03/05 14:07:09 [DETECT][MINOR] auto detect end\n"
+                       "\n======Detect Result File======\n"
+                       "NOTE: detect result file /detect_result.log NOT EXIST\n"
+                       "\r\n\r\n.\r\n";
+    ASSERT_GE(message.size(), rest.size());
+    EXPECT_EQ(message.substr(message.size() - rest.size()), rest) << message;
+}
+
+TEST_F(ReportLogTest, NoConnectionShowsOnlyTheFirstLine) {
+    AutoMailChecker checker(ctx.userConfig, pane);
+    EXPECT_EQ(ReportLog(ctx, checker, nullptr), kProbeNoCandidate);
+    EXPECT_EQ(pane.Lines(), std::vector<std::string>{"Report log to support@qm.test...\r\n"});
+}
+
+TEST_F(ReportLogTest, FailedStepsKeepTheProbeCodes) {
+    struct Case {
+        std::string SmtpScript::*reply;
+        int32_t code;
+    };
+    const Case cases[] = {
+        {&SmtpScript::auth, kSmtpAuthFailed},       {&SmtpScript::pass, kSmtpAuthFailed},
+        {&SmtpScript::mailFrom, kSmtpMailFromFailed}, {&SmtpScript::rcptTo, kSmtpRcptToFailed},
+        {&SmtpScript::data, kSmtpDataFailed},       {&SmtpScript::endOfData, kSmtpEndOfDataFailed},
+        {&SmtpScript::quit, kProbeQuitFailed},
+    };
+    for (const Case& c : cases) {
+        SmtpScript failing;
+        failing.*c.reply = "554 5.7.1 refused\r\n";
+        SmtpRecord seen;
+        FakePeer server(SmtpDialogue(failing, seen));
+        pane.Clear();
+        EXPECT_EQ(Report(server.port()), c.code) << failing.*c.reply;
+        EXPECT_EQ(pane.Lines().back(), "Report log fail\r\n");
+    }
+    pane.Clear();
+    EXPECT_GT(Report(ClosedPort()), 0);  // the socket layer's error number
+    EXPECT_EQ(pane.Lines(), (std::vector<std::string>{"Report log to support@qm.test...\r\n", "Report log fail\r\n"}));
+    ProtocalInfo named = Connection(25);
+    named.SetDest("mail.qm.test");
+    AutoMailChecker checker(ctx.userConfig, pane);
+    EXPECT_EQ(ReportLog(ctx, checker, &named), kOpenNotAnAddress);
+}
+
+TEST_F(ReportLogTest, UnreadableLogEndsTheMailWithoutItsEndOfData) {
+    std::filesystem::remove(dir.File("Quillomark.log"));
+    FakePeer server(SmtpDialogue(script, record));
+    EXPECT_EQ(Report(server.port()), kReportFileFailed);
+    EXPECT_EQ(record.Message(), "");  // the end of data never came
+    EXPECT_EQ(pane.Lines().back(), "Report log fail\r\n");
+    EXPECT_EQ(pane.Pane().find("(skipping...)"), std::string::npos);
+}
+
+}  // namespace
