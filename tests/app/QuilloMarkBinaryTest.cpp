@@ -17,8 +17,12 @@ namespace fs = std::filesystem;
 const std::string kBinary = QM_BINARY_DIR "/quillomark";
 
 // Ports that need no privileges and that no other test uses; listeners that
-// cannot bind do not stop the start-up.
-const std::string kPorts = "PORT_SMTP=42525\nPORT_POP3=42110\nPORT_IMAP4=42143\n";
+// cannot bind do not stop the start-up. The reachability check goes to a
+// closed loopback port without retries, so the first detection run ends at
+// once and never looks a name up.
+const std::string kPorts =
+    "PORT_SMTP=42525\nPORT_POP3=42110\nPORT_IMAP4=42143\n"
+    "TEST_INTERNET_SERVER=\"127.0.0.1\"\nTEST_INTERNET_PORT=9\nTEST_INTERNET_RETRY_NUM=0\n";
 
 std::map<std::string, std::string> Snapshot(const TempDir& dir) {
     std::map<std::string, std::string> files;
@@ -61,6 +65,15 @@ TEST_F(QuilloMarkBinaryTest, StartsRewritesBadSettingsAndWritesTheMessageFile) {
 
 TEST_F(QuilloMarkBinaryTest, SecondCopyExitsAtOnceAndTouchesNoFile) {
     ASSERT_TRUE(StartFirst(kPorts + "LOG_LVL=5\n"));
+    // The first copy's start-up threads log for a moment; wait until it is quiet.
+    std::string settled;
+    ASSERT_TRUE(WaitUntil([&] {
+        std::string now = dir.Read("Quillomark.log");
+        bool quiet = now == settled && now.find("auto detect end") != std::string::npos;
+        settled = now;
+        if (!quiet) std::this_thread::sleep_for(500ms);
+        return quiet;
+    }, 20s));
     auto before = Snapshot(dir);
     ChildProcess second;
     ASSERT_TRUE(second.Start(kBinary, {}, dir.path(), "/dev/null"));
