@@ -1,6 +1,200 @@
 #include "proxy/ProxyListenThread.h"
 
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "catalogue/DetectResult.h"
+#include "catalogue/ProtocalInfoList.h"
+#include "core/WriteLog.h"
+#include "platform/StartThread.h"
+#include "proxy/ClientSlots.h"
+#include "proxy/ProcessMailThread.h"
+#include "proxy/ProxyInfoLine.h"
+#include "proxy/TcpSocket.h"
+
+namespace {
+
+constexpr int32_t kListenBacklog = 32;
+// A failing accept (say, out of descriptors) would otherwise spin and fill
+// the log as fast as the disk takes it.
+constexpr auto kAcceptRetryPause = std::chrono::milliseconds(100);
+
+struct Listener {
+    AppContext& ctx;
+    std::shared_ptr<ProxyRuntime> runtime;
+    int32_t protocol;
+    int32_t port;
+    const char* name;
+    ProtocalInfoList candidates;
+    int32_t loadedAutoTime = 0;
+    int32_t loadedManualTime = 0;
+    bool candidatesManual = false;  // the mode of the file candidates came from
+};
+
+int32_t WrittenTime(AppContext& ctx, bool manual) {
+    std::lock_guard<std::mutex> lock(ctx.resultTimeLock);
+    return manual ? ctx.manualResultTime : ctx.autoResultTime;
+}
+
+bool FirstLoad(Listener& l, bool manual, int32_t& loaded) {
+    l.candidates.Clear();
+    int32_t stamp = loaded;
+    if (ReadDetectResult(l.ctx, stamp, l.candidates, manual) != 0) {
+        WriteLog(l.ctx, PROXY, MAJOR, "ERROR: read detection result log fail");
+        return false;
+    }
+    loaded = stamp;
+    l.candidatesManual = manual;
+    WriteLog(l.ctx, PROXY, DUMP, "proxy %s new log time=%d", l.name, loaded);
+    return true;
+}
+
+// A newer file of the mode, or a file of the other mode than the one held
+// (after the user switched modes), replaces the candidates.
+bool Reload(Listener& l, bool manual, int32_t& loaded) {
+    int32_t stamp = WrittenTime(l.ctx, manual);
+    if (stamp <= loaded && l.candidatesManual == manual) return true;
+    ProtocalInfoList fresh;
+    if (ReadDetectResult(l.ctx, stamp, fresh, manual) != 0) {
+        WriteLog(l.ctx, PROXY, MAJOR, "ERROR: re-read detection result log fail");
+        return false;
+    }
+    l.candidates = fresh;
+    loaded = stamp;
+    l.candidatesManual = manual;
+    WriteLog(l.ctx, PROXY, DUMP, "proxy %s update log time=%d", l.name, loaded);
+    return true;
+}
+
+bool RefreshCandidates(Listener& l, bool manual) {
+    int32_t& loaded = manual ? l.loadedManualTime : l.loadedAutoTime;
+    return loaded == 0 ? FirstLoad(l, manual, loaded) : Reload(l, manual, loaded);
+}
+
+// After a failed read: false when the listener must end.
+bool AfterFailedRead(Listener& l, bool manual) {
+    if (manual || RequestDetection(l.ctx, *l.runtime)) return true;
+    WriteLog(l.ctx, PROXY, CRITICAL, "ERROR: proxy %s try to auto detect failed", l.name);
+    return false;
+}
+
+int32_t TakeSlot(Listener& l, int client) {
+    std::lock_guard<std::mutex> lock(l.ctx.protocolLock[l.protocol]);
+    int32_t slot = FindFreeSlot(l.ctx.clientSlots[l.protocol]);
+    if (slot >= 0) l.ctx.clientSlots[l.protocol][slot] = client;
+    return slot;
+}
+
+bool StartClientProcess(Listener& l, int32_t slot) {
+    ProcessMailParam param;
+    param.protocol = l.protocol;
+    param.slot = slot;
+    param.candidates = l.candidates;
+    std::shared_ptr<ProxyRuntime> runtime = l.runtime;
+    AppContext& ctx = l.ctx;
+    ++runtime->workers;
+    bool started = StartThread([&ctx, param, runtime] {
+        ProcessMailThread(ctx, &param, *runtime);
+        --runtime->workers;
+    });
+    if (!started) --runtime->workers;
+    return started;
+}
+
+void HandOver(Listener& l, int client) {
+    int32_t slot = TakeSlot(l, client);
+    if (slot < 0) {
+        close(client);
+        WriteLog(l.ctx, PROXY, MINOR, "ERROR: proxy %s no avail socket", l.name);
+        return;
+    }
+    WriteLog(l.ctx, PROXY, DUMP, "proxy %s in avail index=%d", l.name, slot);
+    if (StartClientProcess(l, slot)) {
+        WriteLog(l.ctx, PROXY, MINOR, "using %s service", l.name);
+        return;
+    }
+    WriteLog(l.ctx, PROXY, CRITICAL, "proxy %s start to process mail failed", l.name);
+    {
+        std::lock_guard<std::mutex> lock(l.ctx.protocolLock[l.protocol]);
+        ReleaseSlot(l.ctx.clientSlots[l.protocol], client);
+    }
+    close(client);
+}
+
+// One accepted client; false when the listener must end.
+bool ServeClient(Listener& l, int client) {
+    WriteLog(l.ctx, PROXY, DUMP, "proxy %s accept client %d", l.name, client);
+    SetNoDelay(client);
+    bool manual = l.ctx.userConfig.IS_MANUAL_DETECT;
+    if (!RefreshCandidates(l, manual)) {
+        close(client);
+        return AfterFailedRead(l, manual);
+    }
+    WriteLog(l.ctx, PROXY, DUMP, "proxy %s mail server num = %d", l.name, l.candidates.Count());
+    if (l.candidates.Empty()) {
+        WriteLog(l.ctx, PROXY, DUMP, "proxy %s no mail server in record", l.name);
+        close(client);
+        return true;
+    }
+    HandOver(l, client);
+    return true;
+}
+
+void StartListening(Listener& l, int listenSock) {
+    l.runtime->listenSocket = listenSock;
+    {
+        std::lock_guard<std::mutex> lock(l.ctx.protocolLock[l.protocol]);
+        for (int& entry : l.ctx.clientSlots[l.protocol]) entry = -1;
+    }
+    PostProxyInfoLine(l.ctx, "proxy %s at port %d start\r\n", l.name, l.port);
+    WriteLog(l.ctx, PROXY, MINOR, "proxy %s at port %d start", l.name, l.port);
+}
+
+// Returns when the listener must end: true on a fatal failure, false when told to stop.
+bool AcceptLoop(Listener& l, int listenSock) {
+    for (;;) {
+        int client = accept4(listenSock, nullptr, nullptr, SOCK_CLOEXEC);
+        if (l.runtime->stop) {
+            if (client >= 0) close(client);
+            return false;
+        }
+        if (client < 0) {
+            WriteLog(l.ctx, PROXY, CRITICAL, "ERROR: proxy %s accept client failed(%d)", l.name, errno);
+            std::this_thread::sleep_for(kAcceptRetryPause);
+            continue;
+        }
+        if (!ServeClient(l, client)) return true;
+    }
+}
+
+int32_t EndListener(Listener& l, int listenSock, bool fatal) {
+    l.runtime->listenSocket = -1;
+    if (listenSock >= 0) close(listenSock);
+    if (fatal) WriteLog(l.ctx, PROXY, CRITICAL, "proxy %s unexpectedly end", l.name);
+    return 0;
+}
+
+}  // namespace
+
+int32_t RunProxyListener(AppContext& ctx, const ListenParam* param, std::shared_ptr<ProxyRuntime> runtime) {
+    if (param == nullptr || runtime == nullptr) return -51;
+    if (param->protocol < 0 || param->protocol >= kProtocolCount) return -51;
+    Listener l{ctx, runtime, param->protocol, param->port, ProtocolTypeName(param->protocol), {}};
+    WriteLog(ctx, PROXY, DUMP, "proxy %s intializing", l.name);
+    int32_t listenSock = ListenTcp(l.port, kListenBacklog);
+    if (listenSock < 0) {
+        WriteLog(ctx, PROXY, CRITICAL, "ERROR: proxy %s start to listen failed(%d)", l.name, errno);
+        return EndListener(l, -1, true);
+    }
+    StartListening(l, listenSock);
+    bool fatal = AcceptLoop(l, listenSock);
+    return EndListener(l, listenSock, fatal);
+}
+
 void ProxyListenThread(AppContext& ctx, const ListenParam& param) {
-    (void)ctx;
-    (void)param;
+    RunProxyListener(ctx, &param, std::make_shared<ProxyRuntime>());
 }

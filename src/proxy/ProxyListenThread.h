@@ -1,8 +1,20 @@
 // ProxyListenThread is the body of one proxy listener: it listens on the
-// local port of its ListenParam and hands every accepted client of its
-// protocol to a client process.
+// local port of its ListenParam, keeps its copy of the ranked candidates in
+// step with the newest result file of the current mode, and hands every
+// accepted client, with a snapshot of the candidates, to a client process
+// in one of the protocol's 32 slots. Without a readable result in automatic
+// mode it asks for a detection run.
 #pragma once
 
-#include "app/AppContext.h"
+#include <cstdint>
+#include <memory>
 
+#include "app/AppContext.h"
+#include "proxy/ProxyRuntime.h"
+
+// Runs for the life of the process; returns only after a fatal failure.
 void ProxyListenThread(AppContext& ctx, const ListenParam& param);
+
+// The listener itself: -51 without param, 0 when it ends after a fatal
+// failure or because runtime was told to stop.
+int32_t RunProxyListener(AppContext& ctx, const ListenParam* param, std::shared_ptr<ProxyRuntime> runtime);

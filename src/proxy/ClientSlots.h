@@ -1,0 +1,14 @@
+// A protocol's row of client slots holds the sockets of the mail clients its
+// listener has handed to client processes, -1 for a free entry; it caps the
+// clients of one protocol at 32. The caller holds the row's protocolLock.
+#pragma once
+
+#include <cstdint>
+
+// Index of the first free entry of row (kClientSlotCount entries), -1 when
+// all are taken, -51 without a row.
+int32_t FindFreeSlot(const int* row);
+
+// Frees the first entry holding sock and returns its index; -1 when no entry
+// holds it, -51 without a row.
+int32_t ReleaseSlot(int* row, int sock);

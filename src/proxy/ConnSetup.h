@@ -1,0 +1,28 @@
+// The set-up of a connection to an upstream server that may speak TLS from
+// its first byte: resolve and create the socket (with its TLS objects when
+// asked), then connect and shake hands. A failed step releases only what it
+// created itself and clears it from the ProxySocket, so that a later
+// CloseConn never releases anything twice.
+#pragma once
+
+#include <cstdint>
+
+#include <netinet/in.h>
+
+#include "proxy/ProxySocket.h"
+
+// Resolves host into address (IPv4, port in network order) and creates the
+// socket of conn, with its TLS objects when useTls. The socket, or -51 or -1;
+// on failure conn.sock holds the failure code.
+int32_t PrepareConn(ProxySocket* conn, const char* host, int32_t port, sockaddr_in* address,
+                    bool useTls);
+
+// Creates the socket of conn and a TLS context and connection object for it
+// that accept any server certificate. The socket, or -51, -4, -10, -11, -12.
+int32_t SetupTls(ProxySocket* conn);
+
+// Connects conn to address and, when useTls, runs the client handshake;
+// afterwards a TLS socket is non-blocking so that a reader and a writer can
+// take turns on the connection object. 0, or -51, -5, -13; on failure
+// everything stays in conn for the caller's CloseConn.
+int32_t ConnectConn(ProxySocket* conn, const sockaddr_in* address, bool useTls);

@@ -1,0 +1,176 @@
+#include "proxy/ProcessMailThread.h"
+
+#include <system_error>
+#include <thread>
+
+#include "core/WriteLog.h"
+#include "proxy/ClientSlots.h"
+#include "proxy/ConnIo.h"
+#include "proxy/ConnSetup.h"
+#include "proxy/DataTransmissionThread.h"
+#include "proxy/ProxyInfoLine.h"
+#include "proxy/ProxyResultCodes.h"
+#include "proxy/TcpSocket.h"
+
+namespace {
+
+struct ClientProcess {
+    AppContext& ctx;
+    const ProxyRuntime& runtime;
+    ProcessMailParam param;
+    const char* name;
+    ProxySocket client;
+    ProxySocket server;
+    ProtocalInfo chosen;
+};
+
+int32_t ConnectTlsCandidate(AppContext& ctx, ProxySocket& server, const ProtocalInfo& candidate,
+                            int32_t port, const char* name) {
+    sockaddr_in address{};
+    if (PrepareConn(&server, candidate.Dest, port, &address, true) <= 0) {
+        WriteLog(ctx, PROXY, MINOR, "ERROR: process %s prepare failed(%d) when choose server", name, server.sock);
+        return kProxyPrepareFailure;
+    }
+    if (ConnectConn(&server, &address, true) != 0) {
+        WriteLog(ctx, PROXY, MINOR, "ERROR: process %s connect failed(%d) when choose server", name, server.sock);
+        return kProxyCandidateFailure;
+    }
+    return 0;
+}
+
+int32_t ConnectPlainCandidate(AppContext& ctx, ProxySocket& server, const ProtocalInfo& candidate,
+                              int32_t port, const char* name) {
+    int32_t sock = ConnectTcp(candidate.Dest, port);
+    if (sock < 0) {
+        WriteLog(ctx, PROXY, MINOR, "ERROR: prcess %s connect failed(%d) when choose server", name, sock);
+        return kProxyCandidateFailure;
+    }
+    server.sock = sock;
+    return 0;
+}
+
+bool TryCandidate(ClientProcess& cp, const ProtocalInfo& candidate) {
+    if (ConnectCandidate(cp.ctx, &cp.server, candidate, cp.param.protocol) != 0) return false;
+    cp.chosen = candidate;
+    std::lock_guard<std::mutex> lock(cp.ctx.bestConnectionLock);
+    cp.ctx.bestConnection = candidate;
+    return true;
+}
+
+// The candidates before the first failed one, TLS ones first when preferred.
+bool ChooseServer(ClientProcess& cp) {
+    bool preferTls = cp.ctx.userConfig.IS_PREFER_SSL;
+    ProtocalInfoList deferred;
+    for (const ProtocalInfo& candidate : cp.param.candidates) {
+        if (candidate.LinkCost == -1) break;
+        if (preferTls && !candidate.IsSSL) {
+            deferred.PushBack(candidate);
+            continue;
+        }
+        if (TryCandidate(cp, candidate)) return true;
+    }
+    for (const ProtocalInfo& candidate : deferred)
+        if (TryCandidate(cp, candidate)) return true;
+    return false;
+}
+
+void ReportNoServer(ClientProcess& cp) {
+    WriteLog(cp.ctx, PROXY, MAJOR, "ERROR: process %s find no server connectable", cp.name);
+    // An empty title key gives the box the application's name as its title.
+    cp.ctx.Notifier().ShowMessageBox("", "MSG_NO_AVAIL_SERVER");
+    if (cp.ctx.userConfig.IS_MANUAL_DETECT) return;
+    if (!RequestDetection(cp.ctx, cp.runtime))
+        WriteLog(cp.ctx, PROXY, CRITICAL, "ERROR: process %s try to auto detect failed", cp.name);
+}
+
+void AnnounceServer(ClientProcess& cp) {
+    const ProtocalInfo& c = cp.chosen;
+    int32_t port = c.Port[cp.param.protocol];
+    cp.ctx.Notifier().CurrentLinkChanged();
+    PostProxyInfoLine(cp.ctx, "process %s choose server Code=%s, Dest=%s, Port=%d, IsSSL=%d\r\n", cp.name, c.Code,
+                      c.Dest, port, c.IsSSL ? 1 : 0);
+    WriteLog(cp.ctx, PROXY, MINOR, "process %s choose server Type=%d, Code=%s, Dest=%s, Port=%d, IsSSL=%d",
+             cp.name, c.Type, c.Code, c.Dest, port, c.IsSSL ? 1 : 0);
+}
+
+bool StartRelay(std::thread& thread, ClientProcess& cp, const TransmissionParam& param) {
+    try {
+        thread = std::thread([&cp, &param] { DataTransmissionThread(cp.ctx, &param, cp.runtime.timeouts); });
+        return true;
+    } catch (const std::system_error&) {
+        return false;
+    }
+}
+
+void RelayBothWays(ClientProcess& cp) {
+    bool tls = cp.chosen.IsSSL;
+    const TransmissionParam toServer{CLIENT, cp.param.slot, cp.param.protocol, &cp.client, false, &cp.server, tls};
+    const TransmissionParam toClient{SERVER, cp.param.slot, cp.param.protocol, &cp.server, tls, &cp.client, false};
+    std::thread clientRelay;
+    std::thread serverRelay;
+    if (!StartRelay(clientRelay, cp, toServer)) {
+        WriteLog(cp.ctx, PROXY, CRITICAL, "ERROR: process %s start client data transmission failed\n", cp.name);
+        return;
+    }
+    if (!StartRelay(serverRelay, cp, toClient)) {
+        WriteLog(cp.ctx, PROXY, CRITICAL, "ERROR: process %s start server data transmission failed\n", cp.name);
+        // The running relay must be gone before its ends are.
+        AbortConn(&cp.client);
+        AbortConn(&cp.server);
+        clientRelay.join();
+        return;
+    }
+    clientRelay.join();
+    serverRelay.join();
+    WriteLog(cp.ctx, PROXY, DUMP, "process %s data transmission end", cp.name);
+}
+
+// The slot is freed while its socket is still open: once closed, the number
+// may come back from the listener's next accept and stand in another entry.
+void CleanUp(ClientProcess& cp) {
+    int32_t index;
+    {
+        std::lock_guard<std::mutex> lock(cp.ctx.protocolLock[cp.param.protocol]);
+        index = ReleaseSlot(cp.ctx.clientSlots[cp.param.protocol], cp.client.sock);
+    }
+    WriteLog(cp.ctx, PROXY, DUMP, "process %s free index %d", cp.name, index);
+    CloseConn(&cp.client, false);
+    CloseConn(&cp.server, cp.chosen.IsSSL);
+    PostProxyInfoLine(cp.ctx, "process %s end\r\n", cp.name);
+    WriteLog(cp.ctx, PROXY, DUMP, "process %s end", cp.name);
+}
+
+}  // namespace
+
+int32_t ConnectCandidate(AppContext& ctx, ProxySocket* server, const ProtocalInfo& candidate,
+                         int32_t protocol) {
+    if (server == nullptr) return kProxyMissingArgument;
+    if (protocol < 0 || protocol >= kProtocolCount) return kProxyCandidateFailure;
+    const char* name = ProtocolTypeName(protocol);
+    int32_t port = candidate.Port[protocol];
+    int32_t result = candidate.IsSSL ? ConnectTlsCandidate(ctx, *server, candidate, port, name)
+                                     : ConnectPlainCandidate(ctx, *server, candidate, port, name);
+    if (result != 0) CloseConn(server, candidate.IsSSL);
+    return result;
+}
+
+int32_t ProcessMailThread(AppContext& ctx, const ProcessMailParam* param, const ProxyRuntime& runtime) {
+    if (param == nullptr) return kProxyMissingArgument;
+    if (param->protocol < 0 || param->protocol >= kProtocolCount || param->slot < 0 ||
+        param->slot >= kClientSlotCount)
+        return kProxyMissingArgument;
+    ClientProcess cp{ctx, runtime, *param, ProtocolTypeName(param->protocol), {}, {}, {}};
+    {
+        std::lock_guard<std::mutex> lock(ctx.protocolLock[cp.param.protocol]);
+        cp.client.sock = ctx.clientSlots[cp.param.protocol][cp.param.slot];
+    }
+    WriteLog(ctx, PROXY, DUMP, "process %s in index %d client socket=%d", cp.name, cp.param.slot, cp.client.sock);
+    if (ChooseServer(cp)) {
+        AnnounceServer(cp);
+        RelayBothWays(cp);
+    } else {
+        ReportNoServer(cp);
+    }
+    CleanUp(cp);
+    return 0;
+}

@@ -1,0 +1,25 @@
+#include "proxy/ProxyRuntime.h"
+
+#include <sys/socket.h>
+
+#include "detect/AutoDetectThread.h"
+#include "platform/StartThread.h"
+
+bool ProxyRuntime::StartDetectionThread(AppContext& ctx) {
+    return StartThread([&ctx] { AutoDetectThread(ctx, nullptr); });
+}
+
+bool RequestDetection(AppContext& ctx, const ProxyRuntime& runtime) {
+    {
+        std::lock_guard<std::mutex> lock(ctx.detectModeLock);
+        ctx.detectOnDemand = 1;
+    }
+    return runtime.startDetection(ctx);
+}
+
+void StopListener(ProxyRuntime& runtime) {
+    runtime.stop = true;
+    // A blocked accept returns once its socket is shut down.
+    int sock = runtime.listenSocket.load();
+    if (sock >= 0) shutdown(sock, SHUT_RDWR);
+}

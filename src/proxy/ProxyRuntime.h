@@ -1,0 +1,41 @@
+// ProxyRuntime is what the threads of one listener share beyond the process
+// state: the relays' quiet time-outs, the way a detection run is requested,
+// and the means to stop the listener and to know when its client processes
+// are gone. The product runs with the defaults and never stops; tests pass
+// short time-outs, a recording detection starter, and stop the listener at
+// their end. Client processes hold it by shared ownership, so it outlives
+// the listener.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+#include "app/AppContext.h"
+
+struct RelayTimeouts {
+    int32_t quietSeconds = 180;         // both directions silent this long: the relay ends
+    int32_t smtpTlsServerSeconds = 10;  // an SMTP server over TLS silent this long is answered for
+};
+
+struct ProxyRuntime {
+    ProxyRuntime() = default;
+    ProxyRuntime(const ProxyRuntime&) = delete;
+    ProxyRuntime& operator=(const ProxyRuntime&) = delete;
+
+    RelayTimeouts timeouts;
+    // Starts one AutoDetectThread; false when it cannot be started.
+    std::function<bool(AppContext&)> startDetection = StartDetectionThread;
+    std::atomic<bool> stop{false};
+    std::atomic<int> listenSocket{-1};
+    std::atomic<int> workers{0};  // client processes started and not yet ended
+
+    static bool StartDetectionThread(AppContext& ctx);
+};
+
+// Sets detectOnDemand to 1 (an unreachable Internet is reported at once) and
+// starts a detection run; false when it cannot be started.
+bool RequestDetection(AppContext& ctx, const ProxyRuntime& runtime);
+
+// Ends the listener's accept loop; its client processes run on.
+void StopListener(ProxyRuntime& runtime);

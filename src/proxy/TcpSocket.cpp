@@ -1,0 +1,76 @@
+#include "proxy/TcpSocket.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "platform/SocketLayer.h"
+#include "proxy/ProxyResultCodes.h"
+
+bool ResolveIpv4(const char* host, in_addr& address) {
+    if (host == nullptr || host[0] == '\0') return false;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host, nullptr, &hints, &found) == 0 && found != nullptr) {
+        address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+        freeaddrinfo(found);
+        return true;
+    }
+    if (found != nullptr) freeaddrinfo(found);
+    return inet_pton(AF_INET, host, &address) == 1;
+}
+
+void SetNoDelay(int sock) {
+    int on = 1;
+    setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+int32_t ListenTcp(int32_t port, int32_t backlog) {
+    if (!StartSocketLayer()) return kProxyNetFailure;
+    if (port <= 0 || port > 65535) return kProxyNetFailure;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+
+    int sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (sock < 0) return kProxySocketFailure;
+    int on = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(sock, backlog) != 0) {
+        int error = errno;
+        close(sock);
+        errno = error;
+        return kProxyNetFailure;
+    }
+    return sock;
+}
+
+int32_t ConnectTcp(const char* host, int32_t port) {
+    if (host == nullptr) return kProxyMissingArgument;
+    if (!StartSocketLayer()) return kProxyNetFailure;
+    if (port <= 0 || port > 65535) return kProxyNetFailure;
+    sockaddr_in address{};
+    if (!ResolveIpv4(host, address.sin_addr)) return kProxyNetFailure;
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+
+    int sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (sock < 0) return kProxyNetFailure;
+    if (connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        int error = errno;
+        close(sock);
+        errno = error;
+        return kProxyNetFailure;
+    }
+    SetNoDelay(sock);
+    return sock;
+}

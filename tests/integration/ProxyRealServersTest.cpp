@@ -1,0 +1,191 @@
+// The proxy's listeners, run in-process on a test context, between real mail
+// clients and real mail servers: candidate lists are written by the test
+// into the result files as the detection run or the manual choice would.
+#include <ctime>
+
+#include <gtest/gtest.h>
+
+#include "catalogue/DetectResult.h"
+#include "proxy/ListenerRun.h"
+#include "proxy/MailClients.h"
+#include "proxy/ProxyTestContext.h"
+#include "proxy/RecordingUpstreams.h"
+#include "support/ChildProcess.h"
+
+namespace {
+
+using namespace proxytest;
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+class ProxyRealServersTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        servers = new MailServerFixture;
+        servers->Start();
+    }
+    static void TearDownTestSuite() {
+        servers->Stop();
+        delete servers;
+        servers = nullptr;
+    }
+    void SetUp() override { ASSERT_TRUE(servers->started()) << servers->error(); }
+
+    static ProtocalInfo Upstream(const char* code, bool tls, int cost) {
+        ProtocalInfo c = Candidate(code, 0, tls, cost);
+        c.Port[SMTP] = servers->Port(tls ? "SMTPS_PORT" : "SMTP_PORT");
+        c.Port[POP3] = servers->Port(tls ? "POP3S_PORT" : "POP3_PORT");
+        c.Port[IMAP4] = servers->Port(tls ? "IMAPS_PORT" : "IMAP_PORT");
+        return c;
+    }
+    // Writes the file through the writer the detection run uses; a rewrite
+    // lands in a later second so that its stamp is newer.
+    void WriteResult(std::vector<ProtocalInfo> records, bool manual = false) {
+        int32_t last;
+        {
+            std::lock_guard<std::mutex> lock(test.ctx.resultTimeLock);
+            last = manual ? test.ctx.manualResultTime : test.ctx.autoResultTime;
+        }
+        while (last != 0 && std::time(nullptr) <= last) std::this_thread::sleep_for(20ms);
+        ProtocalInfoList list;
+        for (const ProtocalInfo& r : records) list.PushBack(r);
+        ASSERT_EQ(WriteDetectResult(test.ctx, list, manual), 0);
+    }
+    std::string Credentials() const { return servers->Value("PROBE_USER") + " " + servers->Value("PROBE_PASS"); }
+    // One protocol exchange on a raw client connection: sends line (if any)
+    // and reads until the reply holds expected.
+    static std::string Exchange(int sock, const std::string& line, const std::string& expected) {
+        if (!line.empty()) loopback::SendAll(sock, line);
+        std::string got;
+        auto until = Clock::now() + 10s;
+        char buffer[65536];
+        while (got.find(expected) == std::string::npos && Clock::now() < until) {
+            pollfd p{sock, POLLIN, 0};
+            if (poll(&p, 1, 100) <= 0) continue;
+            ssize_t n = recv(sock, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            got.append(buffer, static_cast<size_t>(n));
+        }
+        return got;
+    }
+
+    static MailServerFixture* servers;
+    ProxyTestContext test;
+    MailClients clients{*servers};
+};
+
+MailServerFixture* ProxyRealServersTest::servers = nullptr;
+
+TEST_F(ProxyRealServersTest, DeadCandidatesAreSkippedAndAServerThatClosesFirstIsSeenAtOnce) {
+    WriteResult({Candidate("dead", loopback::FreePort(), false, 5), Upstream("plain", false, 10),
+                 Upstream("tls", true, 20)});
+    ListenerRun smtp(test.ctx, SMTP, RelayTimeouts{180, 10});
+
+    for (bool preferTls : {false, true}) {
+        test.ctx.userConfig.IS_PREFER_SSL = preferTls;
+        int client = smtp.Connect();
+        EXPECT_NE(Exchange(client, "", "220 ").find("ESMTP"), std::string::npos);
+        std::string bye = Exchange(client, "QUIT\r\n", "221 ");
+        EXPECT_EQ(bye.rfind("221 ", 0), 0u) << bye;
+        auto start = Clock::now();
+        EXPECT_TRUE(loopback::SeesClose(client, 3s)) << "TLS " << preferTls;
+        EXPECT_LT(Clock::now() - start, 1s) << "the server's close is passed on at once";
+        close(client);
+    }
+    EXPECT_TRUE(test.WaitForLog("process SMTP end", 2));
+    EXPECT_EQ(test.CountInLog("[PROXY][MINOR] ERROR: prcess SMTP connect failed(-1) when choose server"), 1)
+        << "the dead candidate is tried when TLS is not preferred, and only then";
+    EXPECT_EQ(test.CountInLog("process SMTP choose server Type=0, Code=plain"), 1);
+    EXPECT_EQ(test.CountInLog("process SMTP choose server Type=1, Code=tls"), 1);
+    EXPECT_EQ(test.CountInLog("ERROR: receive"), 0) << test.Log();
+}
+
+TEST_F(ProxyRealServersTest, AResetMidTransferEndsOnlyItsOwnSession) {
+    WriteResult({Upstream("tls", true, 10)});
+    ListenerRun smtp(test.ctx, SMTP, RelayTimeouts{180, 10});
+    ListenerRun pop3(test.ctx, POP3, RelayTimeouts{180, 10});
+    std::string digest = clients.MakeMessage(test.dir.File("big.eml"), 3 << 20, "big");
+    ASSERT_TRUE(clients.Send(smtp.port(), test.dir.File("big.eml")));
+    ASSERT_TRUE(WaitUntil([&] { return clients.Pop3(pop3.port()) == "1 " + digest + "\n"; }, 10s));
+
+    // A client that goes away with a reset in the middle of a download.
+    int watcher = pop3.Connect();
+    EXPECT_NE(Exchange(watcher, "", "+OK").find("+OK"), std::string::npos);
+    int broken = pop3.Connect();
+    Exchange(broken, "", "+OK");
+    Exchange(broken, "USER " + servers->Value("PROBE_USER") + "\r\n", "+OK");
+    Exchange(broken, "PASS " + servers->Value("PROBE_PASS") + "\r\n", "+OK Logged in.");
+    loopback::SendAll(broken, "RETR 1\r\n");
+    EXPECT_GE(loopback::Read(broken, 100000).data.size(), 100000u);
+    loopback::Reset(broken);
+
+    EXPECT_EQ(clients.Pop3(pop3.port()), "1 " + digest + "\n") << "the next client is served";
+    EXPECT_NE(Exchange(watcher, "QUIT\r\n", "+OK Logging out").find("+OK Logging out"), std::string::npos)
+        << "the other session works on";
+    EXPECT_TRUE(loopback::SeesClose(watcher, 2s));
+    close(watcher);
+    EXPECT_TRUE(test.WaitForLog("process POP3 end", 4));
+}
+
+TEST_F(ProxyRealServersTest, ANewResultFileReachesTheNextClientAndManualModeReadsItsOwn) {
+    WriteResult({Upstream("plain", false, 10)});
+    ListenerRun imap(test.ctx, IMAP4);
+
+    int early = imap.Connect();
+    EXPECT_NE(Exchange(early, "", "Dovecot ready.").find("* OK"), std::string::npos);
+    EXPECT_NE(Exchange(early, "a1 LOGIN " + Credentials() + "\r\n", "a1 ").find("a1 OK"), std::string::npos);
+
+    WriteResult({Upstream("tls", true, 5), Upstream("plain", false, 10)});
+    EXPECT_EQ(clients.Curl("imap", imap.port(), "INBOX", "-X 'SEARCH ALL'").rfind("* SEARCH", 0), 0u);
+    EXPECT_TRUE(test.WaitForLog("[PROXY][DUMP] proxy IMAP4 update log time=" +
+                                std::to_string(test.ctx.autoResultTime) + "\n"));
+    EXPECT_TRUE(test.WaitForLog("process IMAP4 choose server Type=1, Code=tls"));
+    EXPECT_NE(Exchange(early, "a2 NOOP\r\n", "a2 ").find("a2 OK"), std::string::npos)
+        << "the client already relayed keeps its server";
+    EXPECT_EQ(test.CountInLog("process IMAP4 choose server Type=0, Code=plain"), 1);
+
+    // Manual mode: "manual_set.log", and no detection when its choice fails.
+    test.ctx.userConfig.IS_MANUAL_DETECT = true;
+    WriteResult({Candidate("gone", loopback::FreePort(), false, 0)}, true);
+    int refused = imap.Connect();
+    EXPECT_TRUE(loopback::SeesClose(refused, 3s));
+    close(refused);
+    EXPECT_TRUE(test.WaitForLog("ERROR: process IMAP4 find no server connectable"));
+    EXPECT_TRUE(WaitUntil([&] { return test.notifier.Boxes().size() == 1; }, 2s)) << test.notifier.Boxes().size() << test.Log();
+    EXPECT_TRUE(test.WaitForLog("process IMAP4 end", 2));
+    EXPECT_EQ(imap.detections, 0);
+
+    WriteResult({Upstream("manual-tls", true, 0)}, true);
+    EXPECT_EQ(clients.Imap(imap.port()).find("failed"), std::string::npos);
+    EXPECT_TRUE(test.WaitForLog("process IMAP4 choose server Type=1, Code=manual-tls"));
+    close(early);
+}
+
+TEST_F(ProxyRealServersTest, TheThirtyThirdPop3ClientIsClosedWhileTheOthersWork) {
+    WriteResult({Upstream("plain", false, 10)});
+    ListenerRun pop3(test.ctx, POP3);
+    std::vector<int> sessions;
+    for (int i = 0; i < kClientSlotCount; ++i) {
+        sessions.push_back(pop3.Connect());
+        ASSERT_NE(Exchange(sessions.back(), "", "\r\n").find("+OK Dovecot ready."), std::string::npos) << i;
+    }
+    int extra = pop3.Connect();
+    loopback::Received r = loopback::Read(extra, 0, 3s);
+    EXPECT_TRUE(r.closed || r.failed);
+    EXPECT_EQ(r.data, "") << "no greeting: the proxy closed it before any server was asked";
+    close(extra);
+    EXPECT_TRUE(test.WaitForLog("[PROXY][MINOR] ERROR: proxy POP3 no avail socket"));
+
+    int s = sessions[0];
+    EXPECT_NE(Exchange(s, "USER " + servers->Value("PROBE_USER") + "\r\n", "\r\n").find("+OK"), std::string::npos);
+    EXPECT_NE(Exchange(s, "PASS " + servers->Value("PROBE_PASS") + "\r\n", "\r\n").find("+OK Logged in."),
+              std::string::npos);
+    EXPECT_NE(Exchange(s, "STAT\r\n", "\r\n").find("+OK "), std::string::npos);
+    close(sessions[1]);
+    EXPECT_TRUE(test.WaitForLog("process POP3 free index 1"));
+    EXPECT_EQ(clients.Pop3(pop3.port()).find("failed"), std::string::npos);
+    for (int sock : sessions) close(sock);
+}
+
+}  // namespace

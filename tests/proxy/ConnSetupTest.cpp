@@ -1,0 +1,102 @@
+#include "proxy/ConnSetup.h"
+
+#include <fcntl.h>
+
+#include <gtest/gtest.h>
+
+#include "proxy/ConnIo.h"
+#include "proxy/LoopbackSockets.h"
+#include "proxy/TestTlsServer.h"
+
+namespace {
+
+using namespace proxytest;
+
+TEST(ConnSetupTest, PrepareNeedsItsArgumentsAndAResolvableHost) {
+    ProxySocket conn;
+    sockaddr_in address{};
+    EXPECT_EQ(PrepareConn(nullptr, "127.0.0.1", 25, &address, false), -51);
+    EXPECT_EQ(PrepareConn(&conn, nullptr, 25, &address, false), -51);
+    EXPECT_EQ(PrepareConn(&conn, "127.0.0.1", 25, nullptr, false), -51);
+    EXPECT_EQ(PrepareConn(&conn, "", 25, &address, true), -1);
+    EXPECT_EQ(conn.sock, -1) << "the failure code stays in the record";
+    EXPECT_EQ(conn.tls, nullptr);
+    EXPECT_EQ(SetupTls(nullptr), -51);
+    EXPECT_EQ(ConnectConn(nullptr, &address, false), -51);
+    EXPECT_EQ(ConnectConn(&conn, nullptr, false), -51);
+}
+
+TEST(ConnSetupTest, ConnectToAPortWithoutListenerFailsAndLeavesTheSocketToClose) {
+    ProxySocket conn;
+    sockaddr_in address{};
+    ASSERT_GT(PrepareConn(&conn, "127.0.0.1", loopback::FreePort(), &address, true), 0);
+    ASSERT_NE(conn.tls, nullptr);
+    ASSERT_NE(conn.tlsContext, nullptr);
+    EXPECT_EQ(ConnectConn(&conn, &address, true), -5);
+    EXPECT_GT(conn.sock, 0);
+    CloseConn(&conn, true);
+    EXPECT_EQ(conn.sock, -1);
+    EXPECT_EQ(conn.tls, nullptr);
+    EXPECT_EQ(conn.tlsContext, nullptr);
+}
+
+TEST(ConnSetupTest, HandshakeWithAPlainServerFails) {
+    int port = 0;
+    int listener = loopback::Listen(port);
+    std::thread server([&] {
+        int s = loopback::Accept(listener);
+        loopback::SendAll(s, "220 mail.example ESMTP not TLS at all\r\n");
+        loopback::Read(s, 0, std::chrono::seconds(5));
+        close(s);
+    });
+    ProxySocket conn;
+    sockaddr_in address{};
+    ASSERT_GT(PrepareConn(&conn, "127.0.0.1", port, &address, true), 0);
+    EXPECT_EQ(ConnectConn(&conn, &address, true), -13);
+    CloseConn(&conn, true);
+    EXPECT_EQ(conn.tls, nullptr);
+    EXPECT_EQ(conn.tlsContext, nullptr);
+    server.join();
+    close(listener);
+}
+
+TEST(ConnSetupTest, TlsConnectionCarriesDataBothWaysWithAnyCertificate) {
+    TestTlsServer server;
+    server.Serve([](SSL* tls, int) {
+        std::string got = TlsRead(tls, 4);
+        TlsWrite(tls, "re:" + got);
+        SSL_shutdown(tls);
+    });
+    ProxySocket conn;
+    sockaddr_in address{};
+    ASSERT_GT(PrepareConn(&conn, "127.0.0.1", server.port(), &address, true), 0);
+    ASSERT_EQ(ConnectConn(&conn, &address, true), 0) << "a self-signed certificate is accepted";
+    EXPECT_TRUE(fcntl(conn.sock, F_GETFL, 0) & O_NONBLOCK);
+    EXPECT_EQ(SendConn(&conn, "ping", 4, true), 4);
+    std::string got;
+    char buffer[64];
+    for (int n; got.size() < 7 && (n = RecvConn(&conn, buffer, sizeof buffer, true)) > 0;) got.append(buffer, n);
+    EXPECT_EQ(got, "re:ping");
+    EXPECT_EQ(RecvConn(&conn, buffer, sizeof buffer, true), 0) << "close-notify reads as the end";
+    CloseConn(&conn, true);
+    server.Join();
+}
+
+TEST(ConnSetupTest, PlainPrepareGivesAPlainSocket) {
+    int port = 0;
+    int listener = loopback::Listen(port);
+    ProxySocket conn;
+    sockaddr_in address{};
+    ASSERT_GT(PrepareConn(&conn, "127.0.0.1", port, &address, false), 0);
+    EXPECT_EQ(conn.tls, nullptr);
+    EXPECT_EQ(ntohs(address.sin_port), port);
+    EXPECT_EQ(ConnectConn(&conn, &address, false), 0);
+    int served = loopback::Accept(listener);
+    EXPECT_EQ(SendConn(&conn, "x", 1, false), 1);
+    EXPECT_EQ(loopback::Read(served, 1).data, "x");
+    close(served);
+    CloseConn(&conn, false);
+    close(listener);
+}
+
+}  // namespace

@@ -1,0 +1,78 @@
+// Runs a proxy listener in-process on a free port for one test and, at the
+// end, stops it and waits until its client processes are gone, so that no
+// thread outlives the test's context.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "proxy/LoopbackSockets.h"
+#include "proxy/ProxyListenThread.h"
+#include "proxy/ProxyRuntime.h"
+
+namespace proxytest {
+
+class ListenerRun {
+public:
+    ListenerRun(AppContext& ctx, int32_t protocol, RelayTimeouts timeouts = RelayTimeouts{20, 20},
+                int32_t port = 0)
+        : runtime(std::make_shared<ProxyRuntime>()), ctx_(ctx) {
+        runtime->timeouts = timeouts;
+        runtime->startDetection = [this](AppContext&) {
+            ++detections;
+            return detectionStarts.load();
+        };
+        param.protocol = protocol;
+        param.port = port != 0 ? port : loopback::FreePort();
+        thread_ = std::thread([this, &ctx] {
+            result = RunProxyListener(ctx, &param, runtime);
+            ended = true;
+        });
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (runtime->listenSocket < 0 && !ended && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ~ListenerRun() { Stop(); }
+    ListenerRun(const ListenerRun&) = delete;
+    ListenerRun& operator=(const ListenerRun&) = delete;
+
+    int port() const { return param.port; }
+    int Connect() const { return loopback::Connect(param.port); }
+
+    // Stops accepting, cuts the clients still served and waits for every
+    // client process to end.
+    void Stop() {
+        if (!thread_.joinable()) return;
+        StopListener(*runtime);
+        thread_.join();
+        while (runtime->workers > 0) {
+            {
+                std::lock_guard<std::mutex> lock(ctx_.protocolLock[param.protocol]);
+                for (int sock : ctx_.clientSlots[param.protocol])
+                    if (sock >= 0) shutdown(sock, SHUT_RDWR);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    bool WaitEnded(std::chrono::milliseconds timeout) const {
+        auto until = std::chrono::steady_clock::now() + timeout;
+        while (!ended && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return ended;
+    }
+
+    std::shared_ptr<ProxyRuntime> runtime;
+    ListenParam param;
+    std::atomic<int> detections{0};
+    std::atomic<bool> detectionStarts{true};
+    std::atomic<bool> ended{false};
+    int32_t result = -99;
+
+private:
+    AppContext& ctx_;
+    std::thread thread_;
+};
+
+}  // namespace proxytest

@@ -1,0 +1,202 @@
+#include "proxy/ProcessMailThread.h"
+
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "proxy/ProxyTestContext.h"
+#include "proxy/RecordingUpstreams.h"
+#include "proxy/RelayTestPeers.h"
+#include "proxy/TestTlsServer.h"
+
+namespace {
+
+using namespace proxytest;
+
+using namespace std::chrono_literals;
+using Order = std::vector<std::string>;
+
+class ProcessMailThreadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        runtime.timeouts = RelayTimeouts{5, 5};
+        runtime.startDetection = [this](AppContext&) {
+            ++detections;
+            return detectionStarts;
+        };
+    }
+    // Hands a fresh client connection to a client process in slot 3 of
+    // protocol; the test keeps the client's own end in clientPeer.
+    void Run(int32_t protocol, const ProtocalInfoList& candidates) {
+        int port = 0;
+        int listener = loopback::Listen(port);
+        clientPeer = loopback::Connect(port);
+        clientSock = loopback::Accept(listener);
+        close(listener);
+        test.ctx.clientSlots[protocol][3] = clientSock;
+        param.protocol = protocol;
+        param.slot = 3;
+        param.candidates = candidates;
+        worker = std::thread([this] { result = ProcessMailThread(test.ctx, &param, runtime); });
+    }
+    void Finish() {
+        if (worker.joinable()) worker.join();
+    }
+    void TearDown() override {
+        if (clientPeer >= 0) close(clientPeer);
+        Finish();
+    }
+
+    ProxyTestContext test;
+    ProxyRuntime runtime;
+    std::atomic<int> detections{0};
+    bool detectionStarts = true;
+    ProcessMailParam param;
+    std::thread worker;
+    int32_t result = -99;
+    int clientSock = -1;
+    int clientPeer = -1;
+    AttemptLog attempts;
+};
+
+TEST_F(ProcessMailThreadTest, MissingArgument) {
+    EXPECT_EQ(ProcessMailThread(test.ctx, nullptr, runtime), -51);
+}
+
+TEST_F(ProcessMailThreadTest, PreferredTlsCandidatesGoFirstThenThePlainOnes) {
+    test.ctx.userConfig.IS_PREFER_SSL = true;
+    RecordingUpstream a("A", attempts, false), b("B", attempts, true), c("C", attempts, false),
+        d("D", attempts, true);
+    ProtocalInfoList list;
+    list.PushBack(Candidate("A", a.port(), false, 10));
+    list.PushBack(Candidate("B", b.port(), true, 20));
+    list.PushBack(Candidate("C", c.port(), false, 30));
+    list.PushBack(Candidate("D", d.port(), true, 40));
+    Run(SMTP, list);
+
+    int upstream = a.TakeConnection();
+    ASSERT_GE(upstream, 0);
+    loopback::SendAll(clientPeer, "EHLO me\r\n");
+    EXPECT_EQ(loopback::Read(upstream, 9).data, "EHLO me\r\n");
+    loopback::SendAll(upstream, "250 ok\r\n");
+    EXPECT_EQ(loopback::Read(clientPeer, 8).data, "250 ok\r\n");
+    EXPECT_EQ(attempts.Order(), (Order{"B", "D", "A"}));
+
+    close(clientPeer);
+    clientPeer = -1;
+    EXPECT_TRUE(loopback::SeesClose(upstream)) << "the client's end is passed on";
+    a.Close(upstream);
+    Finish();
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(attempts.Order(), (Order{"B", "D", "A"}));
+    EXPECT_EQ(test.ctx.clientSlots[SMTP][3], -1);
+    EXPECT_STREQ(test.ctx.bestConnection.Code, "A");
+    EXPECT_EQ(test.notifier.LinkChanges(), 1);
+    EXPECT_EQ(test.CountInLog("ERROR: process SMTP connect failed("), 2);
+    std::string info = "process SMTP choose server Code=A, Dest=127.0.0.1, Port=" + std::to_string(a.port()) +
+                       ", IsSSL=0\r\n";
+    EXPECT_EQ(test.notifier.InfoLines(), (Order{info, "process SMTP end\r\n"}));
+    std::string log = test.Log();
+    EXPECT_NE(log.find("[PROXY][DUMP] process SMTP in index 3 client socket=" + std::to_string(clientSock)),
+              std::string::npos);
+    EXPECT_NE(log.find("[PROXY][MINOR] process SMTP choose server Type=0, Code=A, Dest=127.0.0.1, Port=" +
+                       std::to_string(a.port()) + ", IsSSL=0\n"),
+              std::string::npos);
+    EXPECT_NE(log.find("[PROXY][DUMP] process SMTP data transmission end\n"), std::string::npos);
+    EXPECT_NE(log.find("[PROXY][DUMP] process SMTP free index 3\n"), std::string::npos);
+    EXPECT_NE(log.find("[PROXY][DUMP] process SMTP end\n"), std::string::npos);
+}
+
+TEST_F(ProcessMailThreadTest, WithoutPreferenceTheRankedOrderHolds) {
+    RecordingUpstream a("A", attempts, true), b("B", attempts, true), c("C", attempts, false);
+    ProtocalInfoList list;
+    list.PushBack(Candidate("A", a.port(), true, 10));
+    list.PushBack(Candidate("B", b.port(), true, 20));
+    list.PushBack(Candidate("C", c.port(), false, 30));
+    list.PushBack(Candidate("D", loopback::FreePort(), false, 40));
+    Run(IMAP4, list);
+    int upstream = c.TakeConnection();
+    ASSERT_GE(upstream, 0);
+    c.Close(upstream);  // the server closes first
+    EXPECT_TRUE(loopback::SeesClose(clientPeer, 2s)) << "the client sees the server's close at once";
+    close(clientPeer);
+    clientPeer = -1;
+    Finish();
+    EXPECT_EQ(attempts.Order(), (Order{"A", "B", "C"}));
+    EXPECT_STREQ(test.ctx.bestConnection.Code, "C");
+    EXPECT_EQ(test.notifier.LinkChanges(), 1);
+    EXPECT_EQ(test.CountInLog("ERROR: prcess"), 0);
+}
+
+TEST_F(ProcessMailThreadTest, NothingAtOrAfterTheFirstFailedCandidateIsTried) {
+    RecordingUpstream alive1("X", attempts, false), alive2("Y", attempts, false);
+    ProtocalInfoList list;
+    list.PushBack(Candidate("dead1", loopback::FreePort(), false, 10));
+    list.PushBack(Candidate("dead2", loopback::FreePort(), false, 20));
+    list.PushBack(Candidate("X", alive1.port(), false, -1));
+    list.PushBack(Candidate("Y", alive2.port(), false, 5));
+    Run(POP3, list);
+    EXPECT_TRUE(loopback::SeesClose(clientPeer, 5s));
+    Finish();
+    EXPECT_TRUE(attempts.Order().empty());
+    EXPECT_EQ(test.CountInLog("[PROXY][MINOR] ERROR: prcess POP3 connect failed(-1) when choose server"), 2);
+    EXPECT_EQ(test.CountInLog("[PROXY][MAJOR] ERROR: process POP3 find no server connectable"), 1);
+    using Box = std::pair<std::string, std::string>;
+    EXPECT_EQ(test.notifier.Boxes(), (std::vector<Box>{{"", "MSG_NO_AVAIL_SERVER"}}));
+    EXPECT_EQ(detections, 1);
+    EXPECT_EQ(test.ctx.detectOnDemand, 1);
+    EXPECT_EQ(test.notifier.LinkChanges(), 0);
+    EXPECT_EQ(test.ctx.clientSlots[POP3][3], -1);
+    EXPECT_EQ(test.notifier.InfoLines(), (Order{"process POP3 end\r\n"}));
+}
+
+TEST_F(ProcessMailThreadTest, AFirstRecordThatFailedLeadsStraightToTheBox) {
+    RecordingUpstream alive("X", attempts, false);
+    ProtocalInfoList list;
+    list.PushBack(Candidate("X", alive.port(), false, -1));
+    detectionStarts = false;
+    Run(SMTP, list);
+    Finish();
+    EXPECT_TRUE(attempts.Order().empty());
+    EXPECT_EQ(test.CountInLog("connect failed"), 0);
+    EXPECT_EQ(test.notifier.Boxes().size(), 1u);
+    EXPECT_EQ(detections, 1);
+    EXPECT_EQ(test.CountInLog("[PROXY][CRITICAL] ERROR: process SMTP try to auto detect failed"), 1);
+}
+
+TEST_F(ProcessMailThreadTest, ManualModeShowsTheBoxButStartsNoDetection) {
+    test.ctx.userConfig.IS_MANUAL_DETECT = true;
+    ProtocalInfoList list;
+    list.PushBack(Candidate("mine", loopback::FreePort(), true, 0));
+    Run(IMAP4, list);
+    Finish();
+    EXPECT_EQ(test.notifier.Boxes().size(), 1u);
+    EXPECT_EQ(detections, 0);
+    EXPECT_EQ(test.ctx.detectOnDemand, 0);
+    EXPECT_EQ(test.CountInLog("[PROXY][MINOR] ERROR: process IMAP4 connect failed("), 1);
+}
+
+TEST_F(ProcessMailThreadTest, UnresolvableTlsCandidateFailsItsPreparation) {
+    TestTlsServer upstream;
+    upstream.Serve([](SSL* tls, int) {
+        TlsWrite(tls, "+OK tls\r\n");
+        TlsRead(tls, 0);
+    });
+    ProtocalInfoList list;
+    list.PushBack(Candidate("nowhere", upstream.port(), true, 1, ""));
+    list.PushBack(Candidate("T", upstream.port(), true, 2));
+    Run(POP3, list);
+    EXPECT_EQ(loopback::Read(clientPeer, 9).data, "+OK tls\r\n");
+    close(clientPeer);
+    clientPeer = -1;
+    Finish();
+    upstream.Join();
+    EXPECT_EQ(test.CountInLog("[PROXY][MINOR] ERROR: process POP3 prepare failed(-1) when choose server"), 1);
+    EXPECT_STREQ(test.ctx.bestConnection.Code, "T");
+    EXPECT_TRUE(test.ctx.bestConnection.IsSSL);
+    ASSERT_FALSE(test.notifier.InfoLines().empty());
+    EXPECT_NE(test.notifier.InfoLines()[0].find("Code=T, Dest=127.0.0.1"), std::string::npos);
+    EXPECT_NE(test.notifier.InfoLines()[0].find(", IsSSL=1\r\n"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,239 @@
+#include "proxy/ProxyListenThread.h"
+
+#include <ctime>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "catalogue/DetectResult.h"
+#include "support/ChildProcess.h"
+#include "proxy/ListenerRun.h"
+#include "proxy/ProxyTestContext.h"
+#include "proxy/RecordingUpstreams.h"
+
+namespace {
+
+using namespace proxytest;
+
+using namespace std::chrono_literals;
+
+class ProxyListenThreadTest : public ::testing::Test {
+protected:
+    void WriteResult(std::vector<ProtocalInfo> records, bool manual = false) {
+        ProtocalInfoList list;
+        for (const ProtocalInfo& r : records) list.PushBack(r);
+        ASSERT_EQ(WriteDetectResult(test.ctx, list, manual), 0);
+    }
+    // Result stamps are whole seconds: a rewrite must land in a later one.
+    void WriteNewerResult(std::vector<ProtocalInfo> records, bool manual = false) {
+        int32_t last;
+        {
+            std::lock_guard<std::mutex> lock(test.ctx.resultTimeLock);
+            last = manual ? test.ctx.manualResultTime : test.ctx.autoResultTime;
+        }
+        while (std::time(nullptr) <= last) std::this_thread::sleep_for(20ms);
+        WriteResult(records, manual);
+    }
+    // A connection through the proxy that reached upstream: the client's end
+    // and the upstream's end.
+    struct Session {
+        int client = -1;
+        int upstream = -1;
+    };
+    Session Open(ListenerRun& run, RecordingUpstream& upstream) {
+        Session s;
+        s.client = run.Connect();
+        s.upstream = upstream.TakeConnection();
+        sockets.push_back(s.client);
+        return s;
+    }
+    static bool Works(const Session& s, const std::string& text) {
+        return loopback::SendAll(s.client, text) && loopback::Read(s.upstream, text.size()).data == text &&
+               loopback::SendAll(s.upstream, text) && loopback::Read(s.client, text.size()).data == text;
+    }
+    void TearDown() override {
+        for (int s : sockets) close(s);
+    }
+
+    ProxyTestContext test;
+    AttemptLog attempts;
+    std::vector<int> sockets;
+};
+
+TEST_F(ProxyListenThreadTest, StartsListeningAndSaysSo) {
+    ListenerRun run(test.ctx, POP3);
+    ASSERT_GE(run.runtime->listenSocket, 0);
+    std::string port = std::to_string(run.port());
+    EXPECT_TRUE(test.WaitForLog("[PROXY][MINOR] proxy POP3 at port " + port + " start\n"));
+    EXPECT_NE(test.Log().find("[PROXY][DUMP] proxy POP3 intializing\n"), std::string::npos);
+    EXPECT_EQ(test.notifier.InfoLines(), (std::vector<std::string>{"proxy POP3 at port " + port + " start\r\n"}));
+    for (int entry : test.ctx.clientSlots[POP3]) EXPECT_EQ(entry, -1);
+}
+
+TEST_F(ProxyListenThreadTest, ABusyPortEndsTheListener) {
+    int port = 0;
+    int busy = loopback::Listen(port);
+    ListenerRun run(test.ctx, IMAP4, RelayTimeouts{}, port);
+    ASSERT_TRUE(run.WaitEnded(5s));
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(test.CountInLog("[PROXY][CRITICAL] ERROR: proxy IMAP4 start to listen failed(98)"), 1) << test.Log();
+    EXPECT_EQ(test.CountInLog("[PROXY][CRITICAL] proxy IMAP4 unexpectedly end"), 1);
+    close(busy);
+}
+
+TEST_F(ProxyListenThreadTest, WithoutResultsEveryClientIsClosedAndADetectionRequested) {
+    ListenerRun run(test.ctx, SMTP);
+    for (int i = 0; i < 2; ++i) {
+        int client = run.Connect();
+        EXPECT_TRUE(loopback::SeesClose(client, 2s));
+        close(client);
+    }
+    EXPECT_TRUE(test.WaitForLog("[PROXY][MAJOR] ERROR: read detection result log fail", 2));
+    EXPECT_TRUE(WaitUntil([&] { return run.detections == 2; }, 2s));
+    EXPECT_EQ(test.ctx.detectOnDemand, 1);
+}
+
+TEST_F(ProxyListenThreadTest, ManualModeWithoutItsFileStartsNoDetection) {
+    test.ctx.userConfig.IS_MANUAL_DETECT = true;
+    WriteResult({Candidate("auto", 1, false, 1)});  // the other mode's file is not used
+    ListenerRun run(test.ctx, POP3);
+    int client = run.Connect();
+    EXPECT_TRUE(loopback::SeesClose(client, 2s));
+    close(client);
+    EXPECT_TRUE(test.WaitForLog("ERROR: read detection result log fail"));
+    EXPECT_EQ(run.detections, 0);
+    EXPECT_EQ(test.ctx.detectOnDemand, 0);
+}
+
+TEST_F(ProxyListenThreadTest, ADetectionThatCannotStartEndsTheListener) {
+    ListenerRun run(test.ctx, POP3);
+    run.detectionStarts = false;
+    int client = run.Connect();
+    EXPECT_TRUE(loopback::SeesClose(client, 2s));
+    close(client);
+    ASSERT_TRUE(run.WaitEnded(5s));
+    EXPECT_EQ(test.CountInLog("[PROXY][CRITICAL] ERROR: proxy POP3 try to auto detect failed"), 1);
+    EXPECT_EQ(test.CountInLog("[PROXY][CRITICAL] proxy POP3 unexpectedly end"), 1);
+    EXPECT_LT(run.Connect(), 0) << "that protocol is no longer served";
+}
+
+TEST_F(ProxyListenThreadTest, AResultWithoutRecordsClosesEveryClient) {
+    WriteResult({});
+    ListenerRun run(test.ctx, SMTP);
+    int client = run.Connect();
+    EXPECT_TRUE(loopback::SeesClose(client, 2s));
+    close(client);
+    EXPECT_TRUE(test.WaitForLog("[PROXY][DUMP] proxy SMTP no mail server in record"));
+    EXPECT_EQ(test.CountInLog("proxy SMTP mail server num = 0"), 1);
+    EXPECT_EQ(run.detections, 0);
+}
+
+TEST_F(ProxyListenThreadTest, TheThirtyThirdClientIsClosedWhileTheOthersWork) {
+    // Declared before the upstreams, which thus go first: their connections
+    // close and the sessions end before the listener is stopped.
+    ListenerRun run(test.ctx, IMAP4);
+    RecordingUpstream upstream("U", attempts, false);
+    WriteResult({Candidate("U", upstream.port(), false, 3)});
+    std::vector<Session> sessions;
+    for (int i = 0; i < kClientSlotCount; ++i) {
+        sessions.push_back(Open(run, upstream));
+        ASSERT_GE(sessions.back().upstream, 0) << i;
+    }
+    int extra = run.Connect();
+    EXPECT_TRUE(loopback::SeesClose(extra, 2s));
+    close(extra);
+    EXPECT_TRUE(test.WaitForLog("[PROXY][MINOR] ERROR: proxy IMAP4 no avail socket"));
+    EXPECT_TRUE(Works(sessions[0], "a1 NOOP\r\n"));
+    EXPECT_TRUE(Works(sessions[31], "a2 NOOP\r\n"));
+
+    // One client leaves: its slot serves the next one.
+    close(sessions[5].client);
+    sockets[5] = -1;
+    EXPECT_TRUE(loopback::SeesClose(sessions[5].upstream));
+    upstream.Close(sessions[5].upstream);
+    ASSERT_TRUE(test.WaitForLog("[PROXY][DUMP] process IMAP4 free index 5"));
+    Session again = Open(run, upstream);
+    ASSERT_GE(again.upstream, 0);
+    EXPECT_TRUE(Works(again, "a3 NOOP\r\n"));
+    EXPECT_EQ(test.CountInLog("[PROXY][DUMP] proxy IMAP4 in avail index=5"), 2);
+    EXPECT_EQ(test.CountInLog("[PROXY][MINOR] using IMAP4 service"), 33);
+    for (int s : sockets) close(s);
+    sockets.clear();
+}
+
+TEST_F(ProxyListenThreadTest, ANewerResultIsTakenUpByTheNextClientOnly) {
+    // Declared before the upstreams, which thus go first: their connections
+    // close and the sessions end before the listener is stopped.
+    ListenerRun run(test.ctx, SMTP);
+    RecordingUpstream first("first", attempts, false), second("second", attempts, false);
+    WriteResult({Candidate("first", first.port(), false, 3)});
+    Session old = Open(run, first);
+    ASSERT_GE(old.upstream, 0);
+    int32_t stamp = test.ctx.autoResultTime;
+    EXPECT_TRUE(test.WaitForLog("[PROXY][DUMP] proxy SMTP new log time=" + std::to_string(stamp) + "\n"));
+
+    WriteNewerResult({Candidate("second", second.port(), false, 1), Candidate("first", first.port(), false, 3)});
+    Session fresh = Open(run, second);
+    ASSERT_GE(fresh.upstream, 0);
+    EXPECT_TRUE(test.WaitForLog("[PROXY][DUMP] proxy SMTP update log time=" +
+                                std::to_string(test.ctx.autoResultTime) + "\n"));
+    EXPECT_TRUE(test.WaitForLog("proxy SMTP mail server num = 2"));
+    EXPECT_TRUE(Works(old, "still the first\r\n")) << "a client being relayed keeps its server";
+    EXPECT_TRUE(Works(fresh, "the second\r\n"));
+
+    Session third = Open(run, second);
+    ASSERT_GE(third.upstream, 0);
+    EXPECT_EQ(test.CountInLog("update log time="), 1) << "nothing newer, no reload";
+    EXPECT_EQ(attempts.Order(), (std::vector<std::string>{"first", "second", "second"}));
+}
+
+TEST_F(ProxyListenThreadTest, ASwitchOfModeTakesUpTheOtherModesFile) {
+    // Declared before the upstreams, which thus go first: their connections
+    // close and the sessions end before the listener is stopped.
+    ListenerRun run(test.ctx, POP3);
+    RecordingUpstream automatic("auto", attempts, false), manual("manual", attempts, false);
+    WriteResult({Candidate("auto", automatic.port(), false, 3)});
+    WriteResult({Candidate("manual", manual.port(), false, 0)}, true);
+    ASSERT_GE(Open(run, automatic).upstream, 0);
+    test.ctx.userConfig.IS_MANUAL_DETECT = true;
+    ASSERT_GE(Open(run, manual).upstream, 0);
+    test.ctx.userConfig.IS_MANUAL_DETECT = false;
+    ASSERT_GE(Open(run, automatic).upstream, 0) << "back in automatic mode, the automatic choice again";
+    EXPECT_EQ(attempts.Order(), (std::vector<std::string>{"auto", "manual", "auto"}));
+}
+
+TEST_F(ProxyListenThreadTest, AClientOrServerThatResetsEndsOnlyItsOwnSession) {
+    // Declared before the upstreams, which thus go first: their connections
+    // close and the sessions end before the listener is stopped.
+    ListenerRun run(test.ctx, POP3);
+    RecordingUpstream upstream("U", attempts, false);
+    WriteResult({Candidate("U", upstream.port(), false, 3)});
+    Session other = Open(run, upstream);
+
+    Session clientGone = Open(run, upstream);
+    ASSERT_GE(clientGone.upstream, 0);
+    loopback::SendAll(clientGone.client, "RETR 1\r\n");
+    loopback::SendAll(clientGone.upstream, std::string(200000, 'm'));
+    loopback::Reset(clientGone.client);
+    sockets[1] = -1;
+    EXPECT_TRUE(loopback::SeesClose(clientGone.upstream, 3s)) << "the server hears of it at once";
+    upstream.Close(clientGone.upstream);  // and, as servers do, closes
+
+    Session serverGone = Open(run, upstream);
+    ASSERT_GE(serverGone.upstream, 0);
+    loopback::SendAll(serverGone.upstream, std::string(200000, 'n'));
+    upstream.Close(serverGone.upstream, true);
+    loopback::Received r = loopback::Read(serverGone.client, 0, 3s);
+    EXPECT_TRUE(r.closed || r.failed) << "the client hears of it at once";
+    close(serverGone.client);  // and, as mail clients do, closes
+    sockets[2] = -1;
+
+    Session next = Open(run, upstream);
+    ASSERT_GE(next.upstream, 0);
+    EXPECT_TRUE(Works(next, "+OK next\r\n"));
+    EXPECT_TRUE(Works(other, "+OK other\r\n"));
+    EXPECT_TRUE(test.WaitForLog("[PROXY][DUMP] process POP3 end", 2)) << "both broken sessions are over";
+    EXPECT_EQ(test.CountInLog("process POP3 end"), 2);
+}
+
+}  // namespace
