@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <openssl/err.h>
@@ -75,12 +76,19 @@ int32_t SetupTls(ProxySocket* conn) {
     return conn->sock;
 }
 
-int32_t ConnectConn(ProxySocket* conn, const sockaddr_in* address, bool useTls) {
+int32_t ConnectConn(ProxySocket* conn, const sockaddr_in* address, bool useTls,
+                    int32_t handshakeSeconds) {
     if (conn == nullptr || address == nullptr) return kProxyMissingArgument;
     if (connect(conn->sock, reinterpret_cast<const sockaddr*>(address), sizeof *address) != 0)
         return kProxyConnectFailure;
     SetNoDelay(conn->sock);
     if (useTls && conn->tls != nullptr) {
+        // The handshake runs on the blocking socket; these bound each of its
+        // reads and writes. The socket is non-blocking afterwards, where they
+        // no longer apply.
+        timeval limit{handshakeSeconds > 0 ? handshakeSeconds : 1, 0};
+        setsockopt(conn->sock, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        setsockopt(conn->sock, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
         if (SSL_connect(conn->tls) != 1) {
             ERR_clear_error();  // the queue is the thread's; later calls must not see it
             return kProxyHandshakeFailure;

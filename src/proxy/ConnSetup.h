@@ -21,8 +21,15 @@ int32_t PrepareConn(ProxySocket* conn, const char* host, int32_t port, sockaddr_
 // that accept any server certificate. The socket, or -51, -4, -10, -11, -12.
 int32_t SetupTls(ProxySocket* conn);
 
+// A server that accepts the connection but never answers the handshake must
+// not hold its client and slot for ever: after this much silence the
+// handshake fails, as a relay ends after as much silence.
+inline constexpr int32_t kHandshakeSeconds = 180;
+
 // Connects conn to address and, when useTls, runs the client handshake;
 // afterwards a TLS socket is non-blocking so that a reader and a writer can
-// take turns on the connection object. 0, or -51, -5, -13; on failure
-// everything stays in conn for the caller's CloseConn.
-int32_t ConnectConn(ProxySocket* conn, const sockaddr_in* address, bool useTls);
+// take turns on the connection object. 0, or -51, -5, -13 (also when the
+// server stays silent for handshakeSeconds); on failure everything stays in
+// conn for the caller's CloseConn.
+int32_t ConnectConn(ProxySocket* conn, const sockaddr_in* address, bool useTls,
+                    int32_t handshakeSeconds = kHandshakeSeconds);

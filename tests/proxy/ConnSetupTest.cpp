@@ -40,6 +40,27 @@ TEST(ConnSetupTest, ConnectToAPortWithoutListenerFailsAndLeavesTheSocketToClose)
     EXPECT_EQ(conn.tlsContext, nullptr);
 }
 
+TEST(ConnSetupTest, HandshakeWithASilentServerEndsAfterItsTimeOut) {
+    int port = 0;
+    int listener = loopback::Listen(port);
+    std::thread server([&] {
+        int s = loopback::Accept(listener);
+        loopback::Read(s, 0, std::chrono::seconds(5));  // takes the hello, answers nothing
+        close(s);
+    });
+    ProxySocket conn;
+    sockaddr_in address{};
+    ASSERT_GT(PrepareConn(&conn, "127.0.0.1", port, &address, true), 0);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ConnectConn(&conn, &address, true, 1), -13);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(seconds, 0.9);
+    EXPECT_LT(seconds, 4.0);
+    CloseConn(&conn, true);
+    server.join();
+    close(listener);
+}
+
 TEST(ConnSetupTest, HandshakeWithAPlainServerFails) {
     int port = 0;
     int listener = loopback::Listen(port);
