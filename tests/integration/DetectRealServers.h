@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include "support/ChildProcess.h"
+#include "support/MailServers.h"
 
 namespace detect_real {
 
@@ -55,60 +56,7 @@ inline int FreePort() {
     return ntohs(address.sin_port);
 }
 
-class MailServers {
-public:
-    // Starts the servers in a fresh short directory; false, with the
-    // fixture's output in why, when they did not come up.
-    bool Start(std::string* why) {
-        char pattern[] = "/tmp/qmdetXXXXXX";
-        if (mkdtemp(pattern) == nullptr) {
-            *why = "no temporary directory";
-            return false;
-        }
-        dir_ = pattern;
-        std::string command =
-            "env -u SMTP_PORT -u SMTPS_PORT -u POP3_PORT -u POP3S_PORT -u IMAP_PORT -u IMAPS_PORT " +
-            std::string(QM_SOURCE_DIR) + "/scripts/mailservers start " + dir_ + " </dev/null >" +
-            dir_ + "/start.out 2>&1";
-        if (std::system(command.c_str()) != 0 || !ReadEnv()) {
-            *why = "scripts/mailservers start failed: " + ReadWhole(dir_ + "/start.out");
-            return false;
-        }
-        return true;
-    }
-
-    void Stop() {
-        if (dir_.empty()) return;
-        std::string command = std::string(QM_SOURCE_DIR) + "/scripts/mailservers stop " + dir_ +
-                              " </dev/null >/dev/null 2>&1";
-        if (std::system(command.c_str()) != 0) ADD_FAILURE() << "scripts/mailservers stop failed";
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-        dir_.clear();
-    }
-
-    std::string Get(const std::string& key) const {
-        auto found = env_.find(key);
-        return found == env_.end() ? "" : found->second;
-    }
-    int Port(const std::string& key) const { return std::atoi(Get(key).c_str()); }
-    const std::string& dir() const { return dir_; }
-
-private:
-    bool ReadEnv() {
-        std::ifstream in(dir_ + "/env");
-        std::string line;
-        while (std::getline(in, line)) {
-            std::size_t eq = line.find('=');
-            if (eq != std::string::npos) env_[line.substr(0, eq)] = line.substr(eq + 1);
-        }
-        return Port("SMTP_PORT") > 0 && Port("SMTPS_PORT") > 0 && Port("POP3_PORT") > 0 &&
-               Port("POP3S_PORT") > 0 && !Get("MAILDIR_PROBE").empty();
-    }
-
-    std::string dir_;
-    std::map<std::string, std::string> env_;
-};
+using ::MailServers;
 
 // Python's http.server on 127.0.0.1, serving a directory of its own.
 class WebHost {

@@ -52,7 +52,7 @@ protected:
         for (const ProtocalInfo& r : records) list.PushBack(r);
         ASSERT_EQ(WriteDetectResult(test.ctx, list, manual), 0);
     }
-    std::string Credentials() const { return servers->Value("PROBE_USER") + " " + servers->Value("PROBE_PASS"); }
+    std::string Credentials() const { return servers->Get("PROBE_USER") + " " + servers->Get("PROBE_PASS"); }
     // One protocol exchange on a raw client connection: sends line (if any)
     // and reads until the reply holds expected.
     static std::string Exchange(int sock, const std::string& line, const std::string& expected) {
@@ -114,8 +114,8 @@ TEST_F(ProxyRealServersTest, AResetMidTransferEndsOnlyItsOwnSession) {
     EXPECT_NE(Exchange(watcher, "", "+OK").find("+OK"), std::string::npos);
     int broken = pop3.Connect();
     Exchange(broken, "", "+OK");
-    Exchange(broken, "USER " + servers->Value("PROBE_USER") + "\r\n", "+OK");
-    Exchange(broken, "PASS " + servers->Value("PROBE_PASS") + "\r\n", "+OK Logged in.");
+    Exchange(broken, "USER " + servers->Get("PROBE_USER") + "\r\n", "+OK");
+    Exchange(broken, "PASS " + servers->Get("PROBE_PASS") + "\r\n", "+OK Logged in.");
     loopback::SendAll(broken, "RETR 1\r\n");
     EXPECT_GE(loopback::Read(broken, 100000).data.size(), 100000u);
     loopback::Reset(broken);
@@ -178,8 +178,8 @@ TEST_F(ProxyRealServersTest, TheThirtyThirdPop3ClientIsClosedWhileTheOthersWork)
     EXPECT_TRUE(test.WaitForLog("[PROXY][MINOR] ERROR: proxy POP3 no avail socket"));
 
     int s = sessions[0];
-    EXPECT_NE(Exchange(s, "USER " + servers->Value("PROBE_USER") + "\r\n", "\r\n").find("+OK"), std::string::npos);
-    EXPECT_NE(Exchange(s, "PASS " + servers->Value("PROBE_PASS") + "\r\n", "\r\n").find("+OK Logged in."),
+    EXPECT_NE(Exchange(s, "USER " + servers->Get("PROBE_USER") + "\r\n", "\r\n").find("+OK"), std::string::npos);
+    EXPECT_NE(Exchange(s, "PASS " + servers->Get("PROBE_PASS") + "\r\n", "\r\n").find("+OK Logged in."),
               std::string::npos);
     EXPECT_NE(Exchange(s, "STAT\r\n", "\r\n").find("+OK "), std::string::npos);
     close(sessions[1]);

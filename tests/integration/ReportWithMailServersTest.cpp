@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "detect/RecordingNotifier.h"
-#include "integration/UpdateReportMailServers.h"
+#include "support/MailServers.h"
 #include "report/ReportLog.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
@@ -23,7 +23,7 @@ const std::string kResultNote = "NOTE: detect result file /detect_result.log NOT
 class ReportWithMailServersTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        servers_ = new UpdateReportMailServers;
+        servers_ = new MailServers;
         started_ = servers_->Start(&why_);
     }
     static void TearDownTestSuite() {
@@ -98,7 +98,7 @@ protected:
         return text;
     }
 
-    static UpdateReportMailServers* servers_;
+    static MailServers* servers_;
     static bool started_;
     static std::string why_;
 
@@ -108,7 +108,7 @@ protected:
     std::string mailbox;
 };
 
-UpdateReportMailServers* ReportWithMailServersTest::servers_ = nullptr;
+MailServers* ReportWithMailServersTest::servers_ = nullptr;
 bool ReportWithMailServersTest::started_ = false;
 std::string ReportWithMailServersTest::why_;
 

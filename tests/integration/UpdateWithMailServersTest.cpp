@@ -14,7 +14,7 @@
 #include "detect/AutoDetectThread.h"
 #include "detect/FakePeer.h"
 #include "detect/RecordingNotifier.h"
-#include "integration/UpdateReportMailServers.h"
+#include "support/MailServers.h"
 #include "support/ChildProcess.h"
 #include "update/AutoDownloadThread.h"
 #include "update/HttpTestServer.h"
@@ -28,7 +28,7 @@ const std::string kNewHeader = "2009/06/01 08:00:00";
 class UpdateWithMailServersTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        servers_ = new UpdateReportMailServers;
+        servers_ = new MailServers;
         started_ = servers_->Start(&why_);
     }
     static void TearDownTestSuite() {
@@ -81,7 +81,7 @@ protected:
         return n;
     }
 
-    static UpdateReportMailServers* servers_;
+    static MailServers* servers_;
     static bool started_;
     static std::string why_;
 
@@ -91,7 +91,7 @@ protected:
     HttpTestServer web;
 };
 
-UpdateReportMailServers* UpdateWithMailServersTest::servers_ = nullptr;
+MailServers* UpdateWithMailServersTest::servers_ = nullptr;
 bool UpdateWithMailServersTest::started_ = false;
 std::string UpdateWithMailServersTest::why_;
 

@@ -18,7 +18,7 @@ public:
         return Trim(Python("make-message " + path + " " + std::to_string(size) + " " + subject));
     }
     bool Send(int port, const std::string& path) const {
-        std::string address = servers_.Value("PROBE_ADDR");
+        std::string address = servers_.Get("PROBE_ADDR");
         return Python("smtp " + std::to_string(port) + " " + Account() + " " + address + " " + address + " " + path) ==
                "sent\n";
     }
@@ -31,15 +31,15 @@ public:
     std::string Curl(const std::string& scheme, int port, const std::string& path,
                      const std::string& options = "") const {
         std::string out;
-        int rc = RunCommand("curl -s --max-time 60 --user " + servers_.Value("PROBE_USER") + ":" +
-                                servers_.Value("PROBE_PASS") + " " + scheme + "://127.0.0.1:" + std::to_string(port) +
+        int rc = RunCommand("curl -s --max-time 60 --user " + servers_.Get("PROBE_USER") + ":" +
+                                servers_.Get("PROBE_PASS") + " " + scheme + "://127.0.0.1:" + std::to_string(port) +
                                 "/" + path + " " + options,
                             &out);
         return rc == 0 ? out : "curl failed (" + std::to_string(rc) + ")";
     }
 
 private:
-    std::string Account() const { return servers_.Value("PROBE_USER") + " " + servers_.Value("PROBE_PASS"); }
+    std::string Account() const { return servers_.Get("PROBE_USER") + " " + servers_.Get("PROBE_PASS"); }
     static std::string Python(const std::string& args) {
         std::string out;
         int rc = RunCommand("timeout 120 /usr/bin/python3 " QM_SOURCE_DIR "/tests/integration/ProxyMailClient.py " + args,
