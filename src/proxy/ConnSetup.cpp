@@ -34,7 +34,7 @@ int32_t PrepareConn(ProxySocket* conn, const char* host, int32_t port, sockaddr_
     conn->sock = kProxyNetFailure;
     if (!StartSocketLayer()) return kProxyNetFailure;
     *address = sockaddr_in{};
-    if (port <= 0 || port > 65535 || !ResolveIpv4(host, address->sin_addr)) return kProxyNetFailure;
+    if (port < 0 || port > 65535 || !ResolveIpv4(host, address->sin_addr)) return kProxyNetFailure;
     address->sin_family = AF_INET;
     address->sin_port = htons(static_cast<uint16_t>(port));
 

@@ -40,10 +40,12 @@ int32_t WrittenTime(AppContext& ctx, bool manual) {
     return manual ? ctx.manualResultTime : ctx.autoResultTime;
 }
 
-bool FirstLoad(Listener& l, bool manual, int32_t& loaded) {
+// A failed read closes the client before it is logged: it is told at once.
+bool FirstLoad(Listener& l, bool manual, int32_t& loaded, int client) {
     l.candidates.Clear();
     int32_t stamp = loaded;
     if (ReadDetectResult(l.ctx, stamp, l.candidates, manual) != 0) {
+        close(client);
         WriteLog(l.ctx, PROXY, MAJOR, "ERROR: read detection result log fail");
         return false;
     }
@@ -55,11 +57,12 @@ bool FirstLoad(Listener& l, bool manual, int32_t& loaded) {
 
 // A newer file of the mode, or a file of the other mode than the one held
 // (after the user switched modes), replaces the candidates.
-bool Reload(Listener& l, bool manual, int32_t& loaded) {
+bool Reload(Listener& l, bool manual, int32_t& loaded, int client) {
     int32_t stamp = WrittenTime(l.ctx, manual);
     if (stamp <= loaded && l.candidatesManual == manual) return true;
     ProtocalInfoList fresh;
     if (ReadDetectResult(l.ctx, stamp, fresh, manual) != 0) {
+        close(client);
         WriteLog(l.ctx, PROXY, MAJOR, "ERROR: re-read detection result log fail");
         return false;
     }
@@ -70,9 +73,10 @@ bool Reload(Listener& l, bool manual, int32_t& loaded) {
     return true;
 }
 
-bool RefreshCandidates(Listener& l, bool manual) {
+// False when the read failed; the client is then closed.
+bool RefreshCandidates(Listener& l, bool manual, int client) {
     int32_t& loaded = manual ? l.loadedManualTime : l.loadedAutoTime;
-    return loaded == 0 ? FirstLoad(l, manual, loaded) : Reload(l, manual, loaded);
+    return loaded == 0 ? FirstLoad(l, manual, loaded, client) : Reload(l, manual, loaded, client);
 }
 
 // After a failed read: false when the listener must end.
@@ -130,10 +134,7 @@ bool ServeClient(Listener& l, int client) {
     WriteLog(l.ctx, PROXY, DUMP, "proxy %s accept client %d", l.name, client);
     SetNoDelay(client);
     bool manual = l.ctx.userConfig.IS_MANUAL_DETECT;
-    if (!RefreshCandidates(l, manual)) {
-        close(client);
-        return AfterFailedRead(l, manual);
-    }
+    if (!RefreshCandidates(l, manual, client)) return AfterFailedRead(l, manual);
     WriteLog(l.ctx, PROXY, DUMP, "proxy %s mail server num = %d", l.name, l.candidates.Count());
     if (l.candidates.Empty()) {
         WriteLog(l.ctx, PROXY, DUMP, "proxy %s no mail server in record", l.name);

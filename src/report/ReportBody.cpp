@@ -140,7 +140,6 @@ void ReportBodyWriter::Piece(const char* data, std::size_t length) {
 }
 
 int32_t WriteReportLogData(CoreContext& ctx, ReportBodyWriter& body, int32_t budget) {
-    if (budget < 0) budget = 0;
     std::string logPath = DataFilePath(ctx, kLogFileName);
     LogDataFailure failure;
     {
@@ -148,7 +147,8 @@ int32_t WriteReportLogData(CoreContext& ctx, ReportBodyWriter& body, int32_t bud
         char separator[kReportLineBufferSize];
         std::snprintf(separator, sizeof separator, "======Log File(REPORT_SIZE = %d bytes)======\n", budget);
         body.Text(separator);
-        failure = WriteLogDataLocked(ctx, body, budget, logPath);
+        // A negative budget carries no log data, but the separator shows it as set.
+        failure = WriteLogDataLocked(ctx, body, budget < 0 ? 0 : budget, logPath);
     }
     if (failure == LogDataFailure::None) return 0;
     LogFailure(ctx, failure, logPath);

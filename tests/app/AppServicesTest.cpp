@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "core/WriteLog.h"
+#include "support/LoggedContext.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -41,9 +42,7 @@ private:
 class AppServicesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ctx.baseDirectory = dir.path();
-        ctx.userConfig.LOG_LVL = 5;
-        ctx.userConfig.LOG_SIZE = 1000000;
+        LogInto(ctx, dir);
         ctx.userConfig.PORT_SMTP = 2525;
         ctx.userConfig.PORT_POP3 = 1110;
         ctx.userConfig.PORT_IMAP4 = 1143;
@@ -51,7 +50,7 @@ protected:
         ctx.detectOnDemand = 1;
         CreateLocks(ctx);
     }
-    std::string Log() { return dir.Read("Quillomark.log"); }
+    std::string Log() { return ReadLog(dir); }
 
     TempDir dir;
     AppContext ctx;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/LoggedContext.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -16,16 +17,14 @@ constexpr const char* kHeader = "2009/03/05 14:07:09\n";
 class ConnConfigTest : public ::testing::Test {
 protected:
     ConnConfigTest() {
-        ctx.baseDirectory = dir.path();
-        ctx.userConfig.LOG_LVL = 5;
-        ctx.userConfig.LOG_SIZE = 1000000;
+        LogInto(ctx, dir);
     }
 
     int32_t Read(const std::string& content) {
         dir.Write("Quillomark.conf", content);
         return ReadConnConfig(ctx, kConnConfigName, list);
     }
-    std::string Log() const { return dir.Read("Quillomark.log"); }
+    std::string Log() const { return ReadLog(dir); }
     bool Logged(const std::string& text) const { return Log().find(text) != std::string::npos; }
     std::string Codes() const {
         std::string codes;

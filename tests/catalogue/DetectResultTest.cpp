@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/LoggedContext.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -46,9 +47,7 @@ std::string LocalTime(int32_t stamp) {
 class DetectResultTest : public ::testing::Test {
 protected:
     DetectResultTest() {
-        ctx.baseDirectory = dir.path();
-        ctx.userConfig.LOG_LVL = 5;
-        ctx.userConfig.LOG_SIZE = 1000000;
+        LogInto(ctx, dir);
         ranked.PushBack(Record(12, MAIL, "10.0.0.1", "plain-1"));
         ranked.PushBack(Record(40, MAIL_SSL, "mailhost", "ssl-1"));
         ranked.PushBack(Record(-1, MAIL, "down.example", "plain-2"));

@@ -16,6 +16,7 @@
 
 #include "core/CoreContext.h"
 #include "core/UserConfigFile.h"
+#include "support/LoggedContext.h"
 #include "support/TempDir.h"
 
 extern char** environ;
@@ -60,14 +61,12 @@ SealRun RunSeal(const std::vector<std::string>& args) {
 class MailCodeSealTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ctx.baseDirectory = dir.path();
-        ctx.userConfig.LOG_LVL = 5;
-        ctx.userConfig.LOG_SIZE = 10'000'000;
+        LogInto(ctx, dir, 10'000'000);
         BuildMailCodeKeys(ctx.mailCodeKeys);
     }
     std::string Log() {
         ctx.log.CloseForShutdown();
-        return dir.Read("Quillomark.log");
+        return ReadLog(dir);
     }
 
     TempDir dir;

@@ -12,6 +12,7 @@
 
 #include "core/CoreContext.h"
 #include "core/MailCodeKeys.h"
+#include "support/LoggedContext.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -62,9 +63,7 @@ bool OddParity(const unsigned char (&block)[8]) {
 class MailCodeTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ctx.baseDirectory = dir.path();
-        ctx.userConfig.LOG_LVL = 5;
-        ctx.userConfig.LOG_SIZE = 10'000'000;
+        LogInto(ctx, dir, 10'000'000);
         BuildMailCodeKeys(ctx.mailCodeKeys);
     }
     std::string Read(const std::string& hex, std::size_t outSize = kConfigTextSize) {
@@ -74,7 +73,7 @@ protected:
     }
     std::string Log() {
         ctx.log.CloseForShutdown();
-        return dir.Read("Quillomark.log");
+        return ReadLog(dir);
     }
 
     TempDir dir;

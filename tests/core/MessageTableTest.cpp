@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "core/CoreContext.h"
+#include "support/LoggedContext.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -16,9 +17,7 @@ namespace {
 class MessageTableTest : public ::testing::Test {
 protected:
     MessageTableTest() {
-        ctx.baseDirectory = dir.path();
-        ctx.userConfig.LOG_LVL = 5;
-        ctx.userConfig.LOG_SIZE = 1000000;
+        LogInto(ctx, dir);
     }
 
     // Loads a message file with the given content.
@@ -27,7 +26,7 @@ protected:
         ASSERT_EQ(0, LoadMessageFile(ctx, dir.File("message_EN.txt")));
     }
     std::string Text(const char* key) { return GetMessageText(ctx, key); }
-    std::string Log() const { return dir.Read("Quillomark.log"); }
+    std::string Log() const { return ReadLog(dir); }
     bool Logged(const std::string& line) const { return Log().find(line) != std::string::npos; }
 
     // Every field of both layers still ends inside its 256 bytes.

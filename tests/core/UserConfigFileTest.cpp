@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "core/CoreContext.h"
+#include "support/LoggedContext.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -18,9 +19,7 @@ namespace {
 class UserConfigFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ctx.baseDirectory = dir.path();
-        ctx.userConfig.LOG_LVL = 5;
-        ctx.userConfig.LOG_SIZE = 10'000'000;
+        LogInto(ctx, dir, 10'000'000);
         BuildMailCodeKeys(ctx.mailCodeKeys);
     }
 
@@ -28,7 +27,7 @@ protected:
     std::string Ini() const { return dir.Read("Quillomark.ini"); }
     std::string Log() {
         ctx.log.CloseForShutdown();  // flushes; tests that log again make a new context
-        return dir.Read("Quillomark.log");
+        return ReadLog(dir);
     }
     int Load() {
         int rc = LoadUserConfig(ctx);

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "core/CoreContext.h"
+#include "support/LoggedContext.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -16,11 +17,9 @@ namespace {
 class WriteLogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ctx.baseDirectory = dir.path();
-        ctx.userConfig.LOG_LVL = 5;
-        ctx.userConfig.LOG_SIZE = 1000000;
+        LogInto(ctx, dir);
     }
-    std::string Log() { return dir.Read("Quillomark.log"); }
+    std::string Log() { return ReadLog(dir); }
     std::vector<std::string> Lines(const std::string& text) {
         std::vector<std::string> lines;
         std::istringstream in(text);
@@ -89,9 +88,7 @@ TEST_F(WriteLogTest, LineThatFillsTheLimitExactlyStaysAndOneMoreByteRotates) {
     // Limit exactly two lines: the second line stays in the current file.
     TempDir exact;
     CoreContext a;
-    a.baseDirectory = exact.path();
-    a.userConfig.LOG_LVL = 5;
-    a.userConfig.LOG_SIZE = static_cast<int32_t>(twoLines);
+    LogInto(a, exact, static_cast<int32_t>(twoLines));
     WriteLog(a, UI, MINOR, "first");
     WriteLog(a, UI, MINOR, "second");
     EXPECT_EQ(static_cast<long>(exact.Read("Quillomark.log").size()), twoLines);
@@ -100,9 +97,7 @@ TEST_F(WriteLogTest, LineThatFillsTheLimitExactlyStaysAndOneMoreByteRotates) {
     // One byte less: the second line rotates first and opens the fresh log.
     TempDir over;
     CoreContext b;
-    b.baseDirectory = over.path();
-    b.userConfig.LOG_LVL = 5;
-    b.userConfig.LOG_SIZE = static_cast<int32_t>(twoLines - 1);
+    LogInto(b, over, static_cast<int32_t>(twoLines - 1));
     WriteLog(b, UI, MINOR, "first");
     WriteLog(b, UI, MINOR, "second");
     EXPECT_EQ(static_cast<long>(over.Read("Quillomark.bak").size()), firstSize);

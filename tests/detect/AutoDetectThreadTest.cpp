@@ -12,8 +12,9 @@
 
 #include "catalogue/DetectResult.h"
 #include "detect/FakeMailDialogues.h"
-#include "detect/RecordingNotifier.h"
+#include "support/RecordingNotifier.h"
 #include "detect/TinyHttpServer.h"
+#include "support/LoggedContext.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -43,11 +44,9 @@ class AutoDetectThreadTest : public ::testing::Test {
 protected:
     AutoDetectThreadTest() {
         setenv("no_proxy", "*", 1);
-        ctx.baseDirectory = dir.path();
+        LogInto(ctx, dir);
         ctx.mainWindow = &pane;
         UserConfig& config = ctx.userConfig;
-        config.LOG_LVL = 5;
-        config.LOG_SIZE = 1000000;
         config.TEST_INTERNET_RETRY_NUM = 3;
         config.TEST_INTERNET_RETRY_INTERVAL = 50;
         SetTestAccount(config);
@@ -68,7 +67,7 @@ protected:
     void WriteList(const std::string& lines, const char* name = "Quillomark.conf") {
         dir.Write(name, "2009/03/05 14:07:09\n" + lines);
     }
-    std::string Log() { return dir.Read("Quillomark.log"); }
+    std::string Log() { return ReadLog(dir); }
     ProtocalInfoList ReadResult() {
         ProtocalInfoList list;
         int32_t stamp = 0;
@@ -90,7 +89,7 @@ TEST_F(AutoDetectThreadTest, RanksMeasuredCandidatesFirstAndPublishesTheBest) {
     auto plain = Candidate(false);
     auto secure = Candidate(true);
     WriteList("# candidates\n" + plain->Line("plain-1") +
-              "MAIL 127.0.0.1 " + std::to_string(ClosedPort()) + " 110 143 closed-1\n" +
+              "MAIL 127.0.0.1 " + std::to_string(FreePort()) + " 110 143 closed-1\n" +
               "MAIL mail.qm.invalid 25 110 143 named-1\n" + secure->Line("ssl-1"));
 
     EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectDone);
@@ -155,7 +154,7 @@ TEST_F(AutoDetectThreadTest, NoPassingCandidateKeepsThePreviousRanking) {
     std::string before = dir.Read("detect_result.log");
     ASSERT_TRUE(SignalledOnce());
 
-    WriteList("MAIL 127.0.0.1 " + std::to_string(ClosedPort()) + " 110 143 closed-1\n");
+    WriteList("MAIL 127.0.0.1 " + std::to_string(FreePort()) + " 110 143 closed-1\n");
     EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectNoAvailableConnection);
     EXPECT_EQ(dir.Read("detect_result.log"), before);
     {

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "detect/FakePeer.h"
-#include "detect/RecordingNotifier.h"
+#include "support/RecordingNotifier.h"
 
 namespace {
 
@@ -49,7 +49,7 @@ TEST_F(AutoMailCheckerTest, OpenTakesDottedAddressesOnly) {
 
 TEST_F(AutoMailCheckerTest, ConnectToClosedPortGivesSocketError) {
     sockaddr_in address{};
-    ASSERT_GT(checker.Open("127.0.0.1", ClosedPort(), address, false), 0);
+    ASSERT_GT(checker.Open("127.0.0.1", FreePort(), address, false), 0);
     EXPECT_EQ(checker.Connect(address, false), kConnectFailed);
     EXPECT_EQ(checker.LastSocketError(), ECONNREFUSED);
     EXPECT_EQ(checker.sendMillis, 0);  // a failed connect is not metered

@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include "core/CoreContext.h"
+#include "detect/FakePeer.h"
 #include "detect/TinyHttpServer.h"
+#include "support/LoggedContext.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -20,16 +22,14 @@ class CheckInternetTest : public ::testing::Test {
 protected:
     CheckInternetTest() {
         setenv("no_proxy", "*", 1);  // never through a proxy, whatever the environment says
-        ctx.baseDirectory = dir.path();
-        ctx.userConfig.LOG_LVL = 5;
-        ctx.userConfig.LOG_SIZE = 1000000;
+        LogInto(ctx, dir);
     }
 
     void Target(const std::string& host, int32_t port) {
         std::strcpy(ctx.userConfig.TEST_INTERNET_SERVER, host.c_str());
         ctx.userConfig.TEST_INTERNET_PORT = port;
     }
-    std::string Log() { return dir.Read("Quillomark.log"); }
+    std::string Log() { return ReadLog(dir); }
 
     TempDir dir;
     CoreContext ctx;
@@ -70,7 +70,7 @@ TEST_F(CheckInternetTest, RedirectIsFollowedToTheFinalStatus) {
 }
 
 TEST_F(CheckInternetTest, ClosedPortAndUnresolvableNameLogTheErrorCode) {
-    Target("127.0.0.1", ClosedPort());
+    Target("127.0.0.1", FreePort());
     EXPECT_EQ(CheckInternet(ctx, 5000, 10000), kInternetUnreachable);
     EXPECT_NE(Log().find("[DETECT][MAJOR] ERROR: check internet connection failed(7)"),
               std::string::npos);

@@ -5,7 +5,7 @@
 
 #include "detect/AutoMailChecker.h"
 #include "detect/FakeMailDialogues.h"
-#include "detect/RecordingNotifier.h"
+#include "support/RecordingNotifier.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "detect/AutoMailChecker.h"
 #include "detect/FakeMailDialogues.h"
-#include "detect/RecordingNotifier.h"
+#include "support/RecordingNotifier.h"
 #include "detect/TestMail.h"
 
 namespace {
@@ -165,7 +165,7 @@ TEST_F(SmtpProbeTest, HostNameCandidateFailsWithoutConnecting) {
 }
 
 TEST_F(SmtpProbeTest, ClosedPortGivesTheSocketErrorNumber) {
-    ProtocalInfo candidate = MakeCandidate(MAIL, "127.0.0.1", ClosedPort(), 110);
+    ProtocalInfo candidate = MakeCandidate(MAIL, "127.0.0.1", FreePort(), 110);
     EXPECT_EQ(checker.ProbeSmtp(&candidate), ECONNREFUSED);
     EXPECT_EQ(pane.Lines().back(), "[Connection 127.0.0.1 failed]\r\n");
 }

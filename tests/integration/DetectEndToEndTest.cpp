@@ -23,7 +23,6 @@ protected:
         if (!ready_) return;
         web_ = new WebHost;
         ready_ = web_->Start(servers_->dir() + "/www", true);
-        if (!ready_) why_ = "python3 -m http.server did not start";
     }
     static void TearDownTestSuite() {
         delete web_;

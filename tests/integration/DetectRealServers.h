@@ -14,15 +14,13 @@
 #include <string>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "support/ChildProcess.h"
+#include "support/LoopbackPort.h"
 #include "support/MailServers.h"
 
 namespace detect_real {
@@ -32,33 +30,12 @@ inline std::string ReadWhole(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline bool PortAnswers(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool up = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return up;
-}
 
-// A port on 127.0.0.1 nobody listens on right now.
-inline int FreePort() {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t size = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    close(fd);
-    return ntohs(address.sin_port);
-}
 
 using ::MailServers;
 
-// Python's http.server on 127.0.0.1, serving a directory of its own.
+// Python's http.server on 127.0.0.1, serving a directory of its own: the
+// reachability check meets a real web server, as in use.
 class WebHost {
 public:
     // withIndex false serves no "index.html", so the check gets 404.
@@ -117,28 +94,6 @@ inline std::string PlainLine(const MailServers& s, const std::string& code) {
 inline std::string TlsLine(const MailServers& s, const std::string& code) {
     return "MAIL-SSL 127.0.0.1 " + s.Get("SMTPS_PORT") + " " + s.Get("POP3S_PORT") + " " +
            s.Get("IMAPS_PORT") + " " + code + "\n";
-}
-
-// Messages in a Maildir, delivered or seen.
-inline int CountMessages(const std::string& maildir) {
-    int count = 0;
-    for (const char* sub : {"/new", "/cur"}) {
-        std::error_code ignored;
-        for (auto& entry : std::filesystem::directory_iterator(maildir + sub, ignored)) {
-            (void)entry;
-            ++count;
-        }
-    }
-    return count;
-}
-
-// Empties the mailbox, so that every test starts from the same state.
-inline void ClearMaildir(const std::string& maildir) {
-    for (const char* sub : {"/new", "/cur"}) {
-        std::error_code ignored;
-        for (auto& entry : std::filesystem::directory_iterator(maildir + sub, ignored))
-            std::filesystem::remove(entry.path(), ignored);
-    }
 }
 
 // A seed mail of a few KB, so that RETR 1 has a message whose end arrives

@@ -15,8 +15,9 @@
 #include "detect/AutoDetectThread.h"
 #include "detect/AutoMailChecker.h"
 #include "detect/CheckInternet.h"
-#include "detect/RecordingNotifier.h"
+#include "support/RecordingNotifier.h"
 #include "integration/DetectRealServers.h"
+#include "support/LoggedContext.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -39,7 +40,6 @@ protected:
         missing_ = new WebHost;
         ready_ = web_->Start(servers_->dir() + "/www", true) &&
                  missing_->Start(servers_->dir() + "/empty-www", false);
-        if (!ready_) why_ = "python3 -m http.server did not start";
     }
     static void TearDownTestSuite() {
         delete web_;
@@ -72,7 +72,7 @@ protected:
     void WriteList(const std::string& lines) {
         dir.Write("Quillomark.conf", "2009/03/05 14:07:09\n" + lines);
     }
-    std::string Log() { return dir.Read("Quillomark.log"); }
+    std::string Log() { return ReadLog(dir); }
     bool MailboxReaches(int count) {
         return WaitUntil([&] { return CountMessages(maildir) >= count; }, std::chrono::seconds(10));
     }

@@ -9,7 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include "detect/RecordingNotifier.h"
+#include "support/RecordingNotifier.h"
+#include "support/LoggedContext.h"
 #include "support/MailServers.h"
 #include "report/ReportLog.h"
 #include "support/ChildProcess.h"
@@ -34,11 +35,9 @@ protected:
 
     void SetUp() override {
         ASSERT_TRUE(started_) << why_;
-        ctx.baseDirectory = dir.path();
+        LogInto(ctx, dir, 100000000);
         ctx.mainWindow = &pane;
         UserConfig& c = ctx.userConfig;
-        c.LOG_LVL = 5;
-        c.LOG_SIZE = 100000000;
         c.LOG_REPORT_SIZE = 2000;
         std::strcpy(c.LOGIN_NAME, servers_->Get("PROBE_USER").c_str());
         std::strcpy(c.LOGIN_PASS, servers_->Get("PROBE_PASS").c_str());
@@ -47,11 +46,7 @@ protected:
         std::strcpy(c.LOG_RCPT_TO, servers_->Get("SUPPORT_ADDR").c_str());
         std::strcpy(c.USER_MAIL, "user@qm.test");
         mailbox = servers_->Get("MAILDIR_SUPPORT");
-        for (const char* sub : {"/new", "/cur"}) {
-            std::error_code ignored;
-            for (const auto& entry : std::filesystem::directory_iterator(mailbox + sub, ignored))
-                std::filesystem::remove(entry.path(), ignored);
-        }
+        ClearMaildir(mailbox);
     }
 
     ProtocalInfo Connection(bool tls) const {

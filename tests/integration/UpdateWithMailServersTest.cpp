@@ -13,11 +13,11 @@
 #include "catalogue/DetectResult.h"
 #include "detect/AutoDetectThread.h"
 #include "detect/FakePeer.h"
-#include "detect/RecordingNotifier.h"
+#include "support/RecordingNotifier.h"
 #include "support/MailServers.h"
 #include "support/ChildProcess.h"
 #include "update/AutoDownloadThread.h"
-#include "update/HttpTestServer.h"
+#include "support/HttpTestServer.h"
 #include "update/UpdateTestContext.h"
 
 namespace {

@@ -40,6 +40,15 @@ TEST(ConnSetupTest, ConnectToAPortWithoutListenerFailsAndLeavesTheSocketToClose)
     EXPECT_EQ(conn.tlsContext, nullptr);
 }
 
+TEST(ConnSetupTest, PortZeroIsLeftToTheConnect) {
+    ProxySocket conn;
+    sockaddr_in address{};
+    ASSERT_GT(PrepareConn(&conn, "127.0.0.1", 0, &address, true), 0);
+    EXPECT_EQ(ConnectConn(&conn, &address, true), -5);
+    CloseConn(&conn, true);
+    EXPECT_EQ(conn.tls, nullptr);
+}
+
 TEST(ConnSetupTest, HandshakeWithASilentServerEndsAfterItsTimeOut) {
     int port = 0;
     int listener = loopback::Listen(port);

@@ -14,6 +14,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "support/LoopbackPort.h"
+
 namespace proxytest {
 
 namespace loopback {
@@ -41,12 +43,7 @@ inline int Listen(int& port, int backlog = 64) {
 }
 
 // A port on which nothing listens (at the moment of the call).
-inline int FreePort() {
-    int port = 0;
-    int s = Listen(port);
-    close(s);
-    return port;
-}
+using ::FreePort;
 
 inline int Connect(int port) {
     int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -95,7 +95,7 @@ TEST_F(ProcessMailThreadTest, PreferredTlsCandidatesGoFirstThenThePlainOnes) {
     EXPECT_EQ(test.CountInLog("ERROR: process SMTP connect failed("), 2);
     std::string info = "process SMTP choose server Code=A, Dest=127.0.0.1, Port=" + std::to_string(a.port()) +
                        ", IsSSL=0\r\n";
-    EXPECT_EQ(test.notifier.InfoLines(), (Order{info, "process SMTP end\r\n"}));
+    EXPECT_EQ(test.notifier.Lines(), (Order{info, "process SMTP end\r\n"}));
     std::string log = test.Log();
     EXPECT_NE(log.find("[PROXY][DUMP] process SMTP in index 3 client socket=" + std::to_string(clientSock)),
               std::string::npos);
@@ -147,7 +147,7 @@ TEST_F(ProcessMailThreadTest, NothingAtOrAfterTheFirstFailedCandidateIsTried) {
     EXPECT_EQ(test.ctx.detectOnDemand, 1);
     EXPECT_EQ(test.notifier.LinkChanges(), 0);
     EXPECT_EQ(test.ctx.clientSlots[POP3][3], -1);
-    EXPECT_EQ(test.notifier.InfoLines(), (Order{"process POP3 end\r\n"}));
+    EXPECT_EQ(test.notifier.Lines(), (Order{"process POP3 end\r\n"}));
 }
 
 TEST_F(ProcessMailThreadTest, AFirstRecordThatFailedLeadsStraightToTheBox) {
@@ -194,9 +194,9 @@ TEST_F(ProcessMailThreadTest, UnresolvableTlsCandidateFailsItsPreparation) {
     EXPECT_EQ(test.CountInLog("[PROXY][MINOR] ERROR: process POP3 prepare failed(-1) when choose server"), 1);
     EXPECT_STREQ(test.ctx.bestConnection.Code, "T");
     EXPECT_TRUE(test.ctx.bestConnection.IsSSL);
-    ASSERT_FALSE(test.notifier.InfoLines().empty());
-    EXPECT_NE(test.notifier.InfoLines()[0].find("Code=T, Dest=127.0.0.1"), std::string::npos);
-    EXPECT_NE(test.notifier.InfoLines()[0].find(", IsSSL=1\r\n"), std::string::npos);
+    ASSERT_FALSE(test.notifier.Lines().empty());
+    EXPECT_NE(test.notifier.Lines()[0].find("Code=T, Dest=127.0.0.1"), std::string::npos);
+    EXPECT_NE(test.notifier.Lines()[0].find(", IsSSL=1\r\n"), std::string::npos);
 }
 
 }  // namespace

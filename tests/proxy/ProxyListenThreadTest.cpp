@@ -66,7 +66,7 @@ TEST_F(ProxyListenThreadTest, StartsListeningAndSaysSo) {
     std::string port = std::to_string(run.port());
     EXPECT_TRUE(test.WaitForLog("[PROXY][MINOR] proxy POP3 at port " + port + " start\n"));
     EXPECT_NE(test.Log().find("[PROXY][DUMP] proxy POP3 intializing\n"), std::string::npos);
-    EXPECT_EQ(test.notifier.InfoLines(), (std::vector<std::string>{"proxy POP3 at port " + port + " start\r\n"}));
+    EXPECT_EQ(test.notifier.Lines(), (std::vector<std::string>{"proxy POP3 at port " + port + " start\r\n"}));
     for (int entry : test.ctx.clientSlots[POP3]) EXPECT_EQ(entry, -1);
 }
 
@@ -98,9 +98,9 @@ TEST_F(ProxyListenThreadTest, ManualModeWithoutItsFileStartsNoDetection) {
     WriteResult({Candidate("auto", 1, false, 1)});  // the other mode's file is not used
     ListenerRun run(test.ctx, POP3);
     int client = run.Connect();
-    EXPECT_TRUE(loopback::SeesClose(client, 2s));
-    close(client);
     EXPECT_TRUE(test.WaitForLog("ERROR: read detection result log fail"));
+    EXPECT_TRUE(loopback::SeesClose(client, 5ms)) << "the client is closed before the failure is logged";
+    close(client);
     EXPECT_EQ(run.detections, 0);
     EXPECT_EQ(test.ctx.detectOnDemand, 0);
 }

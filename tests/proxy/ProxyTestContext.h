@@ -4,63 +4,24 @@
 #pragma once
 
 #include <chrono>
-#include <mutex>
 #include <string>
 #include <thread>
-#include <utility>
-#include <vector>
 
 #include "app/AppContext.h"
-#include "core/UiNotifier.h"
+#include "support/LoggedContext.h"
+#include "support/RecordingNotifier.h"
 #include "support/TempDir.h"
 
 namespace proxytest {
 
-class RecordingNotifier : public UiNotifier {
-public:
-    void PostInfoLine(const std::string& text) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        infoLines_.push_back(text);
-    }
-    void DetectionStarted() override {}
-    void DetectionFinished() override {}
-    void CurrentLinkChanged() override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ++linkChanges_;
-    }
-    void ShowMessageBox(const std::string& titleKey, const std::string& bodyKey) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        boxes_.emplace_back(titleKey, bodyKey);
-    }
-
-    std::vector<std::string> InfoLines() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return infoLines_;
-    }
-    int LinkChanges() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return linkChanges_;
-    }
-    std::vector<std::pair<std::string, std::string>> Boxes() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return boxes_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::string> infoLines_;
-    int linkChanges_ = 0;
-    std::vector<std::pair<std::string, std::string>> boxes_;
-};
+using ::RecordingNotifier;
 
 struct ProxyTestContext {
     ProxyTestContext() {
-        ctx.baseDirectory = dir.path();
-        ctx.userConfig.LOG_LVL = 5;
-        ctx.userConfig.LOG_SIZE = 50000000;
+        LogInto(ctx, dir, 50000000);
         ctx.mainWindow = &notifier;
     }
-    std::string Log() const { return dir.Read("Quillomark.log"); }
+    std::string Log() const { return ReadLog(dir); }
     int CountInLog(const std::string& text) const {
         std::string log = Log();
         int count = 0;

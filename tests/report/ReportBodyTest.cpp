@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "core/CoreContext.h"
+#include "support/LoggedContext.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -19,9 +20,7 @@ const std::string kBakNote = "NOTE: bak file /Quillomark.bak NOT EXIST\n\n";
 class ReportBodyTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ctx.baseDirectory = dir.path();
-        ctx.userConfig.LOG_LVL = 5;
-        ctx.userConfig.LOG_SIZE = 100000000;
+        LogInto(ctx, dir, 100000000);
     }
 
     // The log data part as the mail would carry it, and its result.
@@ -74,6 +73,7 @@ TEST_F(ReportBodyTest, LongLogGivesItsLastBytesOnly) {
     // Exactly as long as the budget: the whole log, still no backup.
     EXPECT_EQ(LogData(static_cast<int32_t>(log.size())), Separator(static_cast<int32_t>(log.size())) + log);
     EXPECT_EQ(LogData(0), Separator(0));
+    EXPECT_EQ(LogData(-5), Separator(-5));
 }
 
 TEST_F(ReportBodyTest, ShortLogWithoutBackupGetsTheNote) {

@@ -7,7 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "detect/FakeMailDialogues.h"
-#include "detect/RecordingNotifier.h"
+#include "support/RecordingNotifier.h"
+#include "support/LoggedContext.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -15,9 +16,7 @@ namespace {
 class ReportLogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ctx.baseDirectory = dir.path();
-        ctx.userConfig.LOG_LVL = 5;
-        ctx.userConfig.LOG_SIZE = 100000000;
+        LogInto(ctx, dir, 100000000);
         ctx.userConfig.LOG_REPORT_SIZE = 100000;
         std::strcpy(ctx.userConfig.LOGIN_NAME, "probe@qm.test");
         std::strcpy(ctx.userConfig.LOGIN_PASS, "secret-pass");
@@ -102,7 +101,7 @@ TEST_F(ReportLogTest, FailedStepsKeepTheProbeCodes) {
         EXPECT_EQ(pane.Lines().back(), "Report log fail\r\n");
     }
     pane.Clear();
-    EXPECT_GT(Report(ClosedPort()), 0);  // the socket layer's error number
+    EXPECT_GT(Report(FreePort()), 0);  // the socket layer's error number
     EXPECT_EQ(pane.Lines(), (std::vector<std::string>{"Report log to support@qm.test...\r\n", "Report log fail\r\n"}));
     ProtocalInfo named = Connection(25);
     named.SetDest("mail.qm.test");

@@ -4,6 +4,7 @@
 // accounts it publishes in its env file, and stops and removes it again.
 // Integration tests start it once per suite; a fixture that cannot start
 // fails the tests, since every machine that runs them installs the servers.
+// The Maildir helpers let a test count and empty a mailbox directly.
 #pragma once
 
 #include <cstdio>
@@ -101,3 +102,25 @@ private:
     std::string error_;
     std::map<std::string, std::string> env_;
 };
+
+// Messages in a Maildir, delivered or seen.
+inline int CountMessages(const std::string& maildir) {
+    int count = 0;
+    for (const char* sub : {"/new", "/cur"}) {
+        std::error_code ignored;
+        for (auto& entry : std::filesystem::directory_iterator(maildir + sub, ignored)) {
+            (void)entry;
+            ++count;
+        }
+    }
+    return count;
+}
+
+// Empties the mailbox, so that every test starts from the same state.
+inline void ClearMaildir(const std::string& maildir) {
+    for (const char* sub : {"/new", "/cur"}) {
+        std::error_code ignored;
+        for (auto& entry : std::filesystem::directory_iterator(maildir + sub, ignored))
+            std::filesystem::remove(entry.path(), ignored);
+    }
+}

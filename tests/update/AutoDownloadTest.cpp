@@ -12,7 +12,7 @@
 
 #include "support/ChildProcess.h"
 #include "update/AutoDownloadThread.h"
-#include "update/HttpTestServer.h"
+#include "support/HttpTestServer.h"
 #include "update/UpdateTestContext.h"
 
 namespace {

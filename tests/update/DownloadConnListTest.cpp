@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "update/HttpTestServer.h"
+#include "support/HttpTestServer.h"
 #include "update/ListHeaderTime.h"
 #include "update/UpdateTestContext.h"
 

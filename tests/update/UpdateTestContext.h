@@ -11,13 +11,12 @@
 #include <vector>
 
 #include "app/AppContext.h"
+#include "support/LoggedContext.h"
 #include "support/TempDir.h"
 
 inline void PrepareUpdateContext(AppContext& ctx, const TempDir& dir) {
     setenv("no_proxy", "127.0.0.1,localhost", 1);
-    ctx.baseDirectory = dir.path();
-    ctx.userConfig.LOG_LVL = 5;
-    ctx.userConfig.LOG_SIZE = 1000000;
+    LogInto(ctx, dir);
     ctx.userConfig.DOWNLOAD_RETRY_INTERVAL = 1;
     std::strcpy(ctx.userConfig.DOWNLOAD_SERVER, "127.0.0.1");
     std::strcpy(ctx.userConfig.DOWNLOAD_PATH, "/list.conf");

@@ -1,6 +1,7 @@
-// RecordingNotifier keeps everything a detection run or a probe tells the
-// window, so tests can read the information pane and the message boxes back.
-// Any thread may call it.
+// RecordingNotifier keeps everything the code under test (a detection run, a
+// probe, the proxy's relays) tells the window, so tests can read the
+// information pane, the message boxes and the link changes back. Any thread
+// may call it.
 #pragma once
 
 #include <mutex>
@@ -24,7 +25,10 @@ public:
         std::lock_guard<std::mutex> hold(mutex_);
         ++finished_;
     }
-    void CurrentLinkChanged() override {}
+    void CurrentLinkChanged() override {
+        std::lock_guard<std::mutex> hold(mutex_);
+        ++linkChanges_;
+    }
     void ShowMessageBox(const std::string& titleKey, const std::string& bodyKey) override {
         std::lock_guard<std::mutex> hold(mutex_);
         boxes_.emplace_back(titleKey, bodyKey);
@@ -52,6 +56,10 @@ public:
         std::lock_guard<std::mutex> hold(mutex_);
         return finished_;
     }
+    int LinkChanges() const {
+        std::lock_guard<std::mutex> hold(mutex_);
+        return linkChanges_;
+    }
     void Clear() {
         std::lock_guard<std::mutex> hold(mutex_);
         lines_.clear();
@@ -64,4 +72,5 @@ private:
     std::vector<std::pair<std::string, std::string>> boxes_;
     int started_ = 0;
     int finished_ = 0;
+    int linkChanges_ = 0;
 };

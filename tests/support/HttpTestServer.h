@@ -1,8 +1,8 @@
 // HttpTestServer is a small HTTP/1.0-style server on 127.0.0.1 for the tests
-// of the list download: each request is answered by a handler of the test's
+// of the reachability check and the list download: each request is answered by a handler of the test's
 // choosing with exact status, headers and body, and the requests are kept so
 // that a test can see what the client sent. Every answer closes its
-// connection. It serves one request at a time, which is all a download does.
+// connection. It serves one request at a time, which is all either client does.
 #pragma once
 
 #include <arpa/inet.h>
@@ -17,6 +17,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/LoopbackPort.h"
 
 struct HttpTestResponse {
     int status = 200;
@@ -136,15 +138,3 @@ private:
     std::vector<std::string> requests_;
 };
 
-// A loopback port that nothing listens on at the moment of the call.
-inline int FreePort() {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t size = sizeof address;
-    getsockname(s, reinterpret_cast<sockaddr*>(&address), &size);
-    close(s);
-    return ntohs(address.sin_port);
-}
