@@ -21,7 +21,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/AppContext.h"
+#include "context/AppContext.h"
 #include "detect/AutoDetectThread.h"
 #include "detect/AutoMailChecker.h"
 #include "detect/TestMail.h"

@@ -8,8 +8,8 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-#include "app/AppStartup.h"
-#include "app/HeadlessNotifier.h"
+#include "context/AppStartup.h"
+#include "context/HeadlessNotifier.h"
 #include "app/SingleInstance.h"
 #include "app/ThreadServiceStarter.h"
 #include "platform/SocketLayer.h"

@@ -4,7 +4,7 @@
 
 #include <QTimer>
 
-#include "app/AppServices.h"
+#include "context/AppServices.h"
 
 class ThreadServiceStarter : public ServiceStarter {
 public:

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "app/AppContext.h"
+#include "context/AppContext.h"
 
 inline constexpr int32_t kDetectDone = 0;
 inline constexpr int32_t kDetectAlreadyRunning = -15;

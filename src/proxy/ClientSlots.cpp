@@ -1,6 +1,6 @@
 #include "proxy/ClientSlots.h"
 
-#include "app/AppContext.h"
+#include "context/AppContext.h"
 #include "proxy/ProxyResultCodes.h"
 
 int32_t FindFreeSlot(const int* row) {

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "app/AppContext.h"
+#include "context/AppContext.h"
 #include "proxy/ProxyRuntime.h"
 #include "proxy/ProxySocket.h"
 

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "app/AppContext.h"
+#include "context/AppContext.h"
 #include "catalogue/ProtocalInfo.h"
 #include "catalogue/ProtocalInfoList.h"
 #include "proxy/ProxyRuntime.h"

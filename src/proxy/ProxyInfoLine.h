@@ -2,6 +2,6 @@
 // lines; this puts one together and hands it to the window.
 #pragma once
 
-#include "app/AppContext.h"
+#include "context/AppContext.h"
 
 void PostProxyInfoLine(AppContext& ctx, const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "app/AppContext.h"
+#include "context/AppContext.h"
 #include "proxy/ProxyRuntime.h"
 
 // Runs for the life of the process; returns only after a fatal failure.

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "app/AppContext.h"
+#include "context/AppContext.h"
 
 struct RelayTimeouts {
     int32_t quietSeconds = 180;         // both directions silent this long: the relay ends

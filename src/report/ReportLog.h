@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "app/AppContext.h"
+#include "context/AppContext.h"
 #include "catalogue/ProtocalInfo.h"
 #include "detect/AutoMailChecker.h"
 #include "report/ReportBody.h"

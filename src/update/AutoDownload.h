@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "app/AppContext.h"
+#include "context/AppContext.h"
 #include "update/DownloadConnList.h"
 #include "update/DownloadState.h"
 

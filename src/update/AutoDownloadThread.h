@@ -4,7 +4,7 @@
 // nothing stops it: it ends by itself, or with the process.
 #pragma once
 
-#include "app/AppContext.h"
+#include "context/AppContext.h"
 #include "update/AutoDownload.h"
 
 void AutoDownloadThread(AppContext& ctx);

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/AppContext.h"
+#include "context/AppContext.h"
 #include "catalogue/DetectResult.h"
 #include "core/MailCodeKeys.h"
 #include "core/UserConfigFile.h"

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/AppContext.h"
+#include "context/AppContext.h"
 
 namespace {
 

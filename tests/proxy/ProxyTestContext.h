@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "app/AppContext.h"
+#include "context/AppContext.h"
 #include "support/LoggedContext.h"
 #include "support/RecordingNotifier.h"
 #include "support/TempDir.h"

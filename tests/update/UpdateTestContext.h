@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/AppContext.h"
+#include "context/AppContext.h"
 #include "support/LoggedContext.h"
 #include "support/TempDir.h"
 

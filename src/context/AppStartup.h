@@ -4,8 +4,8 @@
 // front end, so the same sequence runs with a window and without one.
 #pragma once
 
-#include "app/AppContext.h"
-#include "app/AppServices.h"
+#include "context/AppContext.h"
+#include "context/AppServices.h"
 
 inline constexpr const char* kWindowTitle = "QuilloMark V2.0 beta";
 

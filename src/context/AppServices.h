@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "app/AppContext.h"
+#include "context/AppContext.h"
 
 class ServiceStarter {
 public:

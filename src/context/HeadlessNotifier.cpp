@@ -1,4 +1,4 @@
-#include "app/HeadlessNotifier.h"
+#include "context/HeadlessNotifier.h"
 
 #include <cstdio>
 

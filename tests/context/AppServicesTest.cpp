@@ -1,4 +1,4 @@
-#include "app/AppServices.h"
+#include "context/AppServices.h"
 
 #include <string>
 #include <vector>

@@ -4,7 +4,7 @@
 // window controls do nothing.
 #pragma once
 
-#include "app/AppContext.h"
+#include "context/AppContext.h"
 #include "core/UiNotifier.h"
 
 class HeadlessNotifier : public UiNotifier {

@@ -1,4 +1,4 @@
-#include "app/AppStartup.h"
+#include "context/AppStartup.h"
 
 #include <unistd.h>
 
