@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "catalogue/ConnConfig.h"
+#include "catalogue/DetectHistory.h"
 #include "catalogue/DetectResult.h"
 #include "catalogue/ProtocalInfoList.h"
 #include "core/WriteLog.h"
@@ -111,6 +112,8 @@ int32_t DetectRun(AppContext& ctx, const char* listName, bool downloadedList) {
         return kDetectReadConfigFailed;
     }
     ProbeCandidates(ctx, list);
+    // The history follows the list in use; a downloaded list on trial is not it yet.
+    if (!downloadedList) AppendDetectHistory(ctx, list);
     return RankAndPublish(ctx, list, downloadedList);
 }
 

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "catalogue/DetectHistory.h"
 #include "catalogue/DetectResult.h"
 #include "detect/FakeMailDialogues.h"
 #include "support/RecordingNotifier.h"
@@ -180,6 +181,28 @@ TEST_F(AutoDetectThreadTest, DownloadedListIsProbedAndWrittenAsTheResult) {
     WriteList(good->Line("new-1"), "NewQuilloMark.conf");
     EXPECT_EQ(AutoDetectThread(ctx, "/NewQuilloMark.conf"), kDetectDone);
     EXPECT_STREQ(ReadResult().First()->Code, "new-1");
+}
+
+TEST_F(AutoDetectThreadTest, HistoryKeepsEveryRunOnTheListInUseButNotAProofRun) {
+    auto good = Candidate(false);
+    std::string closed = "MAIL 127.0.0.1 " + std::to_string(FreePort()) + " 110 143 closed-1\n";
+    WriteList(closed + good->Line("good-1"));
+    ASSERT_EQ(AutoDetectThread(ctx, nullptr), kDetectDone);
+    WriteList(closed);
+    ASSERT_EQ(AutoDetectThread(ctx, nullptr), kDetectNoAvailableConnection);
+    WriteList(good->Line("new-1"), "NewQuilloMark.conf");
+    ASSERT_EQ(AutoDetectThread(ctx, "/NewQuilloMark.conf"), kDetectDone);
+
+    std::vector<HistoryRecord> history;
+    ASSERT_EQ(ReadDetectHistory(ctx, history), 0);
+    ASSERT_EQ(history.size(), 3u);  // in probe order; the failed run is kept too
+    EXPECT_EQ(history[0].Code, "closed-1");
+    EXPECT_EQ(history[0].LinkCost, -1);
+    EXPECT_EQ(history[1].Code, "good-1");
+    EXPECT_GE(history[1].LinkCost, 0);
+    EXPECT_EQ(history[1].time, history[0].time);
+    EXPECT_EQ(history[2].Code, "closed-1");
+    EXPECT_GT(history[2].time, history[1].time);
 }
 
 TEST_F(AutoDetectThreadTest, UnreadableListEndsTheRunWithABox) {
