@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "core/DetectProgress.h"
+
 class UiNotifier {
 public:
     virtual ~UiNotifier() = default;
@@ -20,6 +22,10 @@ public:
     virtual void DetectionFinished() = 0;
     // A client process connected to a server: refresh the current line.
     virtual void CurrentLinkChanged() = 0;
+    // A detection run starts or ends the probes of one candidate; reports
+    // come in probe order between DetectionStarted and DetectionFinished.
+    // A front end that shows no progress has nothing to do.
+    virtual void DetectionProgress(const DetectProgress&) {}
     // Shows a message box with an OK button whose title and text are looked
     // up in the message table by key, and returns when it has been closed.
     virtual void ShowMessageBox(const std::string& titleKey, const std::string& bodyKey) = 0;

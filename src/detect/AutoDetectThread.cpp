@@ -8,6 +8,7 @@
 #include "catalogue/DetectHistory.h"
 #include "catalogue/DetectResult.h"
 #include "catalogue/ProtocalInfoList.h"
+#include "core/DetectProgress.h"
 #include "core/WriteLog.h"
 #include "detect/AutoMailChecker.h"
 #include "detect/CheckInternet.h"
@@ -59,21 +60,40 @@ int32_t AwaitInternet(AppContext& ctx) {
     }
 }
 
+bool IsProbed(const ProtocalInfo& record) { return record.Type == MAIL || record.Type == MAIL_SSL; }
+
+// Tells the window where the run stands, so each cost shows as soon as it is known.
+void ReportProgress(AppContext& ctx, const ProtocalInfo& record, int index, int count,
+                    bool finished) {
+    DetectProgress progress{index, count, finished, record.Code, record.Dest,
+                            {record.Port[SMTP], record.Port[POP3], record.Port[IMAP4]},
+                            record.LinkCost};
+    ctx.Notifier().DetectionProgress(progress);
+}
+
 // A record that fails either probe costs -1; one that passes both costs the
 // SMTP probe's sending time plus the POP3 probe's receiving time.
+void ProbeRecord(AutoMailChecker& checker, ProtocalInfo& record) {
+    if (checker.ProbeSmtp(&record) != 0) {
+        record.LinkCost = -1;
+        return;
+    }
+    record.LinkCost += checker.sendMillis;
+    if (checker.ProbePop3(&record) != 0)
+        record.LinkCost = -1;
+    else
+        record.LinkCost += checker.receiveMillis;
+}
+
 void ProbeCandidates(AppContext& ctx, ProtocalInfoList& list) {
     AutoMailChecker checker(ctx.userConfig, ctx.Notifier());
+    int count = 0, index = 0;
+    for (const ProtocalInfo& record : list) count += IsProbed(record) ? 1 : 0;
     for (ProtocalInfo& record : list) {
-        if (record.Type != MAIL && record.Type != MAIL_SSL) continue;
-        if (checker.ProbeSmtp(&record) != 0) {
-            record.LinkCost = -1;
-            continue;
-        }
-        record.LinkCost += checker.sendMillis;
-        if (checker.ProbePop3(&record) != 0)
-            record.LinkCost = -1;
-        else
-            record.LinkCost += checker.receiveMillis;
+        if (!IsProbed(record)) continue;
+        ReportProgress(ctx, record, index, count, false);
+        ProbeRecord(checker, record);
+        ReportProgress(ctx, record, index++, count, true);
     }
 }
 

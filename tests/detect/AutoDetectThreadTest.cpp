@@ -205,6 +205,28 @@ TEST_F(AutoDetectThreadTest, HistoryKeepsEveryRunOnTheListInUseButNotAProofRun) 
     EXPECT_GT(history[2].time, history[1].time);
 }
 
+TEST_F(AutoDetectThreadTest, ReportsEachCandidateInProbeOrderAsItsCostIsKnown) {
+    auto good = Candidate(false);
+    std::string closed = "MAIL 127.0.0.1 " + std::to_string(FreePort()) + " 110 143 closed-1\n";
+    WriteList(closed + good->Line("good-1"));
+    ASSERT_EQ(AutoDetectThread(ctx, nullptr), kDetectDone);
+
+    std::vector<DetectProgress> reports = pane.Progress();
+    ASSERT_EQ(reports.size(), 4u);
+    const char* codes[] = {"closed-1", "closed-1", "good-1", "good-1"};
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+        EXPECT_EQ(reports[i].Code, codes[i]);
+        EXPECT_EQ(reports[i].index, static_cast<int>(i / 2));
+        EXPECT_EQ(reports[i].count, 2);
+        EXPECT_EQ(reports[i].finished, i % 2 == 1);
+    }
+    EXPECT_EQ(reports[0].LinkCost, 0);
+    EXPECT_EQ(reports[1].LinkCost, -1);
+    EXPECT_EQ(reports[3].LinkCost, ReadResult().First()->LinkCost);
+    EXPECT_EQ(reports[3].Port[SMTP], good->smtpPeer.port());
+    EXPECT_EQ(reports[3].Dest, "127.0.0.1");
+}
+
 TEST_F(AutoDetectThreadTest, UnreadableListEndsTheRunWithABox) {
     EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectReadConfigFailed);
     EXPECT_NE(Log().find("[DETECT][MAJOR] ERROR: read connection config file failed(-22)"),

@@ -1,7 +1,7 @@
 // RecordingNotifier keeps everything the code under test (a detection run, a
 // probe, the proxy's relays) tells the window, so tests can read the
-// information pane, the message boxes and the link changes back. Any thread
-// may call it.
+// information pane, the progress reports, the message boxes and the link
+// changes back. Any thread may call it.
 #pragma once
 
 #include <mutex>
@@ -29,6 +29,10 @@ public:
         std::lock_guard<std::mutex> hold(mutex_);
         ++linkChanges_;
     }
+    void DetectionProgress(const DetectProgress& progress) override {
+        std::lock_guard<std::mutex> hold(mutex_);
+        progress_.push_back(progress);
+    }
     void ShowMessageBox(const std::string& titleKey, const std::string& bodyKey) override {
         std::lock_guard<std::mutex> hold(mutex_);
         boxes_.emplace_back(titleKey, bodyKey);
@@ -43,6 +47,10 @@ public:
         std::string all;
         for (const std::string& line : lines_) all += line;
         return all;
+    }
+    std::vector<DetectProgress> Progress() const {
+        std::lock_guard<std::mutex> hold(mutex_);
+        return progress_;
     }
     std::vector<std::pair<std::string, std::string>> Boxes() const {
         std::lock_guard<std::mutex> hold(mutex_);
@@ -70,6 +78,7 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
     std::vector<std::pair<std::string, std::string>> boxes_;
+    std::vector<DetectProgress> progress_;
     int started_ = 0;
     int finished_ = 0;
     int linkChanges_ = 0;
