@@ -1,13 +1,33 @@
 #include "context/HeadlessNotifier.h"
 
-#include <cstdio>
-
 #include "core/MessageTable.h"
+
+void HeadlessNotifier::Print(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), out_);
+    std::fflush(out_);
+}
 
 void HeadlessNotifier::PostInfoLine(const std::string& text) {
     std::lock_guard<std::mutex> hold(ctx_.infoPaneLock);
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
+    Print(text);
+}
+
+void HeadlessNotifier::DetectionStarted() {
+    std::lock_guard<std::mutex> hold(ctx_.infoPaneLock);
+    summary_.Begin();
+}
+
+void HeadlessNotifier::DetectionProgress(const DetectProgress& progress) {
+    std::lock_guard<std::mutex> hold(ctx_.infoPaneLock);
+    summary_.Add(progress);
+    Print(ProgressLine(progress));
+}
+
+// A run that ended before probing (no Internet, no list) has already said why.
+void HeadlessNotifier::DetectionFinished() {
+    std::lock_guard<std::mutex> hold(ctx_.infoPaneLock);
+    if (summary_.HasCandidates()) Print(summary_.Line());
+    summary_.Begin();
 }
 
 void HeadlessNotifier::ShowMessageBox(const std::string& titleKey, const std::string& bodyKey) {
@@ -15,6 +35,6 @@ void HeadlessNotifier::ShowMessageBox(const std::string& titleKey, const std::st
     const char* title = titleKey.empty() ? "QuilloMark" : GetMessageText(ctx_, titleKey.c_str());
     const char* body = GetMessageText(ctx_, bodyKey.c_str());
     std::lock_guard<std::mutex> hold(ctx_.infoPaneLock);
-    std::printf("[%s] %s\n", title, body);
-    std::fflush(stdout);
+    std::fprintf(out_, "[%s] %s\n", title, body);
+    std::fflush(out_);
 }

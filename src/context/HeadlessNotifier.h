@@ -1,24 +1,35 @@
 // HeadlessNotifier is the front end of a QuilloMark that has no window: the
 // information pane's lines go to standard output as they are, a message box
 // prints its title and text and is answered OK at once, and the refreshes of
-// window controls do nothing.
+// window controls do nothing. Instead of the list's live rows a detection run
+// prints a line as each candidate's probes start and end, and one summary
+// line ("best: ... 312 ms; 2 of 3 candidates passed") when it ends.
 #pragma once
 
+#include <cstdio>
+
 #include "context/AppContext.h"
+#include "core/DetectSummary.h"
 #include "core/UiNotifier.h"
 
 class HeadlessNotifier : public UiNotifier {
 public:
-    explicit HeadlessNotifier(AppContext& ctx) : ctx_(ctx) {}
+    // out: standard output, or a test's file.
+    explicit HeadlessNotifier(AppContext& ctx, FILE* out = stdout) : ctx_(ctx), out_(out) {}
     HeadlessNotifier(const HeadlessNotifier&) = delete;
     HeadlessNotifier& operator=(const HeadlessNotifier&) = delete;
 
     void PostInfoLine(const std::string& text) override;
-    void DetectionStarted() override {}
-    void DetectionFinished() override {}
+    void DetectionStarted() override;
+    void DetectionFinished() override;
     void CurrentLinkChanged() override {}
+    void DetectionProgress(const DetectProgress& progress) override;
     void ShowMessageBox(const std::string& titleKey, const std::string& bodyKey) override;
 
 private:
+    void Print(const std::string& text);  // under infoPaneLock
+
     AppContext& ctx_;
+    FILE* out_;
+    DetectSummary summary_;  // of the run in progress, under infoPaneLock
 };

@@ -92,6 +92,17 @@ TEST_F(DetectEndToEndTest, ProxyFollowsTheRankingOfTheStartUpRun) {
     ASSERT_TRUE(firstCode == "plain-1" || firstCode == "ssl-1") << result;
     EXPECT_NE(result.find("-1 MAIL 127.0.0.1 "), std::string::npos);
     EXPECT_EQ(result.substr(result.rfind("dead-1")), "dead-1\n");
+    // Without a window the run's progress and summary go to standard output.
+    std::string out = dir.Read("quillomark.out");
+    std::size_t summary = out.find("best: " + firstCode + " (127.0.0.1) ");
+    EXPECT_LT(out.find("probing 1 of 3: dead-1 (127.0.0.1)\r\n"), out.find("probed 1 of 3: dead-1 FAILD\r\n"));
+    EXPECT_LT(out.find("probed 1 of 3: dead-1 FAILD\r\n"), out.find("probing 2 of 3: plain-1"));
+    EXPECT_LT(out.find("probed 3 of 3: ssl-1 "), summary);
+    EXPECT_NE(out.find(" ms; 2 of 3 candidates passed\r\n", summary), std::string::npos) << out;
+    EXPECT_LT(summary, out.find("auto detect end\r\n"));
+    std::string history = dir.Read("detect_history.log");
+    EXPECT_NE(history.find(" dead-1 127.0.0.1 -1\n"), std::string::npos) << history;
+    EXPECT_NE(history.find(" ssl-1 127.0.0.1 "), std::string::npos) << history;
     ASSERT_TRUE(WaitUntil([&] { return CountMessages(maildir) >= 3; }, std::chrono::seconds(10)));
 
     // A mail client on the proxy ports.
