@@ -62,26 +62,30 @@ int32_t AutoMailChecker::PopStat(bool useTls) {
     return count;
 }
 
-// The first chunk holds the status line and the start of the message; the
-// end of the message is looked for only in the chunks after it.
+// The first chunk holds the status line and the start of the message, and
+// may hold its end or the first bytes of the end: it is searched with the
+// chunks after it.
 int32_t AutoMailChecker::PopRetr(int number, bool useTls) {
     std::string line = FormatLine("RETR %d\r\n", number);
     if (Write(line.data(), line.size(), useTls) == -1) return kPop3RetrFailed;
     if (WaitReadable(kReplyWaitSeconds, useTls) == kWaitTimedOut) return kPop3RetrFailed;
     char chunk[kReplyChunkSize + 1] = {};
-    if (Read(chunk, kReplyChunkSize, useTls) <= 0) return kPop3RetrFailed;
+    int32_t got = Read(chunk, kReplyChunkSize, useTls);
+    if (got <= 0) return kPop3RetrFailed;
     if (StartsWithError(chunk)) return kPop3RetrFailed;
-    return SkipMessage(useTls) == 0 ? 0 : kPop3RetrFailed;
+    return SkipMessage(useTls, chunk, static_cast<std::size_t>(got)) == 0 ? 0 : kPop3RetrFailed;
 }
 
 // The end of data may arrive split over two reads, so the last four bytes of
-// each read are searched again with the next one; otherwise a message of an
-// unlucky size would never be seen as ended, and since it is then never
-// deleted, every later run would fail on it too.
-int32_t AutoMailChecker::SkipMessage(bool useTls) {
+// each read (the first one included) are searched again with the next one;
+// otherwise a message of an unlucky size would never be seen as ended, and
+// since it is then never deleted, every later run would fail on it too.
+int32_t AutoMailChecker::SkipMessage(bool useTls, const char* first, std::size_t firstLength) {
     constexpr std::size_t kCarry = 4;  // one byte short of "\r\n.\r\n"
+    if (first != nullptr && HasEndOfData(first, firstLength)) return 0;
     char window[kCarry + kReplyChunkSize];
-    std::size_t carried = 0;
+    std::size_t carried = first == nullptr ? 0 : (firstLength < kCarry ? firstLength : kCarry);
+    if (carried > 0) std::memcpy(window, first + firstLength - carried, carried);
     for (;;) {
         std::memset(window + carried, 0, kReplyChunkSize);
         if (WaitReadable(kReplyWaitSeconds, useTls) == kWaitTimedOut) return kWaitTimedOut;
