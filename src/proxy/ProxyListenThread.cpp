@@ -19,9 +19,19 @@
 namespace {
 
 constexpr int32_t kListenBacklog = 32;
+constexpr const char* kListenAddress = "127.0.0.1";
 // A failing accept (say, out of descriptors) would otherwise spin and fill
 // the log as fast as the disk takes it.
 constexpr auto kAcceptRetryPause = std::chrono::milliseconds(100);
+
+// Which result file the listener's candidates came from. A list is served
+// only in the mode of its file: after a mode switch, or a failed first read,
+// the next client reads the file of the mode in force.
+enum class HeldList { None, Auto, Manual };
+
+HeldList ListOf(bool manual) {
+    return manual ? HeldList::Manual : HeldList::Auto;
+}
 
 struct Listener {
     AppContext& ctx;
@@ -32,7 +42,7 @@ struct Listener {
     ProtocalInfoList candidates;
     int32_t loadedAutoTime = 0;
     int32_t loadedManualTime = 0;
-    bool candidatesManual = false;  // the mode of the file candidates came from
+    HeldList held = HeldList::None;  // the file candidates came from
 };
 
 int32_t WrittenTime(AppContext& ctx, bool manual) {
@@ -41,16 +51,21 @@ int32_t WrittenTime(AppContext& ctx, bool manual) {
 }
 
 // A failed read closes the client before it is logged: it is told at once.
+// It leaves no list behind, neither the other mode's nor a part of this
+// file's, so that nothing is served until a read succeeds.
 bool FirstLoad(Listener& l, bool manual, int32_t& loaded, int client) {
-    l.candidates.Clear();
+    ProtocalInfoList fresh;
     int32_t stamp = loaded;
-    if (ReadDetectResult(l.ctx, stamp, l.candidates, manual) != 0) {
+    if (ReadDetectResult(l.ctx, stamp, fresh, manual) != 0) {
+        l.candidates.Clear();
+        l.held = HeldList::None;
         close(client);
         WriteLog(l.ctx, PROXY, MAJOR, "ERROR: read detection result log fail");
         return false;
     }
+    l.candidates = fresh;
     loaded = stamp;
-    l.candidatesManual = manual;
+    l.held = ListOf(manual);
     WriteLog(l.ctx, PROXY, DUMP, "proxy %s new log time=%d", l.name, loaded);
     return true;
 }
@@ -59,7 +74,7 @@ bool FirstLoad(Listener& l, bool manual, int32_t& loaded, int client) {
 // (after the user switched modes), replaces the candidates.
 bool Reload(Listener& l, bool manual, int32_t& loaded, int client) {
     int32_t stamp = WrittenTime(l.ctx, manual);
-    if (stamp <= loaded && l.candidatesManual == manual) return true;
+    if (stamp <= loaded && l.held == ListOf(manual)) return true;
     ProtocalInfoList fresh;
     if (ReadDetectResult(l.ctx, stamp, fresh, manual) != 0) {
         close(client);
@@ -68,7 +83,7 @@ bool Reload(Listener& l, bool manual, int32_t& loaded, int client) {
     }
     l.candidates = fresh;
     loaded = stamp;
-    l.candidatesManual = manual;
+    l.held = ListOf(manual);
     WriteLog(l.ctx, PROXY, DUMP, "proxy %s update log time=%d", l.name, loaded);
     return true;
 }
@@ -186,7 +201,7 @@ int32_t RunProxyListener(AppContext& ctx, const ListenParam* param, std::shared_
     if (param->protocol < 0 || param->protocol >= kProtocolCount) return -51;
     Listener l{ctx, runtime, param->protocol, param->port, ProtocolTypeName(param->protocol), {}};
     WriteLog(ctx, PROXY, DUMP, "proxy %s intializing", l.name);
-    int32_t listenSock = ListenTcp(l.port, kListenBacklog);
+    int32_t listenSock = ListenTcp(kListenAddress, l.port, kListenBacklog);
     if (listenSock < 0) {
         WriteLog(ctx, PROXY, CRITICAL, "ERROR: proxy %s start to listen failed(%d)", l.name, errno);
         return EndListener(l, -1, true);

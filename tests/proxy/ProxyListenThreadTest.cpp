@@ -1,6 +1,7 @@
 #include "proxy/ProxyListenThread.h"
 
 #include <ctime>
+#include <fstream>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -200,6 +201,42 @@ TEST_F(ProxyListenThreadTest, ASwitchOfModeTakesUpTheOtherModesFile) {
     test.ctx.userConfig.IS_MANUAL_DETECT = false;
     ASSERT_GE(Open(run, automatic).upstream, 0) << "back in automatic mode, the automatic choice again";
     EXPECT_EQ(attempts.Order(), (std::vector<std::string>{"auto", "manual", "auto"}));
+}
+
+TEST_F(ProxyListenThreadTest, AFailedReadOfTheManualFileLeavesNothingForAutomaticMode) {
+    // Declared before the upstreams, which thus go first: their connections
+    // close and the sessions end before the listener is stopped.
+    ListenerRun run(test.ctx, IMAP4);
+    RecordingUpstream automatic("auto", attempts, false), manual("manual", attempts, false);
+    WriteResult({Candidate("auto", automatic.port(), false, 3)});
+    ASSERT_GE(Open(run, automatic).upstream, 0);
+
+    // Manual mode without its file: the client is closed...
+    test.ctx.userConfig.IS_MANUAL_DETECT = true;
+    int refused = run.Connect();
+    EXPECT_TRUE(loopback::SeesClose(refused, 2s));
+    close(refused);
+    // ...and back in automatic mode the automatic list serves again.
+    test.ctx.userConfig.IS_MANUAL_DETECT = false;
+    ASSERT_GE(Open(run, automatic).upstream, 0);
+
+    // A manual file whose good record is followed by a bad line.
+    WriteResult({Candidate("manual", manual.port(), false, 0)}, true);
+    {
+        std::ofstream bad(test.dir.File("manual_set.log"), std::ios::app);
+        bad << "not a record\n";
+    }
+    test.ctx.userConfig.IS_MANUAL_DETECT = true;
+    refused = run.Connect();
+    EXPECT_TRUE(loopback::SeesClose(refused, 2s)) << "the broken file serves nobody";
+    close(refused);
+    test.ctx.userConfig.IS_MANUAL_DETECT = false;
+    ASSERT_GE(Open(run, automatic).upstream, 0) << "automatic mode never goes to the manual record";
+
+    EXPECT_EQ(attempts.Order(), (std::vector<std::string>{"auto", "auto", "auto"}));
+    EXPECT_EQ(test.CountInLog("no mail server in record"), 0);
+    EXPECT_EQ(test.CountInLog("ERROR: read detection result log fail"), 2);
+    EXPECT_EQ(run.detections, 0) << "manual mode asks for no detection";
 }
 
 TEST_F(ProxyListenThreadTest, AClientOrServerThatResetsEndsOnlyItsOwnSession) {
