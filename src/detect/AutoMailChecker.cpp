@@ -105,7 +105,7 @@ int32_t AutoMailChecker::OpenTls() {
 int32_t AutoMailChecker::Connect(const sockaddr_in& address, bool useTls) {
     lastSocketError_ = 0;
     uint32_t start = GetTickCount();
-    int rc = connect(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    int rc = ConnectWithin(sock, address, connectSeconds);
     int error = errno;
     int32_t step = Elapsed(start);
     if (rc != 0) {

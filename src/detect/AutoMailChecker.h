@@ -21,6 +21,7 @@
 #include "catalogue/ProtocalInfo.h"
 #include "core/UiNotifier.h"
 #include "core/UserConfig.h"
+#include "platform/ConnectWithin.h"
 
 // OpenSSL's own header is kept out: its type UI clashes with the log category.
 typedef struct ssl_st SSL;
@@ -112,7 +113,9 @@ public:
     int32_t PopRetr(int number, bool useTls);
     std::optional<std::string> PopDele(int number, bool useTls);
     std::optional<std::string> PopQuit(bool useTls);
-    int32_t SkipMessage(bool useTls);
+    // Reads until the end of the message; first holds what was already read
+    // of it (status line included).
+    int32_t SkipMessage(bool useTls, const char* first = nullptr, std::size_t firstLength = 0);
     static bool HasEndOfData(const char* chunk, std::size_t length);
 
     // --- meters, since the last Open -------------------------------------
@@ -120,6 +123,11 @@ public:
     int32_t sendMillis = 0;
     int32_t bytesReceived = 0;
     int32_t receiveMillis = 0;
+
+    // The longest wait for a server to accept the TCP connection: one that
+    // drops packets would otherwise cost the system's two-minute time-out
+    // per probe.
+    int32_t connectSeconds = kConnectSeconds;
 
     int sock = -1;
     SSL* tls = nullptr;

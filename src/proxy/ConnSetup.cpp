@@ -1,10 +1,11 @@
 #include "proxy/ConnSetup.h"
 
 #include <cerrno>
+#include <chrono>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <openssl/err.h>
@@ -24,6 +25,26 @@ void CloseSocket(ProxySocket& conn) {
 bool MakeNonBlocking(int sock) {
     int flags = fcntl(sock, F_GETFL, 0);
     return flags >= 0 && fcntl(sock, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+// One deadline for the whole handshake, not one per read: a server that
+// sends a byte every few seconds would pass any per-read bound.
+bool Handshake(ProxySocket& conn, int32_t seconds) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (;;) {
+        int r = SSL_connect(conn.tls);
+        if (r == 1) return true;
+        short events;
+        switch (SSL_get_error(conn.tls, r)) {
+        case SSL_ERROR_WANT_READ: events = POLLIN; break;
+        case SSL_ERROR_WANT_WRITE: events = POLLOUT; break;
+        default: return false;
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd entry{conn.sock, events, 0};
+        if (poll(&entry, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) return false;
+    }
 }
 
 }  // namespace
@@ -76,24 +97,14 @@ int32_t SetupTls(ProxySocket* conn) {
     return conn->sock;
 }
 
-int32_t ConnectConn(ProxySocket* conn, const sockaddr_in* address, bool useTls,
-                    int32_t handshakeSeconds) {
+int32_t ConnectConn(ProxySocket* conn, const sockaddr_in* address, bool useTls, const ConnectBounds& bounds) {
     if (conn == nullptr || address == nullptr) return kProxyMissingArgument;
-    if (connect(conn->sock, reinterpret_cast<const sockaddr*>(address), sizeof *address) != 0)
-        return kProxyConnectFailure;
+    if (ConnectWithin(conn->sock, *address, bounds.connectSeconds) != 0) return kProxyConnectFailure;
     SetNoDelay(conn->sock);
-    if (useTls && conn->tls != nullptr) {
-        // The handshake runs on the blocking socket; these bound each of its
-        // reads and writes. The socket is non-blocking afterwards, where they
-        // no longer apply.
-        timeval limit{handshakeSeconds > 0 ? handshakeSeconds : 1, 0};
-        setsockopt(conn->sock, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        setsockopt(conn->sock, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-        if (SSL_connect(conn->tls) != 1) {
-            ERR_clear_error();  // the queue is the thread's; later calls must not see it
-            return kProxyHandshakeFailure;
-        }
-        if (!MakeNonBlocking(conn->sock)) return kProxyHandshakeFailure;
+    if (!useTls || conn->tls == nullptr) return 0;
+    if (!MakeNonBlocking(conn->sock) || !Handshake(*conn, bounds.handshakeSeconds)) {
+        ERR_clear_error();  // the queue is the thread's; later calls must not see it
+        return kProxyHandshakeFailure;
     }
     return 0;
 }

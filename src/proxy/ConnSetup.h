@@ -9,6 +9,7 @@
 
 #include <netinet/in.h>
 
+#include "platform/ConnectWithin.h"
 #include "proxy/ProxySocket.h"
 
 // Resolves host into address (IPv4, port in network order) and creates the
@@ -21,15 +22,21 @@ int32_t PrepareConn(ProxySocket* conn, const char* host, int32_t port, sockaddr_
 // that accept any server certificate. The socket, or -51, -4, -10, -11, -12.
 int32_t SetupTls(ProxySocket* conn);
 
-// A server that accepts the connection but never answers the handshake must
-// not hold its client and slot for ever: after this much silence the
-// handshake fails, as a relay ends after as much silence.
-inline constexpr int32_t kHandshakeSeconds = 180;
+// How long the set-up of an upstream connection may take. A server that
+// drops packets must not cost the system's two-minute connect time-out, and
+// one that trickles its handshake a byte at a time must not hold the client
+// and its slot for ever: past either bound the attempt fails and the next
+// candidate is tried.
+struct ConnectBounds {
+    int32_t connectSeconds = kConnectSeconds;  // the TCP connect
+    int32_t handshakeSeconds = 30;             // the whole TLS handshake
+};
 
 // Connects conn to address and, when useTls, runs the client handshake;
 // afterwards a TLS socket is non-blocking so that a reader and a writer can
-// take turns on the connection object. 0, or -51, -5, -13 (also when the
-// server stays silent for handshakeSeconds); on failure everything stays in
-// conn for the caller's CloseConn.
+// take turns on the connection object. 0, or -51, -5 (also when no answer
+// came within the connect bound), -13 (also when the handshake did not end
+// within its bound); on failure everything stays in conn for the caller's
+// CloseConn.
 int32_t ConnectConn(ProxySocket* conn, const sockaddr_in* address, bool useTls,
-                    int32_t handshakeSeconds = kHandshakeSeconds);
+                    const ConnectBounds& bounds = ConnectBounds{});

@@ -32,12 +32,15 @@ void SetNoDelay(int sock) {
     setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
-int32_t ListenTcp(int32_t port, int32_t backlog) {
+int32_t ListenTcp(const char* local, int32_t port, int32_t backlog) {
     if (!StartSocketLayer()) return kProxyNetFailure;
     if (port <= 0 || port > 65535) return kProxyNetFailure;
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (local == nullptr || inet_pton(AF_INET, local, &address.sin_addr) != 1) {
+        errno = EINVAL;
+        return kProxyNetFailure;
+    }
     address.sin_port = htons(static_cast<uint16_t>(port));
 
     int sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
@@ -54,7 +57,7 @@ int32_t ListenTcp(int32_t port, int32_t backlog) {
     return sock;
 }
 
-int32_t ConnectTcp(const char* host, int32_t port) {
+int32_t ConnectTcp(const char* host, int32_t port, int32_t connectSeconds) {
     if (host == nullptr) return kProxyMissingArgument;
     if (!StartSocketLayer()) return kProxyNetFailure;
     if (port <= 0 || port > 65535) return kProxyNetFailure;
@@ -65,7 +68,7 @@ int32_t ConnectTcp(const char* host, int32_t port) {
 
     int sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (sock < 0) return kProxyNetFailure;
-    if (connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (ConnectWithin(sock, address, connectSeconds) != 0) {
         int error = errno;
         close(sock);
         errno = error;

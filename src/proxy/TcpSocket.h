@@ -8,18 +8,21 @@
 
 #include <netinet/in.h>
 
+#include "platform/ConnectWithin.h"
+
 // Resolves host as a name (its first IPv4 address), or failing that as a
 // dotted IPv4 address. False when it is neither.
 bool ResolveIpv4(const char* host, in_addr& address);
 
-// A socket listening on every local IPv4 address at port with backlog, or
-// -1 (port 0, bind or listen failed) or -4 (no socket). Addresses in
-// TIME_WAIT from an earlier run do not block the port; a live listener does.
-int32_t ListenTcp(int32_t port, int32_t backlog);
+// A socket listening on the local IPv4 address (dotted text; "0.0.0.0" for
+// every address) at port with backlog, or -1 (no such address, port 0, bind
+// or listen failed) or -4 (no socket). Addresses in TIME_WAIT from an earlier
+// run do not block the port; a live listener does.
+int32_t ListenTcp(const char* address, int32_t port, int32_t backlog);
 
-// A plain socket connected to host:port, or -51 (no host) or -1. The
-// system's connect time-out applies.
-int32_t ConnectTcp(const char* host, int32_t port);
+// A plain socket connected to host:port, or -51 (no host) or -1. A server
+// that does not answer within connectSeconds counts as failed.
+int32_t ConnectTcp(const char* host, int32_t port, int32_t connectSeconds = kConnectSeconds);
 
 // Forwarded chunks go out at once: the relay never waits to gather more.
 void SetNoDelay(int sock);

@@ -8,6 +8,7 @@
 
 #include "detect/FakePeer.h"
 #include "support/RecordingNotifier.h"
+#include "support/UnansweredPort.h"
 
 namespace {
 
@@ -54,6 +55,22 @@ TEST_F(AutoMailCheckerTest, ConnectToClosedPortGivesSocketError) {
     EXPECT_EQ(checker.LastSocketError(), ECONNREFUSED);
     EXPECT_EQ(checker.sendMillis, 0);  // a failed connect is not metered
     checker.Close(false);
+}
+
+TEST_F(AutoMailCheckerTest, ConnectToAServerThatNeverAnswersGivesUpAtTheBound) {
+    EXPECT_EQ(checker.connectSeconds, 10) << "the product's bound";
+    UnansweredPort silent;
+    checker.connectSeconds = 1;
+    for (bool tls : {false, true}) {
+        sockaddr_in address{};
+        ASSERT_GT(checker.Open("127.0.0.1", silent.port(), address, tls), 0);
+        auto start = Clock::now();
+        EXPECT_EQ(checker.Connect(address, tls), kConnectFailed);
+        EXPECT_GE(SecondsSince(start), 0.9);
+        EXPECT_LT(SecondsSince(start), 3.0);
+        EXPECT_EQ(checker.LastSocketError(), ETIMEDOUT);
+        checker.Close(tls);
+    }
 }
 
 TEST_F(AutoMailCheckerTest, GreetingInPiecesShowsEachPieceUpToTheLineBreak) {

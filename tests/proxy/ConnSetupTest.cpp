@@ -1,5 +1,9 @@
 #include "proxy/ConnSetup.h"
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include <fcntl.h>
 
 #include <gtest/gtest.h>
@@ -7,6 +11,7 @@
 #include "proxy/ConnIo.h"
 #include "proxy/LoopbackSockets.h"
 #include "proxy/TestTlsServer.h"
+#include "support/UnansweredPort.h"
 
 namespace {
 
@@ -61,13 +66,59 @@ TEST(ConnSetupTest, HandshakeWithASilentServerEndsAfterItsTimeOut) {
     sockaddr_in address{};
     ASSERT_GT(PrepareConn(&conn, "127.0.0.1", port, &address, true), 0);
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(ConnectConn(&conn, &address, true, 1), -13);
+    EXPECT_EQ(ConnectConn(&conn, &address, true, ConnectBounds{10, 1}), -13);
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_GE(seconds, 0.9);
     EXPECT_LT(seconds, 4.0);
     CloseConn(&conn, true);
     server.join();
     close(listener);
+}
+
+TEST(ConnSetupTest, ATrickledHandshakeEndsAtTheBoundOfTheWholeHandshake) {
+    // A server that announces a long handshake record and then sends it one
+    // byte at a time: every single read gets something, the whole never ends.
+    int port = 0;
+    int listener = loopback::Listen(port);
+    std::atomic<bool> stop{false};
+    std::thread server([&] {
+        int s = loopback::Accept(listener);
+        loopback::Read(s, 1, std::chrono::seconds(5));
+        loopback::SendAll(s, std::string("\x16\x03\x03\x40\x00", 5));
+        for (int i = 0; i < 40 && !stop; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+            if (!loopback::SendAll(s, "\x02")) break;
+        }
+        close(s);
+    });
+    ProxySocket conn;
+    sockaddr_in address{};
+    ASSERT_GT(PrepareConn(&conn, "127.0.0.1", port, &address, true), 0);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ConnectConn(&conn, &address, true, ConnectBounds{10, 2}), -13);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(seconds, 1.9);
+    EXPECT_LT(seconds, 4.0);
+    stop = true;
+    CloseConn(&conn, true);
+    server.join();
+    close(listener);
+    EXPECT_EQ(ConnectBounds{}.handshakeSeconds, 30) << "the product's bound";
+}
+
+TEST(ConnSetupTest, AServerThatNeverAnswersTheConnectFailsAtTheBound) {
+    UnansweredPort silent;
+    for (bool tls : {false, true}) {
+        ProxySocket conn;
+        sockaddr_in address{};
+        ASSERT_GT(PrepareConn(&conn, "127.0.0.1", silent.port(), &address, tls), 0);
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(ConnectConn(&conn, &address, tls, ConnectBounds{1, 30}), -5);
+        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_GE(seconds, 0.9);
+        EXPECT_LT(seconds, 3.0);
+        CloseConn(&conn, tls);
+    }
 }
 
 TEST(ConnSetupTest, HandshakeWithAPlainServerFails) {

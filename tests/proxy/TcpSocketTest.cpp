@@ -2,26 +2,54 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "proxy/LoopbackSockets.h"
+#include "support/UnansweredPort.h"
 
 namespace {
 
 using namespace proxytest;
 
-TEST(TcpSocketTest, ListenRefusesABusyPortAndPortZero) {
+// Connects to port on another address of the machine than 127.0.0.1 (the
+// whole 127/8 block is local), as a client from elsewhere would.
+int ConnectFromElsewhere(int port) {
+    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = loopback::Address(port);
+    inet_pton(AF_INET, "127.0.0.2", &a.sin_addr);
+    if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        close(s);
+        return -1;
+    }
+    return s;
+}
+
+TEST(TcpSocketTest, ListenRefusesABusyPortPortZeroAndABadAddress) {
     int port = 0;
     int busy = loopback::Listen(port);
     ASSERT_GE(busy, 0);
-    EXPECT_EQ(ListenTcp(port, 32), -1);
+    EXPECT_EQ(ListenTcp("127.0.0.1", port, 32), -1);
     close(busy);
 
-    EXPECT_EQ(ListenTcp(0, 32), -1);
+    EXPECT_EQ(ListenTcp("127.0.0.1", 0, 32), -1);
+    EXPECT_EQ(ListenTcp("localhost", loopback::FreePort(), 32), -1) << "an address, not a name";
+    EXPECT_EQ(ListenTcp(nullptr, loopback::FreePort(), 32), -1);
+}
 
-    int free = loopback::FreePort();
-    int sock = ListenTcp(free, 32);
+TEST(TcpSocketTest, ListensOnTheGivenAddressOnly) {
+    int port = loopback::FreePort();
+    int sock = ListenTcp("127.0.0.1", port, 32);
     ASSERT_GT(sock, 0);
-    int client = loopback::Connect(free);
-    EXPECT_GE(client, 0) << "listens on every local address, loopback included";
+    int client = loopback::Connect(port);
+    EXPECT_GE(client, 0);
+    close(client);
+    EXPECT_EQ(ConnectFromElsewhere(port), -1) << "nobody else on the network reaches it";
+    close(sock);
+
+    sock = ListenTcp("0.0.0.0", port, 32);
+    ASSERT_GT(sock, 0);
+    client = ConnectFromElsewhere(port);
+    EXPECT_GE(client, 0) << "every address when asked";
     close(client);
     close(sock);
 }
@@ -29,14 +57,14 @@ TEST(TcpSocketTest, ListenRefusesABusyPortAndPortZero) {
 TEST(TcpSocketTest, ListenAgainRightAfterConnectionsOnThePort) {
     // A restart must not wait for TIME_WAIT entries of the last run to expire.
     int port = loopback::FreePort();
-    int sock = ListenTcp(port, 32);
+    int sock = ListenTcp("127.0.0.1", port, 32);
     ASSERT_GT(sock, 0);
     int client = loopback::Connect(port);
     int served = accept(sock, nullptr, nullptr);
     close(served);  // the server side closes first and keeps TIME_WAIT
     close(client);
     close(sock);
-    int again = ListenTcp(port, 32);
+    int again = ListenTcp("127.0.0.1", port, 32);
     EXPECT_GT(again, 0);
     close(again);
 }
@@ -57,6 +85,16 @@ TEST(TcpSocketTest, ConnectsToADottedAddressAndRefusesBadHosts) {
     EXPECT_EQ(ConnectTcp("", port), -1);
     EXPECT_EQ(ConnectTcp("127.0.0.1", 0), -1);
     EXPECT_EQ(ConnectTcp("127.0.0.1", loopback::FreePort()), -1);
+}
+
+TEST(TcpSocketTest, ConnectToAServerThatNeverAnswersGivesUpAtItsBound) {
+    UnansweredPort silent;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ConnectTcp("127.0.0.1", silent.port(), 1), -1);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(seconds, 0.9);
+    EXPECT_LT(seconds, 3.0);
+    EXPECT_EQ(kConnectSeconds, 10) << "the product's bound";
 }
 
 }  // namespace
