@@ -36,6 +36,9 @@ struct AppContext : CatalogueContext {
 
     std::mutex detectModeLock;
     int32_t detectOnDemand = 0;          // 1: report an unreachable Internet at once
+    // Steady-clock milliseconds of the last detection a proxy fail-over asked
+    // for (0: none yet); it keeps such requests to one per interval.
+    int64_t failoverDetectMillis = 0;
 
     std::mutex detectRunningLock;
     bool detectRunning = false;

@@ -68,10 +68,15 @@ int32_t RecvTls(ProxySocket& conn, char* buffer, int32_t size) {
 }
 
 int32_t SendTls(ProxySocket& conn, const char* data, int32_t length) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(conn.sendLimitSeconds);
     for (;;) {
         TlsOutcome out = LockedTlsCall(conn, [&](SSL* tls) { return SSL_write(tls, data, length); });
         if (out.result > 0) return out.result;
         if (!WaitAsAsked(conn.sock, out)) return -1;
+        if (conn.sendLimitSeconds > 0 && std::chrono::steady_clock::now() >= deadline) {
+            errno = ETIMEDOUT;
+            return -1;
+        }
     }
 }
 
@@ -131,9 +136,15 @@ int32_t SendConn(ProxySocket* conn, const char* data, int32_t length, bool useTl
         ssize_t n = send(conn->sock, data, static_cast<size_t>(length), MSG_NOSIGNAL);
         if (n >= 0) return static_cast<int32_t>(n);
         if (errno == EINTR) continue;
-        // A socket with a send time-out (or non-blocking) that is full for a
-        // while has not failed; wait as a plain blocking send would.
-        if ((errno != EAGAIN && errno != EWOULDBLOCK) || PollSocket(conn->sock, POLLOUT, -1) < 0) return -1;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+        // The socket's own send time-out is the bound: it passed without a byte.
+        if (conn->sendLimitSeconds > 0) {
+            errno = ETIMEDOUT;
+            return -1;
+        }
+        // A socket with a send time-out set elsewhere (or non-blocking) that
+        // is full for a while has not failed; wait as a blocking send would.
+        if (PollSocket(conn->sock, POLLOUT, -1) < 0) return -1;
     }
 }
 
@@ -162,6 +173,16 @@ void SetReceiveTimeout(ProxySocket* conn, int32_t seconds) {
     if (conn == nullptr || conn->sock <= 0) return;
     timeval limit{seconds > 0 ? seconds : 0, seconds > 0 ? 0 : 1};
     setsockopt(conn->sock, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+}
+
+void SetSendTimeout(ProxySocket* conn, int32_t seconds) {
+    if (conn == nullptr || conn->sock <= 0) return;
+    conn->sendLimitSeconds = seconds > 0 ? seconds : 0;
+    // A TLS end is non-blocking and keeps its own deadline; a plain one lets
+    // the system bound each send.
+    if (conn->tls != nullptr) return;
+    timeval limit{conn->sendLimitSeconds, 0};
+    setsockopt(conn->sock, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 }
 
 void ShutdownSend(ProxySocket* conn, bool useTls) {

@@ -14,7 +14,8 @@
 int32_t RecvConn(ProxySocket* conn, char* buffer, int32_t size, bool useTls);
 
 // One send: the number of bytes sent, which may be fewer than length, or -1
-// with errno telling why.
+// with errno telling why (ETIMEDOUT when nothing could be sent within the
+// end's send bound).
 int32_t SendConn(ProxySocket* conn, const char* data, int32_t length, bool useTls);
 
 // Shuts the socket down both ways and closes it, then releases the TLS
@@ -31,6 +32,10 @@ int32_t WaitForData(ProxySocket* conn, int32_t seconds);
 // the receive itself, rather than in a separate wait before it: one system
 // call less on every chunk.
 void SetReceiveTimeout(ProxySocket* conn, int32_t seconds);
+
+// Bounds every send on conn: one that makes no progress for seconds fails.
+// A peer that stops reading must not hold the sender for ever.
+void SetSendTimeout(ProxySocket* conn, int32_t seconds);
 
 // Passes an end of data on: a TLS end sends its close-notify, then the socket
 // is shut down for writing. Reading from conn still works afterwards.

@@ -11,7 +11,6 @@ namespace {
 
 constexpr int32_t kBufferSize = 100000;
 constexpr int32_t kReceiveSize = kBufferSize - 1;
-constexpr int32_t kCannedReplyLength = sizeof kSmtpTlsCannedReply - 1;
 
 struct Relay {
     AppContext& ctx;
@@ -34,10 +33,6 @@ bool TakeActivity(Relay& relay) {
     return moved;
 }
 
-bool IsSmtpTlsServerSide(const TransmissionParam& p) {
-    return p.protocol == SMTP && p.sourceTls && p.side == SERVER;
-}
-
 // Sends all of data, going on after partial sends; the bytes sent. Fewer than
 // length means the last send failed, with its errno in error.
 int32_t SendWhole(ProxySocket* to, const char* data, int32_t length, bool useTls, int& error) {
@@ -53,7 +48,9 @@ int32_t SendWhole(ProxySocket* to, const char* data, int32_t length, bool useTls
     return sent;
 }
 
-enum class Step { Forwarded, Quiet, End };
+// Forwarded: a chunk went through. Quiet: nothing came within the time-out.
+// SourceClosed: the source ended its data. Failed: a receive or send failed.
+enum class Step { Forwarded, Quiet, SourceClosed, Failed };
 
 // Waits for the next chunk, for at most timeout seconds, and forwards it.
 // A plain source waits in the receive itself (its receive time-out is set),
@@ -62,14 +59,13 @@ Step ForwardChunk(Relay& relay, char* buffer, int32_t timeout) {
     const TransmissionParam& p = relay.p;
     if (p.sourceTls && WaitForData(p.source, timeout) != 1) return Step::Quiet;
     int32_t n = RecvConn(p.source, buffer, kReceiveSize, p.sourceTls);
-    if (n <= 0) {
+    if (n == 0) return Step::SourceClosed;
+    if (n < 0) {
         int error = errno;
-        if (n < 0 && !p.sourceTls && (error == EAGAIN || error == EWOULDBLOCK)) return Step::Quiet;
-        if (n < 0 && error != ECONNABORTED)
+        if (!p.sourceTls && (error == EAGAIN || error == EWOULDBLOCK)) return Step::Quiet;
+        if (error != ECONNABORTED)
             WriteLog(relay.ctx, PROXY, MAJOR, "ERROR: receive data from %s failed(%d)", relay.side, error);
-        // Without this the far side would wait for the other relay's time-out.
-        ShutdownSend(p.destination, p.destinationTls);
-        return Step::End;
+        return Step::Failed;
     }
     SetActivity(relay, 1);
     int error = 0;
@@ -79,36 +75,36 @@ Step ForwardChunk(Relay& relay, char* buffer, int32_t timeout) {
         WriteLog(relay.ctx, PROXY, MAJOR, "ERROR: from %s unmatch send data byte(%d, %d)", relay.side, sent, n);
     if (error != ECONNABORTED)
         WriteLog(relay.ctx, PROXY, MAJOR, "ERROR: send data from %s failed(%d)", relay.side, error);
-    return Step::End;
+    return Step::Failed;
 }
 
-// The mail client waits for the answer to its message; give it one. False
-// when it cannot be sent.
-bool AnswerForSilentServer(Relay& relay) {
-    WriteLog(relay.ctx, PROXY, MINOR, "send using SMTP-SSL");
-    int error = 0;
-    int32_t sent = SendWhole(relay.p.destination, kSmtpTlsCannedReply, kCannedReplyLength,
-                             relay.p.destinationTls, error);
-    if (sent == kCannedReplyLength) return true;
-    if (sent > 0)
-        WriteLog(relay.ctx, PROXY, MAJOR, "ERROR: from %s unmatch send data byte(%d, %d)", relay.side, sent,
-                 kCannedReplyLength);
-    WriteLog(relay.ctx, PROXY, MAJOR, "ERROR: from %s send data failed(%d)", relay.side, error);
-    return false;
-}
-
-void RunRelay(Relay& relay, int32_t timeout) {
+// How the relay ended: SourceClosed, Failed or Quiet.
+Step RunRelay(Relay& relay, int32_t timeout) {
     std::unique_ptr<char[]> buffer(new char[kBufferSize]);
     if (!relay.p.sourceTls) SetReceiveTimeout(relay.p.source, timeout);
+    SetSendTimeout(relay.p.destination, timeout);
     for (;;) {
         Step step = ForwardChunk(relay, buffer.get(), timeout);
-        if (step == Step::End) return;
-        if (step == Step::Forwarded || TakeActivity(relay)) continue;
+        if (step == Step::Forwarded) continue;
+        if (step != Step::Quiet) return step;
+        if (TakeActivity(relay)) continue;
         // A whole period without data in either direction.
-        if (IsSmtpTlsServerSide(relay.p) && !AnswerForSilentServer(relay)) return;
         WriteLog(relay.ctx, PROXY, MINOR, "ERROR: from %s timeout(%d)", relay.side, kProxyWaitTimeout);
+        return Step::Quiet;
+    }
+}
+
+// A source that closed is passed on, so the far side learns of it at once
+// and the other relay ends when that side closes too. Any other end leaves
+// nothing worth keeping: both ends are shut down, which ends the other relay
+// at once and shows the mail client a closed connection.
+void PassOnTheEnd(const TransmissionParam& p, Step end) {
+    if (end == Step::SourceClosed) {
+        ShutdownSend(p.destination, p.destinationTls);
         return;
     }
+    AbortConn(p.source);
+    AbortConn(p.destination);
 }
 
 }  // namespace
@@ -122,8 +118,7 @@ int32_t DataTransmissionThread(AppContext& ctx, const TransmissionParam* param,
     Relay relay{ctx, p, RelaySideName(p.side), ctx.slotLock[p.protocol][p.slot],
                 ctx.slotActivity[p.protocol][p.slot]};
     WriteLog(ctx, PROXY, DUMP, "from %s data transmission start", relay.side);
-    int32_t timeout = IsSmtpTlsServerSide(p) ? timeouts.smtpTlsServerSeconds : timeouts.quietSeconds;
-    RunRelay(relay, timeout);
+    PassOnTheEnd(p, RunRelay(relay, timeouts.quietSeconds));
     SetActivity(relay, 0);
     WriteLog(ctx, PROXY, DUMP, "from %s data transmission end", relay.side);
     return 0;

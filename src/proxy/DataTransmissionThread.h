@@ -3,7 +3,11 @@
 // occurs, or both directions of the client have been quiet for a whole
 // time-out (they share the slot's activity flag). When its source closes it
 // passes that end on to its destination, so the far side learns of it at
-// once. On SMTP over TLS a silent server is answered for by the relay itself.
+// once. Any other end (a failure, the quiet time-out, a send that made no
+// progress for the time-out) ends the whole session: both ends are shut
+// down, so the other relay ends too and the mail client sees the close
+// instead of talking into a half-dead session. The relay never speaks for
+// the server: the client hears only what the server says.
 #pragma once
 
 #include <cstdint>
@@ -24,12 +28,9 @@ struct TransmissionParam {
     bool destinationTls = false;
 };
 
-// The 43-byte answer to a mail client whose SMTP server over TLS fell silent:
-// its message is accepted and its QUIT answered.
-inline constexpr char kSmtpTlsCannedReply[] = "250 Message accepted for delivery\r\n221 ok\r\n";
-
 // -51 without param, otherwise 0 when the relay has ended. It closes neither
-// end (the client process does, after both relays); it only shuts its
-// destination down for writing once its source has ended.
+// end (the client process does, after both relays); it shuts its destination
+// down for writing once its source has closed, and both ends down on any
+// other end.
 int32_t DataTransmissionThread(AppContext& ctx, const TransmissionParam* param,
                                const RelayTimeouts& timeouts = RelayTimeouts{});

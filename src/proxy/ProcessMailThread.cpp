@@ -22,16 +22,17 @@ struct ClientProcess {
     ProxySocket client;
     ProxySocket server;
     ProtocalInfo chosen;
+    bool passedFailure = false;  // a candidate failed to connect before the chosen one
 };
 
 int32_t ConnectTlsCandidate(AppContext& ctx, ProxySocket& server, const ProtocalInfo& candidate,
-                            int32_t port, const char* name) {
+                            int32_t port, const char* name, const ConnectBounds& bounds) {
     sockaddr_in address{};
     if (PrepareConn(&server, candidate.Dest, port, &address, true) <= 0) {
         WriteLog(ctx, PROXY, MINOR, "ERROR: process %s prepare failed(%d) when choose server", name, server.sock);
         return kProxyPrepareFailure;
     }
-    if (ConnectConn(&server, &address, true) != 0) {
+    if (ConnectConn(&server, &address, true, bounds) != 0) {
         WriteLog(ctx, PROXY, MINOR, "ERROR: process %s connect failed(%d) when choose server", name, server.sock);
         return kProxyCandidateFailure;
     }
@@ -39,8 +40,8 @@ int32_t ConnectTlsCandidate(AppContext& ctx, ProxySocket& server, const Protocal
 }
 
 int32_t ConnectPlainCandidate(AppContext& ctx, ProxySocket& server, const ProtocalInfo& candidate,
-                              int32_t port, const char* name) {
-    int32_t sock = ConnectTcp(candidate.Dest, port);
+                              int32_t port, const char* name, const ConnectBounds& bounds) {
+    int32_t sock = ConnectTcp(candidate.Dest, port, bounds.connectSeconds);
     if (sock < 0) {
         WriteLog(ctx, PROXY, MINOR, "ERROR: prcess %s connect failed(%d) when choose server", name, sock);
         return kProxyCandidateFailure;
@@ -50,7 +51,10 @@ int32_t ConnectPlainCandidate(AppContext& ctx, ProxySocket& server, const Protoc
 }
 
 bool TryCandidate(ClientProcess& cp, const ProtocalInfo& candidate) {
-    if (ConnectCandidate(cp.ctx, &cp.server, candidate, cp.param.protocol) != 0) return false;
+    if (ConnectCandidate(cp.ctx, &cp.server, candidate, cp.param.protocol, cp.runtime.connectBounds) != 0) {
+        cp.passedFailure = true;
+        return false;
+    }
     cp.chosen = candidate;
     std::lock_guard<std::mutex> lock(cp.ctx.bestConnectionLock);
     cp.ctx.bestConnection = candidate;
@@ -81,6 +85,14 @@ void ReportNoServer(ClientProcess& cp) {
     if (cp.ctx.userConfig.IS_MANUAL_DETECT) return;
     if (!RequestDetection(cp.ctx, cp.runtime))
         WriteLog(cp.ctx, PROXY, CRITICAL, "ERROR: process %s try to auto detect failed", cp.name);
+}
+
+// The ranking still sends every new client to a server that failed first;
+// a fresh detection run sets that right long before the next timer run.
+void AfterFailover(ClientProcess& cp) {
+    if (!cp.passedFailure || cp.ctx.userConfig.IS_MANUAL_DETECT) return;
+    if (RequestFailoverDetection(cp.ctx, cp.runtime))
+        WriteLog(cp.ctx, PROXY, MINOR, "process %s fell back past a failed server, auto detect requested", cp.name);
 }
 
 void AnnounceServer(ClientProcess& cp) {
@@ -143,13 +155,13 @@ void CleanUp(ClientProcess& cp) {
 }  // namespace
 
 int32_t ConnectCandidate(AppContext& ctx, ProxySocket* server, const ProtocalInfo& candidate,
-                         int32_t protocol) {
+                         int32_t protocol, const ConnectBounds& bounds) {
     if (server == nullptr) return kProxyMissingArgument;
     if (protocol < 0 || protocol >= kProtocolCount) return kProxyCandidateFailure;
     const char* name = ProtocolTypeName(protocol);
     int32_t port = candidate.Port[protocol];
-    int32_t result = candidate.IsSSL ? ConnectTlsCandidate(ctx, *server, candidate, port, name)
-                                     : ConnectPlainCandidate(ctx, *server, candidate, port, name);
+    int32_t result = candidate.IsSSL ? ConnectTlsCandidate(ctx, *server, candidate, port, name, bounds)
+                                     : ConnectPlainCandidate(ctx, *server, candidate, port, name, bounds);
     if (result != 0) CloseConn(server, candidate.IsSSL);
     return result;
 }
@@ -167,6 +179,7 @@ int32_t ProcessMailThread(AppContext& ctx, const ProcessMailParam* param, const 
     WriteLog(ctx, PROXY, DUMP, "process %s in index %d client socket=%d", cp.name, cp.param.slot, cp.client.sock);
     if (ChooseServer(cp)) {
         AnnounceServer(cp);
+        AfterFailover(cp);
         RelayBothWays(cp);
     } else {
         ReportNoServer(cp);

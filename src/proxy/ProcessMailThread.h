@@ -3,7 +3,9 @@
 // prefers TLS, never one at or after the first failed one), connects to the
 // first upstream server that accepts, publishes it as the connection in use
 // and relays both directions until both relays end. With no server to
-// connect it tells the user and, in automatic mode, asks for a detection.
+// connect it tells the user and, in automatic mode, asks for a detection;
+// so it does, quietly and rarely, when it had to fall back past a server
+// that failed to connect.
 // Either way it closes both ends and frees its client slot.
 #pragma once
 
@@ -23,11 +25,11 @@ struct ProcessMailParam {
     ProtocalInfoList candidates;
 };
 
-// One attempt on candidate at its port of protocol; server is empty before
-// and, on failure, after. 0, or -19 (TLS preparation), -20 (connect or
-// handshake), -51 (no server end).
+// One attempt on candidate at its port of protocol, within bounds; server is
+// empty before and, on failure, after. 0, or -19 (TLS preparation), -20
+// (connect or handshake), -51 (no server end).
 int32_t ConnectCandidate(AppContext& ctx, ProxySocket* server, const ProtocalInfo& candidate,
-                         int32_t protocol);
+                         int32_t protocol, const ConnectBounds& bounds = ConnectBounds{});
 
 // -51 without param, otherwise 0 once the client has been served.
 int32_t ProcessMailThread(AppContext& ctx, const ProcessMailParam* param, const ProxyRuntime& runtime);

@@ -1,5 +1,6 @@
 // ProxyRuntime is what the threads of one listener share beyond the process
-// state: the relays' quiet time-outs, the way a detection run is requested,
+// state: the relays' quiet time-out, the bounds of an upstream connect, the
+// way a detection run is requested,
 // and the means to stop the listener and to know when its client processes
 // are gone. The product runs with the defaults and never stops; tests pass
 // short time-outs, a recording detection starter, and stop the listener at
@@ -12,10 +13,12 @@
 #include <functional>
 
 #include "context/AppContext.h"
+#include "proxy/ConnSetup.h"
 
 struct RelayTimeouts {
-    int32_t quietSeconds = 180;         // both directions silent this long: the relay ends
-    int32_t smtpTlsServerSeconds = 10;  // an SMTP server over TLS silent this long is answered for
+    // Both directions silent this long, or a send without progress this long:
+    // the session ends.
+    int32_t quietSeconds = 180;
 };
 
 struct ProxyRuntime {
@@ -24,6 +27,11 @@ struct ProxyRuntime {
     ProxyRuntime& operator=(const ProxyRuntime&) = delete;
 
     RelayTimeouts timeouts;
+    ConnectBounds connectBounds;
+    // A client that had to fall back past a server that failed to connect
+    // asks for a quiet detection run, at most once in this many seconds
+    // across the process.
+    int32_t failoverDetectSeconds = 300;
     // Starts one AutoDetectThread; false when it cannot be started.
     std::function<bool(AppContext&)> startDetection = StartDetectionThread;
     std::atomic<bool> stop{false};
@@ -36,6 +44,12 @@ struct ProxyRuntime {
 // Sets detectOnDemand to 1 (an unreachable Internet is reported at once) and
 // starts a detection run; false when it cannot be started.
 bool RequestDetection(AppContext& ctx, const ProxyRuntime& runtime);
+
+// In automatic mode, after a client fell back past a server that failed to
+// connect: sets detectOnDemand to 0 (a background run retries quietly) and
+// starts a detection run, unless one was requested this way within the
+// runtime's interval. True when a run was started.
+bool RequestFailoverDetection(AppContext& ctx, const ProxyRuntime& runtime);
 
 // Ends the listener's accept loop; its client processes run on.
 void StopListener(ProxyRuntime& runtime);

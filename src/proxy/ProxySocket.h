@@ -24,4 +24,5 @@ struct ProxySocket {
     SSL* tls = nullptr;             // set only on a TLS connection
     SSL_CTX* tlsContext = nullptr;  // one context per connection
     std::mutex tlsLock;             // held around every call on tls, never while waiting
+    int32_t sendLimitSeconds = 0;   // a send without progress this long fails; 0: no bound
 };

@@ -80,7 +80,7 @@ MailServerFixture* ProxyRealServersTest::servers = nullptr;
 TEST_F(ProxyRealServersTest, DeadCandidatesAreSkippedAndAServerThatClosesFirstIsSeenAtOnce) {
     WriteResult({Candidate("dead", loopback::FreePort(), false, 5), Upstream("plain", false, 10),
                  Upstream("tls", true, 20)});
-    ListenerRun smtp(test.ctx, SMTP, RelayTimeouts{180, 10});
+    ListenerRun smtp(test.ctx, SMTP, RelayTimeouts{180});
 
     for (bool preferTls : {false, true}) {
         test.ctx.userConfig.IS_PREFER_SSL = preferTls;
@@ -103,8 +103,8 @@ TEST_F(ProxyRealServersTest, DeadCandidatesAreSkippedAndAServerThatClosesFirstIs
 
 TEST_F(ProxyRealServersTest, AResetMidTransferEndsOnlyItsOwnSession) {
     WriteResult({Upstream("tls", true, 10)});
-    ListenerRun smtp(test.ctx, SMTP, RelayTimeouts{180, 10});
-    ListenerRun pop3(test.ctx, POP3, RelayTimeouts{180, 10});
+    ListenerRun smtp(test.ctx, SMTP, RelayTimeouts{180});
+    ListenerRun pop3(test.ctx, POP3, RelayTimeouts{180});
     std::string digest = clients.MakeMessage(test.dir.File("big.eml"), 3 << 20, "big");
     ASSERT_TRUE(clients.Send(smtp.port(), test.dir.File("big.eml")));
     ASSERT_TRUE(WaitUntil([&] { return clients.Pop3(pop3.port()) == "1 " + digest + "\n"; }, 10s));

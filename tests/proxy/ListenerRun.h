@@ -16,7 +16,7 @@ namespace proxytest {
 
 class ListenerRun {
 public:
-    ListenerRun(AppContext& ctx, int32_t protocol, RelayTimeouts timeouts = RelayTimeouts{20, 20},
+    ListenerRun(AppContext& ctx, int32_t protocol, RelayTimeouts timeouts = RelayTimeouts{20},
                 int32_t port = 0)
         : runtime(std::make_shared<ProxyRuntime>()), ctx_(ctx) {
         runtime->timeouts = timeouts;

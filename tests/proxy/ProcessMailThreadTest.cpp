@@ -1,5 +1,6 @@
 #include "proxy/ProcessMailThread.h"
 
+#include <chrono>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include "proxy/RecordingUpstreams.h"
 #include "proxy/RelayTestPeers.h"
 #include "proxy/TestTlsServer.h"
+#include "support/UnansweredPort.h"
 
 namespace {
 
@@ -19,7 +21,7 @@ using Order = std::vector<std::string>;
 class ProcessMailThreadTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        runtime.timeouts = RelayTimeouts{5, 5};
+        runtime.timeouts = RelayTimeouts{5};
         runtime.startDetection = [this](AppContext&) {
             ++detections;
             return detectionStarts;
@@ -197,6 +199,45 @@ TEST_F(ProcessMailThreadTest, UnresolvableTlsCandidateFailsItsPreparation) {
     ASSERT_FALSE(test.notifier.Lines().empty());
     EXPECT_NE(test.notifier.Lines()[0].find("Code=T, Dest=127.0.0.1"), std::string::npos);
     EXPECT_NE(test.notifier.Lines()[0].find(", IsSSL=1\r\n"), std::string::npos);
+}
+
+TEST_F(ProcessMailThreadTest, FallingBackPastAServerThatNeverAnswersIsBoundedAndAsksForOneQuietDetection) {
+    runtime.connectBounds = ConnectBounds{1, 30};
+    UnansweredPort dead;
+    RecordingUpstream alive("alive", attempts, false);
+    ProtocalInfoList list;
+    list.PushBack(Candidate("dead", dead.port(), false, 5));
+    list.PushBack(Candidate("alive", alive.port(), false, 10));
+    for (int client = 0; client < 2; ++client) {
+        auto start = std::chrono::steady_clock::now();
+        Run(SMTP, list);
+        int upstream = alive.TakeConnection(5s);
+        ASSERT_GE(upstream, 0) << "client " << client;
+        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_GE(seconds, 0.9);
+        EXPECT_LT(seconds, 3.0) << "the dead server costs the connect bound, no more";
+        alive.Close(upstream);
+        EXPECT_TRUE(loopback::SeesClose(clientPeer, 2s));
+        close(clientPeer);
+        clientPeer = -1;
+        Finish();
+    }
+    EXPECT_EQ(detections, 1) << "one request for the first fall-back, none for the second";
+    EXPECT_EQ(test.ctx.detectOnDemand, 0) << "a quiet, background detection";
+    EXPECT_EQ(test.CountInLog("[PROXY][MINOR] process SMTP fell back past a failed server, auto detect requested"), 1);
+    EXPECT_EQ(runtime.failoverDetectSeconds, 300) << "the product's interval";
+    EXPECT_EQ(test.notifier.Boxes().size(), 0u);
+
+    // In manual mode a fall-back asks for nothing.
+    test.ctx.failoverDetectMillis = 0;
+    test.ctx.userConfig.IS_MANUAL_DETECT = true;
+    Run(SMTP, list);
+    int upstream = alive.TakeConnection(5s);
+    ASSERT_GE(upstream, 0);
+    alive.Close(upstream);
+    EXPECT_TRUE(loopback::SeesClose(clientPeer, 2s));
+    Finish();
+    EXPECT_EQ(detections, 1);
 }
 
 }  // namespace
