@@ -1,0 +1,254 @@
+// The proxy's listeners, run in-process, between real mail clients (msmtp,
+// fetchmail, curl, Python's smtplib) and upstreams that fail the way real
+// ones do: a server that drops packets, one that trickles its handshake, a
+// TLS server that is slow to greet and slow to judge a message, clients that
+// stop reading, and a session that falls quiet. Where a real server cannot be
+// made to misbehave, scripted_upstream.py stands in for it. The product's
+// time-outs are passed shorter, straight to the listener's runtime.
+#include <ctime>
+#include <future>
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "catalogue/DetectResult.h"
+#include "proxy/ListenerRun.h"
+#include "proxy/MailClients.h"
+#include "proxy/ProxyTestContext.h"
+#include "proxy/RecordingUpstreams.h"
+#include "support/ChildProcess.h"
+#include "support/UnansweredPort.h"
+
+namespace {
+
+using namespace proxytest;
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+class ProxyFaultsTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        servers = new MailServerFixture;
+        servers->Start();
+    }
+    static void TearDownTestSuite() {
+        servers->Stop();
+        delete servers;
+        servers = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_TRUE(servers->started()) << servers->error();
+        ClearMaildir(servers->Get("MAILDIR_PROBE"));
+    }
+
+    static ProtocalInfo Upstream(const char* code, bool tls, int cost) {
+        ProtocalInfo c = Candidate(code, 0, tls, cost);
+        c.Port[SMTP] = servers->Port(tls ? "SMTPS_PORT" : "SMTP_PORT");
+        c.Port[POP3] = servers->Port(tls ? "POP3S_PORT" : "POP3_PORT");
+        c.Port[IMAP4] = servers->Port(tls ? "IMAPS_PORT" : "IMAP_PORT");
+        return c;
+    }
+    void WriteResult(std::vector<ProtocalInfo> records) {
+        ProtocalInfoList list;
+        for (const ProtocalInfo& r : records) list.PushBack(r);
+        ASSERT_EQ(WriteDetectResult(test.ctx, list, false), 0);
+    }
+    // Starts scripted_upstream.py with args and waits until its port answers.
+    bool StartScripted(ChildProcess& child, const std::vector<std::string>& args, int port) {
+        std::vector<std::string> all{QM_SOURCE_DIR "/tests/integration/scripted_upstream.py"};
+        all.insert(all.end(), args.begin(), args.end());
+        if (!child.Start("/usr/bin/python3", all, test.dir.path(), test.dir.File("scripted.out"))) return false;
+        return WaitUntil([&] { return PortAnswers(port); }, 20s);
+    }
+    std::string User() const { return servers->Get("PROBE_USER"); }
+    std::string Pass() const { return servers->Get("PROBE_PASS"); }
+    std::string Address() const { return servers->Get("PROBE_ADDR"); }
+    // msmtp through the proxy's plain port; its output and exit status.
+    std::string Msmtp(int port, const std::string& file, bool login, int* status) const {
+        std::string auth = login ? "--auth=login --user=" + User() + " --passwordeval='echo " + Pass() + "'"
+                                 : "--auth=off";
+        std::string out;
+        *status = RunCommand("timeout 120 msmtp --file=/dev/null --host=127.0.0.1 --port=" + std::to_string(port) +
+                                 " --tls=off " + auth + " --from=" + Address() + " " + Address() + " <" + file +
+                                 " 2>&1",
+                             &out);
+        return out;
+    }
+    // Runs a short Python program; its output, with the exit status when not 0.
+    static std::string Python(const std::string& code) {
+        std::string out;
+        int rc = RunCommand("timeout 120 /usr/bin/python3 -c \"" + code + "\" 2>&1", &out);
+        return out + (rc == 0 ? "" : "(exit " + std::to_string(rc) + ")");
+    }
+    // Reads on a raw client until the reply holds expected, the peer closes,
+    // or the time runs out.
+    static std::string Exchange(int sock, const std::string& line, const std::string& expected) {
+        if (!line.empty()) loopback::SendAll(sock, line);
+        std::string got;
+        auto until = Clock::now() + 10s;
+        char buffer[65536];
+        while (got.find(expected) == std::string::npos && Clock::now() < until) {
+            pollfd p{sock, POLLIN, 0};
+            if (poll(&p, 1, 100) <= 0) continue;
+            ssize_t n = recv(sock, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            got.append(buffer, static_cast<size_t>(n));
+        }
+        return got;
+    }
+
+    static MailServerFixture* servers;
+    ProxyTestContext test;
+    MailClients clients{*servers};
+};
+
+MailServerFixture* ProxyFaultsTest::servers = nullptr;
+
+TEST_F(ProxyFaultsTest, ASlowTlsServerIsWaitedForAndItsRejectionReachesEveryClient) {
+    // Greeting and verdict each come later than the relay ever waited before
+    // answering for the server itself.
+    int port = FreePort();
+    ChildProcess upstream;
+    ASSERT_TRUE(StartScripted(upstream, {"slow-smtp", std::to_string(port), test.dir.path(), "11", "11"}, port));
+    WriteResult({Candidate("slow", port, true, 10)});
+    ListenerRun smtp(test.ctx, SMTP, RelayTimeouts{180});
+    test.dir.Write("m.eml", "Subject: judged slowly\r\n\r\nbody\r\n");
+
+    auto start = Clock::now();
+    int msmtpStatus = -1;
+    auto msmtp = std::async(std::launch::async, [&] { return Msmtp(smtp.port(), test.dir.File("m.eml"), false, &msmtpStatus); });
+    std::string python = Python(
+        "import smtplib\n"
+        "s = smtplib.SMTP('127.0.0.1', " + std::to_string(smtp.port()) + ", timeout=60)\n"
+        "try:\n"
+        "    s.sendmail('a@qm.test', ['b@qm.test'], b'Subject: x\\r\\n\\r\\nbody\\r\\n')\n"
+        "    print('sent')\n"
+        "except smtplib.SMTPDataError as e:\n"
+        "    print('rejected', e.smtp_code)\n");
+    std::string msmtpOut = msmtp.get();
+    EXPECT_GE(SecondsSince(start), 21.0);
+    EXPECT_EQ(python, "rejected 554\n");
+    EXPECT_NE(msmtpStatus, 0) << msmtpOut;
+    EXPECT_NE(msmtpOut.find("554 5.7.1 Message rejected"), std::string::npos) << msmtpOut;
+    EXPECT_EQ(test.CountInLog("SMTP-SSL"), 0);
+    EXPECT_EQ(test.CountInLog("Message accepted"), 0);
+}
+
+TEST_F(ProxyFaultsTest, AFirstServerThatDropsPacketsCostsTheConnectBoundAndOneQuietDetection) {
+    UnansweredPort dead;
+    WriteResult({Candidate("dead", dead.port(), false, 5), Upstream("plain", false, 10)});
+    ListenerRun smtp(test.ctx, SMTP, RelayTimeouts{180});
+    ListenerRun pop3(test.ctx, POP3, RelayTimeouts{180});
+    smtp.runtime->connectBounds = pop3.runtime->connectBounds = ConnectBounds{2, 30};
+    std::string digest = clients.MakeMessage(test.dir.File("fo.eml"), 20000, "failover");
+
+    auto start = Clock::now();
+    int status = -1;
+    std::string out = Msmtp(smtp.port(), test.dir.File("fo.eml"), true, &status);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_LT(SecondsSince(start), 8.0) << "msmtp gives up after 60 s; the system's time-out is about 130 s";
+    ASSERT_TRUE(WaitUntil([&] { return CountMessages(servers->Get("MAILDIR_PROBE")) == 1; }, 10s));
+
+    test.dir.Write("fetchmailrc", "poll 127.0.0.1 service " + std::to_string(pop3.port()) + " protocol POP3 user \"" +
+                                      User() + "\" password \"" + Pass() + "\" sslproto '' keep fetchall mda \"/bin/sh -c 'cat >> " +
+                                      test.dir.File("fetched.eml") + "'\"\n");
+    chmod(test.dir.File("fetchmailrc").c_str(), 0600);
+    start = Clock::now();
+    std::string fetched;
+    EXPECT_EQ(RunCommand("HOME=" + test.dir.path() + " timeout 120 fetchmail --nosyslog --nodetach --pidfile " +
+                             test.dir.File("fm.pid") + " -f " + test.dir.File("fetchmailrc") + " 2>&1",
+                         &fetched),
+              0)
+        << fetched;
+    EXPECT_LT(SecondsSince(start), 8.0);
+    std::string message = test.dir.Read("fetched.eml");
+    size_t body = message.find("\n\n");
+    ASSERT_NE(body, std::string::npos);
+    // fetchmail hands the message over with bare line feeds.
+    EXPECT_EQ(RunCommand("tail -c +" + std::to_string(body + 3) + " " + test.dir.File("fetched.eml") +
+                         " | sed 's/$/\\r/' | sha256sum | cut -c1-64 | grep -qx " + digest),
+              0)
+        << "the message arrives byte for byte";
+
+    EXPECT_EQ(test.CountInLog("ERROR: prcess SMTP connect failed(-1) when choose server"), 1);
+    EXPECT_EQ(test.CountInLog("ERROR: prcess POP3 connect failed(-1) when choose server"), 1);
+    EXPECT_EQ(smtp.detections + pop3.detections, 1) << "one quiet detection across the proxies";
+    EXPECT_EQ(test.ctx.detectOnDemand, 0);
+}
+
+TEST_F(ProxyFaultsTest, ATrickledTlsHandshakeGivesWayToTheNextCandidate) {
+    int port = FreePort();
+    ChildProcess trickler;
+    ASSERT_TRUE(StartScripted(trickler, {"trickle", std::to_string(port)}, port));
+    std::string digest = clients.MakeMessage(test.dir.File("t.eml"), 5000, "trickled");
+    ASSERT_TRUE(clients.Send(servers->Port("SMTP_PORT"), test.dir.File("t.eml")));
+    ASSERT_TRUE(WaitUntil([&] { return CountMessages(servers->Get("MAILDIR_PROBE")) == 1; }, 10s));
+    WriteResult({Candidate("trickle", port, true, 5), Upstream("tls", true, 10)});
+    ListenerRun pop3(test.ctx, POP3, RelayTimeouts{180});
+    pop3.runtime->connectBounds = ConnectBounds{10, 2};
+
+    auto start = Clock::now();
+    EXPECT_EQ(clients.Pop3(pop3.port()), "1 " + digest + "\n");
+    EXPECT_LT(SecondsSince(start), 8.0);
+    EXPECT_EQ(test.CountInLog("ERROR: process POP3 connect failed("), 1);
+    EXPECT_EQ(test.CountInLog("process POP3 choose server Type=1, Code=tls"), 1);
+}
+
+TEST_F(ProxyFaultsTest, ClientsThatNeverReadDoNotLockTheProtocolOut) {
+    // A message far larger than what the socket buffers hold on the way.
+    std::string digest = clients.MakeMessage(test.dir.File("big.eml"), 7 << 20, "big");
+    ASSERT_TRUE(clients.Send(servers->Port("SMTP_PORT"), test.dir.File("big.eml")));
+    ASSERT_TRUE(WaitUntil([&] { return CountMessages(servers->Get("MAILDIR_PROBE")) == 1; }, 20s));
+    WriteResult({Upstream("plain", false, 10)});
+    ListenerRun pop3(test.ctx, POP3, RelayTimeouts{2});
+
+    std::vector<int> hung;
+    for (int i = 0; i < kClientSlotCount; ++i) {
+        int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        int small = 4096;
+        setsockopt(s, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        sockaddr_in a = loopback::Address(pop3.port());
+        ASSERT_EQ(connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        hung.push_back(s);
+        ASSERT_NE(Exchange(s, "", "\r\n").find("+OK"), std::string::npos) << i;
+        Exchange(s, "USER " + User() + "\r\n", "\r\n");
+        ASSERT_NE(Exchange(s, "PASS " + Pass() + "\r\n", "\r\n").find("+OK Logged in."), std::string::npos);
+        loopback::SendAll(s, "RETR 1\r\n");  // and never read again
+    }
+    int extra = pop3.Connect();
+    EXPECT_TRUE(loopback::SeesClose(extra, 3s)) << "all 32 slots are taken";
+    close(extra);
+
+    EXPECT_TRUE(test.WaitForLog("process POP3 end", kClientSlotCount, 20s)) << "stalled sessions end";
+    EXPECT_EQ(clients.Pop3(pop3.port()), "1 " + digest + "\n") << "and the protocol serves again";
+    for (int s : hung) close(s);
+}
+
+TEST_F(ProxyFaultsTest, AQuietTimeOutEndsTheWholeSessionBeforeTheClientTalksIntoIt) {
+    WriteResult({Upstream("plain", false, 10)});
+    ListenerRun imap(test.ctx, IMAP4, RelayTimeouts{2});
+    int client = imap.Connect();
+    ASSERT_NE(Exchange(client, "", "\r\n").find("* OK"), std::string::npos);
+    ASSERT_NE(Exchange(client, "a1 LOGIN " + User() + " " + Pass() + "\r\n", "a1 ").find("a1 OK"), std::string::npos);
+    auto lastReply = Clock::now();
+    // Past one quiet period after the last exchange, a client (a mail
+    // program's keep-alive) speaks: it must get an answer or see the close,
+    // never silence.
+    std::this_thread::sleep_for(2500ms);
+    std::string reply = Exchange(client, "a2 NOOP\r\n", "a2 ");
+    bool answered = reply.find("a2 OK") != std::string::npos;
+    bool closed = !answered && loopback::SeesClose(client, 100ms);
+    EXPECT_TRUE(closed) << "reply: " << reply;
+    EXPECT_LT(SecondsSince(lastReply), 4.0);
+    EXPECT_TRUE(test.WaitForLog("process IMAP4 end"));
+    EXPECT_EQ(test.CountInLog("timeout(-6)"), 1);
+    close(client);
+}
+
+}  // namespace
