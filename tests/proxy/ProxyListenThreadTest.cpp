@@ -209,16 +209,32 @@ TEST_F(ProxyListenThreadTest, AFailedReadOfTheManualFileLeavesNothingForAutomati
     ListenerRun run(test.ctx, IMAP4);
     RecordingUpstream automatic("auto", attempts, false), manual("manual", attempts, false);
     WriteResult({Candidate("auto", automatic.port(), false, 3)});
+    // The listener reads the mode once per client; a switch waits until the
+    // listener has logged what it did with the clients so far (so it has read
+    // the mode) and writes under the log's lock, which orders the two.
+    int clients = 0;
+    auto switchTo = [&](bool manualMode) {
+        ASSERT_TRUE(WaitUntil([&] {
+            return test.CountInLog("proxy IMAP4 mail server num") +
+                       test.CountInLog("ERROR: read detection result log fail") ==
+                   clients;
+        }, 5s));
+        std::lock_guard<std::mutex> lock(test.ctx.log.logLock);
+        test.ctx.userConfig.IS_MANUAL_DETECT = manualMode;
+    };
     ASSERT_GE(Open(run, automatic).upstream, 0);
+    ++clients;
 
     // Manual mode without its file: the client is closed...
-    test.ctx.userConfig.IS_MANUAL_DETECT = true;
+    switchTo(true);
     int refused = run.Connect();
+    ++clients;
     EXPECT_TRUE(loopback::SeesClose(refused, 2s));
     close(refused);
     // ...and back in automatic mode the automatic list serves again.
-    test.ctx.userConfig.IS_MANUAL_DETECT = false;
+    switchTo(false);
     ASSERT_GE(Open(run, automatic).upstream, 0);
+    ++clients;
 
     // A manual file whose good record is followed by a bad line.
     WriteResult({Candidate("manual", manual.port(), false, 0)}, true);
@@ -226,11 +242,12 @@ TEST_F(ProxyListenThreadTest, AFailedReadOfTheManualFileLeavesNothingForAutomati
         std::ofstream bad(test.dir.File("manual_set.log"), std::ios::app);
         bad << "not a record\n";
     }
-    test.ctx.userConfig.IS_MANUAL_DETECT = true;
+    switchTo(true);
     refused = run.Connect();
+    ++clients;
     EXPECT_TRUE(loopback::SeesClose(refused, 2s)) << "the broken file serves nobody";
     close(refused);
-    test.ctx.userConfig.IS_MANUAL_DETECT = false;
+    switchTo(false);
     ASSERT_GE(Open(run, automatic).upstream, 0) << "automatic mode never goes to the manual record";
 
     EXPECT_EQ(attempts.Order(), (std::vector<std::string>{"auto", "auto", "auto"}));
