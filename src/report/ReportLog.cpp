@@ -5,8 +5,10 @@
 #include <string>
 
 #include "detect/Base64Codec.h"
+#include "core/WriteLog.h"
 #include "detect/TestMail.h"
 #include "report/ReportBody.h"
+#include "report/UserMailText.h"
 
 namespace {
 
@@ -113,6 +115,13 @@ int32_t ReportDialogue::Run() {
 int32_t ReportLog(CoreContext& ctx, AutoMailChecker& checker, const ProtocalInfo* connection) {
     checker.Show("Report log to %s...\r\n", ctx.userConfig.LOG_RCPT_TO);
     if (connection == nullptr) return kProbeNoCandidate;
+    // The dialog never stores such an address; one written into the settings
+    // file by hand must not reach the mail's header or the SMTP dialogue.
+    if (HoldsControlCharacter(ctx.userConfig.USER_MAIL)) {
+        WriteLog(ctx, UI, MAJOR, "ERROR: user mail address holds a control character");
+        checker.Show("Report log fail\r\n");
+        return kReportUserMailRefused;
+    }
     const bool useTls = connection->IsSSL;
     sockaddr_in address{};
     int32_t result = checker.Open(connection->Dest, connection->Port[SMTP], address, useTls);

@@ -1,4 +1,5 @@
 #include "report/ReportLog.h"
+#include "report/UserMailText.h"
 
 #include <cstring>
 #include <filesystem>
@@ -116,6 +117,28 @@ TEST_F(ReportLogTest, UnreadableLogEndsTheMailWithoutItsEndOfData) {
     EXPECT_EQ(record.Message(), "");  // the end of data never came
     EXPECT_EQ(pane.Lines().back(), "Report log fail\r\n");
     EXPECT_EQ(pane.Pane().find("(skipping...)"), std::string::npos);
+}
+
+// An address with a line break would put its own header lines, or SMTP
+// commands, into the report; the report refuses it before connecting.
+TEST_F(ReportLogTest, StoredAddressWithAControlCharacterIsRefusedBeforeConnecting) {
+    for (const char* stored : {"user@example.org\r\nBcc: all@example.org", "user@example.org\n",
+                               "user\t@example.org", "user@example.org\x7f"}) {
+        std::strcpy(ctx.userConfig.USER_MAIL, stored);
+        SmtpRecord seen;
+        FakePeer server(SmtpDialogue(script, seen));
+        pane.Clear();
+        EXPECT_EQ(Report(server.port()), kReportUserMailRefused) << stored;
+        EXPECT_TRUE(seen.Lines().empty()) << stored;
+        EXPECT_EQ(pane.Lines(), (std::vector<std::string>{"Report log to support@qm.test...\r\n",
+                                                          "Report log fail\r\n"}));
+    }
+    EXPECT_NE(ReadLog(dir).find("[UI][MAJOR] ERROR: user mail address holds a control character\n"),
+              std::string::npos);
+
+    std::strcpy(ctx.userConfig.USER_MAIL, "jos\xc3\xa9@example.org");  // UTF-8 is no control character
+    FakePeer server(SmtpDialogue(script, record));
+    EXPECT_EQ(Report(server.port()), 0);
 }
 
 }  // namespace
