@@ -1,9 +1,7 @@
 #include "proxy/ProcessMailThread.h"
 
-#include <system_error>
-#include <thread>
-
 #include "core/WriteLog.h"
+#include "platform/StartThread.h"
 #include "proxy/ClientSlots.h"
 #include "proxy/ConnIo.h"
 #include "proxy/ConnSetup.h"
@@ -105,21 +103,17 @@ void AnnounceServer(ClientProcess& cp) {
              cp.name, c.Type, c.Code, c.Dest, port, c.IsSSL ? 1 : 0);
 }
 
-bool StartRelay(std::thread& thread, ClientProcess& cp, const TransmissionParam& param) {
-    try {
-        thread = std::thread([&cp, &param] { DataTransmissionThread(cp.ctx, &param, cp.runtime.timeouts); });
-        return true;
-    } catch (const std::system_error&) {
-        return false;
-    }
+bool StartRelay(ServiceThread& thread, ClientProcess& cp, const TransmissionParam& param) {
+    return thread.Start([&cp, &param] { DataTransmissionThread(cp.ctx, &param, cp.runtime.timeouts); },
+                        kServiceStackBytes);
 }
 
 void RelayBothWays(ClientProcess& cp) {
     bool tls = cp.chosen.IsSSL;
     const TransmissionParam toServer{CLIENT, cp.param.slot, cp.param.protocol, &cp.client, false, &cp.server, tls};
     const TransmissionParam toClient{SERVER, cp.param.slot, cp.param.protocol, &cp.server, tls, &cp.client, false};
-    std::thread clientRelay;
-    std::thread serverRelay;
+    ServiceThread clientRelay;
+    ServiceThread serverRelay;
     if (!StartRelay(clientRelay, cp, toServer)) {
         WriteLog(cp.ctx, PROXY, CRITICAL, "ERROR: process %s start client data transmission failed\n", cp.name);
         return;
@@ -129,11 +123,11 @@ void RelayBothWays(ClientProcess& cp) {
         // The running relay must be gone before its ends are.
         AbortConn(&cp.client);
         AbortConn(&cp.server);
-        clientRelay.join();
+        clientRelay.Join();
         return;
     }
-    clientRelay.join();
-    serverRelay.join();
+    clientRelay.Join();
+    serverRelay.Join();
     WriteLog(cp.ctx, PROXY, DUMP, "process %s data transmission end", cp.name);
 }
 

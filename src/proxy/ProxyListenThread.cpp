@@ -116,10 +116,12 @@ bool StartClientProcess(Listener& l, int32_t slot) {
     std::shared_ptr<ProxyRuntime> runtime = l.runtime;
     AppContext& ctx = l.ctx;
     ++runtime->workers;
-    bool started = StartThread([&ctx, param, runtime] {
-        ProcessMailThread(ctx, &param, *runtime);
-        --runtime->workers;
-    });
+    bool started = StartThread(
+        [&ctx, param, runtime] {
+            ProcessMailThread(ctx, &param, *runtime);
+            --runtime->workers;
+        },
+        kServiceStackBytes);
     if (!started) --runtime->workers;
     return started;
 }
