@@ -165,6 +165,9 @@ def start_proxy(binary, directory, env):
         f.write("PORT_SMTP=%d\nPORT_POP3=%d\nPORT_IMAP4=%d\n" % (ports["SMTP"], ports["POP3"], ports["IMAP4"]))
         # The first detection run finds no Internet (a closed local port) and
         # writes nothing: the result file below stays in force.
+        # A log large enough not to be rotated during the run: its refusal
+        # lines are counted at the end.
+        f.write("LOG_SIZE=1000000\n")
         f.write("LOG_LVL=3\nTEST_INTERNET_SERVER=\"127.0.0.1\"\nTEST_INTERNET_PORT=%d\n"
                 "TEST_INTERNET_RETRY_NUM=0\nTEST_INTERNET_RETRY_INTERVAL=1\n" % free_port())
     stamp = int(time.time())
@@ -278,8 +281,11 @@ def main():
             time.sleep(0.5)
         for subject in missing:
             tally.error("SMTP lost", "SMTP message %s never arrived" % subject)
-        with open(os.path.join(proxy_dir, "Quillomark.log"), errors="replace") as f:
-            log = f.read()
+        log = ""
+        for name in ("Quillomark.bak", "Quillomark.log"):
+            if os.path.exists(os.path.join(proxy_dir, name)):
+                with open(os.path.join(proxy_dir, name), errors="replace") as f:
+                    log += f.read()
         refused = {name: log.count("ERROR: proxy %s no avail socket" % name) for name in ("SMTP", "POP3", "IMAP4")}
     finally:
         if proxy:
