@@ -1,0 +1,449 @@
+#include "ui/QuilloMarkDlg.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QVBoxLayout>
+
+#include <cstring>
+
+#include "catalogue/DetectResult.h"
+#include "core/MessageTable.h"
+#include "core/UserConfigFile.h"
+#include "core/WriteLog.h"
+#include "ui/AboutDlg.h"
+#include "ui/MessageBoxes.h"
+#include "ui/ProgramIcon.h"
+
+namespace {
+
+constexpr int kColumnCount = 6;
+// Each column's share of the list's width, in percent.
+constexpr int kColumnShare[kColumnCount] = {15, 15, 15, 15, 15, 25};
+constexpr const char* kColumnKeys[kColumnCount] = {
+    "MSG_CAPTION_LISTCTRL_COL1", "MSG_CAPTION_LISTCTRL_COL2", "MSG_CAPTION_LISTCTRL_COL3",
+    "MSG_CAPTION_LISTCTRL_COL4", "MSG_CAPTION_LISTCTRL_COL5", "MSG_CAPTION_LISTCTRL_COL6",
+};
+constexpr int kStatusPointSize = 14;
+// 457 x 357 dialog units at the 9-point dialog font.
+constexpr int kWindowWidth = 800;
+constexpr int kWindowHeight = 600;
+
+void SetDetectMode(AppContext& ctx, int32_t onDemand) {
+    std::lock_guard<std::mutex> hold(ctx.detectModeLock);
+    ctx.detectOnDemand = onDemand;
+}
+
+QString Text(AppContext& ctx, const char* key) {
+    return QString::fromUtf8(GetMessageText(ctx, key));
+}
+
+// The pane shows plain lines; the callers' CR LF ends become single breaks.
+QString PaneText(const std::string& text) {
+    QString shown = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    shown.remove(QLatin1Char('\r'));
+    return shown;
+}
+
+}  // namespace
+
+QuilloMarkDlg::QuilloMarkDlg(AppContext& context, ServiceStarter& serviceStarter)
+    : ctx(context), starter(serviceStarter),
+      exitAction([] { QCoreApplication::exit(0); }) {
+    BuildLayout();
+    ConnectCommands();
+}
+
+QuilloMarkDlg::~QuilloMarkDlg() {
+    // The list's viewport sends events while the list is torn down.
+    listViewport->removeEventFilter(this);
+}
+
+void QuilloMarkDlg::BuildLayout() {
+    setWindowTitle(QString::fromUtf8(kWindowTitle));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    resize(kWindowWidth, kWindowHeight);
+
+    curLinkLine.setWordWrap(true);
+    curLinkLine.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    menuButton.setText(QStringLiteral("\u2630"));
+    menuButton.setPopupMode(QToolButton::InstantPopup);
+    menuButton.setVisible(false);
+    auto* top = new QHBoxLayout(&curLinkGroup);
+    top->addWidget(&curLinkLine, 1);
+    top->addWidget(&hintButton, 0, Qt::AlignTop);
+    top->addWidget(&menuButton, 0, Qt::AlignTop);
+
+    connectionList.setColumnCount(kColumnCount);
+    connectionList.setSelectionBehavior(QAbstractItemView::SelectRows);
+    connectionList.setSelectionMode(QAbstractItemView::SingleSelection);
+    connectionList.setEditTriggers(QAbstractItemView::NoEditTriggers);
+    connectionList.setShowGrid(true);
+    connectionList.verticalHeader()->setVisible(false);
+    connectionList.horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    connectionList.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The chosen row stays marked while another control has the focus.
+    QPalette keep = connectionList.palette();
+    keep.setColor(QPalette::Inactive, QPalette::Highlight,
+                  keep.color(QPalette::Active, QPalette::Highlight));
+    keep.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                  keep.color(QPalette::Active, QPalette::HighlightedText));
+    connectionList.setPalette(keep);
+    listViewport = connectionList.viewport();
+    listViewport->installEventFilter(this);
+    auto* commands = new QHBoxLayout;
+    commands->addWidget(&autoDetectButton);
+    commands->addWidget(&preferSslCheck);
+    commands->addStretch(1);
+    commands->addWidget(&autoSettingCheck);
+    auto* apply = new QHBoxLayout;
+    apply->addStretch(1);
+    apply->addWidget(&manualSetButton);
+    auto* middle = new QVBoxLayout(&allLinkGroup);
+    middle->addLayout(commands);
+    middle->addWidget(&connectionList, 1);
+    middle->addLayout(apply);
+
+    infoPane.setReadOnly(true);
+    infoPane.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // One block per line plus the empty one after the last line break.
+    infoPane.setMaximumBlockCount(kInfoPaneLines + 1);
+    debugLevels.addButton(&debugDisable);
+    debugLevels.addButton(&debugNormal);
+    debugLevels.addButton(&debugDetail);
+    auto* radios = new QHBoxLayout(&debugModeGroup);
+    radios->addWidget(&debugDisable);
+    radios->addWidget(&debugNormal);
+    radios->addWidget(&debugDetail);
+    auto* levels = new QHBoxLayout;
+    levels->addStretch(1);
+    levels->addWidget(&debugModeGroup);
+    levels->addWidget(&reportButton, 0, Qt::AlignBottom);
+    auto* bottom = new QVBoxLayout(&debugLogGroup);
+    bottom->addWidget(&infoPane, 1);
+    bottom->addLayout(levels);
+
+    auto* window = new QVBoxLayout(this);
+    window->addWidget(&curLinkGroup);
+    window->addWidget(&allLinkGroup, 3);
+    window->addWidget(&debugLogGroup, 3);
+}
+
+void QuilloMarkDlg::ConnectCommands() {
+    connect(&autoDetectButton, &QPushButton::clicked, this, [this] { OnAutoDetect(); });
+    connect(&manualSetButton, &QPushButton::clicked, this, [this] { OnManualSet(); });
+    connect(&autoSettingCheck, &QCheckBox::clicked, this, [this](bool on) { OnAutoSetting(on); });
+    connect(&preferSslCheck, &QCheckBox::clicked, this, [this](bool on) { OnPreferSsl(on); });
+    connect(&debugDisable, &QRadioButton::clicked, this, [this](bool on) { OnDebugLevel(0, on); });
+    connect(&debugNormal, &QRadioButton::clicked, this, [this](bool on) { OnDebugLevel(3, on); });
+    connect(&debugDetail, &QRadioButton::clicked, this, [this](bool on) { OnDebugLevel(5, on); });
+    connect(&hintButton, &QPushButton::clicked, this, [this] { OnShowHint(); });
+    connect(&reportButton, &QPushButton::clicked, this, [this] { OnReport(); });
+}
+
+void QuilloMarkDlg::SetUpWindow() {
+    setWindowIcon(ProgramIcon());
+    QFont status = curLinkLine.font();
+    status.setPointSize(kStatusPointSize);
+    curLinkLine.setFont(status);
+}
+
+void QuilloMarkDlg::SetUpTrayAndControls() {
+    SetTrayIcon(ProgramIcon());
+    SetTrayTip(QString::fromUtf8(kWindowTitle));
+    SetTrayMenu(BuildTrayMenu());
+    ShowTrayIcon();
+    menuButton.setMenu(trayMenu);
+    menuButton.setVisible(!TrayAvailable());
+    InitConnectionList();
+    SetCaptions();
+    SetInitialStates();
+    if (ctx.userConfig.IS_OPEN_TUTORIAL) ShowTutorial();
+}
+
+void QuilloMarkDlg::SetInitialStates() {
+    const UserConfig& cfg = ctx.userConfig;
+    manualSetButton.setEnabled(false);
+    autoSettingCheck.setChecked(!cfg.IS_MANUAL_DETECT);
+    autoSettingCheck.setEnabled(cfg.IS_MANUAL_DETECT);
+    int32_t level = cfg.LOG_LVL;
+    QRadioButton& chosen = level <= 0 ? debugDisable : level <= 3 ? debugNormal : debugDetail;
+    chosen.setChecked(true);
+    preferSslCheck.setChecked(cfg.IS_PREFER_SSL);
+}
+
+QMenu* QuilloMarkDlg::BuildTrayMenu() {
+    auto* menu = new QMenu(this);
+    aboutAction = menu->addAction(Text(ctx, "MSG_CAPTION_MENU_ITEM01"));
+    exitMenuAction = menu->addAction(Text(ctx, "MSG_CAPTION_MENU_ITEM02"));
+    connect(aboutAction, &QAction::triggered, this, [this] { OnAbout(); }, Qt::QueuedConnection);
+    connect(exitMenuAction, &QAction::triggered, this, [this] { OnExit(); }, Qt::QueuedConnection);
+    return menu;
+}
+
+void QuilloMarkDlg::SetTrayMenuCaptions() {
+    aboutAction->setText(Text(ctx, "MSG_CAPTION_MENU_ITEM01"));
+    exitMenuAction->setText(Text(ctx, "MSG_CAPTION_MENU_ITEM02"));
+}
+
+void QuilloMarkDlg::OnTrayAvailabilityChanged(bool available) {
+    menuButton.setVisible(!available);
+}
+
+void QuilloMarkDlg::InitConnectionList() {
+    selectedRow = -1;
+    QStringList captions;
+    for (const char* key : kColumnKeys) captions << Text(ctx, key);
+    connectionList.setHorizontalHeaderLabels(captions);
+    SetColumnWidths();
+}
+
+void QuilloMarkDlg::SetColumnWidths() {
+    const int width = connectionList.viewport()->width();
+    for (int column = 0; column < kColumnCount; ++column)
+        connectionList.setColumnWidth(column, width * kColumnShare[column] / 100);
+}
+
+void QuilloMarkDlg::SetCaptions() {
+    curLinkGroup.setTitle(Text(ctx, "MSG_CAPTION_CURLINK_GB"));
+    curLinkLine.setText(Text(ctx, "MSG_CAPTION_CURLINK_START"));
+    hintButton.setText(Text(ctx, "MSG_CAPTION_SHOWHINT_BTN"));
+    allLinkGroup.setTitle(Text(ctx, "MSG_CAPTION_ALLLINK_GB"));
+    autoDetectButton.setText(Text(ctx, "MSG_CAPTION_AUTODETECT_BTN"));
+    preferSslCheck.setText(Text(ctx, "MSG_CAPTION_PREFERSSL_CHK"));
+    autoSettingCheck.setText(Text(ctx, "MSG_CAPTION_AUTOSETTING_CHK"));
+    manualSetButton.setText(Text(ctx, "MSG_CAPTION_MANUALSET_BTN"));
+    debugLogGroup.setTitle(Text(ctx, "MSG_CAPTION_DEBUGLOG_GB"));
+    debugModeGroup.setTitle(Text(ctx, "MSG_CAPTION_DEBUGMODE_GB"));
+    debugDisable.setText(Text(ctx, "MSG_CAPTION_DEBUG_DISABLE_RD"));
+    debugNormal.setText(Text(ctx, "MSG_CAPTION_DEBUG_NORMAL_RD"));
+    debugDetail.setText(Text(ctx, "MSG_CAPTION_DEBUG_DETAIL_RD"));
+    reportButton.setText(Text(ctx, "MSG_CAPTION_REPORT_BTN"));
+}
+
+void QuilloMarkDlg::FillRow(int row, const ProtocalInfo& record) {
+    const QString cells[kColumnCount] = {
+        record.LinkCost < 0 ? QStringLiteral("FAILD") : QString::number(record.LinkCost),
+        QString::fromUtf8(record.Dest),
+        QString::number(record.Port[SMTP]),
+        QString::number(record.Port[POP3]),
+        QString::number(record.Port[IMAP4]),
+        QString::fromUtf8(record.Code),
+    };
+    for (int column = 0; column < kColumnCount; ++column) {
+        auto* item = new QTableWidgetItem(cells[column]);
+        item->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        connectionList.setItem(row, column, item);
+    }
+}
+
+void QuilloMarkDlg::RefreshConnectionList() {
+    connectionList.setRowCount(0);
+    displayedConnections.Clear();
+    int32_t stamp = 0;
+    // Whatever the reader delivered is shown, also after a read error.
+    ReadDetectResult(ctx, stamp, displayedConnections, false);
+    if (displayedConnections.Empty()) return;
+
+    selectedRow = -1;
+    connectionList.setRowCount(displayedConnections.Count());
+    int row = 0;
+    for (const ProtocalInfo& record : displayedConnections) {
+        FillRow(row, record);
+        if (manualChoice == record.Code) selectedRow = row;
+        ++row;
+    }
+    if (!ctx.userConfig.IS_MANUAL_DETECT) return;
+    connectionList.setFocus();
+    if (selectedRow != -1) {
+        connectionList.setCurrentCell(selectedRow, 0);
+        connectionList.selectRow(selectedRow);
+    }
+    connectionList.viewport()->update();
+}
+
+void QuilloMarkDlg::RefreshCurrentConnection() {
+    ProtocalInfo best;
+    {
+        std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
+        best = ctx.bestConnection;
+    }
+    QString line;
+    if (best.LinkCost < 0) {
+        line = QString::asprintf("%s  %s  %s  (SMTP:%d POP3:%d IMAP4:%d)", "FAILD", best.Code,
+                                 best.Dest, best.Port[SMTP], best.Port[POP3], best.Port[IMAP4]);
+    } else if (best.LinkCost == 0) {
+        line = Text(ctx, "MSG_CAPTION_CURLINK_NOLINK");
+    } else {
+        line = QString::asprintf("%s  %s  (SMTP:%d POP3:%d IMAP4:%d)", best.Code, best.Dest,
+                                 best.Port[SMTP], best.Port[POP3], best.Port[IMAP4]);
+    }
+    curLinkLine.setText(line);
+}
+
+void QuilloMarkDlg::AppendInfoLine(const std::string& text) {
+    std::lock_guard<std::mutex> hold(ctx.infoPaneLock);
+    // An insert at the end costs the inserted text only; the pane drops its
+    // oldest lines beyond its block limit, so a long run neither grows
+    // without bound nor slows down.
+    QTextCursor end(infoPane.document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(PaneText(text));
+    QScrollBar* bar = infoPane.verticalScrollBar();
+    bar->setValue(bar->maximum());
+}
+
+void QuilloMarkDlg::OnDetectionStarted() {
+    RefreshConnectionList();
+    reportButton.setEnabled(false);
+}
+
+void QuilloMarkDlg::OnDetectionFinished() {
+    RefreshConnectionList();
+    RefreshCurrentConnection();
+    reportButton.setEnabled(true);
+}
+
+void QuilloMarkDlg::BringForward() {
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void QuilloMarkDlg::reject() {
+    HideToTray();
+}
+
+bool QuilloMarkDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == listViewport) {
+        if (event->type() == QEvent::MouseButtonPress) OnListClicked();
+        if (event->type() == QEvent::Resize) SetColumnWidths();
+    }
+    return TrayDialog::eventFilter(watched, event);
+}
+
+void QuilloMarkDlg::OnAutoDetect() {
+    WriteLog(ctx, UI, MINOR, "User press Auto-Detect button");
+    SetDetectMode(ctx, 1);
+    if (!starter.StartAutoDetect(ctx))
+        WriteLog(ctx, DETECT, CRITICAL, "ERROR: try to start auto detect failed");
+    WriteLog(ctx, UI, DUMP, "End of Press Auto Detect");
+}
+
+void QuilloMarkDlg::OnListClicked() {
+    manualSetButton.setEnabled(true);
+}
+
+int32_t QuilloMarkDlg::SelectedListRow() const {
+    const QModelIndexList rows = connectionList.selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void QuilloMarkDlg::OnManualSet() {
+    WriteLog(ctx, UI, DUMP, "press Manual Set button");
+    const int32_t row = SelectedListRow();
+    if (row < 0 || row >= displayedConnections.Count()) {
+        TellUser(ctx, this, "MSG_MANUAL_MODE_WITHOUT_SELECTION_MSGBOX_TITLE",
+                 "MSG_MANUAL_MODE_WITHOUT_SELECTION_MSGBOX_BODY");
+    } else {
+        const ProtocalInfo record = *(displayedConnections.begin() + row);
+        QString description = QString::asprintf(
+            "%s\n%s\nSMTP:%d\nPOP3:%d\nIMAP4:%d", record.Code, record.Dest, record.Port[SMTP],
+            record.Port[POP3], record.Port[IMAP4]);
+        QString body = Text(ctx, "MSG_MANUAL_MODE_COMFIRM_MSGBOX_BODY") + "\n" + description;
+        auto answer = AskUser(ctx, this, "MSG_MANUAL_MODE_COMFIRM_MSGBOX_TITLE", body,
+                              QMessageBox::Ok | QMessageBox::Cancel);
+        if (answer == QMessageBox::Cancel) {
+            if (ctx.userConfig.IS_MANUAL_DETECT)
+                TellUser(ctx, this, "MSG_MANUAL_MODE_CANCEL_MANUAL_MODE_MSGBOX_TITLE",
+                         "MSG_MANUAL_MODE_CANCEL_MANUAL_MODE_MSGBOX_BODY");
+            else
+                TellUser(ctx, this, "MSG_MANUAL_MODE_CANCEL_AUTO_MODE_MSGBOX_TITLE",
+                         "MSG_MANUAL_MODE_CANCEL_AUTO_MODE_MSGBOX_BODY");
+        } else if (answer == QMessageBox::Ok) {
+            ApplyChoice(record);
+        }
+    }
+    RefreshConnectionList();
+    manualSetButton.setEnabled(false);
+    WriteLog(ctx, UI, DUMP, "End of Manual Set button");
+}
+
+void QuilloMarkDlg::ApplyChoice(const ProtocalInfo& record) {
+    TellUser(ctx, this, "MSG_MANUAL_MODE_COMPLETE_MSGBOX_TITLE",
+             "MSG_MANUAL_MODE_COMPLETE_MSGBOX_BODY");
+    ProtocalInfoList chosen;
+    chosen.PushBack(record);
+    {
+        std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
+        ctx.bestConnection = record;
+    }
+    WriteDetectResult(ctx, chosen, true);
+    RefreshCurrentConnection();
+    autoSettingCheck.setChecked(false);
+    autoSettingCheck.setEnabled(true);
+    manualChoice = record.Code;
+    ModifyUserConfig(ctx, "IS_MANUAL_DETECT", "1");
+    WriteLog(ctx, UI, MINOR, "User change to the manual-set mode, link = %s (%s)", record.Dest,
+             record.Code);
+}
+
+void QuilloMarkDlg::OnAutoSetting(bool checked) {
+    if (!checked) return;
+    selectedRow = -1;
+    ModifyUserConfig(ctx, "IS_MANUAL_DETECT", "0");
+    TellUser(ctx, this, "MSG_ONAUTOSETTING_MSGBOX_TITLE", "MSG_ONAUTOSETTING_MSGBOX_BODY");
+    autoSettingCheck.setEnabled(false);
+    RefreshConnectionList();
+    WriteLog(ctx, UI, MINOR, "User change to the auto-set mode");
+}
+
+void QuilloMarkDlg::OnPreferSsl(bool checked) {
+    ModifyUserConfig(ctx, "IS_PREFER_SSL", checked ? "1" : "0");
+    WriteLog(ctx, UI, MINOR, checked ? "User check prefer SSl" : "User unchecked prefer SSl");
+}
+
+void QuilloMarkDlg::OnDebugLevel(int32_t level, bool checked) {
+    if (!checked) return;
+    // Written before the change, so it is kept only when the old level allowed it.
+    const char* line = level == 0   ? "User change debug level to DISABLE"
+                       : level == 3 ? "User change debug level to NORMAL"
+                                    : "User change debug level to DETAIL";
+    WriteLog(ctx, UI, MINOR, "%s", line);
+    ModifyUserConfig(ctx, "LOG_LVL", std::to_string(level).c_str());
+}
+
+void QuilloMarkDlg::OnShowHint() {
+    WriteLog(ctx, UI, DUMP, "Enter OnShowHint()");
+    ShowTutorial();
+    WriteLog(ctx, UI, DUMP, "Exit OnShowHint()");
+}
+
+void QuilloMarkDlg::ShowTutorial() {
+    // The tutorial dialog is shown here, modally, and waited for.
+}
+
+void QuilloMarkDlg::OnReport() {
+    WriteLog(ctx, UI, DUMP, "Press Report botton");
+    // The report dialog and, when submitted, the log report run here.
+    WriteLog(ctx, UI, DUMP, "end of report botton");
+}
+
+void QuilloMarkDlg::OnAbout() {
+    AboutDlg about(ctx, this);
+    about.exec();
+}
+
+void QuilloMarkDlg::OnExit() {
+    auto answer = AskUser(ctx, this, "MSG_ONLEAVE_MSGBOX_TITLE",
+                          Text(ctx, "MSG_ONLEAVE_MSGBOX_BODY"),
+                          QMessageBox::Ok | QMessageBox::Cancel);
+    if (answer != QMessageBox::Ok) return;
+    CloseServices(ctx);
+    exitAction();
+}

@@ -1,0 +1,147 @@
+// QuilloMarkDlg is the main window, the program's only permanent one: the
+// connection the proxy uses now, the ranked candidate list with speed and
+// ports and the commands on it (Re-detect, Enable SSL, Auto Mode, Apply), and
+// the information pane where detections, probes and proxy sessions trace
+// themselves, with the log level and the Send log command below it. It is
+// also the front end of the start-up sequence (WindowHooks) and handles the
+// tray menu's About and Exit. Every operation runs on the window thread;
+// other threads reach it only through WindowNotifier.
+#pragma once
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <QToolButton>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "catalogue/ProtocalInfoList.h"
+#include "context/AppContext.h"
+#include "context/AppServices.h"
+#include "context/AppStartup.h"
+#include "ui/TrayDialog.h"
+
+// The information pane keeps this many of the most recent lines.
+inline constexpr int kInfoPaneLines = 5000;
+
+class QuilloMarkDlg : public TrayDialog, public WindowHooks {
+    Q_OBJECT
+public:
+    // starter starts the detection runs the window's commands ask for.
+    QuilloMarkDlg(AppContext& ctx, ServiceStarter& starter);
+    ~QuilloMarkDlg() override;
+
+    // What a confirmed Exit does once the services are closed; the entry
+    // ends the process here.
+    void SetExitAction(std::function<void()> action) { exitAction = std::move(action); }
+
+    // WindowHooks: the window's steps of the start-up sequence.
+    void SetUpWindow() override;
+    void SetUpTrayAndControls() override;
+    void RefreshConnectionList() override;
+
+    void InitConnectionList();
+    void SetCaptions();
+    void RefreshCurrentConnection();
+    void AppendInfoLine(const std::string& text);
+    void OnDetectionStarted();
+    void OnDetectionFinished();
+    // A later start of the program asks for the window: shown, restored and
+    // in front, also when it was hidden behind the icon.
+    void BringForward();
+
+    // The commands, one per control or menu item.
+    void OnAutoDetect();
+    void OnListClicked();
+    void OnManualSet();
+    void OnAutoSetting(bool checked);
+    void OnPreferSsl(bool checked);
+    void OnDebugLevel(int32_t level, bool checked);
+    void OnShowHint();
+    void OnReport();
+    // The tutorial, shown and waited for: at start when IS_OPEN_TUTORIAL is
+    // set (before the window shows and the services start), and by OnShowHint.
+    void ShowTutorial();
+    void OnAbout();
+    void OnExit();
+
+    // The controls, for the tests that drive the window.
+    QLabel& CurrentLinkLine() { return curLinkLine; }
+    QPushButton& HintButton() { return hintButton; }
+    QToolButton& MenuButton() { return menuButton; }
+    QPushButton& AutoDetectButton() { return autoDetectButton; }
+    QCheckBox& PreferSslCheck() { return preferSslCheck; }
+    QCheckBox& AutoSettingCheck() { return autoSettingCheck; }
+    QTableWidget& ConnectionList() { return connectionList; }
+    QPushButton& ManualSetButton() { return manualSetButton; }
+    QPlainTextEdit& InfoPane() { return infoPane; }
+    QRadioButton& DebugDisableRadio() { return debugDisable; }
+    QRadioButton& DebugNormalRadio() { return debugNormal; }
+    QRadioButton& DebugDetailRadio() { return debugDetail; }
+    QPushButton& ReportButton() { return reportButton; }
+    QGroupBox& CurrentLinkGroup() { return curLinkGroup; }
+    QGroupBox& AllLinkGroup() { return allLinkGroup; }
+    QGroupBox& DebugLogGroup() { return debugLogGroup; }
+    QGroupBox& DebugModeGroup() { return debugModeGroup; }
+    int32_t SelectedRow() const { return selectedRow; }
+    const std::string& ManualChoice() const { return manualChoice; }
+
+public slots:
+    // Escape hides the window as its close box does; a dialog's default end
+    // would drop every mail session without the Exit question.
+    void reject() override;
+    // Enter with no push button focused does nothing.
+    void accept() override {}
+
+protected:
+    void SetTrayMenuCaptions() override;
+    void OnTrayAvailabilityChanged(bool available) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildLayout();
+    void ConnectCommands();
+    void SetInitialStates();
+    QMenu* BuildTrayMenu();
+    void SetColumnWidths();
+    int32_t SelectedListRow() const;
+    void FillRow(int row, const ProtocalInfo& record);
+    void ApplyChoice(const ProtocalInfo& record);
+
+    AppContext& ctx;
+    ServiceStarter& starter;
+    std::function<void()> exitAction;
+
+    QGroupBox curLinkGroup;
+    QLabel curLinkLine;
+    QPushButton hintButton;
+    QToolButton menuButton;
+    QGroupBox allLinkGroup;
+    QPushButton autoDetectButton;
+    QCheckBox preferSslCheck;
+    QCheckBox autoSettingCheck;
+    QTableWidget connectionList;
+    QWidget* listViewport = nullptr;  // watched for clicks and resizes
+    QPushButton manualSetButton;
+    QGroupBox debugLogGroup;
+    QPlainTextEdit infoPane;
+    QGroupBox debugModeGroup;
+    QRadioButton debugDisable;
+    QRadioButton debugNormal;
+    QRadioButton debugDetail;
+    QButtonGroup debugLevels;
+    QPushButton reportButton;
+    QAction* aboutAction = nullptr;
+    QAction* exitMenuAction = nullptr;
+
+    ProtocalInfoList displayedConnections;
+    int32_t selectedRow = -1;
+    std::string manualChoice;
+};

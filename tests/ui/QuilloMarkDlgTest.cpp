@@ -1,0 +1,428 @@
+#include "ui/QuilloMarkDlg.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QTest>
+
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+#include "detect/AutoDetectThread.h"
+#include "ui/TrayDialog.h"
+#include "ui/WindowFixture.h"
+
+namespace {
+
+class QuilloMarkDlgTest : public WindowFixture {
+protected:
+    void SetUp() override {
+        WindowFixture::SetUp();
+        ctx.userConfig.LOG_LVL = 5;
+        TrayDialog::SetTrayAvailabilityForTest(1);
+    }
+    void TearDown() override {
+        TrayDialog::SetTrayAvailabilityForTest(-1);
+        WindowFixture::TearDown();
+    }
+
+    // The window's steps of the start-up, in their order, then shown.
+    QuilloMarkDlg& Open() {
+        window = std::make_unique<QuilloMarkDlg>(ctx, starter);
+        window->SetExitAction([this] { ++exits; });
+        window->SetUpWindow();
+        window->SetUpTrayAndControls();
+        window->RefreshConnectionList();
+        window->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        return *window;
+    }
+
+    void ClickRow(int row) {
+        QTableWidget& list = window->ConnectionList();
+        QRect cell = list.visualRect(list.model()->index(row, 0));
+        QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, cell.center());
+    }
+
+    std::vector<std::string> RowTexts(int row) {
+        std::vector<std::string> cells;
+        for (int c = 0; c < 6; ++c)
+            cells.push_back(window->ConnectionList().item(row, c)->text().toStdString());
+        return cells;
+    }
+
+    bool RowSelected(int row) {
+        return window->ConnectionList().selectionModel()->isRowSelected(row, QModelIndex());
+    }
+
+    std::string Line() { return window->CurrentLinkLine().text().toStdString(); }
+
+    std::unique_ptr<QuilloMarkDlg> window;
+    int exits = 0;
+};
+
+TEST_F(QuilloMarkDlgTest, CaptionsColumnsAndRowsComeFromTheTableAndTheResultFile) {
+    WriteResults({Record("fast", "10.0.0.1", 120, 25, 110, 143),
+                  Record("dead", "10.0.0.2", -1, 2525, 2110, 2143)});
+    QuilloMarkDlg& w = Open();
+
+    EXPECT_EQ(w.windowTitle().toStdString(), "QuilloMark V2.0 beta");
+    EXPECT_EQ(w.CurrentLinkGroup().title().toStdString(), "Current connection");
+    EXPECT_EQ(w.AllLinkGroup().title().toStdString(), "Status of connections");
+    EXPECT_EQ(w.DebugLogGroup().title().toStdString(), "Information");
+    EXPECT_EQ(w.DebugModeGroup().title().toStdString(), "Debug mode");
+    EXPECT_EQ(w.HintButton().text().toStdString(), "Tutorial");
+    EXPECT_EQ(w.AutoDetectButton().text().toStdString(), "Re-detect");
+    EXPECT_EQ(w.PreferSslCheck().text().toStdString(), "Enable SSL");
+    EXPECT_EQ(w.AutoSettingCheck().text().toStdString(), "Auto Mode");
+    EXPECT_EQ(w.ManualSetButton().text().toStdString(), "Apply");
+    EXPECT_EQ(w.DebugDisableRadio().text().toStdString(), "Disabled");
+    EXPECT_EQ(w.DebugNormalRadio().text().toStdString(), "Normal");
+    EXPECT_EQ(w.DebugDetailRadio().text().toStdString(), "Detail");
+    EXPECT_EQ(w.ReportButton().text().toStdString(), "Send log");
+    EXPECT_EQ(Line(), MessageText("MSG_CAPTION_CURLINK_START"));
+    EXPECT_EQ(w.CurrentLinkLine().font().pointSize(), 14);
+
+    QTableWidget& list = w.ConnectionList();
+    const char* headers[] = {"Speed(ms)", "IP", "SMTP port", "POP3 port", "IMAP4 port", "Remark"};
+    ASSERT_EQ(list.columnCount(), 6);
+    for (int c = 0; c < 6; ++c)
+        EXPECT_EQ(list.horizontalHeaderItem(c)->text().toStdString(), headers[c]);
+    const int width = list.viewport()->width();
+    for (int c = 0; c < 5; ++c) EXPECT_EQ(list.columnWidth(c), width * 15 / 100);
+    EXPECT_EQ(list.columnWidth(5), width * 25 / 100);
+
+    ASSERT_EQ(list.rowCount(), 2);
+    EXPECT_EQ(RowTexts(0), (std::vector<std::string>{"120", "10.0.0.1", "25", "110", "143", "fast"}));
+    EXPECT_EQ(RowTexts(1), (std::vector<std::string>{"FAILD", "10.0.0.2", "2525", "2110", "2143", "dead"}));
+    EXPECT_EQ(list.selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_EQ(list.selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_TRUE(list.showGrid());
+}
+
+TEST_F(QuilloMarkDlgTest, AMissingResultFileLeavesTheListEmpty) {
+    QuilloMarkDlg& w = Open();
+    EXPECT_EQ(w.ConnectionList().rowCount(), 0);
+}
+
+TEST_F(QuilloMarkDlgTest, InitialStatesFollowTheSettings) {
+    struct Case {
+        bool manual;
+        int32_t level;
+        bool ssl;
+        QRadioButton& (QuilloMarkDlg::*radio)();
+    };
+    const Case cases[] = {
+        {false, 4, true, &QuilloMarkDlg::DebugDetailRadio},
+        {true, 2, false, &QuilloMarkDlg::DebugNormalRadio},
+        {false, 0, false, &QuilloMarkDlg::DebugDisableRadio},
+        {true, 5, true, &QuilloMarkDlg::DebugDetailRadio},
+    };
+    for (const Case& c : cases) {
+        ctx.userConfig.IS_MANUAL_DETECT = c.manual;
+        ctx.userConfig.LOG_LVL = c.level;
+        ctx.userConfig.IS_PREFER_SSL = c.ssl;
+        QuilloMarkDlg& w = Open();
+        SCOPED_TRACE(c.level);
+        EXPECT_FALSE(w.ManualSetButton().isEnabled());
+        EXPECT_EQ(w.AutoSettingCheck().isChecked(), !c.manual);
+        EXPECT_EQ(w.AutoSettingCheck().isEnabled(), c.manual);
+        EXPECT_TRUE((w.*c.radio)().isChecked());
+        EXPECT_EQ(w.PreferSslCheck().isChecked(), c.ssl);
+        EXPECT_EQ(w.SelectedRow(), -1);
+    }
+}
+
+TEST_F(QuilloMarkDlgTest, TheCurrentConnectionLineHasThreeForms) {
+    QuilloMarkDlg& w = Open();
+    ctx.bestConnection = Record("Office", "mail.example.net", 120, 25, 110, 143);
+    w.RefreshCurrentConnection();
+    EXPECT_EQ(Line(), "Office  mail.example.net  (SMTP:25 POP3:110 IMAP4:143)");
+
+    ctx.bestConnection = Record("Backup", "10.1.1.1", -1, 587, 995, 993);
+    w.RefreshCurrentConnection();
+    EXPECT_EQ(Line(), "FAILD  Backup  10.1.1.1  (SMTP:587 POP3:995 IMAP4:993)");
+
+    ctx.bestConnection = Record("None", "x", 0);
+    w.RefreshCurrentConnection();
+    EXPECT_EQ(Line(), "No available connection for the mail service");
+}
+
+TEST_F(QuilloMarkDlgTest, ApplyWithoutARowSaysSoAndKeepsTheMode) {
+    WriteResults({Record("fast", "10.0.0.1", 120)});
+    QuilloMarkDlg& w = Open();
+    w.OnListClicked();
+    EXPECT_TRUE(w.ManualSetButton().isEnabled());
+    AnswerBoxes({});
+    w.ManualSetButton().click();
+
+    ASSERT_EQ(answered.size(), 1u);
+    EXPECT_EQ(answered[0].title, "Please choose a connection");
+    EXPECT_EQ(answered[0].text, "Please choose a connection");
+    EXPECT_FALSE(ctx.userConfig.IS_MANUAL_DETECT);
+    EXPECT_FALSE(w.ManualSetButton().isEnabled());
+    std::string log = Log();
+    EXPECT_NE(log.find("press Manual Set button"), std::string::npos);
+    EXPECT_NE(log.find("End of Manual Set button"), std::string::npos);
+}
+
+TEST_F(QuilloMarkDlgTest, ConfirmingAFailedRowSetsManualModeWithIt) {
+    WriteResults({Record("fast", "10.0.0.1", 120), Record("dead", "10.0.0.2", -1, 2525, 2110, 2143)});
+    QuilloMarkDlg& w = Open();
+    ClickRow(1);
+    EXPECT_TRUE(w.ManualSetButton().isEnabled());
+    AnswerBoxes({QMessageBox::Ok, QMessageBox::Ok});
+    w.ManualSetButton().click();
+
+    ASSERT_EQ(answered.size(), 2u);
+    EXPECT_EQ(answered[0].title, "Manual Mode enabled");
+    EXPECT_EQ(answered[0].text,
+              "Use the Manual Mode with connection below:\ndead\n10.0.0.2\nSMTP:2525\nPOP3:2110\nIMAP4:2143");
+    EXPECT_EQ(answered[1].text, "Manual setting enabled");
+    EXPECT_EQ(Line().rfind("FAILD", 0), 0u) << Line();
+    EXPECT_TRUE(ctx.userConfig.IS_MANUAL_DETECT);
+    EXPECT_EQ(w.ManualChoice(), "dead");
+    EXPECT_EQ(std::string(ctx.bestConnection.Code), "dead");
+    EXPECT_EQ(ctx.bestConnection.LinkCost, -1);
+    EXPECT_FALSE(w.AutoSettingCheck().isChecked());
+    EXPECT_TRUE(w.AutoSettingCheck().isEnabled());
+    EXPECT_FALSE(w.ManualSetButton().isEnabled());
+    EXPECT_NE(dir.Read("manual_set.log").find("dead"), std::string::npos);
+    // The refresh after Apply marks the chosen row in manual mode.
+    EXPECT_EQ(w.SelectedRow(), 1);
+    EXPECT_TRUE(RowSelected(1));
+    EXPECT_NE(Log().find("User change to the manual-set mode, link = 10.0.0.2 (dead)"),
+              std::string::npos);
+}
+
+TEST_F(QuilloMarkDlgTest, CancellingApplyKeepsTheModeAndTheConnection) {
+    WriteResults({Record("fast", "10.0.0.1", 120), Record("slow", "10.0.0.2", 900)});
+    for (bool manual : {false, true}) {
+        SCOPED_TRACE(manual);
+        ctx.userConfig.IS_MANUAL_DETECT = manual;
+        ctx.bestConnection = Record("fast", "10.0.0.1", 120);
+        answered.clear();
+        QuilloMarkDlg& w = Open();
+        ClickRow(1);
+        AnswerBoxes({QMessageBox::Cancel, QMessageBox::Ok});
+        w.ManualSetButton().click();
+
+        ASSERT_EQ(answered.size(), 2u);
+        EXPECT_EQ(answered[1].title, "Manual setting cancelled");
+        EXPECT_EQ(answered[1].text, manual ? "Manual setting cancelled, keep previous setting"
+                                           : "Manual setting cancelled, keep Auto Mode");
+        EXPECT_EQ(ctx.userConfig.IS_MANUAL_DETECT, manual);
+        EXPECT_EQ(std::string(ctx.bestConnection.Code), "fast");
+        EXPECT_FALSE(w.ManualSetButton().isEnabled());
+    }
+}
+
+TEST_F(QuilloMarkDlgTest, ARefreshInAutomaticModeDropsTheSelection) {
+    WriteResults({Record("fast", "10.0.0.1", 120), Record("slow", "10.0.0.2", 900)});
+    QuilloMarkDlg& w = Open();
+    ClickRow(1);
+    ASSERT_TRUE(RowSelected(1));
+    w.OnDetectionStarted();
+    EXPECT_FALSE(RowSelected(1));
+    AnswerBoxes({});
+    w.ManualSetButton().click();
+    ASSERT_EQ(answered.size(), 1u);
+    EXPECT_EQ(answered[0].text, "Please choose a connection");
+}
+
+TEST_F(QuilloMarkDlgTest, AutoModeFromManualChecksAndDisablesTheBox) {
+    ctx.userConfig.IS_MANUAL_DETECT = true;
+    WriteResults({Record("fast", "10.0.0.1", 120)});
+    QuilloMarkDlg& w = Open();
+    AnswerBoxes({});
+    w.AutoSettingCheck().click();
+
+    EXPECT_TRUE(w.AutoSettingCheck().isChecked());
+    EXPECT_FALSE(w.AutoSettingCheck().isEnabled());
+    EXPECT_FALSE(ctx.userConfig.IS_MANUAL_DETECT);
+    EXPECT_EQ(w.SelectedRow(), -1);
+    ASSERT_EQ(answered.size(), 1u);
+    EXPECT_EQ(answered[0].title, "Auto Mode");
+    EXPECT_EQ(answered[0].text, "Switch to Auto Mode");
+    EXPECT_NE(Log().find("User change to the auto-set mode"), std::string::npos);
+}
+
+TEST_F(QuilloMarkDlgTest, EnableSslWritesTheSettingBothWays) {
+    QuilloMarkDlg& w = Open();
+    w.PreferSslCheck().click();
+    EXPECT_TRUE(ctx.userConfig.IS_PREFER_SSL);
+    w.PreferSslCheck().click();
+    EXPECT_FALSE(ctx.userConfig.IS_PREFER_SSL);
+    std::string log = Log();
+    EXPECT_NE(log.find("User check prefer SSl"), std::string::npos);
+    EXPECT_NE(log.find("User unchecked prefer SSl"), std::string::npos);
+}
+
+TEST_F(QuilloMarkDlgTest, RadiosLogUnderTheOldThreshold) {
+    QuilloMarkDlg& w = Open();
+    w.DebugNormalRadio().click();
+    EXPECT_EQ(ctx.userConfig.LOG_LVL, 3);
+    w.DebugDisableRadio().click();
+    EXPECT_EQ(ctx.userConfig.LOG_LVL, 0);
+    std::string before = Log();
+    EXPECT_NE(before.find("User change debug level to NORMAL"), std::string::npos);
+    EXPECT_NE(before.find("User change debug level to DISABLE"), std::string::npos);
+
+    // From "Disabled" the line of the change is not written at all.
+    w.DebugDetailRadio().click();
+    EXPECT_EQ(ctx.userConfig.LOG_LVL, 5);
+    EXPECT_EQ(Log().find("User change debug level to DETAIL"), std::string::npos);
+}
+
+TEST_F(QuilloMarkDlgTest, ReDetectStartsARunOnDemandAndLogsAFailedStart) {
+    QuilloMarkDlg& w = Open();
+    w.AutoDetectButton().click();
+    starter.startSucceeds = false;
+    w.AutoDetectButton().click();
+    EXPECT_EQ(starter.onDemand, (std::vector<int32_t>{1, 1}));
+    std::string log = Log();
+    EXPECT_NE(log.find("User press Auto-Detect button"), std::string::npos);
+    EXPECT_NE(log.find("End of Press Auto Detect"), std::string::npos);
+    EXPECT_NE(log.find("ERROR: try to start auto detect failed"), std::string::npos);
+    EXPECT_TRUE(w.AutoDetectButton().isEnabled());
+}
+
+// Starts real detection runs on joinable threads, so a test can wait for them.
+class ThreadStarter : public RecordingStarter {
+public:
+    bool StartAutoDetect(AppContext& ctx) override {
+        RecordingStarter::StartAutoDetect(ctx);
+        runs.emplace_back([this, &ctx] { results.push_back(AutoDetectThread(ctx, nullptr)); });
+        return true;
+    }
+    std::vector<std::thread> runs;
+    std::vector<int32_t> results;  // in the order the runs ended; read after a join
+};
+
+TEST_F(QuilloMarkDlgTest, ReDetectTwiceEndsTheSecondRunAtOnce) {
+    // A web host that takes the connection but never answers holds the first
+    // run in its Internet check until the socket goes away.
+    int host = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(bind(host, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(listen(host, 4), 0);
+    getsockname(host, reinterpret_cast<sockaddr*>(&address), &size);
+    std::strcpy(ctx.userConfig.TEST_INTERNET_SERVER, "127.0.0.1");
+    ctx.userConfig.TEST_INTERNET_PORT = ntohs(address.sin_port);
+    dir.Write("Quillomark.conf", "");
+
+    ThreadStarter threads;
+    QuilloMarkDlg dlg(ctx, threads);
+    dlg.OnAutoDetect();
+    ASSERT_TRUE(Eventually([&] {
+        std::lock_guard<std::mutex> hold(ctx.detectRunningLock);
+        return ctx.detectRunning;
+    }));
+    dlg.OnAutoDetect();
+    ASSERT_EQ(threads.runs.size(), 2u);
+    // The second run returns while the first still waits for the web host.
+    threads.runs[1].join();
+    ASSERT_EQ(threads.results.size(), 1u);
+    EXPECT_EQ(threads.results[0], kDetectAlreadyRunning);
+    shutdown(host, SHUT_RDWR);
+    close(host);
+    threads.runs[0].join();
+    threads.runs.clear();
+    EXPECT_EQ(threads.onDemand, (std::vector<int32_t>{1, 1}));
+}
+
+TEST_F(QuilloMarkDlgTest, DetectionRunsDisableAndEnableSendLog) {
+    QuilloMarkDlg& w = Open();
+    w.OnDetectionStarted();
+    EXPECT_FALSE(w.ReportButton().isEnabled());
+    ctx.bestConnection = Record("Office", "h", 5);
+    w.OnDetectionFinished();
+    EXPECT_TRUE(w.ReportButton().isEnabled());
+    EXPECT_EQ(Line(), "Office  h  (SMTP:25 POP3:110 IMAP4:143)");
+}
+
+TEST_F(QuilloMarkDlgTest, EscapeHidesAndEnterDoesNothing) {
+    QuilloMarkDlg& w = Open();
+    w.InfoPane().setFocus();
+    QTest::keyClick(&w, Qt::Key_Return);
+    EXPECT_TRUE(w.isVisible());
+    QTest::keyClick(&w, Qt::Key_Escape);
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(exits, 0);
+    EXPECT_EQ(Log().find("close QuilloMark"), std::string::npos);
+    w.BringForward();
+    EXPECT_TRUE(w.isVisible());
+}
+
+TEST_F(QuilloMarkDlgTest, TheCloseBoxHidesBehindTheIcon) {
+    QuilloMarkDlg& w = Open();
+    EXPECT_FALSE(w.MenuButton().isVisible());
+    w.close();
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(exits, 0);
+}
+
+TEST_F(QuilloMarkDlgTest, WithoutATrayCloseMinimisesAndExitStaysReachable) {
+    TrayDialog::SetTrayAvailabilityForTest(0);
+    QuilloMarkDlg& w = Open();
+    ASSERT_TRUE(w.MenuButton().isVisible());
+    w.close();
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_TRUE(w.isMinimized());
+
+    QMenu* menu = w.MenuButton().menu();
+    ASSERT_NE(menu, nullptr);
+    ASSERT_EQ(menu->actions().size(), 2);
+    AnswerBoxes({QMessageBox::Cancel, QMessageBox::Ok});
+    menu->actions()[1]->trigger();
+    ASSERT_TRUE(Eventually([&] { return answered.size() == 1; }));
+    EXPECT_EQ(answered[0].title, "Leave?");
+    EXPECT_EQ(answered[0].text, "Are you sure to leave the QuilloMark?");
+    EXPECT_EQ(exits, 0);
+
+    menu->actions()[1]->trigger();
+    ASSERT_TRUE(Eventually([&] { return exits == 1; }));
+    EXPECT_NE(Log().find("close QuilloMark"), std::string::npos);
+}
+
+TEST_F(QuilloMarkDlgTest, TrayMenuTakesItsCaptionsAtEveryShowingAndAboutBecomesDefault) {
+    QuilloMarkDlg& w = Open();
+    QMenu* menu = w.TrayMenu();
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(menu->defaultAction(), nullptr);
+
+    dir.Write("message_EN.txt",
+              "MSG_CAPTION_MENU_ITEM01=\"Info\"\nMSG_CAPTION_MENU_ITEM02=\"Quit\"\n");
+    LoadMessageFile(ctx, dir.File("message_EN.txt"));
+    menu->popup(QPoint(10, 10));
+    ASSERT_TRUE(Eventually([&] { return menu->isVisible(); }));
+    EXPECT_EQ(menu->actions()[0]->text().toStdString(), "Info");
+    EXPECT_EQ(menu->actions()[1]->text().toStdString(), "Quit");
+    menu->hide();
+    EXPECT_EQ(menu->defaultAction(), menu->actions()[0]);
+}
+
+TEST_F(QuilloMarkDlgTest, TheInformationPaneKeepsTheLast5000Lines) {
+    QuilloMarkDlg& w = Open();
+    for (int i = 0; i < 6000; ++i) w.AppendInfoLine("line " + std::to_string(i) + "\r\n");
+    QString text = w.InfoPane().toPlainText();
+    QStringList lines = text.split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 5001);  // and the empty one after the last break
+    EXPECT_EQ(lines.first().toStdString(), "line 1000");
+    EXPECT_EQ(lines[4999].toStdString(), "line 5999");
+    EXPECT_FALSE(text.contains(QLatin1Char('\r')));
+}
+
+TEST_F(QuilloMarkDlgTest, PartialLinesJoinAsTheCallerWroteThem) {
+    QuilloMarkDlg& w = Open();
+    w.AppendInfoLine("SMTP > ");
+    w.AppendInfoLine("EHLO\r\n");
+    EXPECT_EQ(w.InfoPane().toPlainText().toStdString(), "SMTP > EHLO\n");
+}
+
+}  // namespace
