@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include <sys/socket.h>
@@ -205,7 +206,12 @@ int32_t RunProxyListener(AppContext& ctx, const ListenParam* param, std::shared_
     WriteLog(ctx, PROXY, DUMP, "proxy %s intializing", l.name);
     int32_t listenSock = ListenTcp(kListenAddress, l.port, kListenBacklog);
     if (listenSock < 0) {
-        WriteLog(ctx, PROXY, CRITICAL, "ERROR: proxy %s start to listen failed(%d)", l.name, errno);
+        int reason = errno;
+        WriteLog(ctx, PROXY, CRITICAL, "ERROR: proxy %s start to listen failed(%d)", l.name, reason);
+        // Only the log would know otherwise, and the user would never learn
+        // why the mail client cannot connect.
+        PostProxyInfoLine(ctx, "proxy %s cannot listen on port %d: %s\r\n", l.name, l.port,
+                          strerrordesc_np(reason));
         return EndListener(l, -1, true);
     }
     StartListening(l, listenSock);

@@ -79,6 +79,9 @@ TEST_F(ProxyListenThreadTest, ABusyPortEndsTheListener) {
     EXPECT_EQ(run.result, 0);
     EXPECT_EQ(test.CountInLog("[PROXY][CRITICAL] ERROR: proxy IMAP4 start to listen failed(98)"), 1) << test.Log();
     EXPECT_EQ(test.CountInLog("[PROXY][CRITICAL] proxy IMAP4 unexpectedly end"), 1);
+    EXPECT_EQ(test.notifier.Lines(),
+              (std::vector<std::string>{"proxy IMAP4 cannot listen on port " + std::to_string(port) +
+                                        ": Address already in use\r\n"}));
     close(busy);
 }
 
