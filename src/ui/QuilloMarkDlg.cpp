@@ -84,6 +84,9 @@ void QuilloMarkDlg::BuildLayout() {
     connectionList.setSelectionMode(QAbstractItemView::SingleSelection);
     connectionList.setEditTriggers(QAbstractItemView::NoEditTriggers);
     connectionList.setShowGrid(true);
+    // Tab leaves the list for the next control, as in a list view.
+    connectionList.setTabKeyNavigation(false);
+    connectionList.verticalHeader()->setDefaultSectionSize(connectionList.fontMetrics().height() + 8);
     connectionList.verticalHeader()->setVisible(false);
     connectionList.horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     connectionList.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

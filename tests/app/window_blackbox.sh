@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# Black-box test of the built quillomark on a private X display with a tray
+# host (scripts/xsession): the window shows the rows of the result file, the
+# icon sits in the notification area, the close box hides the window while
+# the program runs on, a second start shows it again, and Exit from the tray
+# menu, confirmed, ends the program with its last log line.
+#
+#   window_blackbox.sh QUILLOMARK
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+top=$(cd "$here/../.." && pwd)
+quillomark=$1
+title="QuilloMark V2.0 beta"
+
+work=$(mktemp -d /tmp/qmwinXXXXXX)
+qm_pid=
+finish() {
+    [[ -n $qm_pid ]] && kill -KILL "$qm_pid" 2>/dev/null || true
+    xsession_stop
+    rm -rf "$work"
+}
+trap finish EXIT
+fail() {
+    echo "FAIL: $*" >&2
+    echo "--- log" >&2; cat "$work/run/Quillomark.log" >&2 2>/dev/null || true
+    echo "--- output" >&2; cat "$work/run/out.txt" >&2 2>/dev/null || true
+    exit 1
+}
+# Waits up to $1 seconds for the command after it to succeed.
+within() {
+    local limit=$1
+    shift
+    for _ in $(seq $((limit * 10))); do
+        "$@" >/dev/null 2>&1 && return 0
+        sleep 0.1
+    done
+    return 1
+}
+logged() { grep -q "$1" "$work/run/Quillomark.log"; }
+# Gives the first visible window titled like $1 the focus and types keys into
+# it through the X test extension (applications ignore sent key events).
+keys_into() {
+    local id
+    id=$(xdotool search --onlyvisible --name "$1" | head -n 1)
+    [[ -n $id ]] || return 1
+    shift
+    xdotool windowactivate --sync "$id" >/dev/null 2>&1 || xdotool windowfocus --sync "$id"
+    xdotool key "$@"
+}
+shown() { xdotool search --onlyvisible --name "^$title\$"; }
+
+# shellcheck source=../../scripts/xsession
+source "$top/scripts/xsession"
+xsession_start "$work/x"
+unset QT_QPA_PLATFORM
+
+mkdir -p "$work/run"
+cd "$work/run"
+# Ports no other test uses; the Internet check goes to a closed loopback
+# port without retries, so the first detection run ends at once and leaves
+# the result file as it is.
+cat >Quillomark.ini <<'INI'
+PORT_SMTP=42526
+PORT_POP3=42111
+PORT_IMAP4=42144
+IS_OPEN_TUTORIAL=0
+IS_MANUAL_DETECT=0
+LOG_LVL=5
+TEST_INTERNET_SERVER="127.0.0.1"
+TEST_INTERNET_PORT=9
+TEST_INTERNET_RETRY_NUM=0
+INI
+cat >detect_result.log <<'LOG'
+1700000000
+2023/11/14 22:13:20
+120 MAIL 10.0.0.1 25 110 143 first-row
+-1 MAIL-SSL 10.0.0.2 465 995 993 second-row
+LOG
+
+"$quillomark" >out.txt 2>&1 &
+qm_pid=$!
+within 30 shown || fail "no window titled \"$title\""
+window=$(shown | head -n 1)
+within 30 logged "auto detect end" || fail "the first detection run did not end"
+
+# The icon is embedded in the panel's notification area: a small window of
+# the program whose parent is not the root window.
+root=$(xwininfo -root | awk '/Window id:/ {print $4}')
+embedded=no
+for id in $(xdotool search --classname quillomark); do
+    read -r width height < <(xwininfo -id "$id" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w, h}')
+    parent=$(xwininfo -id "$id" -tree | awk '/Parent window id:/ {print $4}')
+    if ((width <= 64 && height <= 64)) && [[ $parent != "$root" ]]; then
+        embedded=yes
+        tray=$id
+    fi
+done
+[[ $embedded == yes ]] || fail "the tray icon is not embedded"
+
+# The rows are those of the result file: choosing the first one manually
+# writes its remark into "manual_set.log". The first row sits right under
+# the list's header.
+xdotool windowactivate --sync "$window" >/dev/null 2>&1 || true
+xdotool mousemove --window "$window" 75 170 click 1
+xdotool key Tab space
+within 10 xdotool search --onlyvisible --name "^Manual Mode enabled\$" || fail "no confirmation box"
+keys_into "^Manual Mode enabled\$" Return
+within 10 xdotool search --onlyvisible --name "^Manual Mode\$" || fail "no completion box"
+keys_into "^Manual Mode\$" Return
+within 10 grep -q "first-row" manual_set.log || fail "the first row was not the result file's first"
+grep -q "User change to the manual-set mode, link = 10.0.0.1 (first-row)" Quillomark.log ||
+    fail "the manual choice was not logged"
+
+# The close box hides the window; the program stays.
+keys_into "^$title\$" alt+F4
+within 10 bash -c "! xdotool search --onlyvisible --name '^$title\$'" || fail "closing did not hide"
+kill -0 "$qm_pid" || fail "closing ended the program"
+
+# A second start shows the hidden window and ends at once.
+timeout 20 "$quillomark" >second.txt 2>&1 || fail "the second start did not end by itself"
+within 10 shown || fail "the second start did not show the window"
+
+# Exit from the tray menu, confirmed, ends the program.
+xdotool mousemove --window "$tray" 10 10 click 3
+within 10 xdotool search --onlyvisible --classname quillomark --name '^$' || true
+sleep 1
+xdotool key Up Return
+within 10 xdotool search --onlyvisible --name '^Leave\?$' || fail "no Exit question"
+keys_into '^Leave\?$' Return
+within 20 bash -c "! kill -0 $qm_pid" || fail "Exit did not end the program"
+wait "$qm_pid" 2>/dev/null || true
+qm_pid=
+grep -q "close QuilloMark" Quillomark.log || fail "no \"close QuilloMark\" in the log"
+echo "window black-box test passed"
