@@ -15,6 +15,7 @@
 #include "core/UserConfigFile.h"
 #include "core/WriteLog.h"
 #include "ui/AboutDlg.h"
+#include "ui/DialogCommands.h"
 #include "ui/MessageBoxes.h"
 #include "ui/ProgramIcon.h"
 
@@ -422,19 +423,16 @@ void QuilloMarkDlg::OnDebugLevel(int32_t level, bool checked) {
 }
 
 void QuilloMarkDlg::OnShowHint() {
-    WriteLog(ctx, UI, DUMP, "Enter OnShowHint()");
     ShowTutorial();
-    WriteLog(ctx, UI, DUMP, "Exit OnShowHint()");
 }
 
 void QuilloMarkDlg::ShowTutorial() {
-    // The tutorial dialog is shown here, modally, and waited for.
+    // At start the window is not shown yet and the tutorial has no owner.
+    ShowHintCommand(ctx, isVisible() ? this : nullptr);
 }
 
 void QuilloMarkDlg::OnReport() {
-    WriteLog(ctx, UI, DUMP, "Press Report botton");
-    // The report dialog and, when submitted, the log report run here.
-    WriteLog(ctx, UI, DUMP, "end of report botton");
+    SendLogCommand(ctx, this);
 }
 
 void QuilloMarkDlg::OnAbout() {

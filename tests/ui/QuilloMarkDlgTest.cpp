@@ -346,6 +346,24 @@ TEST_F(QuilloMarkDlgTest, DetectionRunsDisableAndEnableSendLog) {
     EXPECT_EQ(Line(), "Office  h  (SMTP:25 POP3:110 IMAP4:143)");
 }
 
+TEST_F(QuilloMarkDlgTest, TutorialAndSendLogRunTheirDialogs) {
+    QuilloMarkDlg& w = Open();
+    // Closes whatever dialog or box waits for the user (Escape, Cancel).
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [] {
+        if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) modal->reject();
+    });
+    closer.start(20);
+    w.HintButton().click();
+    w.ReportButton().click();
+    closer.stop();
+    std::string log = Log();
+    for (const char* line : {"Enter OnShowHint()", "Exit OnShowHint()", "Press Report botton",
+                             "end of report botton"})
+        EXPECT_NE(log.find(line), std::string::npos) << line;
+    EXPECT_EQ(log.find("User report log by enter"), std::string::npos);
+}
+
 TEST_F(QuilloMarkDlgTest, EscapeHidesAndEnterDoesNothing) {
     QuilloMarkDlg& w = Open();
     w.InfoPane().setFocus();
