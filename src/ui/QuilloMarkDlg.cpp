@@ -132,6 +132,10 @@ void QuilloMarkDlg::BuildLayout() {
     bottom->addWidget(&infoPane, 1);
     bottom->addLayout(levels);
 
+    // Enter does nothing in the main window: no button is pressed by it.
+    for (QPushButton* button : {&hintButton, &autoDetectButton, &manualSetButton, &reportButton})
+        button->setAutoDefault(false);
+
     auto* window = new QVBoxLayout(this);
     window->addWidget(&curLinkGroup);
     window->addWidget(&allLinkGroup, 3);

@@ -369,6 +369,11 @@ TEST_F(QuilloMarkDlgTest, EscapeHidesAndEnterDoesNothing) {
     w.InfoPane().setFocus();
     QTest::keyClick(&w, Qt::Key_Return);
     EXPECT_TRUE(w.isVisible());
+    // Not even on a focused button (it would open a dialog and wait here).
+    w.HintButton().setFocus();
+    QTest::keyClick(&w.HintButton(), Qt::Key_Return);
+    QTest::keyClick(&w.HintButton(), Qt::Key_Enter);
+    EXPECT_EQ(Log().find("Enter OnShowHint()"), std::string::npos);
     QTest::keyClick(&w, Qt::Key_Escape);
     EXPECT_FALSE(w.isVisible());
     EXPECT_EQ(exits, 0);
