@@ -1,5 +1,6 @@
 #include "ui/QuilloMarkDlg.h"
 
+#include <QCheckBox>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QTest>
@@ -10,7 +11,9 @@
 #include <thread>
 #include <unistd.h>
 
+#include "context/AppStartup.h"
 #include "detect/AutoDetectThread.h"
+#include "ui/HintDialog.h"
 #include "ui/TrayDialog.h"
 #include "ui/WindowFixture.h"
 
@@ -446,6 +449,90 @@ TEST_F(QuilloMarkDlgTest, PartialLinesJoinAsTheCallerWroteThem) {
     w.AppendInfoLine("SMTP > ");
     w.AppendInfoLine("EHLO\r\n");
     EXPECT_EQ(w.InfoPane().toPlainText().toStdString(), "SMTP > EHLO\n");
+}
+
+// Start-up's order with the tutorial: it is shown, and waited for, before the
+// window appears and before any service starts.
+class TutorialAtStartTest : public QuilloMarkDlgTest {
+protected:
+    void SetUp() override {
+        QuilloMarkDlgTest::SetUp();
+        char buffer[4096];
+        previousDirectory = getcwd(buffer, sizeof buffer) != nullptr ? buffer : "/";
+        ASSERT_EQ(chdir(dir.path().c_str()), 0);
+        dir.Write("hint_EN.txt", "tip\n");
+    }
+    void TearDown() override {
+        if (chdir(previousDirectory.c_str()) != 0) ADD_FAILURE() << "cannot return to " << previousDirectory;
+        QuilloMarkDlgTest::TearDown();
+    }
+
+    // The whole start-up of a window on a fresh context, as the entry runs it.
+    void Start(AppContext& context, RecordingStarter& services) {
+        window = std::make_unique<QuilloMarkDlg>(context, services);
+        InitialiseWindow(context, services, *window);
+        window->show();
+    }
+
+    std::string previousDirectory;
+};
+
+TEST_F(TutorialAtStartTest, ShownBeforeTheWindowAndTheServicesAndDisabledForTheNextStart) {
+    dir.Write("Quillomark.ini", "LOG_LVL=5\nIS_OPEN_TUTORIAL=1\n");
+    bool windowVisible = true;
+    std::size_t runsStarted = 99;
+    WhenShown<HintDialog>([&](HintDialog* hint) {
+        windowVisible = window->isVisible();
+        runsStarted = starter.onDemand.size();
+        hint->findChild<QCheckBox*>("disableTipsBox")->click();
+        hint->findChild<QPushButton*>("okButton")->click();
+    });
+    Start(ctx, starter);
+    EXPECT_FALSE(windowVisible);
+    EXPECT_EQ(runsStarted, 0u);
+    EXPECT_EQ(starter.onDemand.size(), 1u);  // the services started after it closed
+    EXPECT_NE(dir.Read("Quillomark.ini").find("IS_OPEN_TUTORIAL=0\n"), std::string::npos);
+
+    // The next start shows no tutorial.
+    window.reset();
+    AppContext next;
+    RecordingStarter nextServices;
+    bool shown = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (auto* hint = qobject_cast<HintDialog*>(QApplication::activeModalWidget())) {
+            shown = true;
+            hint->reject();
+        }
+    });
+    watch.start(10);
+    Start(next, nextServices);
+    QTest::qWait(100);
+    watch.stop();
+    EXPECT_FALSE(shown);
+    EXPECT_EQ(nextServices.onDemand.size(), 1u);
+    window.reset();
+}
+
+TEST_F(QuilloMarkDlgTest, TutorialButtonShowsTheBoxCheckedWhileTheTipsAreOff) {
+    dir.Write("Quillomark.ini", "IS_OPEN_TUTORIAL=0\n");
+    dir.Write("hint_EN.txt", "tip\n");
+    QuilloMarkDlg& w = Open();
+    bool wasChecked = false;
+    WhenShown<HintDialog>([&](HintDialog* hint) {
+        auto* box = hint->findChild<QCheckBox*>("disableTipsBox");
+        wasChecked = box->isChecked();
+        box->click();
+        hint->findChild<QPushButton*>("okButton")->click();
+    });
+    w.HintButton().click();
+    EXPECT_TRUE(wasChecked);
+    EXPECT_TRUE(ctx.userConfig.IS_OPEN_TUTORIAL);
+    EXPECT_EQ(dir.Read("Quillomark.ini"), "IS_OPEN_TUTORIAL=1\n");
+    std::string log = Log();
+    std::size_t enter = log.find("[UI][DUMP] Enter OnShowHint()\n");
+    EXPECT_NE(enter, std::string::npos);
+    EXPECT_NE(log.find("[UI][DUMP] Exit OnShowHint()\n", enter), std::string::npos);
 }
 
 }  // namespace

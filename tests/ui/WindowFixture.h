@@ -24,16 +24,13 @@
 #include "context/AppServices.h"
 #include "core/MessageTable.h"
 #include "support/LoggedContext.h"
+#include "support/ModalAnswer.h"
 #include "support/TempDir.h"
 
+// The one QApplication of the test program, shared with the dialog tests.
 inline QApplication& TestApplication() {
-    static int argc = 1;
-    static char name[] = "ui_tests";
-    static char* argv[] = {name, nullptr};
-    // Never destroyed: Qt's own teardown at process exit runs after the
-    // statics it needs are gone.
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
+    EnsureApplication();
+    return *static_cast<QApplication*>(QApplication::instance());
 }
 
 // Records the detection runs the window asks for; starts nothing.
