@@ -17,14 +17,13 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <openssl/err.h>
-#include <openssl/evp.h>
 #include <openssl/ssl.h>
-#include <openssl/x509.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include "support/LoopbackPort.h"
+#include "support/SelfSignedTls.h"
 
 using namespace std::chrono_literals;
 
@@ -104,18 +103,8 @@ public:
     using Handler = std::function<void(PeerLink&)>;
 
     explicit FakePeer(Handler handler, bool tls = false) : handler_(std::move(handler)) {
-        if (tls) context_ = MakeServerContext();
-        listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int one = 1;
-        setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(listen_, 16);
-        socklen_t size = sizeof address;
-        getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &size);
-        port_ = ntohs(address.sin_port);
+        if (tls) context_ = MakeSelfSignedServerContext();
+        listen_ = ListenLoopback(port_, 16);
         thread_ = std::thread([this] { Serve(); });
     }
     FakePeer(const FakePeer&) = delete;
@@ -129,27 +118,6 @@ public:
 
     int port() const { return port_; }
     int accepted() const { return accepted_.load(); }
-
-    // A self-signed certificate for 127.0.0.1 on a fresh P-256 key.
-    static SSL_CTX* MakeServerContext() {
-        EVP_PKEY* key = EVP_EC_gen("P-256");
-        X509* cert = X509_new();
-        ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
-        X509_gmtime_adj(X509_getm_notBefore(cert), 0);
-        X509_gmtime_adj(X509_getm_notAfter(cert), 3600);
-        X509_set_pubkey(cert, key);
-        X509_NAME* name = X509_get_subject_name(cert);
-        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                                   reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
-        X509_set_issuer_name(cert, name);
-        X509_sign(cert, key, EVP_sha256());
-        SSL_CTX* context = SSL_CTX_new(TLS_server_method());
-        SSL_CTX_use_certificate(context, cert);
-        SSL_CTX_use_PrivateKey(context, key);
-        X509_free(cert);
-        EVP_PKEY_free(key);
-        return context;
-    }
 
 private:
     void Serve() {

@@ -8,28 +8,26 @@
 #include <gtest/gtest.h>
 
 #include "integration/DetectRealServers.h"
+#include "support/MailServerSuite.h"
 #include "support/TempDir.h"
 
 namespace {
 
 using namespace detect_real;
 
-class DetectEndToEndTest : public ::testing::Test {
+class DetectEndToEndTest : public MailServerSuite {
 protected:
     static void SetUpTestSuite() {
         setenv("no_proxy", "*", 1);
-        servers_ = new MailServers;
-        ready_ = servers_->Start(&why_);
-        if (!ready_) return;
+        MailServerSuite::SetUpTestSuite();
+        if (!Ready()) return;
         web_ = new WebHost;
-        ready_ = web_->Start(servers_->dir() + "/www", true);
+        if (!web_->Start(Servers().dir() + "/www", true)) MarkNotReady("the web host did not start");
     }
     static void TearDownTestSuite() {
         delete web_;
         web_ = nullptr;
-        servers_->Stop();
-        delete servers_;
-        servers_ = nullptr;
+        MailServerSuite::TearDownTestSuite();
     }
 
     // Runs a curl command line; its exit status, its output in output.
@@ -40,21 +38,14 @@ protected:
         return status;
     }
 
-    static MailServers* servers_;
     static WebHost* web_;
-    static bool ready_;
-    static std::string why_;
     TempDir dir;
 };
 
-MailServers* DetectEndToEndTest::servers_ = nullptr;
 WebHost* DetectEndToEndTest::web_ = nullptr;
-bool DetectEndToEndTest::ready_ = false;
-std::string DetectEndToEndTest::why_;
 
 TEST_F(DetectEndToEndTest, ProxyFollowsTheRankingOfTheStartUpRun) {
-    ASSERT_TRUE(ready_) << why_;
-    const MailServers& s = *servers_;
+    const MailServers& s = Servers();
     std::string maildir = s.Get("MAILDIR_PROBE");
     ClearMaildir(maildir);
     ASSERT_TRUE(SeedMaildir(maildir, s.Get("PROBE_ADDR"), 1));

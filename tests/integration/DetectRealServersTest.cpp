@@ -18,6 +18,7 @@
 #include "support/RecordingNotifier.h"
 #include "integration/DetectRealServers.h"
 #include "support/LoggedContext.h"
+#include "support/MailServerSuite.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -29,40 +30,39 @@ double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-class DetectRealServersTest : public ::testing::Test {
+class DetectRealServersTest : public MailServerSuite {
 protected:
     static void SetUpTestSuite() {
         setenv("no_proxy", "*", 1);
-        servers_ = new MailServers;
-        ready_ = servers_->Start(&why_);
-        if (!ready_) return;
+        MailServerSuite::SetUpTestSuite();
+        if (!Ready()) return;
         web_ = new WebHost;
         missing_ = new WebHost;
-        ready_ = web_->Start(servers_->dir() + "/www", true) &&
-                 missing_->Start(servers_->dir() + "/empty-www", false);
+        if (!web_->Start(Servers().dir() + "/www", true) ||
+            !missing_->Start(Servers().dir() + "/empty-www", false))
+            MarkNotReady("the web hosts did not start");
     }
     static void TearDownTestSuite() {
         delete web_;
         delete missing_;
         web_ = missing_ = nullptr;
-        servers_->Stop();
-        delete servers_;
-        servers_ = nullptr;
+        MailServerSuite::TearDownTestSuite();
     }
 
     void SetUp() override {
-        ASSERT_TRUE(ready_) << why_;
+        MailServerSuite::SetUp();
+        if (HasFatalFailure()) return;
         ctx.baseDirectory = dir.path();
         ctx.mainWindow = &pane;
         BuildMailCodeKeys(ctx.mailCodeKeys);
-        Settings(servers_->Get("PROBE_PASS"));
-        maildir = servers_->Get("MAILDIR_PROBE");
+        Settings(Servers().Get("PROBE_PASS"));
+        maildir = Servers().Get("MAILDIR_PROBE");
         ClearMaildir(maildir);
     }
 
     // Settings as the system loads them, from a file made with the seal tool.
     void Settings(const std::string& password) {
-        std::string file = SettingsFile(*servers_, web_->port(), password);
+        std::string file = SettingsFile(Servers(), web_->port(), password);
         ASSERT_NE(file.find("TEST_MAIL_CODE3="), std::string::npos) << "quillomark-seal failed";
         dir.Write("Quillomark.ini", file);
         ASSERT_EQ(LoadUserConfig(ctx), 0);
@@ -82,17 +82,14 @@ protected:
         record.IsSSL = tls;
         record.SetDest("127.0.0.1");
         record.SetCode(tls ? "fixture-tls" : "fixture-plain");
-        record.Port[SMTP] = servers_->Port(tls ? "SMTPS_PORT" : "SMTP_PORT");
-        record.Port[POP3] = servers_->Port(tls ? "POP3S_PORT" : "POP3_PORT");
-        record.Port[IMAP4] = servers_->Port(tls ? "IMAPS_PORT" : "IMAP_PORT");
+        record.Port[SMTP] = Servers().Port(tls ? "SMTPS_PORT" : "SMTP_PORT");
+        record.Port[POP3] = Servers().Port(tls ? "POP3S_PORT" : "POP3_PORT");
+        record.Port[IMAP4] = Servers().Port(tls ? "IMAPS_PORT" : "IMAP_PORT");
         return record;
     }
 
-    static MailServers* servers_;
     static WebHost* web_;
     static WebHost* missing_;
-    static bool ready_;
-    static std::string why_;
 
     TempDir dir;
     AppContext ctx;
@@ -100,18 +97,15 @@ protected:
     std::string maildir;
 };
 
-MailServers* DetectRealServersTest::servers_ = nullptr;
 WebHost* DetectRealServersTest::web_ = nullptr;
 WebHost* DetectRealServersTest::missing_ = nullptr;
-bool DetectRealServersTest::ready_ = false;
-std::string DetectRealServersTest::why_;
 
 TEST_F(DetectRealServersTest, OneRunRanksPlainAndTlsAheadOfDeadCandidates) {
-    ASSERT_TRUE(SeedMaildir(maildir, servers_->Get("PROBE_ADDR"), 1));
+    ASSERT_TRUE(SeedMaildir(maildir, Servers().Get("PROBE_ADDR"), 1));
     WriteList("MAIL 127.0.0.1 " + std::to_string(FreePort()) + " " + std::to_string(FreePort()) +
-              " 143 closed-1\n" + "MAIL localhost " + servers_->Get("SMTP_PORT") + " " +
-              servers_->Get("POP3_PORT") + " 143 named-1\n" + PlainLine(*servers_, "plain-1") +
-              TlsLine(*servers_, "ssl-1"));
+              " 143 closed-1\n" + "MAIL localhost " + Servers().Get("SMTP_PORT") + " " +
+              Servers().Get("POP3_PORT") + " 143 named-1\n" + PlainLine(Servers(), "plain-1") +
+              TlsLine(Servers(), "ssl-1"));
 
     ASSERT_EQ(AutoDetectThread(ctx, nullptr), kDetectDone) << pane.Pane();
 
@@ -141,7 +135,7 @@ TEST_F(DetectRealServersTest, OneRunRanksPlainAndTlsAheadOfDeadCandidates) {
     EXPECT_NE(pane_.find("[Connection localhost failed]\r\n"), std::string::npos);
     EXPECT_NE(pane_.find("MAIL-SSL < 235 2.7.0 Authentication successful"), std::string::npos);
     EXPECT_NE(pane_.find("MAIL < +OK Logged in."), std::string::npos);
-    EXPECT_EQ(pane_.find(servers_->Get("PROBE_PASS")), std::string::npos);
+    EXPECT_EQ(pane_.find(Servers().Get("PROBE_PASS")), std::string::npos);
     EXPECT_TRUE(ctx.eventDetectComplete.WaitFor(std::chrono::milliseconds(0)));
 }
 
@@ -163,7 +157,7 @@ TEST_F(DetectRealServersTest, RefusedLoginAndEmptyMailboxGiveTheirCodes) {
 }
 
 TEST_F(DetectRealServersTest, MailboxOfFiveHundredLosesItsFirstMessageAndOf499DoesNot) {
-    ASSERT_TRUE(SeedMaildir(maildir, servers_->Get("PROBE_ADDR"), 500));
+    ASSERT_TRUE(SeedMaildir(maildir, Servers().Get("PROBE_ADDR"), 500));
     AutoMailChecker checker(ctx.userConfig, pane);
     ProtocalInfo plain = Candidate(false);
     ASSERT_EQ(checker.ProbePop3(&plain), 0) << pane.Pane();
@@ -192,7 +186,7 @@ TEST_F(DetectRealServersTest, ReachabilityOfARealWebHost) {
     EXPECT_NE(Log().find("ERROR: check internet connection failed(6)"), std::string::npos);
 
     // A background run waits and retries; an on-demand one tells at once.
-    WriteList(PlainLine(*servers_, "plain-1"));
+    WriteList(PlainLine(Servers(), "plain-1"));
     ctx.userConfig.TEST_INTERNET_PORT = missing_->port();
     std::strcpy(ctx.userConfig.TEST_INTERNET_SERVER, "127.0.0.1");
     ctx.userConfig.TEST_INTERNET_RETRY_INTERVAL = 100;
@@ -221,9 +215,9 @@ TEST_F(DetectRealServersTest, ReachabilityOfARealWebHost) {
 }
 
 TEST_F(DetectRealServersTest, SilentTlsServerAndASecondRunDuringTheFirst) {
-    ASSERT_TRUE(SeedMaildir(maildir, servers_->Get("PROBE_ADDR"), 1));
+    ASSERT_TRUE(SeedMaildir(maildir, Servers().Get("PROBE_ADDR"), 1));
     int silentPort = FreePort();
-    std::string cert = servers_->Get("TLS_CERT");
+    std::string cert = Servers().Get("TLS_CERT");
     std::string key = cert.substr(0, cert.rfind('/')) + "/key.pem";
     ChildProcess silent;
     ASSERT_TRUE(silent.Start("/usr/bin/python3",
@@ -232,7 +226,7 @@ TEST_F(DetectRealServersTest, SilentTlsServerAndASecondRunDuringTheFirst) {
                              dir.path(), dir.File("silent.out")));
     ASSERT_TRUE(WaitUntil([&] { return PortAnswers(silentPort); }, std::chrono::seconds(10)));
     WriteList("MAIL-SSL 127.0.0.1 " + std::to_string(silentPort) + " " + std::to_string(silentPort) +
-              " 993 silent-1\n" + PlainLine(*servers_, "plain-1"));
+              " 993 silent-1\n" + PlainLine(Servers(), "plain-1"));
 
     int first = 1;
     auto start = Clock::now();

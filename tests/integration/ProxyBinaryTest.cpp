@@ -8,6 +8,7 @@
 #include "proxy/MailClients.h"
 #include "proxy/RecordingUpstreams.h"
 #include "support/ChildProcess.h"
+#include "support/MailServerSuite.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -18,17 +19,8 @@ using namespace std::chrono_literals;
 
 const std::string kBinary = QM_BINARY_DIR "/quillomark";
 
-class ProxyBinaryTest : public ::testing::Test {
+class ProxyBinaryTest : public MailServerSuite {
 protected:
-    static void SetUpTestSuite() {
-        servers = new MailServerFixture;
-        servers->Start();
-    }
-    static void TearDownTestSuite() {
-        servers->Stop();
-        delete servers;
-        servers = nullptr;
-    }
 
     void WriteSettings(bool preferTls) {
         // Every address the run may reach is on this machine: the
@@ -45,13 +37,13 @@ protected:
         writer.baseDirectory = dir.path();
         ProtocalInfoList list;
         ProtocalInfo plain = Candidate("plain-upstream", 0, false, 10);
-        plain.Port[SMTP] = servers->Port("SMTP_PORT");
-        plain.Port[POP3] = servers->Port("POP3_PORT");
-        plain.Port[IMAP4] = servers->Port("IMAP_PORT");
+        plain.Port[SMTP] = Servers().Port("SMTP_PORT");
+        plain.Port[POP3] = Servers().Port("POP3_PORT");
+        plain.Port[IMAP4] = Servers().Port("IMAP_PORT");
         ProtocalInfo tls = Candidate("tls-upstream", 0, true, 20);
-        tls.Port[SMTP] = servers->Port("SMTPS_PORT");
-        tls.Port[POP3] = servers->Port("POP3S_PORT");
-        tls.Port[IMAP4] = servers->Port("IMAPS_PORT");
+        tls.Port[SMTP] = Servers().Port("SMTPS_PORT");
+        tls.Port[POP3] = Servers().Port("POP3S_PORT");
+        tls.Port[IMAP4] = Servers().Port("IMAPS_PORT");
         list.PushBack(plain);
         list.PushBack(tls);
         ASSERT_EQ(WriteDetectResult(writer, list, false), 0);
@@ -75,18 +67,14 @@ protected:
         return out;
     }
 
-    static MailServerFixture* servers;
     TempDir dir;
-    MailClients clients{*servers};
+    MailClients clients{Servers()};
     int smtpPort = loopback::FreePort();
     int pop3Port = loopback::FreePort();
     int imapPort = loopback::FreePort();
 };
 
-MailServerFixture* ProxyBinaryTest::servers = nullptr;
-
 TEST_F(ProxyBinaryTest, MailThroughPlainAndTlsUpstreamsArrivesByteForByte) {
-    ASSERT_TRUE(servers->started()) << servers->error();
     ASSERT_FALSE(dir.Exists("Quillomark.conf")) << "the first detection run must fail without results";
     WriteCandidates();
     std::string first = clients.MakeMessage(dir.File("first.eml"), 5 << 20, "first");

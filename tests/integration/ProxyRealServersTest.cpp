@@ -11,6 +11,7 @@
 #include "proxy/ProxyTestContext.h"
 #include "proxy/RecordingUpstreams.h"
 #include "support/ChildProcess.h"
+#include "support/MailServerSuite.h"
 
 namespace {
 
@@ -19,24 +20,14 @@ using namespace proxytest;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-class ProxyRealServersTest : public ::testing::Test {
+class ProxyRealServersTest : public MailServerSuite {
 protected:
-    static void SetUpTestSuite() {
-        servers = new MailServerFixture;
-        servers->Start();
-    }
-    static void TearDownTestSuite() {
-        servers->Stop();
-        delete servers;
-        servers = nullptr;
-    }
-    void SetUp() override { ASSERT_TRUE(servers->started()) << servers->error(); }
 
     static ProtocalInfo Upstream(const char* code, bool tls, int cost) {
         ProtocalInfo c = Candidate(code, 0, tls, cost);
-        c.Port[SMTP] = servers->Port(tls ? "SMTPS_PORT" : "SMTP_PORT");
-        c.Port[POP3] = servers->Port(tls ? "POP3S_PORT" : "POP3_PORT");
-        c.Port[IMAP4] = servers->Port(tls ? "IMAPS_PORT" : "IMAP_PORT");
+        c.Port[SMTP] = Servers().Port(tls ? "SMTPS_PORT" : "SMTP_PORT");
+        c.Port[POP3] = Servers().Port(tls ? "POP3S_PORT" : "POP3_PORT");
+        c.Port[IMAP4] = Servers().Port(tls ? "IMAPS_PORT" : "IMAP_PORT");
         return c;
     }
     // Writes the file through the writer the detection run uses; a rewrite
@@ -52,7 +43,7 @@ protected:
         for (const ProtocalInfo& r : records) list.PushBack(r);
         ASSERT_EQ(WriteDetectResult(test.ctx, list, manual), 0);
     }
-    std::string Credentials() const { return servers->Get("PROBE_USER") + " " + servers->Get("PROBE_PASS"); }
+    std::string Credentials() const { return Servers().Get("PROBE_USER") + " " + Servers().Get("PROBE_PASS"); }
     // One protocol exchange on a raw client connection: sends line (if any)
     // and reads until the reply holds expected.
     static std::string Exchange(int sock, const std::string& line, const std::string& expected) {
@@ -70,12 +61,9 @@ protected:
         return got;
     }
 
-    static MailServerFixture* servers;
     ProxyTestContext test;
-    MailClients clients{*servers};
+    MailClients clients{Servers()};
 };
-
-MailServerFixture* ProxyRealServersTest::servers = nullptr;
 
 TEST_F(ProxyRealServersTest, DeadCandidatesAreSkippedAndAServerThatClosesFirstIsSeenAtOnce) {
     WriteResult({Candidate("dead", loopback::FreePort(), false, 5), Upstream("plain", false, 10),
@@ -114,8 +102,8 @@ TEST_F(ProxyRealServersTest, AResetMidTransferEndsOnlyItsOwnSession) {
     EXPECT_NE(Exchange(watcher, "", "+OK").find("+OK"), std::string::npos);
     int broken = pop3.Connect();
     Exchange(broken, "", "+OK");
-    Exchange(broken, "USER " + servers->Get("PROBE_USER") + "\r\n", "+OK");
-    Exchange(broken, "PASS " + servers->Get("PROBE_PASS") + "\r\n", "+OK Logged in.");
+    Exchange(broken, "USER " + Servers().Get("PROBE_USER") + "\r\n", "+OK");
+    Exchange(broken, "PASS " + Servers().Get("PROBE_PASS") + "\r\n", "+OK Logged in.");
     loopback::SendAll(broken, "RETR 1\r\n");
     EXPECT_GE(loopback::Read(broken, 100000).data.size(), 100000u);
     loopback::Reset(broken);
@@ -178,8 +166,8 @@ TEST_F(ProxyRealServersTest, TheThirtyThirdPop3ClientIsClosedWhileTheOthersWork)
     EXPECT_TRUE(test.WaitForLog("[PROXY][MINOR] ERROR: proxy POP3 no avail socket"));
 
     int s = sessions[0];
-    EXPECT_NE(Exchange(s, "USER " + servers->Get("PROBE_USER") + "\r\n", "\r\n").find("+OK"), std::string::npos);
-    EXPECT_NE(Exchange(s, "PASS " + servers->Get("PROBE_PASS") + "\r\n", "\r\n").find("+OK Logged in."),
+    EXPECT_NE(Exchange(s, "USER " + Servers().Get("PROBE_USER") + "\r\n", "\r\n").find("+OK"), std::string::npos);
+    EXPECT_NE(Exchange(s, "PASS " + Servers().Get("PROBE_PASS") + "\r\n", "\r\n").find("+OK Logged in."),
               std::string::npos);
     EXPECT_NE(Exchange(s, "STAT\r\n", "\r\n").find("+OK "), std::string::npos);
     close(sessions[1]);

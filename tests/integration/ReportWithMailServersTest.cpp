@@ -11,7 +11,7 @@
 
 #include "support/RecordingNotifier.h"
 #include "support/LoggedContext.h"
-#include "support/MailServers.h"
+#include "support/MailServerSuite.h"
 #include "report/ReportLog.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
@@ -21,31 +21,22 @@ namespace {
 const std::string kBakNote = "NOTE: bak file /Quillomark.bak NOT EXIST\n\n";
 const std::string kResultNote = "NOTE: detect result file /detect_result.log NOT EXIST\n";
 
-class ReportWithMailServersTest : public ::testing::Test {
+class ReportWithMailServersTest : public MailServerSuite {
 protected:
-    static void SetUpTestSuite() {
-        servers_ = new MailServers;
-        started_ = servers_->Start(&why_);
-    }
-    static void TearDownTestSuite() {
-        servers_->Stop();
-        delete servers_;
-        servers_ = nullptr;
-    }
-
     void SetUp() override {
-        ASSERT_TRUE(started_) << why_;
+        MailServerSuite::SetUp();
+        if (HasFatalFailure()) return;
         LogInto(ctx, dir, 100000000);
         ctx.mainWindow = &pane;
         UserConfig& c = ctx.userConfig;
         c.LOG_REPORT_SIZE = 2000;
-        std::strcpy(c.LOGIN_NAME, servers_->Get("PROBE_USER").c_str());
-        std::strcpy(c.LOGIN_PASS, servers_->Get("PROBE_PASS").c_str());
-        std::strcpy(c.MAIL_FROM, servers_->Get("PROBE_ADDR").c_str());
-        std::strcpy(c.RCPT_TO, servers_->Get("PROBE_ADDR").c_str());
-        std::strcpy(c.LOG_RCPT_TO, servers_->Get("SUPPORT_ADDR").c_str());
+        std::strcpy(c.LOGIN_NAME, Servers().Get("PROBE_USER").c_str());
+        std::strcpy(c.LOGIN_PASS, Servers().Get("PROBE_PASS").c_str());
+        std::strcpy(c.MAIL_FROM, Servers().Get("PROBE_ADDR").c_str());
+        std::strcpy(c.RCPT_TO, Servers().Get("PROBE_ADDR").c_str());
+        std::strcpy(c.LOG_RCPT_TO, Servers().Get("SUPPORT_ADDR").c_str());
         std::strcpy(c.USER_MAIL, "user@qm.test");
-        mailbox = servers_->Get("MAILDIR_SUPPORT");
+        mailbox = Servers().Get("MAILDIR_SUPPORT");
         ClearMaildir(mailbox);
     }
 
@@ -54,7 +45,7 @@ protected:
         info.Type = tls ? MAIL_SSL : MAIL;
         info.IsSSL = tls;
         info.SetDest("127.0.0.1");
-        info.Port[SMTP] = servers_->Port(tls ? "SMTPS_PORT" : "SMTP_PORT");
+        info.Port[SMTP] = Servers().Port(tls ? "SMTPS_PORT" : "SMTP_PORT");
         return info;
     }
     int32_t Report(bool tls = false) {
@@ -93,19 +84,12 @@ protected:
         return text;
     }
 
-    static MailServers* servers_;
-    static bool started_;
-    static std::string why_;
-
     TempDir dir;
     AppContext ctx;
     RecordingNotifier pane;
     std::string mailbox;
 };
 
-MailServers* ReportWithMailServersTest::servers_ = nullptr;
-bool ReportWithMailServersTest::started_ = false;
-std::string ReportWithMailServersTest::why_;
 
 TEST_F(ReportWithMailServersTest, LongLogArrivesAsItsLastBytesWithTheDetectResult) {
     std::string log = Lines(200, "log");
@@ -161,7 +145,7 @@ TEST_F(ReportWithMailServersTest, PaneShowsTheDialogueButNeverTheCredentials) {
     EXPECT_EQ(all.find("[Connection"), std::string::npos);
     EXPECT_EQ(all.find("2009/03/05 14:07:09"), std::string::npos);  // body lines stay off the pane
     for (const std::string& secret :
-         {servers_->Get("PROBE_PASS"), std::string("cHJvYmUtcGFzcw"), std::string("cHJvYmVAcW0udGVzdA")})
+         {Servers().Get("PROBE_PASS"), std::string("cHJvYmUtcGFzcw"), std::string("cHJvYmVAcW0udGVzdA")})
         EXPECT_EQ(all.find(secret), std::string::npos) << secret;
 }
 

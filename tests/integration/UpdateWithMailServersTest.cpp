@@ -14,7 +14,7 @@
 #include "detect/AutoDetectThread.h"
 #include "detect/FakePeer.h"
 #include "support/RecordingNotifier.h"
-#include "support/MailServers.h"
+#include "support/MailServerSuite.h"
 #include "support/ChildProcess.h"
 #include "update/AutoDownloadThread.h"
 #include "support/HttpTestServer.h"
@@ -25,20 +25,11 @@ namespace {
 const std::string kOldHeader = "2009/05/20 12:30:00";
 const std::string kNewHeader = "2009/06/01 08:00:00";
 
-class UpdateWithMailServersTest : public ::testing::Test {
+class UpdateWithMailServersTest : public MailServerSuite {
 protected:
-    static void SetUpTestSuite() {
-        servers_ = new MailServers;
-        started_ = servers_->Start(&why_);
-    }
-    static void TearDownTestSuite() {
-        servers_->Stop();
-        delete servers_;
-        servers_ = nullptr;
-    }
-
     void SetUp() override {
-        ASSERT_TRUE(started_) << why_;
+        MailServerSuite::SetUp();
+        if (HasFatalFailure()) return;
         PrepareUpdateContext(ctx, dir);
         ctx.mainWindow = &pane;
         UserConfig& c = ctx.userConfig;
@@ -47,23 +38,23 @@ protected:
         c.TEST_INTERNET_PORT = web.port();
         c.TEST_INTERNET_RETRY_NUM = 0;
         c.TEST_INTERNET_RETRY_INTERVAL = 1;
-        std::strcpy(c.LOGIN_NAME, servers_->Get("PROBE_USER").c_str());
-        std::strcpy(c.LOGIN_PASS, servers_->Get("PROBE_PASS").c_str());
-        std::strcpy(c.MAIL_FROM, servers_->Get("PROBE_ADDR").c_str());
-        std::strcpy(c.RCPT_TO, servers_->Get("PROBE_ADDR").c_str());
+        std::strcpy(c.LOGIN_NAME, Servers().Get("PROBE_USER").c_str());
+        std::strcpy(c.LOGIN_PASS, Servers().Get("PROBE_PASS").c_str());
+        std::strcpy(c.MAIL_FROM, Servers().Get("PROBE_ADDR").c_str());
+        std::strcpy(c.RCPT_TO, Servers().Get("PROBE_ADDR").c_str());
     }
 
     // A list whose candidates are the fixture's plain and TLS ports.
     std::string PassingList(const std::string& header) const {
-        return header + "\r\n# the loopback servers\r\nMAIL 127.0.0.1 " + servers_->Get("SMTP_PORT") + " " +
-               servers_->Get("POP3_PORT") + " " + servers_->Get("IMAP_PORT") + " plain-1\r\nMAIL-SSL 127.0.0.1 " +
-               servers_->Get("SMTPS_PORT") + " " + servers_->Get("POP3S_PORT") + " " + servers_->Get("IMAPS_PORT") +
+        return header + "\r\n# the loopback servers\r\nMAIL 127.0.0.1 " + Servers().Get("SMTP_PORT") + " " +
+               Servers().Get("POP3_PORT") + " " + Servers().Get("IMAP_PORT") + " plain-1\r\nMAIL-SSL 127.0.0.1 " +
+               Servers().Get("SMTPS_PORT") + " " + Servers().Get("POP3S_PORT") + " " + Servers().Get("IMAPS_PORT") +
                " ssl-1\r\n";
     }
     // A list whose candidates fail: the real SMTP port with a POP3 port on
     // which nothing listens, and nothing at all.
     std::string FailingList(const std::string& header) const {
-        return header + "\r\nMAIL 127.0.0.1 " + servers_->Get("SMTP_PORT") + " " + std::to_string(FreePort()) +
+        return header + "\r\nMAIL 127.0.0.1 " + Servers().Get("SMTP_PORT") + " " + std::to_string(FreePort()) +
                " 1 half\r\nMAIL 127.0.0.1 " + std::to_string(FreePort()) + " " + std::to_string(FreePort()) +
                " 1 none\r\n";
     }
@@ -81,19 +72,12 @@ protected:
         return n;
     }
 
-    static MailServers* servers_;
-    static bool started_;
-    static std::string why_;
-
     TempDir dir;
     AppContext ctx;
     RecordingNotifier pane;
     HttpTestServer web;
 };
 
-MailServers* UpdateWithMailServersTest::servers_ = nullptr;
-bool UpdateWithMailServersTest::started_ = false;
-std::string UpdateWithMailServersTest::why_;
 
 TEST_F(UpdateWithMailServersTest, NewerListWhoseCandidatesPassReplacesTheCurrentList) {
     dir.Write("Quillomark.conf", OldList());

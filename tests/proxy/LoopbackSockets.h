@@ -20,27 +20,10 @@ namespace proxytest {
 
 namespace loopback {
 
-inline sockaddr_in Address(int port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
+inline sockaddr_in Address(int port) { return LoopbackAddress(port); }
 
 // A socket listening on 127.0.0.1 at a port the system picks; port receives it.
-inline int Listen(int& port, int backlog = 64) {
-    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = Address(0);
-    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(s, backlog) != 0) {
-        close(s);
-        return -1;
-    }
-    socklen_t len = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-    return s;
-}
+inline int Listen(int& port, int backlog = 64) { return ListenLoopback(port, backlog); }
 
 // A port on which nothing listens (at the moment of the call).
 using ::FreePort;

@@ -11,7 +11,7 @@ namespace proxytest {
 
 class MailClients {
 public:
-    explicit MailClients(const MailServerFixture& servers) : servers_(servers) {}
+    explicit MailClients(const MailServers& servers) : servers_(servers) {}
 
     // Writes a message of at least size bytes; its body digest.
     std::string MakeMessage(const std::string& path, int size, const std::string& subject) const {
@@ -51,7 +51,7 @@ private:
         return s;
     }
 
-    const MailServerFixture& servers_;
+    const MailServers& servers_;
 };
 
 }  // namespace proxytest

@@ -1,5 +1,5 @@
-// The real upstream mail servers of the proxy's integration tests, and the
-// small shell runner the tests drive their mail clients (curl, Python) with.
+// The small shell runner the proxy's integration tests drive their mail
+// clients (curl, Python) with; the servers themselves are support/MailServers.h.
 #pragma once
 
 #include <cstdio>
@@ -28,8 +28,5 @@ inline int RunCommand(const std::string& command, std::string* output = nullptr)
     if (output != nullptr) *output = text;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
-
-// The servers themselves are the shared fixture.
-using MailServerFixture = ::MailServers;
 
 }  // namespace proxytest

@@ -11,14 +11,13 @@
 #include <thread>
 
 #include <openssl/err.h>
-#include <openssl/evp.h>
 #include <openssl/ssl.h>
-#include <openssl/x509.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
 #include "proxy/LoopbackSockets.h"
+#include "support/SelfSignedTls.h"
 
 namespace proxytest {
 
@@ -27,21 +26,7 @@ public:
     using Handler = std::function<void(SSL* tls, int sock)>;
 
     TestTlsServer() {
-        key_ = EVP_EC_gen("P-256");
-        cert_ = X509_new();
-        X509_set_version(cert_, 2);
-        ASN1_INTEGER_set(X509_get_serialNumber(cert_), 1);
-        X509_gmtime_adj(X509_getm_notBefore(cert_), 0);
-        X509_gmtime_adj(X509_getm_notAfter(cert_), 3600);
-        X509_set_pubkey(cert_, key_);
-        X509_NAME* name = X509_get_subject_name(cert_);
-        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("localhost"),
-                                   -1, -1, 0);
-        X509_set_issuer_name(cert_, name);
-        X509_sign(cert_, key_, EVP_sha256());
-        ctx_ = SSL_CTX_new(TLS_server_method());
-        SSL_CTX_use_certificate(ctx_, cert_);
-        SSL_CTX_use_PrivateKey(ctx_, key_);
+        ctx_ = MakeSelfSignedServerContext("localhost");
         SSL_CTX_set_options(ctx_, SSL_OP_IGNORE_UNEXPECTED_EOF);
         listener_ = loopback::Listen(port_);
     }
@@ -49,8 +34,6 @@ public:
         Join();
         close(listener_);
         SSL_CTX_free(ctx_);
-        X509_free(cert_);
-        EVP_PKEY_free(key_);
     }
     TestTlsServer(const TestTlsServer&) = delete;
     TestTlsServer& operator=(const TestTlsServer&) = delete;
@@ -78,8 +61,6 @@ public:
     }
 
 private:
-    EVP_PKEY* key_ = nullptr;
-    X509* cert_ = nullptr;
     SSL_CTX* ctx_ = nullptr;
     int listener_ = -1;
     int port_ = 0;

@@ -31,18 +31,7 @@ public:
     using Handler = std::function<HttpTestResponse(const std::string& path, int index)>;
 
     HttpTestServer() {
-        listener_ = socket(AF_INET, SOCK_STREAM, 0);
-        int on = 1;
-        setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = 0;
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(listener_, 16);
-        socklen_t size = sizeof address;
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
-        port_ = ntohs(address.sin_port);
+        listener_ = ListenLoopback(port_, 16);
         thread_ = std::thread([this] { Loop(); });
     }
     ~HttpTestServer() {
