@@ -8,28 +8,14 @@
 #include <gtest/gtest.h>
 
 #include "integration/DetectRealServers.h"
-#include "support/MailServerSuite.h"
 #include "support/TempDir.h"
 
 namespace {
 
 using namespace detect_real;
 
-class DetectEndToEndTest : public MailServerSuite {
+class DetectEndToEndTest : public WebHostSuite {
 protected:
-    static void SetUpTestSuite() {
-        setenv("no_proxy", "*", 1);
-        MailServerSuite::SetUpTestSuite();
-        if (!Ready()) return;
-        web_ = new WebHost;
-        if (!web_->Start(Servers().dir() + "/www", true)) MarkNotReady("the web host did not start");
-    }
-    static void TearDownTestSuite() {
-        delete web_;
-        web_ = nullptr;
-        MailServerSuite::TearDownTestSuite();
-    }
-
     // Runs a curl command line; its exit status, its output in output.
     int Curl(const std::string& arguments, std::string& output) {
         std::string out = dir.File("curl.out");
@@ -38,11 +24,9 @@ protected:
         return status;
     }
 
-    static WebHost* web_;
     TempDir dir;
 };
 
-WebHost* DetectEndToEndTest::web_ = nullptr;
 
 TEST_F(DetectEndToEndTest, ProxyFollowsTheRankingOfTheStartUpRun) {
     const MailServers& s = Servers();
@@ -53,7 +37,7 @@ TEST_F(DetectEndToEndTest, ProxyFollowsTheRankingOfTheStartUpRun) {
     int pop3Port = FreePort();
     std::string ports = "PORT_SMTP=" + std::to_string(smtpPort) + "\nPORT_POP3=" +
                         std::to_string(pop3Port) + "\nPORT_IMAP4=" + std::to_string(FreePort()) + "\n";
-    std::string settings = SettingsFile(s, web_->port(), s.Get("PROBE_PASS"), ports);
+    std::string settings = SettingsFile(s, Web().port(), s.Get("PROBE_PASS"), ports);
     ASSERT_NE(settings.find("TEST_MAIL_CODE3="), std::string::npos) << "quillomark-seal failed";
     dir.Write("Quillomark.ini", settings);
     dir.Write("Quillomark.conf", "2009/03/05 14:07:09\nMAIL 127.0.0.1 " + std::to_string(FreePort()) +

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,7 @@
 
 #include "support/ChildProcess.h"
 #include "support/LoopbackPort.h"
-#include "support/MailServers.h"
+#include "support/MailServerSuite.h"
 
 namespace detect_real {
 
@@ -29,7 +30,6 @@ inline std::string ReadWhole(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
-
 
 
 using ::MailServers;
@@ -57,6 +57,29 @@ private:
     std::string root_;
     int port_ = 0;
     ChildProcess process_;
+};
+
+// The mail servers and a web host that answers the reachability check, up
+// once per suite; the web host never goes through a proxy of the shell's.
+class WebHostSuite : public MailServerSuite {
+public:
+    static void SetUpTestSuite() {
+        setenv("no_proxy", "*", 1);
+        MailServerSuite::SetUpTestSuite();
+        if (!Ready()) return;
+        web_ = std::make_unique<WebHost>();
+        if (!web_->Start(Servers().dir() + "/www", true)) MarkNotReady("the web host did not start");
+    }
+    static void TearDownTestSuite() {
+        web_.reset();
+        MailServerSuite::TearDownTestSuite();
+    }
+
+protected:
+    static WebHost& Web() { return *web_; }
+
+private:
+    static inline std::unique_ptr<WebHost> web_;
 };
 
 // The TEST_MAIL_CODEn lines quillomark-seal makes for the given NAME=text.

@@ -18,7 +18,6 @@
 #include "support/RecordingNotifier.h"
 #include "integration/DetectRealServers.h"
 #include "support/LoggedContext.h"
-#include "support/MailServerSuite.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -30,23 +29,19 @@ double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-class DetectRealServersTest : public MailServerSuite {
+class DetectRealServersTest : public WebHostSuite {
 protected:
     static void SetUpTestSuite() {
-        setenv("no_proxy", "*", 1);
-        MailServerSuite::SetUpTestSuite();
+        WebHostSuite::SetUpTestSuite();
         if (!Ready()) return;
-        web_ = new WebHost;
         missing_ = new WebHost;
-        if (!web_->Start(Servers().dir() + "/www", true) ||
-            !missing_->Start(Servers().dir() + "/empty-www", false))
-            MarkNotReady("the web hosts did not start");
+        if (!missing_->Start(Servers().dir() + "/empty-www", false))
+            MarkNotReady("the web host without an index did not start");
     }
     static void TearDownTestSuite() {
-        delete web_;
         delete missing_;
-        web_ = missing_ = nullptr;
-        MailServerSuite::TearDownTestSuite();
+        missing_ = nullptr;
+        WebHostSuite::TearDownTestSuite();
     }
 
     void SetUp() override {
@@ -62,7 +57,7 @@ protected:
 
     // Settings as the system loads them, from a file made with the seal tool.
     void Settings(const std::string& password) {
-        std::string file = SettingsFile(Servers(), web_->port(), password);
+        std::string file = SettingsFile(Servers(), Web().port(), password);
         ASSERT_NE(file.find("TEST_MAIL_CODE3="), std::string::npos) << "quillomark-seal failed";
         dir.Write("Quillomark.ini", file);
         ASSERT_EQ(LoadUserConfig(ctx), 0);
@@ -88,7 +83,6 @@ protected:
         return record;
     }
 
-    static WebHost* web_;
     static WebHost* missing_;
 
     TempDir dir;
@@ -97,7 +91,6 @@ protected:
     std::string maildir;
 };
 
-WebHost* DetectRealServersTest::web_ = nullptr;
 WebHost* DetectRealServersTest::missing_ = nullptr;
 
 TEST_F(DetectRealServersTest, OneRunRanksPlainAndTlsAheadOfDeadCandidates) {
