@@ -1,30 +1,39 @@
 // UserConfig holds every tunable setting of the process, loaded once from
-// "Quillomark.ini" at start-up. Other threads read its fields without a lock;
-// only the window thread changes it, one 32-bit field or flag at a time, so a
-// reader always sees a whole old or new value. Durations and sizes are held in
-// milliseconds and bytes (the file gives seconds and units of 1000 bytes).
+// "Quillomark.ini" at start-up. The window thread changes single settings
+// while every other thread reads them, so each setting that can change while
+// the process runs is safe to read at any moment: numbers and flags are
+// atomics (a reader sees a whole old or new value, and `cfg.LOG_LVL` still
+// reads as a number), and the texts the window can change are ConfigText,
+// read as a whole copy. The protected texts are filled only by the load,
+// before any other thread starts, and never change afterwards. Durations and
+// sizes are held in milliseconds and bytes (the file gives seconds and units
+// of 1000 bytes).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
-inline constexpr int kConfigTextSize = 128;  // 127 characters and a terminator
+#include "core/ConfigText.h"
+
+using ConfigNumber = std::atomic<int32_t>;
+using ConfigFlag = std::atomic<bool>;
 
 struct UserConfig {
-    int32_t PORT_SMTP;
-    int32_t PORT_POP3;
-    int32_t PORT_IMAP4;
-    bool IS_OPEN_TUTORIAL;
-    bool IS_MANUAL_DETECT;
-    bool IS_PREFER_SSL;
-    int32_t LOG_LVL;
-    int32_t LOG_SIZE;
-    int32_t LOG_REPORT_SIZE;
-    int32_t DETECT_INTERVAL;
-    char TEST_INTERNET_SERVER[kConfigTextSize];
-    int32_t TEST_INTERNET_PORT;
-    int32_t TEST_INTERNET_RETRY_NUM;
-    int32_t TEST_INTERNET_RETRY_INTERVAL;
-    int32_t DOWNLOAD_RETRY_INTERVAL;
+    ConfigNumber PORT_SMTP;
+    ConfigNumber PORT_POP3;
+    ConfigNumber PORT_IMAP4;
+    ConfigFlag IS_OPEN_TUTORIAL;
+    ConfigFlag IS_MANUAL_DETECT;
+    ConfigFlag IS_PREFER_SSL;
+    ConfigNumber LOG_LVL;
+    ConfigNumber LOG_SIZE;
+    ConfigNumber LOG_REPORT_SIZE;
+    ConfigNumber DETECT_INTERVAL;
+    ConfigText TEST_INTERNET_SERVER;
+    ConfigNumber TEST_INTERNET_PORT;
+    ConfigNumber TEST_INTERNET_RETRY_NUM;
+    ConfigNumber TEST_INTERNET_RETRY_INTERVAL;
+    ConfigNumber DOWNLOAD_RETRY_INTERVAL;
     char DOWNLOAD_SERVER[kConfigTextSize];
     char DOWNLOAD_PATH[kConfigTextSize];
     char USER_NAME[kConfigTextSize];
@@ -33,5 +42,7 @@ struct UserConfig {
     char MAIL_FROM[kConfigTextSize];
     char RCPT_TO[kConfigTextSize];
     char LOG_RCPT_TO[kConfigTextSize];
-    char USER_MAIL[kConfigTextSize];
+    ConfigText USER_MAIL;
+    // The local address the proxy listeners bind; "0.0.0.0" is every address.
+    ConfigText LISTEN_ADDRESS;
 };

@@ -1,6 +1,8 @@
 #include "core/UserConfigFile.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,57 +26,82 @@ constexpr std::size_t kLineBufferSize = 512;  // 511 characters a read and a ter
 enum class ValueKind { Number, Thousands, Flag, Text, Protected };
 
 // One key of the file and the field it fills. minimum and maximum bound what
-// ModifyUserConfig accepts for the numeric kinds.
+// ModifyUserConfig accepts for the numeric kinds, checkMinimum and maximum
+// what the defaults pass keeps; accepts, when set, is what both accept of a
+// text. A key with a default takes it when the file has no line for it.
 struct SettingKey {
     const char* name;
     ValueKind kind;
-    int32_t UserConfig::*number;
-    bool UserConfig::*flag;
-    char (UserConfig::*text)[kConfigTextSize];
+    ConfigNumber UserConfig::*number;
+    ConfigFlag UserConfig::*flag;
+    ConfigText UserConfig::*text;
+    char (UserConfig::*sealed)[kConfigTextSize];
     int32_t minimum;
     int32_t maximum;
+    int32_t checkMinimum;
+    const char* defaultText;  // nullptr: no default
+    bool (*accepts)(const std::string& text);
 };
 
-constexpr SettingKey Numeric(const char* name, ValueKind kind, int32_t UserConfig::*field,
-                             int32_t minimum = 1, int32_t maximum = INT32_MAX) {
-    return {name, kind, field, nullptr, nullptr, minimum, maximum};
+constexpr int32_t kMaxPort = 65535;
+
+constexpr SettingKey Numeric(const char* name, ValueKind kind, ConfigNumber UserConfig::*field,
+                             const char* defaultText, int32_t minimum = 1,
+                             int32_t maximum = INT32_MAX, int32_t checkMinimum = 1) {
+    return {name, kind, field, nullptr, nullptr, nullptr, minimum, maximum, checkMinimum, defaultText, nullptr};
 }
-constexpr SettingKey Flag(const char* name, bool UserConfig::*field) {
-    return {name, ValueKind::Flag, nullptr, field, nullptr, 0, 0};
+constexpr SettingKey Port(const char* name, ConfigNumber UserConfig::*field, const char* defaultText) {
+    return Numeric(name, ValueKind::Number, field, defaultText, 1, kMaxPort);
 }
-constexpr SettingKey Textual(const char* name, ValueKind kind,
-                             char (UserConfig::*field)[kConfigTextSize]) {
-    return {name, kind, nullptr, nullptr, field, 0, 0};
+constexpr SettingKey Flag(const char* name, ConfigFlag UserConfig::*field) {
+    return {name, ValueKind::Flag, nullptr, field, nullptr, nullptr, 0, 0, 0, nullptr, nullptr};
+}
+constexpr SettingKey Textual(const char* name, ConfigText UserConfig::*field, const char* defaultText,
+                             bool (*accepts)(const std::string&) = nullptr) {
+    return {name, ValueKind::Text, nullptr, nullptr, field, nullptr, 0, 0, 0, defaultText, accepts};
+}
+constexpr SettingKey Sealed(const char* name, char (UserConfig::*field)[kConfigTextSize]) {
+    return {name, ValueKind::Protected, nullptr, nullptr, nullptr, field, 0, 0, 0, nullptr, nullptr};
+}
+
+// The listeners bind this text, so only a dotted IPv4 address will do.
+bool IsIPv4Address(const std::string& text) {
+    in_addr address{};
+    return inet_pton(AF_INET, text.c_str(), &address) == 1;
 }
 
 using VK = ValueKind;
 using UC = UserConfig;
+// In the order the defaults pass checks them.
 const SettingKey kSettingKeys[] = {
-    Numeric("PORT_SMTP", VK::Number, &UC::PORT_SMTP),
-    Numeric("PORT_POP3", VK::Number, &UC::PORT_POP3),
-    Numeric("PORT_IMAP4", VK::Number, &UC::PORT_IMAP4),
+    Port("PORT_SMTP", &UC::PORT_SMTP, "25"),
+    Port("PORT_POP3", &UC::PORT_POP3, "110"),
+    Port("PORT_IMAP4", &UC::PORT_IMAP4, "143"),
     Flag("IS_OPEN_TUTORIAL", &UC::IS_OPEN_TUTORIAL),
     Flag("IS_MANUAL_DETECT", &UC::IS_MANUAL_DETECT),
     Flag("IS_PREFER_SSL", &UC::IS_PREFER_SSL),
-    Numeric("LOG_LVL", VK::Number, &UC::LOG_LVL, 0, 5),
-    Numeric("LOG_SIZE", VK::Thousands, &UC::LOG_SIZE),
-    Numeric("LOG_REPORT_SIZE", VK::Thousands, &UC::LOG_REPORT_SIZE),
-    Numeric("DETECT_INTERVAL", VK::Thousands, &UC::DETECT_INTERVAL),
-    Textual("TEST_INTERNET_SERVER", VK::Text, &UC::TEST_INTERNET_SERVER),
-    Numeric("TEST_INTERNET_PORT", VK::Number, &UC::TEST_INTERNET_PORT),
-    Numeric("TEST_INTERNET_RETRY_NUM", VK::Number, &UC::TEST_INTERNET_RETRY_NUM),
-    Numeric("TEST_INTERNET_RETRY_INTERVAL", VK::Thousands, &UC::TEST_INTERNET_RETRY_INTERVAL),
-    Numeric("DOWNLOAD_RETRY_INTERVAL", VK::Thousands, &UC::DOWNLOAD_RETRY_INTERVAL),
-    Textual("TEST_MAIL_CODE1", VK::Protected, &UC::USER_NAME),
-    Textual("TEST_MAIL_CODE2", VK::Protected, &UC::LOGIN_NAME),
-    Textual("TEST_MAIL_CODE3", VK::Protected, &UC::LOGIN_PASS),
-    Textual("TEST_MAIL_CODE4", VK::Protected, &UC::MAIL_FROM),
-    Textual("TEST_MAIL_CODE5", VK::Protected, &UC::RCPT_TO),
-    Textual("TEST_MAIL_CODE6", VK::Protected, &UC::LOG_RCPT_TO),
-    Textual("TEST_MAIL_CODE7", VK::Protected, &UC::DOWNLOAD_SERVER),
-    Textual("TEST_MAIL_CODE8", VK::Protected, &UC::DOWNLOAD_PATH),
-    Textual("USER_MAIL", VK::Text, &UC::USER_MAIL),
+    Numeric("LOG_LVL", VK::Number, &UC::LOG_LVL, "3", 0, 5, 0),
+    Numeric("LOG_SIZE", VK::Thousands, &UC::LOG_SIZE, "1000"),
+    Numeric("LOG_REPORT_SIZE", VK::Thousands, &UC::LOG_REPORT_SIZE, "20"),
+    Numeric("DETECT_INTERVAL", VK::Thousands, &UC::DETECT_INTERVAL, "14400"),
+    Textual("TEST_INTERNET_SERVER", &UC::TEST_INTERNET_SERVER, kDefaultInternetTestServer),
+    Port("TEST_INTERNET_PORT", &UC::TEST_INTERNET_PORT, "80"),
+    // No retries is a valid setting in the file, though not as a change.
+    Numeric("TEST_INTERNET_RETRY_NUM", VK::Number, &UC::TEST_INTERNET_RETRY_NUM, "3", 1, INT32_MAX, 0),
+    Numeric("TEST_INTERNET_RETRY_INTERVAL", VK::Thousands, &UC::TEST_INTERNET_RETRY_INTERVAL, "60"),
+    Numeric("DOWNLOAD_RETRY_INTERVAL", VK::Thousands, &UC::DOWNLOAD_RETRY_INTERVAL, "14400"),
+    Sealed("TEST_MAIL_CODE1", &UC::USER_NAME),
+    Sealed("TEST_MAIL_CODE2", &UC::LOGIN_NAME),
+    Sealed("TEST_MAIL_CODE3", &UC::LOGIN_PASS),
+    Sealed("TEST_MAIL_CODE4", &UC::MAIL_FROM),
+    Sealed("TEST_MAIL_CODE5", &UC::RCPT_TO),
+    Sealed("TEST_MAIL_CODE6", &UC::LOG_RCPT_TO),
+    Sealed("TEST_MAIL_CODE7", &UC::DOWNLOAD_SERVER),
+    Sealed("TEST_MAIL_CODE8", &UC::DOWNLOAD_PATH),
+    Textual("USER_MAIL", &UC::USER_MAIL, nullptr),
+    Textual("LISTEN_ADDRESS", &UC::LISTEN_ADDRESS, kDefaultListenAddress, IsIPv4Address),
 };
+constexpr std::size_t kSettingKeyCount = sizeof kSettingKeys / sizeof kSettingKeys[0];
 
 const SettingKey* FindSettingKey(const char* name) {
     for (const SettingKey& key : kSettingKeys) {
@@ -168,19 +195,23 @@ bool CopyQuoted(const char* value, char* out, std::size_t outSize) {
 
 void StoreLoadedValue(CoreContext& ctx, const SettingKey& key, const char* value) {
     UserConfig& config = ctx.userConfig;
+    char quoted[kLineBufferSize];
     switch (key.kind) {
     case ValueKind::Number: config.*key.number = LeadingInteger(value); break;
     case ValueKind::Thousands: config.*key.number = InThousands(LeadingInteger(value)); break;
     case ValueKind::Flag: config.*key.flag = LeadingInteger(value) > 0; break;
-    case ValueKind::Text: CopyQuoted(value, config.*key.text, kConfigTextSize); break;
-    case ValueKind::Protected: {
-        char hex[kLineBufferSize];
-        if (CopyQuoted(value, hex, sizeof hex)) {
-            ReadMailCode(ctx, hex, config.*key.text, kConfigTextSize);
-        }
+    case ValueKind::Text:
+        if (CopyQuoted(value, quoted, sizeof quoted)) (config.*key.text).Set(quoted);
+        break;
+    case ValueKind::Protected:
+        if (CopyQuoted(value, quoted, sizeof quoted)) ReadMailCode(ctx, quoted, config.*key.sealed, kConfigTextSize);
         break;
     }
-    }
+}
+
+// What a value of the numeric kinds holds in memory.
+int32_t HeldNumber(const SettingKey& key, int32_t number) {
+    return key.kind == ValueKind::Thousands ? InThousands(number) : number;
 }
 
 // False when the value is out of the key's range: logged, nothing changed.
@@ -188,18 +219,46 @@ bool StoreModifiedValue(CoreContext& ctx, const SettingKey& key, const char* val
     UserConfig& config = ctx.userConfig;
     if (key.kind == ValueKind::Flag) {
         config.*key.flag = LeadingInteger(value) > 0;
-    } else if (key.kind == ValueKind::Text) {
-        CopyBounded(value, std::strlen(value), config.*key.text, kConfigTextSize);
+        return true;
+    }
+    bool legal = key.kind == ValueKind::Text
+                     ? key.accepts == nullptr || key.accepts(value)
+                     : LeadingInteger(value) >= key.minimum && LeadingInteger(value) <= key.maximum;
+    if (!legal) {
+        WriteLog(ctx, UI, MINOR, "ERROR: modify user config %s to illegal value %s", key.name, value);
+        return false;
+    }
+    if (key.kind == ValueKind::Text) {
+        (config.*key.text).Set(value);
     } else {
-        int32_t number = LeadingInteger(value);
-        if (number < key.minimum || number > key.maximum) {
-            WriteLog(ctx, UI, MINOR, "ERROR: modify user config %s to illegal value %s", key.name,
-                     value);
-            return false;
-        }
-        config.*key.number = key.kind == ValueKind::Thousands ? InThousands(number) : number;
+        config.*key.number = HeldNumber(key, LeadingInteger(value));
     }
     return true;
+}
+
+// Whether the defaults pass keeps the value memory holds for a key with a default.
+bool KeptByDefaultsPass(const UserConfig& config, const SettingKey& key) {
+    if (key.kind == ValueKind::Text) {
+        std::string text = (config.*key.text).Get();
+        return !text.empty() && (key.accepts == nullptr || key.accepts(text));
+    }
+    int32_t held = config.*key.number;
+    return held >= key.checkMinimum && held <= key.maximum;
+}
+
+// A key the file has no line for takes its default, in memory only: the file
+// is never given lines it did not have.
+void DefaultMissingKeys(CoreContext& ctx, const bool (&seen)[kSettingKeyCount]) {
+    UserConfig& config = ctx.userConfig;
+    for (std::size_t i = 0; i < kSettingKeyCount; ++i) {
+        const SettingKey& key = kSettingKeys[i];
+        if (seen[i] || key.defaultText == nullptr) continue;
+        if (key.kind == ValueKind::Text) {
+            (config.*key.text).Set(key.defaultText);
+        } else {
+            config.*key.number = HeldNumber(key, LeadingInteger(key.defaultText));
+        }
+    }
 }
 
 std::string FormatLine(const char* format, const char* name, const char* value) {
@@ -215,7 +274,7 @@ std::string FormatLine(const char* format, const char* name, const char* value) 
 // characters memory keeps; numbers and flags as the caller wrote them.
 std::string ReplacementLine(const CoreContext& ctx, const SettingKey& key, const char* value) {
     if (key.kind == ValueKind::Text) {
-        return FormatLine("%s=\"%s\"\n", key.name, ctx.userConfig.*key.text);
+        return FormatLine("%s=\"%s\"\n", key.name, (ctx.userConfig.*key.text).Get().c_str());
     }
     return FormatLine("%s=%s\n", key.name, value);
 }
@@ -323,9 +382,11 @@ void RewriteSettingsFile(CoreContext& ctx, const char* replaceKey,
 int LoadUserConfig(CoreContext& ctx) {
     std::string path = DataFilePath(ctx, kUserConfigFileName);
     WriteLog(ctx, UI, DUMP, "load user config file %s", path.c_str());
+    bool seen[kSettingKeyCount] = {};
     FILE* file = OpenRegularFile(path, nullptr);
     if (file == nullptr) {
         WriteLog(ctx, UI, MAJOR, "ERROR: open user config %s failed", path.c_str());
+        DefaultMissingKeys(ctx, seen);
         return kOpenFailed;
     }
     ConfigLine line;
@@ -341,31 +402,19 @@ int LoadUserConfig(CoreContext& ctx) {
                      WithoutLineBreak(line).text);
             continue;
         }
+        seen[key - kSettingKeys] = true;
         StoreLoadedValue(ctx, *key, split.value);
     }
     std::fclose(file);
+    DefaultMissingKeys(ctx, seen);
     return 0;
 }
 
 int CheckUserConfig(CoreContext& ctx) {
-    const UserConfig& config = ctx.userConfig;
-    if (config.PORT_SMTP <= 0) ModifyUserConfig(ctx, "PORT_SMTP", "25");
-    if (config.PORT_POP3 <= 0) ModifyUserConfig(ctx, "PORT_POP3", "110");
-    if (config.PORT_IMAP4 <= 0) ModifyUserConfig(ctx, "PORT_IMAP4", "143");
-    if (config.LOG_LVL < 0 || config.LOG_LVL > 5) ModifyUserConfig(ctx, "LOG_LVL", "3");
-    if (config.LOG_SIZE <= 0) ModifyUserConfig(ctx, "LOG_SIZE", "1000");
-    if (config.LOG_REPORT_SIZE <= 0) ModifyUserConfig(ctx, "LOG_REPORT_SIZE", "20");
-    if (config.DETECT_INTERVAL <= 0) ModifyUserConfig(ctx, "DETECT_INTERVAL", "14400");
-    if (config.TEST_INTERNET_SERVER[0] == '\0') {
-        ModifyUserConfig(ctx, "TEST_INTERNET_SERVER", kDefaultInternetTestServer);
-    }
-    if (config.TEST_INTERNET_PORT <= 0) ModifyUserConfig(ctx, "TEST_INTERNET_PORT", "80");
-    if (config.TEST_INTERNET_RETRY_NUM < 0) ModifyUserConfig(ctx, "TEST_INTERNET_RETRY_NUM", "3");
-    if (config.TEST_INTERNET_RETRY_INTERVAL <= 0) {
-        ModifyUserConfig(ctx, "TEST_INTERNET_RETRY_INTERVAL", "60");
-    }
-    if (config.DOWNLOAD_RETRY_INTERVAL <= 0) {
-        ModifyUserConfig(ctx, "DOWNLOAD_RETRY_INTERVAL", "14400");
+    for (const SettingKey& key : kSettingKeys) {
+        if (key.defaultText != nullptr && !KeptByDefaultsPass(ctx.userConfig, key)) {
+            ModifyUserConfig(ctx, key.name, key.defaultText);
+        }
     }
     return 0;
 }

@@ -12,6 +12,11 @@ inline constexpr const char* kUserConfigFileName = "/Quillomark.ini";
 // Host of the Internet reachability test when the file names none.
 inline constexpr const char* kDefaultInternetTestServer = "www.example.com";
 
+// The local address the proxy listeners bind when the file names none: this
+// machine only, so nobody else on the network relays through the user's
+// mail accounts.
+inline constexpr const char* kDefaultListenAddress = "127.0.0.1";
+
 // Reads the whole settings file into ctx.userConfig, decoding the protected
 // values with ctx.mailCodeKeys. Returns 0, or -38 when the file cannot be
 // opened (ctx.userConfig is then unchanged).

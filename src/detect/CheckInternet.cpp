@@ -37,7 +37,8 @@ int32_t CheckInternet(CoreContext& ctx) {
 }
 
 int32_t CheckInternet(CoreContext& ctx, long connectTimeoutMs, long requestTimeoutMs) {
-    const char* host = ctx.userConfig.TEST_INTERNET_SERVER;
+    std::string hostText = ctx.userConfig.TEST_INTERNET_SERVER.Get();
+    const char* host = hostText.c_str();
     int32_t port = ctx.userConfig.TEST_INTERNET_PORT;
     WriteLog(ctx, DETECT, DUMP, "check internet using %s (%d)", host, port);
 

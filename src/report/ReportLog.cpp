@@ -62,7 +62,8 @@ int32_t ReportDialogue::SendCredential(const char* text, const char* code, int32
 void ReportDialogue::WriteHeader() {
     char date[96];
     FormatMailDate(date, sizeof date);
-    const char* user = settings_.USER_MAIL;
+    std::string userText = settings_.USER_MAIL.Get();
+    const char* user = userText.c_str();
     char header[kMailBufferSize];
     std::snprintf(header, sizeof header,
                   "From: \"%s\" <%s>\r\nSubject: [KOVRA] LOG REPORT from user [%s]\r\nTo: %s\r\nDate: %s\r\n"

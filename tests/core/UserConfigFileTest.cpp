@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "core/CoreContext.h"
+#include "support/FileSizeLimit.h"
 #include "support/LoggedContext.h"
 #include "support/TempDir.h"
 
@@ -72,12 +73,12 @@ TEST_F(UserConfigFileTest, LoadsEveryKeyWithItsScale) {
     EXPECT_EQ(1'000'000, c.LOG_SIZE);
     EXPECT_EQ(20'000, c.LOG_REPORT_SIZE);
     EXPECT_EQ(14'400'000, c.DETECT_INTERVAL);
-    EXPECT_STREQ("probe.example.net", c.TEST_INTERNET_SERVER);
+    EXPECT_EQ("probe.example.net", c.TEST_INTERNET_SERVER.Get());
     EXPECT_EQ(8080, c.TEST_INTERNET_PORT);
     EXPECT_EQ(3, c.TEST_INTERNET_RETRY_NUM);
     EXPECT_EQ(60'000, c.TEST_INTERNET_RETRY_INTERVAL);
     EXPECT_EQ(7'200'000, c.DOWNLOAD_RETRY_INTERVAL);
-    EXPECT_STREQ("me@example.org", c.USER_MAIL);
+    EXPECT_EQ("me@example.org", c.USER_MAIL.Get());
 
     ASSERT_EQ(0, CheckUserConfig(ctx));
     EXPECT_EQ(kFullFile, Ini()) << "a valid file is left alone by the defaults pass";
@@ -89,45 +90,86 @@ TEST_F(UserConfigFileTest, AcceptsCarriageReturnLineEnds) {
     WriteIni("PORT_SMTP=26\r\nUSER_MAIL=\"a@b\"\r\nIS_PREFER_SSL=1\r\n");
     ASSERT_EQ(0, Load());
     EXPECT_EQ(26, ctx.userConfig.PORT_SMTP);
-    EXPECT_STREQ("a@b", ctx.userConfig.USER_MAIL);
+    EXPECT_EQ("a@b", ctx.userConfig.USER_MAIL.Get());
     EXPECT_TRUE(ctx.userConfig.IS_PREFER_SSL);
 }
 
 TEST_F(UserConfigFileTest, MissingFileGivesDefaultsInMemoryOnly) {
-    ctx.userConfig.PORT_SMTP = 7;
     EXPECT_EQ(-38, LoadUserConfig(ctx));
-    EXPECT_EQ(7, ctx.userConfig.PORT_SMTP) << "a failed load changes nothing";
-    ctx.userConfig.PORT_SMTP = 0;
-
     EXPECT_EQ(0, CheckUserConfig(ctx));
     const UserConfig& c = ctx.userConfig;
     EXPECT_EQ(25, c.PORT_SMTP);
     EXPECT_EQ(110, c.PORT_POP3);
     EXPECT_EQ(143, c.PORT_IMAP4);
-    EXPECT_EQ(5, c.LOG_LVL);
-    EXPECT_EQ(10'000'000, c.LOG_SIZE);
+    EXPECT_EQ(3, c.LOG_LVL) << "a log at the default level, not none";
+    EXPECT_EQ(1'000'000, c.LOG_SIZE);
     EXPECT_EQ(20'000, c.LOG_REPORT_SIZE);
     EXPECT_EQ(14'400'000, c.DETECT_INTERVAL);
-    EXPECT_STREQ(kDefaultInternetTestServer, c.TEST_INTERNET_SERVER);
+    EXPECT_EQ(kDefaultInternetTestServer, c.TEST_INTERNET_SERVER.Get());
     EXPECT_EQ(80, c.TEST_INTERNET_PORT);
-    EXPECT_EQ(0, c.TEST_INTERNET_RETRY_NUM);
+    EXPECT_EQ(3, c.TEST_INTERNET_RETRY_NUM) << "retries as the defaults say, not none";
     EXPECT_EQ(60'000, c.TEST_INTERNET_RETRY_INTERVAL);
     EXPECT_EQ(14'400'000, c.DOWNLOAD_RETRY_INTERVAL);
+    EXPECT_EQ(kDefaultListenAddress, c.LISTEN_ADDRESS.Get());
     EXPECT_FALSE(c.IS_PREFER_SSL);
-    EXPECT_STREQ("", c.USER_MAIL);
+    EXPECT_EQ("", c.USER_MAIL.Get());
     EXPECT_FALSE(dir.Exists("Quillomark.ini"));
     EXPECT_FALSE(dir.Exists("Quillomark.ini.tmp"));
+    ctx.userConfig.LOG_LVL = 5;
+    EXPECT_NE(std::string::npos, Log().find("[UI][MAJOR] ERROR: open user config " + dir.path() +
+                                            "/Quillomark.ini failed"));
+}
 
-    std::string log = Log();
-    EXPECT_NE(std::string::npos, log.find("[UI][MAJOR] ERROR: open user config " + dir.path() +
-                                          "/Quillomark.ini failed"));
-    std::size_t count = 0;
-    for (std::size_t at = 0; (at = log.find("ERROR: open user config to modify failed", at)) !=
-                             std::string::npos;
-         ++at) {
-        ++count;
+TEST_F(UserConfigFileTest, KeyWithoutALineTakesItsDefaultAndTheFileStaysAsItWas) {
+    ctx.userConfig.USER_MAIL.Set("kept@example.org");
+    WriteIni("PORT_SMTP=2525\nIS_PREFER_SSL=1\n");
+    ASSERT_EQ(0, LoadUserConfig(ctx));
+    ASSERT_EQ(0, CheckUserConfig(ctx));
+    const UserConfig& c = ctx.userConfig;
+    EXPECT_EQ(2525, c.PORT_SMTP);
+    EXPECT_EQ(110, c.PORT_POP3);
+    EXPECT_EQ(3, c.LOG_LVL);
+    EXPECT_EQ(3, c.TEST_INTERNET_RETRY_NUM);
+    EXPECT_EQ(60'000, c.TEST_INTERNET_RETRY_INTERVAL);
+    EXPECT_EQ(kDefaultListenAddress, c.LISTEN_ADDRESS.Get());
+    EXPECT_EQ("kept@example.org", c.USER_MAIL.Get()) << "a key without a default keeps what it had";
+    EXPECT_EQ("PORT_SMTP=2525\nIS_PREFER_SSL=1\n", Ini());
+}
+
+TEST_F(UserConfigFileTest, PortsOutsideTheirRangeTakeTheirDefault) {
+    WriteIni("PORT_SMTP=99999999999\nPORT_POP3=65536\nPORT_IMAP4=65535\nTEST_INTERNET_PORT=70000\n");
+    ASSERT_EQ(0, Load());
+    ASSERT_EQ(0, CheckUserConfig(ctx));
+    EXPECT_EQ(25, ctx.userConfig.PORT_SMTP);
+    EXPECT_EQ(110, ctx.userConfig.PORT_POP3);
+    EXPECT_EQ(65535, ctx.userConfig.PORT_IMAP4);
+    EXPECT_EQ(80, ctx.userConfig.TEST_INTERNET_PORT);
+    EXPECT_EQ("PORT_SMTP=25\nPORT_POP3=110\nPORT_IMAP4=65535\nTEST_INTERNET_PORT=80\n", Ini());
+
+    EXPECT_EQ(0, ModifyUserConfig(ctx, "PORT_SMTP", "65536"));
+    EXPECT_EQ(25, ctx.userConfig.PORT_SMTP);
+    EXPECT_NE(std::string::npos, Log().find("ERROR: modify user config PORT_SMTP to illegal value 65536"));
+}
+
+TEST_F(UserConfigFileTest, ListenAddressIsAnIPv4AddressOrTheDefault) {
+    WriteIni("LISTEN_ADDRESS=\"0.0.0.0\"\n");
+    ASSERT_EQ(0, Load());
+    CheckUserConfig(ctx);
+    EXPECT_EQ("0.0.0.0", ctx.userConfig.LISTEN_ADDRESS.Get());
+
+    EXPECT_EQ(0, ModifyUserConfig(ctx, "LISTEN_ADDRESS", "localhost"));
+    EXPECT_EQ("0.0.0.0", ctx.userConfig.LISTEN_ADDRESS.Get()) << "the listeners bind numbers only";
+    EXPECT_EQ(0, ModifyUserConfig(ctx, "LISTEN_ADDRESS", "192.168.1.20"));
+    EXPECT_EQ("LISTEN_ADDRESS=\"192.168.1.20\"\n", Ini());
+
+    for (const char* bad : {"\"\"", "\"lan\"", "\"300.1.1.1\"", "0.0.0.0"}) {
+        WriteIni(std::string("LISTEN_ADDRESS=") + bad + "\n");
+        ctx.userConfig.LISTEN_ADDRESS.Set("");
+        ASSERT_EQ(0, Load());
+        CheckUserConfig(ctx);
+        EXPECT_EQ(kDefaultListenAddress, ctx.userConfig.LISTEN_ADDRESS.Get()) << bad;
     }
-    EXPECT_EQ(9u, count) << "one per default; LOG_LVL, LOG_SIZE and RETRY_NUM were in range";
+    EXPECT_EQ("LISTEN_ADDRESS=\"127.0.0.1\"\n", Ini());
 }
 
 TEST_F(UserConfigFileTest, DefaultsPassRewritesOnlyExistingLines) {
@@ -183,7 +225,7 @@ TEST_F(UserConfigFileTest, NumbersBeyond32BitsHoldTheNearest32BitValue) {
 TEST_F(UserConfigFileTest, KeyIsMatchedExactly) {
     WriteIni("PORT_SMTP =2600\nport_smtp=2700\n");
     ASSERT_EQ(0, Load());
-    EXPECT_EQ(0, ctx.userConfig.PORT_SMTP);
+    EXPECT_EQ(25, ctx.userConfig.PORT_SMTP) << "no line for the key itself";
     CheckUserConfig(ctx);
     EXPECT_EQ(25, ctx.userConfig.PORT_SMTP);
     std::string log = Log();
@@ -195,20 +237,20 @@ TEST_F(UserConfigFileTest, KeyIsMatchedExactly) {
 }
 
 TEST_F(UserConfigFileTest, QuotedTexts) {
-    std::snprintf(ctx.userConfig.USER_MAIL, sizeof ctx.userConfig.USER_MAIL, "kept@example.org");
+    ctx.userConfig.USER_MAIL.Set("kept@example.org");
     WriteIni("USER_MAIL=\"a=b@example.org\"\n"
              "TEST_INTERNET_SERVER= \"in\"side\" \n");
     ASSERT_EQ(0, Load());
-    EXPECT_STREQ("kept@example.org", ctx.userConfig.USER_MAIL)
+    EXPECT_EQ("kept@example.org", ctx.userConfig.USER_MAIL.Get())
         << "the value stops at the second = and so holds one quote only";
-    EXPECT_STREQ("in\"side", ctx.userConfig.TEST_INTERNET_SERVER) << "first to last quote";
+    EXPECT_EQ("in\"side", ctx.userConfig.TEST_INTERNET_SERVER.Get()) << "first to last quote";
 
     WriteIni("USER_MAIL=no quotes\nTEST_INTERNET_SERVER=\"\"\n");
     ASSERT_EQ(0, Load());
-    EXPECT_STREQ("kept@example.org", ctx.userConfig.USER_MAIL);
-    EXPECT_STREQ("", ctx.userConfig.TEST_INTERNET_SERVER);
+    EXPECT_EQ("kept@example.org", ctx.userConfig.USER_MAIL.Get());
+    EXPECT_EQ("", ctx.userConfig.TEST_INTERNET_SERVER.Get());
     CheckUserConfig(ctx);
-    EXPECT_STREQ(kDefaultInternetTestServer, ctx.userConfig.TEST_INTERNET_SERVER);
+    EXPECT_EQ(kDefaultInternetTestServer, ctx.userConfig.TEST_INTERNET_SERVER.Get());
     EXPECT_EQ("USER_MAIL=no quotes\nTEST_INTERNET_SERVER=\"" +
                   std::string(kDefaultInternetTestServer) + "\"\n",
               Ini());
@@ -218,12 +260,12 @@ TEST_F(UserConfigFileTest, TextsLongerThan127AreCut) {
     std::string longText(300, 'x');
     WriteIni("USER_MAIL=\"" + longText + "\"\nLOG_LVL=5\n");
     ASSERT_EQ(0, Load());
-    EXPECT_EQ(std::string(127, 'x'), ctx.userConfig.USER_MAIL);
+    EXPECT_EQ(std::string(127, 'x'), ctx.userConfig.USER_MAIL.Get());
 
     ModifyUserConfig(ctx, "TEST_INTERNET_SERVER", std::string(200, 'h').c_str());
-    EXPECT_EQ(std::string(127, 'h'), ctx.userConfig.TEST_INTERNET_SERVER);
+    EXPECT_EQ(std::string(127, 'h'), ctx.userConfig.TEST_INTERNET_SERVER.Get());
     ModifyUserConfig(ctx, "USER_MAIL", std::string(130, 'y').c_str());
-    EXPECT_EQ(std::string(127, 'y'), ctx.userConfig.USER_MAIL);
+    EXPECT_EQ(std::string(127, 'y'), ctx.userConfig.USER_MAIL.Get());
     EXPECT_EQ("USER_MAIL=\"" + std::string(127, 'y') + "\"\nLOG_LVL=5\n", Ini())
         << "the file carries what memory holds";
 }
@@ -242,7 +284,7 @@ TEST_F(UserConfigFileTest, ModifyWritesTheCallersTextAndScales) {
     EXPECT_EQ(0, ModifyUserConfig(ctx, "LOG_REPORT_SIZE", "30"));
     EXPECT_EQ(30'000, ctx.userConfig.LOG_REPORT_SIZE);
     EXPECT_EQ(0, ModifyUserConfig(ctx, "USER_MAIL", "new@example.org"));
-    EXPECT_STREQ("new@example.org", ctx.userConfig.USER_MAIL);
+    EXPECT_EQ("new@example.org", ctx.userConfig.USER_MAIL.Get());
     EXPECT_EQ(0, ModifyUserConfig(ctx, "IS_PREFER_SSL", "1"));
     EXPECT_TRUE(ctx.userConfig.IS_PREFER_SSL);
     EXPECT_EQ("LOG_REPORT_SIZE=30\nUSER_MAIL=\"new@example.org\"\nIS_PREFER_SSL=1\n", Ini());
@@ -383,29 +425,6 @@ TEST_F(UserConfigFileTest, UnopenableTemporaryLeavesTheFileAlone) {
     EXPECT_NE(std::string::npos, Log().find("[UI][MINOR] ERROR: open user config temporary file "
                                             "failed"));
 }
-
-// A file-size limit makes the copy fail part of the way through, as a full
-// disk would.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        previous_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved_;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, previous_);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    rlimit saved_{};
-    void (*previous_)(int) = nullptr;
-};
 
 // Two sizes: one fails inside the copy loop, the other only when the
 // buffered copy is flushed at the end.

@@ -55,7 +55,7 @@ protected:
     }
 
     void Internet(int port) {
-        std::strcpy(ctx.userConfig.TEST_INTERNET_SERVER, "127.0.0.1");
+        ctx.userConfig.TEST_INTERNET_SERVER.Set("127.0.0.1");
         ctx.userConfig.TEST_INTERNET_PORT = port;
     }
     void OnDemand(int32_t value) {

@@ -26,7 +26,7 @@ protected:
     }
 
     void Target(const std::string& host, int32_t port) {
-        std::strcpy(ctx.userConfig.TEST_INTERNET_SERVER, host.c_str());
+        ctx.userConfig.TEST_INTERNET_SERVER.Set(host.c_str());
         ctx.userConfig.TEST_INTERNET_PORT = port;
     }
     std::string Log() { return ReadLog(dir); }

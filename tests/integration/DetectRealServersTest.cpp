@@ -174,14 +174,14 @@ TEST_F(DetectRealServersTest, ReachabilityOfARealWebHost) {
     EXPECT_EQ(CheckInternet(ctx, 5000, 10000), kInternetUnreachable);
     EXPECT_NE(Log().find("ERROR: check internet connection failed(7)"), std::string::npos);
     std::string unresolvable = std::string(70, 'w') + ".invalid";  // refused before any query
-    std::strcpy(ctx.userConfig.TEST_INTERNET_SERVER, unresolvable.c_str());
+    ctx.userConfig.TEST_INTERNET_SERVER.Set(unresolvable.c_str());
     EXPECT_EQ(CheckInternet(ctx, 5000, 10000), kInternetUnreachable);
     EXPECT_NE(Log().find("ERROR: check internet connection failed(6)"), std::string::npos);
 
     // A background run waits and retries; an on-demand one tells at once.
     WriteList(PlainLine(Servers(), "plain-1"));
     ctx.userConfig.TEST_INTERNET_PORT = missing_->port();
-    std::strcpy(ctx.userConfig.TEST_INTERNET_SERVER, "127.0.0.1");
+    ctx.userConfig.TEST_INTERNET_SERVER.Set("127.0.0.1");
     ctx.userConfig.TEST_INTERNET_RETRY_INTERVAL = 100;
     EXPECT_EQ(ctx.userConfig.TEST_INTERNET_RETRY_NUM, 3);
     EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectInternetUnreachable);

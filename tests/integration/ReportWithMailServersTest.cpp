@@ -35,7 +35,7 @@ protected:
         std::strcpy(c.MAIL_FROM, Servers().Get("PROBE_ADDR").c_str());
         std::strcpy(c.RCPT_TO, Servers().Get("PROBE_ADDR").c_str());
         std::strcpy(c.LOG_RCPT_TO, Servers().Get("SUPPORT_ADDR").c_str());
-        std::strcpy(c.USER_MAIL, "user@qm.test");
+        c.USER_MAIL.Set("user@qm.test");
         mailbox = Servers().Get("MAILDIR_SUPPORT");
         ClearMaildir(mailbox);
     }

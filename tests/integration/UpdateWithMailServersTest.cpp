@@ -34,7 +34,7 @@ protected:
         ctx.mainWindow = &pane;
         UserConfig& c = ctx.userConfig;
         c.DOWNLOAD_RETRY_INTERVAL = 20;
-        std::strcpy(c.TEST_INTERNET_SERVER, "127.0.0.1");
+        c.TEST_INTERNET_SERVER.Set("127.0.0.1");
         c.TEST_INTERNET_PORT = web.port();
         c.TEST_INTERNET_RETRY_NUM = 0;
         c.TEST_INTERNET_RETRY_INTERVAL = 1;

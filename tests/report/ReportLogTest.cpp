@@ -24,7 +24,7 @@ protected:
         std::strcpy(ctx.userConfig.MAIL_FROM, "probe@qm.test");
         std::strcpy(ctx.userConfig.RCPT_TO, "probe@qm.test");
         std::strcpy(ctx.userConfig.LOG_RCPT_TO, "support@qm.test");
-        std::strcpy(ctx.userConfig.USER_MAIL, "user@example.org");
+        ctx.userConfig.USER_MAIL.Set("user@example.org");
         dir.Write("Quillomark.log", "2009/03/05 14:07:09 [DETECT][MINOR] auto detect end\n");
     }
 
