@@ -1,6 +1,11 @@
 #include "core/MessageTable.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "core/CoreContext.h"
@@ -90,17 +95,32 @@ void FillDefaults(MessageTable& table) {
 }
 
 // Gives a translator a complete file to start from; the last record has no
-// line end.
+// line end. The text goes to a temporary file beside it that is renamed into
+// place only when it is whole, so a full disk leaves no file at all and the
+// next start tries again, instead of a short file that is never rewritten.
+// A file that exists but cannot be read is never replaced.
 void WriteDefaultFile(const std::string& path) {
-    // "x": a file that exists but cannot be read is never overwritten.
-    FILE* out = std::fopen(path.c_str(), "wx");
-    if (out == nullptr) return;
-    for (int i = 0; i < kMessageDefaultCount; ++i) {
-        const DefaultMessage& d = kDefaultMessages[i];
-        std::fprintf(out, i + 1 < kMessageDefaultCount ? "%s=\"%s\"\n" : "%s=\"%s\"", d.key,
-                     d.text);
+    std::string temporary = path + ".XXXXXX";
+    int fd = mkstemp(temporary.data());
+    if (fd < 0) return;
+    FILE* out = fdopen(fd, "w");
+    if (out == nullptr) {
+        close(fd);
+        unlink(temporary.c_str());
+        return;
     }
-    std::fclose(out);
+    bool written = true;
+    for (int i = 0; i < kMessageDefaultCount && written; ++i) {
+        const DefaultMessage& d = kDefaultMessages[i];
+        written = std::fprintf(out, i + 1 < kMessageDefaultCount ? "%s=\"%s\"\n" : "%s=\"%s\"", d.key,
+                               d.text) > 0;
+    }
+    written = std::fflush(out) == 0 && fsync(fileno(out)) == 0 && written;
+    written = std::fclose(out) == 0 && written;
+    // mkstemp leaves the file readable by its owner alone; a message file is no secret.
+    if (!written || chmod(temporary.c_str(), 0644) != 0 ||
+        renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0)
+        unlink(temporary.c_str());
 }
 
 // key="text": the characters right after "=" and right before the line end

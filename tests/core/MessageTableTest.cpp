@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "core/CoreContext.h"
+#include "support/FileSizeLimit.h"
 #include "support/LoggedContext.h"
 #include "support/TempDir.h"
 
@@ -193,6 +195,31 @@ TEST_F(MessageTableTest, DirectoryOrUncreatableFileLeavesTheDefaults) {
     ASSERT_EQ(0, LoadMessageFile(ctx, dir.File("missing/message_EN.txt")));
     EXPECT_FALSE(dir.Exists("missing"));
     EXPECT_EQ("Send log", Text("MSG_CAPTION_REPORT_BTN"));
+}
+
+// A full disk (nothing fits, or only part) leaves no message file behind, and
+// no temporary file either, so the next start writes it whole.
+TEST_F(MessageTableTest, FullDiskLeavesNoFileAndTheNextStartWritesItWhole) {
+    TempDir reference;
+    CoreContext other;
+    LogInto(other, reference);
+    ASSERT_EQ(0, LoadMessageFile(other, reference.File("message_EN.txt")));
+    const std::string whole = reference.Read("message_EN.txt");
+    ASSERT_GT(whole.size(), 1000u);
+
+    for (rlim_t room : {rlim_t{0}, rlim_t{1000}}) {
+        {
+            FileSizeLimit limit(room);
+            ASSERT_EQ(0, LoadMessageFile(ctx, dir.File("message_EN.txt")));
+        }
+        EXPECT_FALSE(dir.Exists("message_EN.txt")) << room;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+            EXPECT_EQ(std::string::npos, entry.path().filename().string().find("message_EN"))
+                << entry.path();
+        EXPECT_EQ("Send log", Text("MSG_CAPTION_REPORT_BTN"));
+    }
+    ASSERT_EQ(0, LoadMessageFile(ctx, dir.File("message_EN.txt")));
+    EXPECT_EQ(whole, dir.Read("message_EN.txt"));
 }
 
 TEST(LanguageFileNameTest, OnlyPrcAndTaiwanChooseOtherFiles) {
