@@ -12,7 +12,12 @@ ProtocalInfoList ListOf(const std::vector<int32_t>& costs) {
     for (size_t i = 0; i < costs.size(); ++i) {
         ProtocalInfo r;
         r.LinkCost = costs[i];
-        r.SetCode(("c" + std::to_string(i)).c_str());
+        // Appended rather than "c" + std::to_string(i): GCC 12 at -O3 takes the
+        // insert at the front of a temporary for an overlapping copy
+        // (a false -Wrestrict, GCC bug 105329) and -Werror stops the build.
+        std::string code = "c";
+        code += std::to_string(i);
+        r.SetCode(code.c_str());
         list.PushBack(r);
     }
     return list;
