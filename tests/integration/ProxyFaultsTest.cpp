@@ -18,6 +18,7 @@
 #include "proxy/ProxyTestContext.h"
 #include "proxy/RecordingUpstreams.h"
 #include "support/ChildProcess.h"
+#include "support/MailServerSuite.h"
 #include "support/UnansweredPort.h"
 
 namespace {
@@ -31,27 +32,19 @@ double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-class ProxyFaultsTest : public ::testing::Test {
+class ProxyFaultsTest : public MailServerSuite {
 protected:
-    static void SetUpTestSuite() {
-        servers = new MailServerFixture;
-        servers->Start();
-    }
-    static void TearDownTestSuite() {
-        servers->Stop();
-        delete servers;
-        servers = nullptr;
-    }
     void SetUp() override {
-        ASSERT_TRUE(servers->started()) << servers->error();
-        ClearMaildir(servers->Get("MAILDIR_PROBE"));
+        MailServerSuite::SetUp();
+        if (HasFatalFailure()) return;
+        ClearMaildir(Servers().Get("MAILDIR_PROBE"));
     }
 
     static ProtocalInfo Upstream(const char* code, bool tls, int cost) {
         ProtocalInfo c = Candidate(code, 0, tls, cost);
-        c.Port[SMTP] = servers->Port(tls ? "SMTPS_PORT" : "SMTP_PORT");
-        c.Port[POP3] = servers->Port(tls ? "POP3S_PORT" : "POP3_PORT");
-        c.Port[IMAP4] = servers->Port(tls ? "IMAPS_PORT" : "IMAP_PORT");
+        c.Port[SMTP] = Servers().Port(tls ? "SMTPS_PORT" : "SMTP_PORT");
+        c.Port[POP3] = Servers().Port(tls ? "POP3S_PORT" : "POP3_PORT");
+        c.Port[IMAP4] = Servers().Port(tls ? "IMAPS_PORT" : "IMAP_PORT");
         return c;
     }
     void WriteResult(std::vector<ProtocalInfo> records) {
@@ -66,9 +59,9 @@ protected:
         if (!child.Start("/usr/bin/python3", all, test.dir.path(), test.dir.File("scripted.out"))) return false;
         return WaitUntil([&] { return PortAnswers(port); }, 20s);
     }
-    std::string User() const { return servers->Get("PROBE_USER"); }
-    std::string Pass() const { return servers->Get("PROBE_PASS"); }
-    std::string Address() const { return servers->Get("PROBE_ADDR"); }
+    std::string User() const { return Servers().Get("PROBE_USER"); }
+    std::string Pass() const { return Servers().Get("PROBE_PASS"); }
+    std::string Address() const { return Servers().Get("PROBE_ADDR"); }
     // msmtp through the proxy's plain port; its output and exit status.
     std::string Msmtp(int port, const std::string& file, bool login, int* status) const {
         std::string auth = login ? "--auth=login --user=" + User() + " --passwordeval='echo " + Pass() + "'"
@@ -103,12 +96,9 @@ protected:
         return got;
     }
 
-    static MailServerFixture* servers;
     ProxyTestContext test;
-    MailClients clients{*servers};
+    MailClients clients{Servers()};
 };
-
-MailServerFixture* ProxyFaultsTest::servers = nullptr;
 
 TEST_F(ProxyFaultsTest, ASlowTlsServerIsWaitedForAndItsRejectionReachesEveryClient) {
     // Greeting and verdict each come later than the relay ever waited before
@@ -153,7 +143,7 @@ TEST_F(ProxyFaultsTest, AFirstServerThatDropsPacketsCostsTheConnectBoundAndOneQu
     std::string out = Msmtp(smtp.port(), test.dir.File("fo.eml"), true, &status);
     EXPECT_EQ(status, 0) << out;
     EXPECT_LT(SecondsSince(start), 8.0) << "msmtp gives up after 60 s; the system's time-out is about 130 s";
-    ASSERT_TRUE(WaitUntil([&] { return CountMessages(servers->Get("MAILDIR_PROBE")) == 1; }, 10s));
+    ASSERT_TRUE(WaitUntil([&] { return CountMessages(Servers().Get("MAILDIR_PROBE")) == 1; }, 10s));
 
     test.dir.Write("fetchmailrc", "poll 127.0.0.1 service " + std::to_string(pop3.port()) + " protocol POP3 user \"" +
                                       User() + "\" password \"" + Pass() + "\" sslproto '' keep fetchall mda \"/bin/sh -c 'cat >> " +
@@ -187,8 +177,8 @@ TEST_F(ProxyFaultsTest, ATrickledTlsHandshakeGivesWayToTheNextCandidate) {
     ChildProcess trickler;
     ASSERT_TRUE(StartScripted(trickler, {"trickle", std::to_string(port)}, port));
     std::string digest = clients.MakeMessage(test.dir.File("t.eml"), 5000, "trickled");
-    ASSERT_TRUE(clients.Send(servers->Port("SMTP_PORT"), test.dir.File("t.eml")));
-    ASSERT_TRUE(WaitUntil([&] { return CountMessages(servers->Get("MAILDIR_PROBE")) == 1; }, 10s));
+    ASSERT_TRUE(clients.Send(Servers().Port("SMTP_PORT"), test.dir.File("t.eml")));
+    ASSERT_TRUE(WaitUntil([&] { return CountMessages(Servers().Get("MAILDIR_PROBE")) == 1; }, 10s));
     WriteResult({Candidate("trickle", port, true, 5), Upstream("tls", true, 10)});
     ListenerRun pop3(test.ctx, POP3, RelayTimeouts{180});
     pop3.runtime->connectBounds = ConnectBounds{10, 2};
@@ -203,8 +193,8 @@ TEST_F(ProxyFaultsTest, ATrickledTlsHandshakeGivesWayToTheNextCandidate) {
 TEST_F(ProxyFaultsTest, ClientsThatNeverReadDoNotLockTheProtocolOut) {
     // A message far larger than what the socket buffers hold on the way.
     std::string digest = clients.MakeMessage(test.dir.File("big.eml"), 7 << 20, "big");
-    ASSERT_TRUE(clients.Send(servers->Port("SMTP_PORT"), test.dir.File("big.eml")));
-    ASSERT_TRUE(WaitUntil([&] { return CountMessages(servers->Get("MAILDIR_PROBE")) == 1; }, 20s));
+    ASSERT_TRUE(clients.Send(Servers().Port("SMTP_PORT"), test.dir.File("big.eml")));
+    ASSERT_TRUE(WaitUntil([&] { return CountMessages(Servers().Get("MAILDIR_PROBE")) == 1; }, 20s));
     WriteResult({Upstream("plain", false, 10)});
     ListenerRun pop3(test.ctx, POP3, RelayTimeouts{2});
 

@@ -10,18 +10,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "support/LoopbackPort.h"
+
 class UnansweredPort {
 public:
     UnansweredPort() {
-        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(listener_, 0);
-        socklen_t size = sizeof address;
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
-        port_ = ntohs(address.sin_port);
+        listener_ = ListenLoopback(port_, 0);
+        sockaddr_in address = LoopbackAddress(port_);
         // The one connection the backlog holds; from now on SYNs are dropped.
         filler_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         connect(filler_, reinterpret_cast<sockaddr*>(&address), sizeof address);
