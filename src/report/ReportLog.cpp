@@ -118,7 +118,7 @@ int32_t ReportLog(CoreContext& ctx, AutoMailChecker& checker, const ProtocalInfo
     if (connection == nullptr) return kProbeNoCandidate;
     // The dialog never stores such an address; one written into the settings
     // file by hand must not reach the mail's header or the SMTP dialogue.
-    if (HoldsControlCharacter(ctx.userConfig.USER_MAIL)) {
+    if (HoldsControlCharacter(ctx.userConfig.USER_MAIL.Get().c_str())) {
         WriteLog(ctx, UI, MAJOR, "ERROR: user mail address holds a control character");
         checker.Show("Report log fail\r\n");
         return kReportUserMailRefused;

@@ -25,7 +25,7 @@ void SendLogCommand(AppContext& ctx, QWidget* owner) {
             connection = ctx.bestConnection;
         }
         ReportLog(ctx, checker, &connection);
-        WriteLog(ctx, UI, MINOR, "User report log by enter %s", ctx.userConfig.USER_MAIL);
+        WriteLog(ctx, UI, MINOR, "User report log by enter %s", ctx.userConfig.USER_MAIL.Get().c_str());
     }
     WriteLog(ctx, UI, DUMP, "end of report botton");
 }

@@ -39,7 +39,7 @@ ReportDlg::ReportDlg(CoreContext& ctx, QWidget* parent) : QDialog(parent), ctx_(
                                    QString::fromUtf8(ctx_.userConfig.LOG_RCPT_TO),
                                    Message(ctx_, "MSG_CAPTION_REPORT_EMAIL_DLG2")));
     connect(address_, &QLineEdit::textChanged, this, &ReportDlg::UpdateSubmit);
-    address_->setText(QString::fromUtf8(ctx_.userConfig.USER_MAIL));
+    address_->setText(QString::fromUtf8(ctx_.userConfig.USER_MAIL.Get().c_str()));
     UpdateSubmit();
 }
 

@@ -98,7 +98,7 @@ TEST_F(SendLogWithMailServersTest, SubmittedAddressSendsTheReportToSupport) {
 
     EXPECT_EQ(pane.Lines().back(), "Report log success\r\n") << pane.Pane();
     EXPECT_TRUE(WaitUntil([&] { return CountMessages(mailbox) == 1; }, std::chrono::seconds(10)));
-    EXPECT_STREQ(ctx.userConfig.USER_MAIL, "user@qm.test");
+    EXPECT_EQ(ctx.userConfig.USER_MAIL.Get(), "user@qm.test");
     EXPECT_NE(dir.Read("Quillomark.ini").find("USER_MAIL=\"user@qm.test\"\n"), std::string::npos);
     std::vector<std::string> ui = UiLogLines();
     ASSERT_GE(ui.size(), 2u);
@@ -116,7 +116,7 @@ TEST_F(SendLogWithMailServersTest, CancelledSendsNothingAndLogsOnlyTheTracingLin
 
     EXPECT_TRUE(pane.Lines().empty()) << pane.Pane();
     EXPECT_EQ(UiLogLines(), (std::vector<std::string>{"Press Report botton", "end of report botton"}));
-    EXPECT_STREQ(ctx.userConfig.USER_MAIL, "");
+    EXPECT_EQ(ctx.userConfig.USER_MAIL.Get(), "");
     std::this_thread::sleep_for(std::chrono::seconds(1));
     EXPECT_EQ(CountMessages(mailbox), 0);
 }

@@ -124,7 +124,7 @@ TEST_F(ReportLogTest, UnreadableLogEndsTheMailWithoutItsEndOfData) {
 TEST_F(ReportLogTest, StoredAddressWithAControlCharacterIsRefusedBeforeConnecting) {
     for (const char* stored : {"user@example.org\r\nBcc: all@example.org", "user@example.org\n",
                                "user\t@example.org", "user@example.org\x7f"}) {
-        std::strcpy(ctx.userConfig.USER_MAIL, stored);
+        ctx.userConfig.USER_MAIL.Set(stored);
         SmtpRecord seen;
         FakePeer server(SmtpDialogue(script, seen));
         pane.Clear();
@@ -136,7 +136,7 @@ TEST_F(ReportLogTest, StoredAddressWithAControlCharacterIsRefusedBeforeConnectin
     EXPECT_NE(ReadLog(dir).find("[UI][MAJOR] ERROR: user mail address holds a control character\n"),
               std::string::npos);
 
-    std::strcpy(ctx.userConfig.USER_MAIL, "jos\xc3\xa9@example.org");  // UTF-8 is no control character
+    ctx.userConfig.USER_MAIL.Set("jos\xc3\xa9@example.org");  // UTF-8 is no control character
     FakePeer server(SmtpDialogue(script, record));
     EXPECT_EQ(Report(server.port()), 0);
 }

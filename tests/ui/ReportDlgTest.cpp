@@ -47,7 +47,7 @@ TEST_F(ReportDlgTest, RememberedAddressIsOfferedAndSubmittedAgain) {
     EXPECT_TRUE(Submit(report)->isEnabled());
     WhenShown<ReportDlg>([](ReportDlg* d) { Submit(*d)->click(); });
     EXPECT_EQ(report.exec(), QDialog::Accepted);
-    EXPECT_STREQ(ctx.userConfig.USER_MAIL, "user@qm.test");
+    EXPECT_EQ(ctx.userConfig.USER_MAIL.Get(), "user@qm.test");
     EXPECT_EQ(Settings(), "USER_MAIL=\"user@qm.test\"\n");
 }
 
@@ -58,7 +58,7 @@ TEST_F(ReportDlgTest, EnterSubmitsAtMostNinetyNineCharacters) {
         QTest::keyClick(Field(*d), Qt::Key_Return);
     });
     EXPECT_EQ(report.exec(), QDialog::Accepted);
-    EXPECT_EQ(std::string(ctx.userConfig.USER_MAIL), std::string(99, 'm'));
+    EXPECT_EQ(ctx.userConfig.USER_MAIL.Get(), std::string(99, 'm'));
     EXPECT_EQ(Settings(), "USER_MAIL=\"" + std::string(99, 'm') + "\"\n");
 }
 
@@ -68,7 +68,7 @@ TEST_F(ReportDlgTest, CutNeverSplitsACharacter) {
     Field(report)->setText(QString(98, 'm') + QString::fromUtf8("é@"));
     WhenShown<ReportDlg>([](ReportDlg* d) { Submit(*d)->click(); });
     EXPECT_EQ(report.exec(), QDialog::Accepted);
-    EXPECT_EQ(std::string(ctx.userConfig.USER_MAIL), std::string(98, 'm'));
+    EXPECT_EQ(ctx.userConfig.USER_MAIL.Get(), std::string(98, 'm'));
 }
 
 TEST_F(ReportDlgTest, CancelEscapeAndCloseLeaveTheAddress) {
@@ -85,7 +85,7 @@ TEST_F(ReportDlgTest, CancelEscapeAndCloseLeaveTheAddress) {
             leave(d);
         });
         EXPECT_EQ(report.exec(), QDialog::Rejected);
-        EXPECT_STREQ(ctx.userConfig.USER_MAIL, "user@qm.test");
+        EXPECT_EQ(ctx.userConfig.USER_MAIL.Get(), "user@qm.test");
         EXPECT_EQ(Settings(), "USER_MAIL=\"user@qm.test\"\n");
     }
 }
@@ -106,7 +106,7 @@ TEST_F(ReportDlgTest, ControlCharactersKeepSubmitDisabled) {
     WhenShown<ReportDlg>([](ReportDlg* d) { QTest::keyClick(Field(*d), Qt::Key_Return); });
     QTimer::singleShot(500, &report, &QDialog::reject);
     EXPECT_EQ(report.exec(), QDialog::Rejected);  // Enter did not submit
-    EXPECT_STREQ(ctx.userConfig.USER_MAIL, "");
+    EXPECT_EQ(ctx.userConfig.USER_MAIL.Get(), "");
 }
 
 }  // namespace
