@@ -315,7 +315,7 @@ TEST_F(QuilloMarkDlgTest, ReDetectTwiceEndsTheSecondRunAtOnce) {
     ASSERT_EQ(bind(host, reinterpret_cast<sockaddr*>(&address), size), 0);
     ASSERT_EQ(listen(host, 4), 0);
     getsockname(host, reinterpret_cast<sockaddr*>(&address), &size);
-    std::strcpy(ctx.userConfig.TEST_INTERNET_SERVER, "127.0.0.1");
+    ctx.userConfig.TEST_INTERNET_SERVER.Set("127.0.0.1");
     ctx.userConfig.TEST_INTERNET_PORT = ntohs(address.sin_port);
     dir.Write("Quillomark.conf", "");
 
