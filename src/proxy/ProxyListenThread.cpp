@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <string>
 #include <thread>
 
 #include <sys/socket.h>
@@ -10,6 +11,7 @@
 
 #include "catalogue/DetectResult.h"
 #include "catalogue/ProtocalInfoList.h"
+#include "core/UserConfigFile.h"
 #include "core/WriteLog.h"
 #include "platform/StartThread.h"
 #include "proxy/ClientSlots.h"
@@ -20,7 +22,6 @@
 namespace {
 
 constexpr int32_t kListenBacklog = 32;
-constexpr const char* kListenAddress = "127.0.0.1";
 // A failing accept (say, out of descriptors) would otherwise spin and fill
 // the log as fast as the disk takes it.
 constexpr auto kAcceptRetryPause = std::chrono::milliseconds(100);
@@ -197,6 +198,13 @@ int32_t EndListener(Listener& l, int listenSock, bool fatal) {
     return 0;
 }
 
+// The settings repair any address that is not dotted IPv4; a context that
+// never loaded them has none and keeps the listener off the network.
+std::string ListenAddress(AppContext& ctx) {
+    std::string address = ctx.userConfig.LISTEN_ADDRESS.Get();
+    return address.empty() ? kDefaultListenAddress : address;
+}
+
 }  // namespace
 
 int32_t RunProxyListener(AppContext& ctx, const ListenParam* param, std::shared_ptr<ProxyRuntime> runtime) {
@@ -204,7 +212,7 @@ int32_t RunProxyListener(AppContext& ctx, const ListenParam* param, std::shared_
     if (param->protocol < 0 || param->protocol >= kProtocolCount) return -51;
     Listener l{ctx, runtime, param->protocol, param->port, ProtocolTypeName(param->protocol), {}};
     WriteLog(ctx, PROXY, DUMP, "proxy %s intializing", l.name);
-    int32_t listenSock = ListenTcp(kListenAddress, l.port, kListenBacklog);
+    int32_t listenSock = ListenTcp(ListenAddress(ctx).c_str(), l.port, kListenBacklog);
     if (listenSock < 0) {
         int reason = errno;
         WriteLog(ctx, PROXY, CRITICAL, "ERROR: proxy %s start to listen failed(%d)", l.name, reason);

@@ -4,6 +4,11 @@
 #include <fstream>
 #include <vector>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "catalogue/DetectResult.h"
@@ -69,6 +74,35 @@ TEST_F(ProxyListenThreadTest, StartsListeningAndSaysSo) {
     EXPECT_NE(test.Log().find("[PROXY][DUMP] proxy POP3 intializing\n"), std::string::npos);
     EXPECT_EQ(test.notifier.Lines(), (std::vector<std::string>{"proxy POP3 at port " + port + " start\r\n"}));
     for (int entry : test.ctx.clientSlots[POP3]) EXPECT_EQ(entry, -1);
+}
+
+namespace {
+// Connects to another loopback address than 127.0.0.1; true when accepted.
+bool ReachableOn(const char* address, int port) {
+    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, address, &a.sin_addr);
+    bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    close(s);
+    return ok;
+}
+}  // namespace
+
+// Other hosts must not relay through the user's accounts unless the user
+// opens the proxies on purpose.
+TEST_F(ProxyListenThreadTest, ListensOnTheSettingsAddressOnly) {
+    {
+        ListenerRun run(test.ctx, SMTP);
+        ASSERT_GE(run.runtime->listenSocket, 0);
+        EXPECT_FALSE(ReachableOn("127.0.0.2", run.port()));
+        EXPECT_TRUE(ReachableOn("127.0.0.1", run.port()));
+    }
+    test.ctx.userConfig.LISTEN_ADDRESS.Set("0.0.0.0");
+    ListenerRun open(test.ctx, SMTP);
+    ASSERT_GE(open.runtime->listenSocket, 0);
+    EXPECT_TRUE(ReachableOn("127.0.0.2", open.port()));
 }
 
 TEST_F(ProxyListenThreadTest, ABusyPortEndsTheListener) {
