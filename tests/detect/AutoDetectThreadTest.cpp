@@ -306,10 +306,15 @@ TEST_F(AutoDetectThreadTest, UserRequestDuringRetryPauseEndsTheWaitAtTheNextFail
     Internet(missing.port());
     OnDemand(0);
     ctx.userConfig.TEST_INTERNET_RETRY_NUM = 50;
-    ctx.userConfig.TEST_INTERNET_RETRY_INTERVAL = 300;
+    ctx.userConfig.TEST_INTERNET_RETRY_INTERVAL = 1000;
     int result = 0;
     std::thread run([&] { result = AutoDetectThread(ctx, nullptr); });
-    std::this_thread::sleep_for(100ms);
+    // The request must come inside the pause after the first failure, not
+    // before it: a loaded machine can take longer than any fixed sleep to
+    // send the first check.
+    for (int i = 0; i < 1000 && missing.Requests().empty(); ++i) std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(missing.Requests().size(), 1u);
+    std::this_thread::sleep_for(300ms);
     OnDemand(1);
     EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectAlreadyRunning);  // the re-detect's own run
     run.join();

@@ -187,7 +187,9 @@ TEST_F(DataTransmissionThreadTest, QuietTimeOutIsSharedByBothDirectionsAndEndsTh
     // find a whole quiet period ends the session for both.
     ASSERT_TRUE(test.WaitForLog("timeout(-6)", 1, 5s));
     auto waited = Clock::now() - quiet;
-    EXPECT_GE(waited, 900ms);
+    // The relays sample their activity between polls, so the end may come a
+    // little before a full second after the test's own last send.
+    EXPECT_GE(waited, 700ms);
     EXPECT_LE(waited, 2500ms);
     EXPECT_TRUE(loopback::SeesClose(client.peer, 300ms)) << "the mail client sees the end at once";
     EXPECT_TRUE(loopback::SeesClose(server.peer, 300ms));
