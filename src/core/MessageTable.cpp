@@ -77,6 +77,22 @@ const DefaultMessage kDefaultMessages[kMessageDefaultCount] = {
      "Please do NOT setup mail service until the connection detection is ok"},
 };
 
+// Texts of the speed history, which came after the table above. They stay out
+// of it, so the file written for translators keeps its records; a message
+// file that carries one of these keys still translates it.
+const DefaultMessage kHistoryMessages[] = {
+    {"MSG_CAPTION_HISTORY_BTN", "History"},
+    {"MSG_HISTORY_TITLE", "QuilloMark speed history"},
+    {"MSG_HISTORY_EMPTY", "No detection run recorded yet"},
+    {"MSG_HISTORY_INUSE", "in use"},
+};
+
+const char* HistoryText(const char* key) {
+    for (const DefaultMessage& message : kHistoryMessages)
+        if (std::strcmp(message.key, key) == 0) return message.text;
+    return nullptr;
+}
+
 // Copies length bytes into a 256-byte field, cut to 255, with a terminator.
 void CopyField(char (&field)[kMessageFieldSize], const char* from, std::size_t length) {
     if (length > kMessageFieldSize - 1) length = kMessageFieldSize - 1;
@@ -179,6 +195,7 @@ const char* GetMessageText(CoreContext& ctx, const char* key) {
     }
     for (const MessageRecord& record : table.loaded)
         if (std::strcmp(record.key, key) == 0) return record.text;
+    if (const char* text = HistoryText(key)) return text;
     WriteLog(ctx, UI, MINOR, "ERROR: Message %s not found", key);
     return DefaultText(table, key);
 }

@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTextCursor>
 #include <QVBoxLayout>
 
@@ -18,6 +19,8 @@
 #include "ui/DialogCommands.h"
 #include "ui/MessageBoxes.h"
 #include "ui/ProgramIcon.h"
+#include "ui/ProgressRows.h"
+#include "ui/TrayIcons.h"
 
 namespace {
 
@@ -102,6 +105,7 @@ void QuilloMarkDlg::BuildLayout() {
     listViewport->installEventFilter(this);
     auto* commands = new QHBoxLayout;
     commands->addWidget(&autoDetectButton);
+    commands->addWidget(&historyButton);
     commands->addWidget(&preferSslCheck);
     commands->addStretch(1);
     commands->addWidget(&autoSettingCheck);
@@ -144,6 +148,10 @@ void QuilloMarkDlg::BuildLayout() {
 
 void QuilloMarkDlg::ConnectCommands() {
     connect(&autoDetectButton, &QPushButton::clicked, this, [this] { OnAutoDetect(); });
+    connect(&historyButton, &QPushButton::clicked, this, [this] { OnHistory(); });
+    // Also from the keyboard, as the button's caption is translated.
+    auto* history = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_H), this);
+    connect(history, &QShortcut::activated, this, [this] { OnHistory(); });
     connect(&manualSetButton, &QPushButton::clicked, this, [this] { OnManualSet(); });
     connect(&autoSettingCheck, &QCheckBox::clicked, this, [this](bool on) { OnAutoSetting(on); });
     connect(&preferSslCheck, &QCheckBox::clicked, this, [this](bool on) { OnPreferSsl(on); });
@@ -162,7 +170,7 @@ void QuilloMarkDlg::SetUpWindow() {
 }
 
 void QuilloMarkDlg::SetUpTrayAndControls() {
-    SetTrayIcon(ProgramIcon());
+    SetTrayIcon(TrayIconFor(trayState.Status()));
     SetTrayTip(QString::fromUtf8(kWindowTitle));
     SetTrayMenu(BuildTrayMenu());
     ShowTrayIcon();
@@ -223,6 +231,7 @@ void QuilloMarkDlg::SetCaptions() {
     hintButton.setText(Text(ctx, "MSG_CAPTION_SHOWHINT_BTN"));
     allLinkGroup.setTitle(Text(ctx, "MSG_CAPTION_ALLLINK_GB"));
     autoDetectButton.setText(Text(ctx, "MSG_CAPTION_AUTODETECT_BTN"));
+    historyButton.setText(Text(ctx, "MSG_CAPTION_HISTORY_BTN"));
     preferSslCheck.setText(Text(ctx, "MSG_CAPTION_PREFERSSL_CHK"));
     autoSettingCheck.setText(Text(ctx, "MSG_CAPTION_AUTOSETTING_CHK"));
     manualSetButton.setText(Text(ctx, "MSG_CAPTION_MANUALSET_BTN"));
@@ -309,12 +318,60 @@ void QuilloMarkDlg::AppendInfoLine(const std::string& text) {
 void QuilloMarkDlg::OnDetectionStarted() {
     RefreshConnectionList();
     reportButton.setEnabled(false);
+    trayState.RunStarted();
+    ShowTrayStatus();
 }
 
 void QuilloMarkDlg::OnDetectionFinished() {
     RefreshConnectionList();
     RefreshCurrentConnection();
     reportButton.setEnabled(true);
+    trayState.RunFinished(BestCost());
+    ShowTrayStatus();
+    RefreshHistory();
+}
+
+void QuilloMarkDlg::OnDetectionProgress(const DetectProgress& progress) {
+    ShowProgress(connectionList, progress);
+    trayState.RunProgress(progress);
+}
+
+void QuilloMarkDlg::OnCurrentLinkChanged() {
+    RefreshCurrentConnection();
+    trayState.ConnectionChanged(BestCost());
+    ShowTrayStatus();
+}
+
+int32_t QuilloMarkDlg::BestCost() {
+    std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
+    return ctx.bestConnection.LinkCost;
+}
+
+// The tooltip stays the window title whatever the state.
+void QuilloMarkDlg::ShowTrayStatus() {
+    SetTrayIcon(TrayIconFor(trayState.Status()));
+}
+
+void QuilloMarkDlg::OnHistory() {
+    WriteLog(ctx, UI, DUMP, "User press History button");
+    if (historyDialog == nullptr) historyDialog = new HistoryDialog(ctx, this);
+    historyDialog->show();
+    RefreshHistory();
+    historyDialog->raise();
+    historyDialog->activateWindow();
+}
+
+// An open history follows each run.
+void QuilloMarkDlg::RefreshHistory() {
+    if (historyDialog == nullptr || !historyDialog->isVisible()) return;
+    std::vector<std::string> codes;
+    for (const ProtocalInfo& record : displayedConnections) codes.emplace_back(record.Code);
+    std::string inUse;
+    {
+        std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
+        inUse = ctx.bestConnection.Code;
+    }
+    historyDialog->Refresh(codes, inUse);
 }
 
 void QuilloMarkDlg::BringForward() {
@@ -391,6 +448,8 @@ void QuilloMarkDlg::ApplyChoice(const ProtocalInfo& record) {
         std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
         ctx.bestConnection = record;
     }
+    trayState.ConnectionChanged(record.LinkCost);
+    ShowTrayStatus();
     WriteDetectResult(ctx, chosen, true);
     RefreshCurrentConnection();
     autoSettingCheck.setChecked(false);

@@ -26,7 +26,10 @@
 #include "context/AppContext.h"
 #include "context/AppServices.h"
 #include "context/AppStartup.h"
+#include "core/DetectProgress.h"
+#include "ui/HistoryDialog.h"
 #include "ui/TrayDialog.h"
+#include "ui/TrayState.h"
 
 // The information pane keeps this many of the most recent lines.
 inline constexpr int kInfoPaneLines = 5000;
@@ -53,6 +56,12 @@ public:
     void AppendInfoLine(const std::string& text);
     void OnDetectionStarted();
     void OnDetectionFinished();
+    // A candidate's probes start or end: its row shows it at once.
+    void OnDetectionProgress(const DetectProgress& progress);
+    // The proxy chose a server: the current line and the tray icon follow.
+    void OnCurrentLinkChanged();
+    // Opens the speed history for the candidates the list shows.
+    void OnHistory();
     // A later start of the program asks for the window: shown, restored and
     // in front, also when it was hidden behind the icon.
     void BringForward();
@@ -77,6 +86,9 @@ public:
     QPushButton& HintButton() { return hintButton; }
     QToolButton& MenuButton() { return menuButton; }
     QPushButton& AutoDetectButton() { return autoDetectButton; }
+    QPushButton& HistoryButton() { return historyButton; }
+    HistoryDialog* History() { return historyDialog; }
+    TrayStatus CurrentTrayStatus() const { return trayState.Status(); }
     QCheckBox& PreferSslCheck() { return preferSslCheck; }
     QCheckBox& AutoSettingCheck() { return autoSettingCheck; }
     QTableWidget& ConnectionList() { return connectionList; }
@@ -114,6 +126,9 @@ private:
     int32_t SelectedListRow() const;
     void FillRow(int row, const ProtocalInfo& record);
     void ApplyChoice(const ProtocalInfo& record);
+    int32_t BestCost();
+    void ShowTrayStatus();
+    void RefreshHistory();
 
     AppContext& ctx;
     ServiceStarter& starter;
@@ -125,6 +140,7 @@ private:
     QToolButton menuButton;
     QGroupBox allLinkGroup;
     QPushButton autoDetectButton;
+    QPushButton historyButton;
     QCheckBox preferSslCheck;
     QCheckBox autoSettingCheck;
     QTableWidget connectionList;
@@ -144,4 +160,6 @@ private:
     ProtocalInfoList displayedConnections;
     int32_t selectedRow = -1;
     std::string manualChoice;
+    TrayState trayState;
+    HistoryDialog* historyDialog = nullptr;  // made at its first opening
 };

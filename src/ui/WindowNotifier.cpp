@@ -46,7 +46,11 @@ void WindowNotifier::DetectionFinished() {
 }
 
 void WindowNotifier::CurrentLinkChanged() {
-    RunOnWindow([](QuilloMarkDlg& w) { w.RefreshCurrentConnection(); });
+    RunOnWindow([](QuilloMarkDlg& w) { w.OnCurrentLinkChanged(); });
+}
+
+void WindowNotifier::DetectionProgress(const DetectProgress& progress) {
+    RunOnWindow([progress](QuilloMarkDlg& w) { w.OnDetectionProgress(progress); });
 }
 
 void WindowNotifier::ShowMessageBox(const std::string& titleKey, const std::string& bodyKey) {

@@ -35,6 +35,7 @@ public:
     void DetectionStarted() override;
     void DetectionFinished() override;
     void CurrentLinkChanged() override;
+    void DetectionProgress(const DetectProgress& progress) override;
     void ShowMessageBox(const std::string& titleKey, const std::string& bodyKey) override;
 
     // How many workers' boxes are open now (for tests).

@@ -93,6 +93,17 @@ TEST_F(MessageTableTest, WrittenFileLoadsBackToEveryDefault) {
     EXPECT_FALSE(Logged("not found"));
 }
 
+TEST_F(MessageTableTest, HistoryTextsHaveDefaultsOutsideTheTranslatorsFile) {
+    ASSERT_EQ(0, LoadMessageFile(ctx, dir.File("message_EN.txt")));
+    EXPECT_EQ("History", Text("MSG_CAPTION_HISTORY_BTN"));
+    EXPECT_EQ("in use", Text("MSG_HISTORY_INUSE"));
+    EXPECT_FALSE(Logged("MSG_CAPTION_HISTORY_BTN not found"));
+    EXPECT_EQ(std::string::npos, dir.Read("message_EN.txt").find("HISTORY"));
+
+    Load("MSG_CAPTION_HISTORY_BTN=\"Verlauf\"\n");
+    EXPECT_EQ("Verlauf", Text("MSG_CAPTION_HISTORY_BTN"));
+}
+
 TEST_F(MessageTableTest, LoadedTextOverridesTheDefault) {
     Load("MSG_CAPTION_REPORT_BTN=\"Mail log\"\n");
     EXPECT_EQ("Mail log", Text("MSG_CAPTION_REPORT_BTN"));

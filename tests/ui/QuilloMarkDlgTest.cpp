@@ -11,9 +11,11 @@
 #include <thread>
 #include <unistd.h>
 
+#include "catalogue/DetectHistory.h"
 #include "context/AppStartup.h"
 #include "detect/AutoDetectThread.h"
 #include "ui/HintDialog.h"
+#include "ui/TrayIcons.h"
 #include "ui/TrayDialog.h"
 #include "ui/WindowFixture.h"
 
@@ -533,6 +535,82 @@ TEST_F(QuilloMarkDlgTest, TutorialButtonShowsTheBoxCheckedWhileTheTipsAreOff) {
     std::size_t enter = log.find("[UI][DUMP] Enter OnShowHint()\n");
     EXPECT_NE(enter, std::string::npos);
     EXPECT_NE(log.find("[UI][DUMP] Exit OnShowHint()\n", enter), std::string::npos);
+}
+
+// The tray icon tells the state at a glance: nothing measured yet, a run at
+// work, a connection in use, and a run in which every candidate failed.
+TEST_F(QuilloMarkDlgTest, TheTrayIconFollowsRunsAndTheConnectionInUse) {
+    QuilloMarkDlg& w = Open();
+    auto shown = [&] { return w.TrayIcon()->icon().pixmap(16, 16).toImage(); };
+    auto drawn = [](TrayStatus s) { return TrayIconFor(s).pixmap(16, 16).toImage(); };
+    EXPECT_EQ(w.CurrentTrayStatus(), TrayStatus::NoConnection);
+    EXPECT_EQ(shown(), drawn(TrayStatus::NoConnection));
+
+    w.OnDetectionStarted();
+    EXPECT_EQ(w.CurrentTrayStatus(), TrayStatus::Detecting);
+    EXPECT_EQ(shown(), drawn(TrayStatus::Detecting));
+    DetectProgress passed;
+    passed.count = 1;
+    passed.finished = true;
+    passed.Code = "Office";
+    passed.LinkCost = 120;
+    w.OnDetectionProgress(passed);
+    ctx.bestConnection = Record("Office", "h", 120);
+    w.OnDetectionFinished();
+    EXPECT_EQ(w.CurrentTrayStatus(), TrayStatus::Connected);
+    EXPECT_EQ(shown(), drawn(TrayStatus::Connected));
+    EXPECT_EQ(w.TrayIcon()->toolTip().toStdString(), "QuilloMark V2.0 beta");
+
+    // Every candidate failed: the old best stays, the icon says no connection.
+    w.OnDetectionStarted();
+    passed.LinkCost = -1;
+    w.OnDetectionProgress(passed);
+    w.OnDetectionFinished();
+    EXPECT_EQ(w.CurrentTrayStatus(), TrayStatus::NoConnection);
+    EXPECT_EQ(shown(), drawn(TrayStatus::NoConnection));
+
+    // A mail client got through after all.
+    w.OnCurrentLinkChanged();
+    EXPECT_EQ(w.CurrentTrayStatus(), TrayStatus::Connected);
+    EXPECT_EQ(w.TrayIcon()->toolTip().toStdString(), "QuilloMark V2.0 beta");
+}
+
+TEST_F(QuilloMarkDlgTest, ChoosingAFailedRowShowsNoConnection) {
+    WriteResults({Record("Office", "h", 30), Record("Home", "h2", -1)});
+    QuilloMarkDlg& w = Open();
+    ctx.bestConnection = Record("Office", "h", 30);
+    w.OnCurrentLinkChanged();
+    ASSERT_EQ(w.CurrentTrayStatus(), TrayStatus::Connected);
+    AnswerBoxes({QMessageBox::Ok, QMessageBox::Ok});
+    ClickRow(1);
+    w.ManualSetButton().click();
+    EXPECT_EQ(w.CurrentTrayStatus(), TrayStatus::NoConnection);
+}
+
+TEST_F(QuilloMarkDlgTest, HistoryOpensTheChartOfTheListedCandidates) {
+    WriteResults({Record("Office", "h", 30), Record("Home", "h2", -1)});
+    ProtocalInfoList run;
+    run.PushBack(Record("Office", "h", 30));
+    run.PushBack(Record("Home", "h2", -1));
+    run.PushBack(Record("Gone", "h3", 10));
+    ASSERT_EQ(AppendDetectHistory(ctx, run), 0);
+    QuilloMarkDlg& w = Open();
+    ctx.bestConnection = Record("Office", "h", 30);
+    EXPECT_EQ(w.HistoryButton().text().toStdString(), "History");
+    w.HistoryButton().click();
+    ASSERT_NE(w.History(), nullptr);
+    EXPECT_TRUE(w.History()->isVisible());
+    const HistoryChartData& data = w.History()->Chart()->Data();
+    ASSERT_EQ(data.series.size(), 2u);
+    EXPECT_EQ(data.series[0].Code, "Office");
+    EXPECT_TRUE(data.series[0].inUse);
+    EXPECT_EQ(data.series[1].points.at(0).LinkCost, -1);
+
+    // An open history follows the next run.
+    ASSERT_EQ(AppendDetectHistory(ctx, run), 0);
+    w.OnDetectionStarted();
+    w.OnDetectionFinished();
+    EXPECT_EQ(w.History()->Chart()->Data().series[0].points.size(), 2u);
 }
 
 }  // namespace
