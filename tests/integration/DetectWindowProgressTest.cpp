@@ -102,7 +102,8 @@ TEST_F(DetectWindowProgressTest, RowsShowEachCostInProbeOrderWhileTheRunGoesOn) 
                                                                   : item->text().toStdString());
         if (!seen.empty() && seen.back() == state) return;
         seen.push_back(state);
-        seenDuringRun += done ? 0 : 1;
+        // Send log is disabled from the run's start to its end, as the window sees them.
+        seenDuringRun += window.ReportButton().isEnabled() ? 0 : 1;
     });
 
     int32_t result = 1;
@@ -134,6 +135,7 @@ TEST_F(DetectWindowProgressTest, RowsShowEachCostInProbeOrderWhileTheRunGoesOn) 
                                          "ssl-1:probing",   "ssl-1:" + sslCost};
     EXPECT_EQ(seen, expected);
     EXPECT_EQ(seenDuringRun, 6);  // none waited for the end of the run
+    EXPECT_TRUE(window.ReportButton().isEnabled());
     // The run's end rebuilt the rows in ranked order, without marks.
     ASSERT_EQ(list.rowCount(), 3);
     EXPECT_EQ(list.item(2, kRemarkColumn)->text().toStdString(), "dead-1");
