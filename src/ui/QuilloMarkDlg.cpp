@@ -137,7 +137,8 @@ void QuilloMarkDlg::BuildLayout() {
     bottom->addLayout(levels);
 
     // Enter does nothing in the main window: no button is pressed by it.
-    for (QPushButton* button : {&hintButton, &autoDetectButton, &manualSetButton, &reportButton})
+    for (QPushButton* button : {&hintButton, &autoDetectButton, &historyButton, &manualSetButton,
+                                 &reportButton})
         button->setAutoDefault(false);
 
     auto* window = new QVBoxLayout(this);

@@ -379,6 +379,9 @@ TEST_F(QuilloMarkDlgTest, EscapeHidesAndEnterDoesNothing) {
     QTest::keyClick(&w.HintButton(), Qt::Key_Return);
     QTest::keyClick(&w.HintButton(), Qt::Key_Enter);
     EXPECT_EQ(Log().find("Enter OnShowHint()"), std::string::npos);
+    w.HistoryButton().setFocus();
+    QTest::keyClick(&w.HistoryButton(), Qt::Key_Return);
+    EXPECT_EQ(w.History(), nullptr);
     QTest::keyClick(&w, Qt::Key_Escape);
     EXPECT_FALSE(w.isVisible());
     EXPECT_EQ(exits, 0);
