@@ -79,22 +79,6 @@ protected:
         int rc = RunCommand("timeout 120 /usr/bin/python3 -c \"" + code + "\" 2>&1", &out);
         return out + (rc == 0 ? "" : "(exit " + std::to_string(rc) + ")");
     }
-    // Reads on a raw client until the reply holds expected, the peer closes,
-    // or the time runs out.
-    static std::string Exchange(int sock, const std::string& line, const std::string& expected) {
-        if (!line.empty()) loopback::SendAll(sock, line);
-        std::string got;
-        auto until = Clock::now() + 10s;
-        char buffer[65536];
-        while (got.find(expected) == std::string::npos && Clock::now() < until) {
-            pollfd p{sock, POLLIN, 0};
-            if (poll(&p, 1, 100) <= 0) continue;
-            ssize_t n = recv(sock, buffer, sizeof buffer, 0);
-            if (n <= 0) break;
-            got.append(buffer, static_cast<size_t>(n));
-        }
-        return got;
-    }
 
     ProxyTestContext test;
     MailClients clients{Servers()};
@@ -206,9 +190,9 @@ TEST_F(ProxyFaultsTest, ClientsThatNeverReadDoNotLockTheProtocolOut) {
         sockaddr_in a = loopback::Address(pop3.port());
         ASSERT_EQ(connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
         hung.push_back(s);
-        ASSERT_NE(Exchange(s, "", "\r\n").find("+OK"), std::string::npos) << i;
-        Exchange(s, "USER " + User() + "\r\n", "\r\n");
-        ASSERT_NE(Exchange(s, "PASS " + Pass() + "\r\n", "\r\n").find("+OK Logged in."), std::string::npos);
+        ASSERT_NE(loopback::Exchange(s, "", "\r\n").find("+OK"), std::string::npos) << i;
+        loopback::Exchange(s, "USER " + User() + "\r\n", "\r\n");
+        ASSERT_NE(loopback::Exchange(s, "PASS " + Pass() + "\r\n", "\r\n").find("+OK Logged in."), std::string::npos);
         loopback::SendAll(s, "RETR 1\r\n");  // and never read again
     }
     int extra = pop3.Connect();
@@ -224,14 +208,14 @@ TEST_F(ProxyFaultsTest, AQuietTimeOutEndsTheWholeSessionBeforeTheClientTalksInto
     WriteResult({Upstream("plain", false, 10)});
     ListenerRun imap(test.ctx, IMAP4, RelayTimeouts{2});
     int client = imap.Connect();
-    ASSERT_NE(Exchange(client, "", "\r\n").find("* OK"), std::string::npos);
-    ASSERT_NE(Exchange(client, "a1 LOGIN " + User() + " " + Pass() + "\r\n", "a1 ").find("a1 OK"), std::string::npos);
+    ASSERT_NE(loopback::Exchange(client, "", "\r\n").find("* OK"), std::string::npos);
+    ASSERT_NE(loopback::Exchange(client, "a1 LOGIN " + User() + " " + Pass() + "\r\n", "a1 ").find("a1 OK"), std::string::npos);
     auto lastReply = Clock::now();
     // Past one quiet period after the last exchange, a client (a mail
     // program's keep-alive) speaks: it must get an answer or see the close,
     // never silence.
     std::this_thread::sleep_for(2500ms);
-    std::string reply = Exchange(client, "a2 NOOP\r\n", "a2 ");
+    std::string reply = loopback::Exchange(client, "a2 NOOP\r\n", "a2 ");
     bool answered = reply.find("a2 OK") != std::string::npos;
     bool closed = !answered && loopback::SeesClose(client, 100ms);
     EXPECT_TRUE(closed) << "reply: " << reply;

@@ -44,22 +44,6 @@ protected:
         ASSERT_EQ(WriteDetectResult(test.ctx, list, manual), 0);
     }
     std::string Credentials() const { return Servers().Get("PROBE_USER") + " " + Servers().Get("PROBE_PASS"); }
-    // One protocol exchange on a raw client connection: sends line (if any)
-    // and reads until the reply holds expected.
-    static std::string Exchange(int sock, const std::string& line, const std::string& expected) {
-        if (!line.empty()) loopback::SendAll(sock, line);
-        std::string got;
-        auto until = Clock::now() + 10s;
-        char buffer[65536];
-        while (got.find(expected) == std::string::npos && Clock::now() < until) {
-            pollfd p{sock, POLLIN, 0};
-            if (poll(&p, 1, 100) <= 0) continue;
-            ssize_t n = recv(sock, buffer, sizeof buffer, 0);
-            if (n <= 0) break;
-            got.append(buffer, static_cast<size_t>(n));
-        }
-        return got;
-    }
 
     ProxyTestContext test;
     MailClients clients{Servers()};
@@ -73,8 +57,8 @@ TEST_F(ProxyRealServersTest, DeadCandidatesAreSkippedAndAServerThatClosesFirstIs
     for (bool preferTls : {false, true}) {
         test.ctx.userConfig.IS_PREFER_SSL = preferTls;
         int client = smtp.Connect();
-        EXPECT_NE(Exchange(client, "", "220 ").find("ESMTP"), std::string::npos);
-        std::string bye = Exchange(client, "QUIT\r\n", "221 ");
+        EXPECT_NE(loopback::Exchange(client, "", "220 ").find("ESMTP"), std::string::npos);
+        std::string bye = loopback::Exchange(client, "QUIT\r\n", "221 ");
         EXPECT_EQ(bye.rfind("221 ", 0), 0u) << bye;
         auto start = Clock::now();
         EXPECT_TRUE(loopback::SeesClose(client, 3s)) << "TLS " << preferTls;
@@ -99,17 +83,17 @@ TEST_F(ProxyRealServersTest, AResetMidTransferEndsOnlyItsOwnSession) {
 
     // A client that goes away with a reset in the middle of a download.
     int watcher = pop3.Connect();
-    EXPECT_NE(Exchange(watcher, "", "+OK").find("+OK"), std::string::npos);
+    EXPECT_NE(loopback::Exchange(watcher, "", "+OK").find("+OK"), std::string::npos);
     int broken = pop3.Connect();
-    Exchange(broken, "", "+OK");
-    Exchange(broken, "USER " + Servers().Get("PROBE_USER") + "\r\n", "+OK");
-    Exchange(broken, "PASS " + Servers().Get("PROBE_PASS") + "\r\n", "+OK Logged in.");
+    loopback::Exchange(broken, "", "+OK");
+    loopback::Exchange(broken, "USER " + Servers().Get("PROBE_USER") + "\r\n", "+OK");
+    loopback::Exchange(broken, "PASS " + Servers().Get("PROBE_PASS") + "\r\n", "+OK Logged in.");
     loopback::SendAll(broken, "RETR 1\r\n");
     EXPECT_GE(loopback::Read(broken, 100000).data.size(), 100000u);
     loopback::Reset(broken);
 
     EXPECT_EQ(clients.Pop3(pop3.port()), "1 " + digest + "\n") << "the next client is served";
-    EXPECT_NE(Exchange(watcher, "QUIT\r\n", "+OK Logging out").find("+OK Logging out"), std::string::npos)
+    EXPECT_NE(loopback::Exchange(watcher, "QUIT\r\n", "+OK Logging out").find("+OK Logging out"), std::string::npos)
         << "the other session works on";
     EXPECT_TRUE(loopback::SeesClose(watcher, 2s));
     close(watcher);
@@ -121,15 +105,15 @@ TEST_F(ProxyRealServersTest, ANewResultFileReachesTheNextClientAndManualModeRead
     ListenerRun imap(test.ctx, IMAP4);
 
     int early = imap.Connect();
-    EXPECT_NE(Exchange(early, "", "Dovecot ready.").find("* OK"), std::string::npos);
-    EXPECT_NE(Exchange(early, "a1 LOGIN " + Credentials() + "\r\n", "a1 ").find("a1 OK"), std::string::npos);
+    EXPECT_NE(loopback::Exchange(early, "", "Dovecot ready.").find("* OK"), std::string::npos);
+    EXPECT_NE(loopback::Exchange(early, "a1 LOGIN " + Credentials() + "\r\n", "a1 ").find("a1 OK"), std::string::npos);
 
     WriteResult({Upstream("tls", true, 5), Upstream("plain", false, 10)});
     EXPECT_EQ(clients.Curl("imap", imap.port(), "INBOX", "-X 'SEARCH ALL'").rfind("* SEARCH", 0), 0u);
     EXPECT_TRUE(test.WaitForLog("[PROXY][DUMP] proxy IMAP4 update log time=" +
                                 std::to_string(test.ctx.autoResultTime) + "\n"));
     EXPECT_TRUE(test.WaitForLog("process IMAP4 choose server Type=1, Code=tls"));
-    EXPECT_NE(Exchange(early, "a2 NOOP\r\n", "a2 ").find("a2 OK"), std::string::npos)
+    EXPECT_NE(loopback::Exchange(early, "a2 NOOP\r\n", "a2 ").find("a2 OK"), std::string::npos)
         << "the client already relayed keeps its server";
     EXPECT_EQ(test.CountInLog("process IMAP4 choose server Type=0, Code=plain"), 1);
 
@@ -156,7 +140,7 @@ TEST_F(ProxyRealServersTest, TheThirtyThirdPop3ClientIsClosedWhileTheOthersWork)
     std::vector<int> sessions;
     for (int i = 0; i < kClientSlotCount; ++i) {
         sessions.push_back(pop3.Connect());
-        ASSERT_NE(Exchange(sessions.back(), "", "\r\n").find("+OK Dovecot ready."), std::string::npos) << i;
+        ASSERT_NE(loopback::Exchange(sessions.back(), "", "\r\n").find("+OK Dovecot ready."), std::string::npos) << i;
     }
     int extra = pop3.Connect();
     loopback::Received r = loopback::Read(extra, 0, 3s);
@@ -166,10 +150,10 @@ TEST_F(ProxyRealServersTest, TheThirtyThirdPop3ClientIsClosedWhileTheOthersWork)
     EXPECT_TRUE(test.WaitForLog("[PROXY][MINOR] ERROR: proxy POP3 no avail socket"));
 
     int s = sessions[0];
-    EXPECT_NE(Exchange(s, "USER " + Servers().Get("PROBE_USER") + "\r\n", "\r\n").find("+OK"), std::string::npos);
-    EXPECT_NE(Exchange(s, "PASS " + Servers().Get("PROBE_PASS") + "\r\n", "\r\n").find("+OK Logged in."),
+    EXPECT_NE(loopback::Exchange(s, "USER " + Servers().Get("PROBE_USER") + "\r\n", "\r\n").find("+OK"), std::string::npos);
+    EXPECT_NE(loopback::Exchange(s, "PASS " + Servers().Get("PROBE_PASS") + "\r\n", "\r\n").find("+OK Logged in."),
               std::string::npos);
-    EXPECT_NE(Exchange(s, "STAT\r\n", "\r\n").find("+OK "), std::string::npos);
+    EXPECT_NE(loopback::Exchange(s, "STAT\r\n", "\r\n").find("+OK "), std::string::npos);
     close(sessions[1]);
     EXPECT_TRUE(test.WaitForLog("process POP3 free index 1"));
     EXPECT_EQ(clients.Pop3(pop3.port()).find("failed"), std::string::npos);

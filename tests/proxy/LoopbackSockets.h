@@ -102,6 +102,23 @@ inline void Reset(int s) {
     close(s);
 }
 
+// One protocol exchange on a raw client connection: sends line (if any) and
+// reads until the reply holds expected, the peer closes, or 10 s pass.
+inline std::string Exchange(int sock, const std::string& line, const std::string& expected) {
+    if (!line.empty()) SendAll(sock, line);
+    std::string got;
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    char buffer[65536];
+    while (got.find(expected) == std::string::npos && std::chrono::steady_clock::now() < until) {
+        pollfd p{sock, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0) continue;
+        ssize_t n = recv(sock, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        got.append(buffer, static_cast<size_t>(n));
+    }
+    return got;
+}
+
 }  // namespace loopback
 
 }  // namespace proxytest
