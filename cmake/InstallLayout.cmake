@@ -1,0 +1,58 @@
+# Where an installed QuilloMark lives: the program and its support tool off the
+# users' PATH, a launcher that gives each user a private working directory
+# seeded from the shipped defaults, and the desktop integration files.
+include(GNUInstallDirs)
+
+set(QM_APP_ID org.quillomark.QuilloMark)
+set(QM_LIBEXEC_DIR ${CMAKE_INSTALL_LIBEXECDIR}/quillomark)
+set(QM_DEFAULTS_DIR ${CMAKE_INSTALL_DATADIR}/quillomark/defaults)
+set(QM_PROGRAM ${CMAKE_INSTALL_PREFIX}/${QM_LIBEXEC_DIR}/quillomark)
+set(QM_DEFAULTS ${CMAKE_INSTALL_PREFIX}/${QM_DEFAULTS_DIR})
+set(QM_LAUNCHER ${CMAKE_INSTALL_FULL_BINDIR}/quillomark)
+set(desktop ${CMAKE_CURRENT_SOURCE_DIR}/data/desktop)
+
+if(TARGET quillomark)
+  install(TARGETS quillomark RUNTIME DESTINATION ${QM_LIBEXEC_DIR})
+endif()
+install(TARGETS quillomark-seal RUNTIME DESTINATION ${QM_LIBEXEC_DIR})
+
+configure_file(${desktop}/quillomark.in ${CMAKE_CURRENT_BINARY_DIR}/launcher/quillomark @ONLY)
+install(PROGRAMS ${CMAKE_CURRENT_BINARY_DIR}/launcher/quillomark DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# Whatever message and tutorial files exist are shipped; the program writes
+# the English message file itself when none is there.
+file(GLOB shipped_texts ${CMAKE_CURRENT_SOURCE_DIR}/data/message_*.txt
+                        ${CMAKE_CURRENT_SOURCE_DIR}/data/hint_*.txt)
+install(FILES data/defaults/Quillomark.ini data/defaults/Quillomark.conf ${shipped_texts}
+        DESTINATION ${QM_DEFAULTS_DIR})
+
+install(FILES ${desktop}/${QM_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${desktop}/${QM_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+configure_file(${desktop}/quillomark.service ${CMAKE_CURRENT_BINARY_DIR}/launcher/quillomark.service @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/launcher/quillomark.service
+        DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/systemd/user)
+
+set(icons ${CMAKE_INSTALL_DATADIR}/icons/hicolor)
+install(FILES data/icons/quillomark.svg DESTINATION ${icons}/scalable/apps RENAME ${QM_APP_ID}.svg)
+
+# The bitmap sizes are rendered from the one SVG at build time, so they can
+# never drift from it.
+find_program(RSVG_CONVERT rsvg-convert)
+if(RSVG_CONVERT)
+  set(pngs)
+  foreach(size 16 22 24 32 48 64 128 256)
+    set(png ${CMAKE_CURRENT_BINARY_DIR}/icons/${size}x${size}/${QM_APP_ID}.png)
+    add_custom_command(OUTPUT ${png}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/icons/${size}x${size}
+      COMMAND ${RSVG_CONVERT} -w ${size} -h ${size} -o ${png} ${CMAKE_CURRENT_SOURCE_DIR}/data/icons/quillomark.svg
+      DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/data/icons/quillomark.svg
+      VERBATIM)
+    list(APPEND pngs ${png})
+    install(FILES ${png} DESTINATION ${icons}/${size}x${size}/apps)
+  endforeach()
+  add_custom_target(qm_icons ALL DEPENDS ${pngs})
+elseif(QM_PACKAGE)
+  message(FATAL_ERROR "rsvg-convert (Debian package librsvg2-bin) renders the icons of the package")
+else()
+  message(STATUS "rsvg-convert not found: the bitmap icons are not installed")
+endif()
