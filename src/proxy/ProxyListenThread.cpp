@@ -13,6 +13,7 @@
 #include "catalogue/ProtocalInfoList.h"
 #include "core/UserConfigFile.h"
 #include "core/WriteLog.h"
+#include "platform/PreboundSockets.h"
 #include "platform/StartThread.h"
 #include "proxy/ClientSlots.h"
 #include "proxy/ProcessMailThread.h"
@@ -212,7 +213,9 @@ int32_t RunProxyListener(AppContext& ctx, const ListenParam* param, std::shared_
     if (param->protocol < 0 || param->protocol >= kProtocolCount) return -51;
     Listener l{ctx, runtime, param->protocol, param->port, ProtocolTypeName(param->protocol), {}};
     WriteLog(ctx, PROXY, DUMP, "proxy %s intializing", l.name);
-    int32_t listenSock = ListenTcp(ListenAddress(ctx).c_str(), l.port, kListenBacklog);
+    // A standard mail port may have been bound at start-up, while that was still allowed.
+    int32_t listenSock = TakePreboundSocket(l.port);
+    if (listenSock < 0) listenSock = ListenTcp(ListenAddress(ctx).c_str(), l.port, kListenBacklog);
     if (listenSock < 0) {
         int reason = errno;
         WriteLog(ctx, PROXY, CRITICAL, "ERROR: proxy %s start to listen failed(%d)", l.name, reason);

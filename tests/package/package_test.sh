@@ -196,6 +196,25 @@ curl -sS --max-time 30 "smtp://127.0.0.1:$SMTP/pkgtest" --user "$PROBE_USER:$PRO
 wait_for "the mail in the probe mailbox" grep -rqs "$marker" "$MAILDIR_PROBE/new" "$MAILDIR_PROBE/cur"
 stop_quillomark
 
+# --- the administrator's opt-in for the standard ports ----------------------
+say "allowing the standard ports through debconf"
+echo "quillomark quillomark/standard-ports boolean true" | debconf-set-selections
+DEBIAN_FRONTEND=noninteractive dpkg-reconfigure quillomark >"$state/reconf.out" 2>&1 ||
+    { cat "$state/reconf.out" >&2; fail "dpkg-reconfigure"; }
+getcap /usr/libexec/quillomark/quillomark | grep -q cap_net_bind_service ||
+    fail "the program did not get cap_net_bind_service"
+cp "$work/Quillomark.ini" "$state/ini.high"
+sed -i -e 's/^PORT_SMTP=.*/PORT_SMTP=25/' -e 's/^PORT_POP3=.*/PORT_POP3=110/' \
+       -e 's/^PORT_IMAP4=.*/PORT_IMAP4=143/' "$work/Quillomark.ini"
+start_quillomark "$state/run3.out"
+wait_for "the standard ports on 127.0.0.1" listens_on_loopback 25 110 143
+stop_quillomark
+cp "$state/ini.high" "$work/Quillomark.ini"
+echo "quillomark quillomark/standard-ports boolean false" | debconf-set-selections
+DEBIAN_FRONTEND=noninteractive dpkg-reconfigure quillomark >"$state/reconf.out" 2>&1 ||
+    { cat "$state/reconf.out" >&2; fail "dpkg-reconfigure back"; }
+[[ -z $(getcap /usr/libexec/quillomark/quillomark) ]] || fail "the withdrawn grant stayed"
+
 # --- the user's files ---------------------------------------------------------
 head -n "$(wc -l <"$state/ini.mine")" "$work/Quillomark.ini" | cmp -s - "$state/ini.mine" ||
     fail "the user's settings were replaced"

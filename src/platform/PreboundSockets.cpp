@@ -1,0 +1,66 @@
+#include "platform/PreboundSockets.h"
+
+#include <cerrno>
+#include <mutex>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+struct Prebound {
+    int32_t port;
+    int sock;
+};
+
+struct Table {
+    std::mutex lock;
+    std::vector<Prebound> sockets;
+};
+
+Table& ProcessTable() {
+    static Table table;
+    return table;
+}
+
+}  // namespace
+
+int PrebindListenSocket(const char* address, int32_t port, int backlog) {
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    if (address == nullptr || inet_pton(AF_INET, address, &where.sin_addr) != 1 || port <= 0 ||
+        port > 65535) {
+        errno = EINVAL;
+        return -1;
+    }
+    where.sin_port = htons(static_cast<uint16_t>(port));
+    int sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (sock < 0) return -1;
+    int on = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (bind(sock, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 || listen(sock, backlog) != 0) {
+        int error = errno;
+        close(sock);
+        errno = error;
+        return -1;
+    }
+    Table& table = ProcessTable();
+    std::lock_guard<std::mutex> hold(table.lock);
+    table.sockets.push_back({port, sock});
+    return 0;
+}
+
+int TakePreboundSocket(int32_t port) {
+    Table& table = ProcessTable();
+    std::lock_guard<std::mutex> hold(table.lock);
+    for (auto it = table.sockets.begin(); it != table.sockets.end(); ++it) {
+        if (it->port != port) continue;
+        int sock = it->sock;
+        table.sockets.erase(it);
+        return sock;
+    }
+    return -1;
+}

@@ -1,0 +1,18 @@
+// PreboundSockets carries listening sockets from the start of the process,
+// where they are bound while the standard mail ports may still be bound, to
+// the proxy listener of their port, which takes its socket instead of
+// binding one itself. File descriptors belong to the whole process, so the
+// table does too: it is filled before any thread exists and each socket is
+// taken once.
+#pragma once
+
+#include <cstdint>
+
+// Binds a listening TCP socket to the IPv4 address (dotted text) and port,
+// with backlog, and keeps it for TakePreboundSocket. Returns 0, or -1 when
+// the address is not a dotted IPv4 address or socket, bind or listen fails
+// (errno tells why).
+int PrebindListenSocket(const char* address, int32_t port, int backlog);
+
+// The socket pre-bound for port, handed over once; -1 when there is none.
+int TakePreboundSocket(int32_t port);

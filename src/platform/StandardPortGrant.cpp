@@ -1,0 +1,69 @@
+#include "platform/StandardPortGrant.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/Capabilities.h"
+#include "platform/PreboundSockets.h"
+
+namespace {
+
+// As many clients may wait as the listeners allow when they bind themselves.
+constexpr int kBacklog = 32;
+
+// The value of a KEY=value line: up to the next "=" or the line end.
+std::string ValueOf(const char* line, const char* key) {
+    size_t keyLength = std::strlen(key);
+    if (std::strncmp(line, key, keyLength) != 0 || line[keyLength] != '=') return {};
+    const char* value = line + keyLength + 1;
+    return std::string(value, std::strcspn(value, "=\r\n"));
+}
+
+// A quoted text is what lies between its first and last double quote.
+std::string Unquoted(const std::string& value) {
+    size_t first = value.find('"');
+    size_t last = value.rfind('"');
+    if (first == std::string::npos || last == first) return value;
+    return value.substr(first + 1, last - first - 1);
+}
+
+void TakeLine(ListenRequest& request, const char* line, int32_t (&read)[3]) {
+    static const char* const kPortKeys[3] = {"PORT_SMTP", "PORT_POP3", "PORT_IMAP4"};
+    for (int i = 0; i < 3; ++i) {
+        std::string value = ValueOf(line, kPortKeys[i]);
+        if (!value.empty()) read[i] = static_cast<int32_t>(std::strtol(value.c_str(), nullptr, 10));
+    }
+    std::string address = Unquoted(ValueOf(line, "LISTEN_ADDRESS"));
+    if (!address.empty()) request.address = address;
+}
+
+bool IsStandardMailPort(int32_t port) {
+    for (int32_t standard : kStandardMailPorts)
+        if (port == standard) return true;
+    return false;
+}
+
+}  // namespace
+
+ListenRequest ReadListenRequest(const char* path) {
+    ListenRequest request;
+    FILE* file = path != nullptr ? std::fopen(path, "r") : nullptr;
+    if (file == nullptr) return request;
+    int32_t read[3] = {0, 0, 0};
+    char line[512];
+    while (std::fgets(line, sizeof line, file) != nullptr) TakeLine(request, line, read);
+    std::fclose(file);
+    for (int i = 0; i < 3; ++i)
+        if (read[i] > 0) request.ports[i] = read[i];
+    return request;
+}
+
+int UseStandardPortGrant(const char* settingsPath) {
+    if (CanBindPrivilegedPorts()) {
+        ListenRequest request = ReadListenRequest(settingsPath);
+        for (int32_t port : request.ports)
+            if (IsStandardMailPort(port)) PrebindListenSocket(request.address.c_str(), port, kBacklog);
+    }
+    return DropAllCapabilities() ? 0 : -1;
+}

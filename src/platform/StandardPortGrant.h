@@ -1,0 +1,30 @@
+// StandardPortGrant is the one use the program makes of cap_net_bind_service,
+// which an administrator may grant the installed program so that users can
+// keep the standard mail ports: first thing at start-up it binds those of
+// the three configured local mail ports that are 25, 110 or 143, and then
+// gives up every capability before anything else runs. Those sockets reach
+// the proxy listeners through PreboundSockets; every other port is bound
+// later without privilege, as it would be without the grant.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+inline constexpr int32_t kStandardMailPorts[] = {25, 110, 143};
+
+// What the settings file asks the listeners for, read the way the settings
+// loader reads it: the last line of a key wins, a number is the value's
+// leading decimal integer, and a port that is missing or not positive takes
+// its default (25, 110, 143).
+struct ListenRequest {
+    std::string address = "127.0.0.1";
+    int32_t ports[3] = {25, 110, 143};  // SMTP, POP3, IMAP4
+};
+
+// The request in the settings file at path; the defaults when it cannot be read.
+ListenRequest ReadListenRequest(const char* path);
+
+// Pre-binds the standard ports of the settings file at path when the process
+// may bind privileged ports, then drops every capability. Returns 0, or -1
+// when the capabilities could not be given up (the caller must then end).
+int UseStandardPortGrant(const char* settingsPath);
