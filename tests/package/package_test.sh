@@ -136,6 +136,8 @@ installed=1
 [[ -x /usr/bin/quillomark && -x /usr/libexec/quillomark/quillomark ]] || fail "installed layout"
 [[ -z $(getcap /usr/libexec/quillomark/quillomark) ]] ||
     fail "the program got a capability although the standard ports were not allowed"
+[[ ! -e /etc/systemd/user/default.target.wants/quillomark.service ]] ||
+    fail "the user unit was enabled for every user"
 
 useradd --create-home --shell /bin/sh "$user"
 user_made=1
