@@ -72,8 +72,7 @@ wait_for() {
 listens_on_loopback() {
     local port
     for port in "$@"; do
-        # 127.0.0.1 itself, or every local address (which includes it).
-        ss -Hltn "sport = :$port" | grep -qE "(127\.0\.0\.1|0\.0\.0\.0|\*):$port " || return 1
+        ss -Hltn "sport = :$port" | grep -q "127\.0\.0\.1:$port " || return 1
     done
 }
 
