@@ -16,7 +16,7 @@ TEST(ProxyListenPreboundTest, TheListenerTakesTheSocketPreboundForItsPort) {
     ProxyTestContext test;
     int port = loopback::FreePort();
     ASSERT_EQ(0, PrebindListenSocket("127.0.0.1", port, 4));
-    ListenerRun run(test.ctx, SMTP, RelayTimeouts{20, 20}, port);
+    ListenerRun run(test.ctx, SMTP, RelayTimeouts{20}, port);
     ASSERT_GE(run.runtime->listenSocket, 0) << test.Log();
     EXPECT_FALSE(run.ended);
     EXPECT_EQ(-1, TakePreboundSocket(port));
