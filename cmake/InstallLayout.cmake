@@ -35,24 +35,10 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/launcher/quillomark.service
 set(icons ${CMAKE_INSTALL_DATADIR}/icons/hicolor)
 install(FILES data/icons/quillomark.svg DESTINATION ${icons}/scalable/apps RENAME ${QM_APP_ID}.svg)
 
-# The bitmap sizes are rendered from the one SVG at build time, so they can
-# never drift from it.
-find_program(RSVG_CONVERT rsvg-convert)
-if(RSVG_CONVERT)
-  set(pngs)
+# The bitmap sizes are the ones rendered from the SVG for the program itself.
+if(TARGET quillomark)
   foreach(size 16 22 24 32 48 64 128 256)
-    set(png ${CMAKE_CURRENT_BINARY_DIR}/icons/${size}x${size}/${QM_APP_ID}.png)
-    add_custom_command(OUTPUT ${png}
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/icons/${size}x${size}
-      COMMAND ${RSVG_CONVERT} -w ${size} -h ${size} -o ${png} ${CMAKE_CURRENT_SOURCE_DIR}/data/icons/quillomark.svg
-      DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/data/icons/quillomark.svg
-      VERBATIM)
-    list(APPEND pngs ${png})
-    install(FILES ${png} DESTINATION ${icons}/${size}x${size}/apps)
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/icons/quillomark-${size}.png
+            DESTINATION ${icons}/${size}x${size}/apps RENAME ${QM_APP_ID}.png)
   endforeach()
-  add_custom_target(qm_icons ALL DEPENDS ${pngs})
-elseif(QM_PACKAGE)
-  message(FATAL_ERROR "rsvg-convert (Debian package librsvg2-bin) renders the icons of the package")
-else()
-  message(STATUS "rsvg-convert not found: the bitmap icons are not installed")
 endif()
