@@ -4,6 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include "platform/Capabilities.h"
 #include "platform/PreboundSockets.h"
 
@@ -20,22 +23,28 @@ std::string ValueOf(const char* line, const char* key) {
     return std::string(value, std::strcspn(value, "=\r\n"));
 }
 
-// A quoted text is what lies between its first and last double quote.
-std::string Unquoted(const std::string& value) {
+// A text is what lies between its first and last double quote; a value
+// with fewer than two quotes is no text, and the settings then keep their own.
+bool CopyQuoted(const std::string& value, std::string& out) {
     size_t first = value.find('"');
     size_t last = value.rfind('"');
-    if (first == std::string::npos || last == first) return value;
-    return value.substr(first + 1, last - first - 1);
+    if (first == std::string::npos || last == first) return false;
+    out = value.substr(first + 1, last - first - 1);
+    return true;
 }
 
-void TakeLine(ListenRequest& request, const char* line, int32_t (&read)[3]) {
+bool IsIPv4Address(const std::string& text) {
+    in_addr address{};
+    return inet_pton(AF_INET, text.c_str(), &address) == 1;
+}
+
+void TakeLine(std::string& address, const char* line, int32_t (&read)[3]) {
     static const char* const kPortKeys[3] = {"PORT_SMTP", "PORT_POP3", "PORT_IMAP4"};
     for (int i = 0; i < 3; ++i) {
         std::string value = ValueOf(line, kPortKeys[i]);
         if (!value.empty()) read[i] = static_cast<int32_t>(std::strtol(value.c_str(), nullptr, 10));
     }
-    std::string address = Unquoted(ValueOf(line, "LISTEN_ADDRESS"));
-    if (!address.empty()) request.address = address;
+    CopyQuoted(ValueOf(line, "LISTEN_ADDRESS"), address);
 }
 
 bool IsStandardMailPort(int32_t port) {
@@ -51,11 +60,14 @@ ListenRequest ReadListenRequest(const char* path) {
     FILE* file = path != nullptr ? std::fopen(path, "r") : nullptr;
     if (file == nullptr) return request;
     int32_t read[3] = {0, 0, 0};
+    std::string address;
     char line[512];
-    while (std::fgets(line, sizeof line, file) != nullptr) TakeLine(request, line, read);
+    while (std::fgets(line, sizeof line, file) != nullptr) TakeLine(address, line, read);
     std::fclose(file);
     for (int i = 0; i < 3; ++i)
-        if (read[i] > 0) request.ports[i] = read[i];
+        if (read[i] > 0 && read[i] <= 65535) request.ports[i] = read[i];
+    // The settings repair an address that is not dotted IPv4 the same way.
+    if (IsIPv4Address(address)) request.address = address;
     return request;
 }
 

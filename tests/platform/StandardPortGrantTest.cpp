@@ -33,12 +33,15 @@ TEST(ReadListenRequestTest, ReadsPortsAndAddressAsTheSettingsLoaderDoes) {
 
 TEST(ReadListenRequestTest, MissingOrUnusablePortsTakeTheDefaults) {
     TempDir dir;
-    dir.Write("Quillomark.ini", "PORT_SMTP=abc\nPORT_POP3=-5\nLISTEN_ADDRESS=127.0.0.2\n");
+    dir.Write("Quillomark.ini", "PORT_SMTP=abc\nPORT_POP3=-5\nPORT_IMAP4=70000\nLISTEN_ADDRESS=0.0.0.0\n");
     ListenRequest request = ReadListenRequest(dir.File("Quillomark.ini").c_str());
     EXPECT_EQ(25, request.ports[0]);
     EXPECT_EQ(110, request.ports[1]);
     EXPECT_EQ(143, request.ports[2]);
-    EXPECT_EQ("127.0.0.2", request.address);
+    EXPECT_EQ("127.0.0.1", request.address);  // unquoted: the settings do not take it either
+
+    dir.Write("Quillomark.ini", "LISTEN_ADDRESS=\"10.0.0.7\"\nLISTEN_ADDRESS=\"localhost\"\n");
+    EXPECT_EQ("127.0.0.1", ReadListenRequest(dir.File("Quillomark.ini").c_str()).address);
 
     ListenRequest none = ReadListenRequest(dir.File("missing.ini").c_str());
     EXPECT_EQ(25, none.ports[0]);
