@@ -71,8 +71,10 @@ void WindowNotifier::ShowMessageBox(const std::string& titleKey, const std::stri
             [this, key, titleKey, bodyKey] { OpenBoxOnWindow(key, titleKey, bodyKey); },
             Qt::QueuedConnection);
     }
+    ++shown->waiting;
     boxClosed_.wait_for(hold, kWorkerBoxWaitLimit,
                         [&] { return shown->closed || shuttingDown_; });
+    --shown->waiting;
 }
 
 void WindowNotifier::OpenBoxOnWindow(const std::string& key, const std::string& titleKey,
@@ -99,4 +101,11 @@ void WindowNotifier::BoxClosed(const std::string& key) {
 int WindowNotifier::OpenBoxCount() {
     std::lock_guard<std::mutex> hold(boxesLock_);
     return static_cast<int>(boxes_.size());
+}
+
+int WindowNotifier::WaitingWorkerCount() {
+    std::lock_guard<std::mutex> hold(boxesLock_);
+    int waiting = 0;
+    for (const auto& [key, box] : boxes_) waiting += box->waiting;
+    return waiting;
 }

@@ -38,12 +38,15 @@ public:
     void DetectionProgress(const DetectProgress& progress) override;
     void ShowMessageBox(const std::string& titleKey, const std::string& bodyKey) override;
 
-    // How many workers' boxes are open now (for tests).
+    // How many workers' boxes are open now, and how many workers wait for
+    // them (for tests).
     int OpenBoxCount();
+    int WaitingWorkerCount();
 
 private:
     struct OpenBox {
         bool closed = false;
+        int waiting = 0;
     };
 
     bool OnWindowThread() const;

@@ -78,7 +78,9 @@ TEST_F(WindowNotifierTest, WorkersWaitForOneSharedBoxWhileTheWindowStaysUsable) 
     std::thread first(ask);
     ASSERT_TRUE(Eventually([&] { return VisibleBoxes().size() == 1; }));
     std::thread second(ask);
-    ASSERT_TRUE(Eventually([&] { return notifier->OpenBoxCount() == 1; }));
+    // The second worker must be waiting for the same box before it is closed.
+    ASSERT_TRUE(Eventually([&] { return notifier->WaitingWorkerCount() == 2; }));
+    EXPECT_EQ(notifier->OpenBoxCount(), 1);
 
     // The window thread keeps serving requests while the box is up.
     std::thread([&] { notifier->PostInfoLine("still alive\r\n"); }).join();
