@@ -77,18 +77,21 @@ const DefaultMessage kDefaultMessages[kMessageDefaultCount] = {
      "Please do NOT setup mail service until the connection detection is ok"},
 };
 
-// Texts of the speed history, which came after the table above. They stay out
-// of it, so the file written for translators keeps its records; a message
-// file that carries one of these keys still translates it.
-const DefaultMessage kHistoryMessages[] = {
+// Texts of the speed history and of start at login, which came after the
+// table above. They stay out of it, so the file written for translators keeps
+// its records; a message file that carries one of these keys still
+// translates it.
+const DefaultMessage kLaterMessages[] = {
     {"MSG_CAPTION_HISTORY_BTN", "History"},
     {"MSG_HISTORY_TITLE", "QuilloMark speed history"},
     {"MSG_HISTORY_EMPTY", "No detection run recorded yet"},
     {"MSG_HISTORY_INUSE", "in use"},
+    {"MSG_CAPTION_AUTOSTART_CHK", "Start at login"},
+    {"MSG_AUTOSTART_FAIL", "Cannot change the start at login entry"},
 };
 
-const char* HistoryText(const char* key) {
-    for (const DefaultMessage& message : kHistoryMessages)
+const char* LaterText(const char* key) {
+    for (const DefaultMessage& message : kLaterMessages)
         if (std::strcmp(message.key, key) == 0) return message.text;
     return nullptr;
 }
@@ -195,7 +198,7 @@ const char* GetMessageText(CoreContext& ctx, const char* key) {
     }
     for (const MessageRecord& record : table.loaded)
         if (std::strcmp(record.key, key) == 0) return record.text;
-    if (const char* text = HistoryText(key)) return text;
+    if (const char* text = LaterText(key)) return text;
     WriteLog(ctx, UI, MINOR, "ERROR: Message %s not found", key);
     return DefaultText(table, key);
 }

@@ -1,5 +1,6 @@
 #include "platform/Autostart.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -30,7 +31,55 @@ bool MakeDirectories(const std::string& dir) {
     return stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// An Exec argument: kept bare when it holds only characters that need no
+// quoting, otherwise in double quotes with ", `, $ and \ escaped. A "%"
+// starts a field code in either form and is doubled.
+std::string ExecArgument(const std::string& argument) {
+    bool bare = !argument.empty();
+    for (char c : argument)
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || std::strchr("/._-+,:@", c) != nullptr))
+            bare = false;
+    std::string quoted = bare ? "" : "\"";
+    for (char c : argument) {
+        if (c == '%') quoted += '%';
+        else if (!bare && std::strchr("\"`$\\", c) != nullptr) quoted += '\\';
+        quoted += c;
+    }
+    if (!bare) quoted += '"';
+    // The entry's own string escaping comes on top of the quoting above.
+    std::string escaped;
+    for (char c : quoted) {
+        if (c == '\\') escaped += '\\';
+        escaped += c;
+    }
+    return escaped;
+}
+
+// A desktop entry's string value: backslashes escaped.
+std::string EntryString(const std::string& value) {
+    std::string escaped;
+    for (char c : value) {
+        if (c == '\\') escaped += '\\';
+        escaped += c;
+    }
+    return escaped;
+}
+
+bool HasLineBreak(const std::string& text) {
+    return text.find_first_of("\r\n") != std::string::npos;
+}
+
 }  // namespace
+
+AutostartTarget CurrentAutostartTarget() {
+    std::string launcher = AbsoluteEnv("QUILLOMARK_LAUNCHER");
+    if (!launcher.empty() && access(launcher.c_str(), X_OK) == 0) return {launcher, {}};
+    char self[4096];
+    ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    char cwd[4096];
+    if (length <= 0 || getcwd(cwd, sizeof cwd) == nullptr) return {};
+    return {std::string(self, static_cast<size_t>(length)), cwd};
+}
 
 std::string AutostartEntryPath(const char* appId) {
     std::string config = AbsoluteEnv("XDG_CONFIG_HOME");
@@ -42,22 +91,25 @@ std::string AutostartEntryPath(const char* appId) {
     return config + "/autostart/" + appId + ".desktop";
 }
 
-std::string AutostartEntryText(const char* command) {
-    return std::string("[Desktop Entry]\n"
-                       "Type=Application\n"
-                       "Name=QuilloMark\n"
-                       "Comment=Relay your mail client to the fastest mail server that works right now\n"
-                       "Exec=") +
-           command +
-           "\n"
-           "Icon=" + kDesktopAppId +
+std::string AutostartEntryText(const AutostartTarget& target) {
+    std::string text = std::string("[Desktop Entry]\n"
+                                   "Type=Application\n"
+                                   "Name=QuilloMark\n"
+                                   "Comment=Relay your mail client to the fastest mail server that "
+                                   "works right now\n"
+                                   "Exec=") +
+                       ExecArgument(target.program) + "\n";
+    if (!target.workDir.empty()) text += "Path=" + EntryString(target.workDir) + "\n";
+    return text + "Icon=" + kDesktopAppId +
            "\n"
            "Terminal=false\n"
            "X-GNOME-Autostart-enabled=true\n";
 }
 
-int EnableAutostart(const std::string& path, const char* command) {
-    if (path.empty() || command == nullptr || command[0] == '\0') return kMissingArgument;
+int EnableAutostart(const std::string& path, const AutostartTarget& target) {
+    if (path.empty() || target.program.empty() || HasLineBreak(target.program) ||
+        HasLineBreak(target.workDir))
+        return kMissingArgument;
     size_t slash = path.rfind('/');
     if (slash == std::string::npos || !MakeDirectories(path.substr(0, slash))) return kFileFailure;
     // A session reading the directory at login sees the old entry or the new
@@ -65,7 +117,7 @@ int EnableAutostart(const std::string& path, const char* command) {
     std::string temporary = path + ".tmp";
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << AutostartEntryText(command);
+        out << AutostartEntryText(target);
         out.flush();
         if (!out) {
             std::remove(temporary.c_str());

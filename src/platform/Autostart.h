@@ -14,13 +14,29 @@ inline constexpr const char* kDesktopAppId = "org.quillomark.QuilloMark";
 // when neither gives an absolute directory.
 std::string AutostartEntryPath(const char* appId);
 
-// The entry's text: a desktop entry that runs command at login.
-std::string AutostartEntryText(const char* command);
+// What the entry starts at login: a program (an absolute path, or a name
+// looked up on PATH) run in workDir, or in the session's directory when
+// workDir is empty.
+struct AutostartTarget {
+    std::string program;
+    std::string workDir;
+};
+
+// What starts this copy again at login. Started by the installed launcher
+// (which names itself in QUILLOMARK_LAUNCHER), the launcher: it finds the
+// user's working directory itself. Otherwise this very program in the
+// current directory, since the program keeps its files there. An empty
+// program when neither can be told.
+AutostartTarget CurrentAutostartTarget();
+
+// The entry's text: a desktop entry that runs target at login, the program
+// quoted as the desktop entry specification's Exec key requires.
+std::string AutostartEntryText(const AutostartTarget& target);
 
 // Writes the entry at path (creating its directories with mode 0700),
 // replacing any older one whole. Returns 0, -51 for an empty path or
-// command, or -1 when it cannot be written.
-int EnableAutostart(const std::string& path, const char* command);
+// program or for a line break in the target, or -1 when it cannot be written.
+int EnableAutostart(const std::string& path, const AutostartTarget& target);
 
 // Removes the entry at path. Returns 0 (also when there was none), -51 for an
 // empty path, or -1 when it exists and cannot be removed.

@@ -15,6 +15,7 @@
 #include "core/MessageTable.h"
 #include "core/UserConfigFile.h"
 #include "core/WriteLog.h"
+#include "platform/Autostart.h"
 #include "ui/AboutDlg.h"
 #include "ui/DialogCommands.h"
 #include "ui/MessageBoxes.h"
@@ -129,6 +130,7 @@ void QuilloMarkDlg::BuildLayout() {
     radios->addWidget(&debugNormal);
     radios->addWidget(&debugDetail);
     auto* levels = new QHBoxLayout;
+    levels->addWidget(&autostartCheck, 0, Qt::AlignBottom);
     levels->addStretch(1);
     levels->addWidget(&debugModeGroup);
     levels->addWidget(&reportButton, 0, Qt::AlignBottom);
@@ -156,6 +158,7 @@ void QuilloMarkDlg::ConnectCommands() {
     connect(&manualSetButton, &QPushButton::clicked, this, [this] { OnManualSet(); });
     connect(&autoSettingCheck, &QCheckBox::clicked, this, [this](bool on) { OnAutoSetting(on); });
     connect(&preferSslCheck, &QCheckBox::clicked, this, [this](bool on) { OnPreferSsl(on); });
+    connect(&autostartCheck, &QCheckBox::clicked, this, [this](bool on) { OnAutostart(on); });
     connect(&debugDisable, &QRadioButton::clicked, this, [this](bool on) { OnDebugLevel(0, on); });
     connect(&debugNormal, &QRadioButton::clicked, this, [this](bool on) { OnDebugLevel(3, on); });
     connect(&debugDetail, &QRadioButton::clicked, this, [this](bool on) { OnDebugLevel(5, on); });
@@ -192,6 +195,7 @@ void QuilloMarkDlg::SetInitialStates() {
     QRadioButton& chosen = level <= 0 ? debugDisable : level <= 3 ? debugNormal : debugDetail;
     chosen.setChecked(true);
     preferSslCheck.setChecked(cfg.IS_PREFER_SSL);
+    autostartCheck.setChecked(IsAutostartEnabled(AutostartEntryPath(kDesktopAppId)));
 }
 
 QMenu* QuilloMarkDlg::BuildTrayMenu() {
@@ -242,6 +246,7 @@ void QuilloMarkDlg::SetCaptions() {
     debugNormal.setText(Text(ctx, "MSG_CAPTION_DEBUG_NORMAL_RD"));
     debugDetail.setText(Text(ctx, "MSG_CAPTION_DEBUG_DETAIL_RD"));
     reportButton.setText(Text(ctx, "MSG_CAPTION_REPORT_BTN"));
+    autostartCheck.setText(Text(ctx, "MSG_CAPTION_AUTOSTART_CHK"));
 }
 
 void QuilloMarkDlg::FillRow(int row, const ProtocalInfo& record) {
@@ -474,6 +479,19 @@ void QuilloMarkDlg::OnAutoSetting(bool checked) {
 void QuilloMarkDlg::OnPreferSsl(bool checked) {
     ModifyUserConfig(ctx, "IS_PREFER_SSL", checked ? "1" : "0");
     WriteLog(ctx, UI, MINOR, checked ? "User check prefer SSl" : "User unchecked prefer SSl");
+}
+
+void QuilloMarkDlg::OnAutostart(bool checked) {
+    WriteLog(ctx, UI, MINOR, checked ? "User check start at login" : "User unchecked start at login");
+    const std::string entry = AutostartEntryPath(kDesktopAppId);
+    const int result = checked ? EnableAutostart(entry, CurrentAutostartTarget())
+                               : DisableAutostart(entry);
+    if (result != 0) {
+        WriteLog(ctx, UI, MAJOR, "Failed to change the start at login entry %s, ret=%d",
+                 entry.c_str(), result);
+        TellUser(ctx, this, "", "MSG_AUTOSTART_FAIL");
+    }
+    autostartCheck.setChecked(IsAutostartEnabled(entry));
 }
 
 void QuilloMarkDlg::OnDebugLevel(int32_t level, bool checked) {

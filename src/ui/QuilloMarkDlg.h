@@ -73,6 +73,9 @@ public:
     void OnAutoSetting(bool checked);
     void OnPreferSsl(bool checked);
     void OnDebugLevel(int32_t level, bool checked);
+    // Turns the start-at-login entry on or off; the check box shows what the
+    // entry's file says afterwards, also when it could not be changed.
+    void OnAutostart(bool checked);
     void OnShowHint();
     void OnReport();
     // The tutorial, shown and waited for: at start when IS_OPEN_TUTORIAL is
@@ -91,6 +94,7 @@ public:
     TrayStatus CurrentTrayStatus() const { return trayState.Status(); }
     QCheckBox& PreferSslCheck() { return preferSslCheck; }
     QCheckBox& AutoSettingCheck() { return autoSettingCheck; }
+    QCheckBox& AutostartCheck() { return autostartCheck; }
     QTableWidget& ConnectionList() { return connectionList; }
     QPushButton& ManualSetButton() { return manualSetButton; }
     QPlainTextEdit& InfoPane() { return infoPane; }
@@ -154,6 +158,7 @@ private:
     QRadioButton debugDetail;
     QButtonGroup debugLevels;
     QPushButton reportButton;
+    QCheckBox autostartCheck;  // after its group, which must outlive it
     QAction* aboutAction = nullptr;
     QAction* exitMenuAction = nullptr;
 

@@ -265,6 +265,43 @@ TEST_F(QuilloMarkDlgTest, EnableSslWritesTheSettingBothWays) {
     EXPECT_NE(log.find("User unchecked prefer SSl"), std::string::npos);
 }
 
+TEST_F(QuilloMarkDlgTest, StartAtLoginWritesAndRemovesTheAutostartEntry) {
+    const std::string entry = "config/autostart/org.quillomark.QuilloMark.desktop";
+    QuilloMarkDlg& w = Open();
+    EXPECT_FALSE(w.AutostartCheck().isChecked());  // off until the user turns it on
+    EXPECT_EQ(w.AutostartCheck().text().toStdString(), "Start at login");
+
+    w.AutostartCheck().click();
+    EXPECT_TRUE(w.AutostartCheck().isChecked());
+    ASSERT_TRUE(dir.Exists(entry));
+    // Started from a build tree: this program, in the directory it keeps its files in.
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    const std::string text = dir.Read(entry);
+    EXPECT_NE(text.find("\nPath=" + std::string(cwd) + "\n"), std::string::npos) << text;
+
+    // A later start shows what the entry says.
+    window.reset();
+    EXPECT_TRUE(Open().AutostartCheck().isChecked());
+    window->AutostartCheck().click();
+    EXPECT_FALSE(window->AutostartCheck().isChecked());
+    EXPECT_FALSE(dir.Exists(entry));
+    std::string log = Log();
+    EXPECT_NE(log.find("User check start at login"), std::string::npos);
+    EXPECT_NE(log.find("User unchecked start at login"), std::string::npos);
+}
+
+TEST_F(QuilloMarkDlgTest, AnEntryThatCannotBeWrittenIsToldAndLeftUnchecked) {
+    dir.Write("config", "a file where the directory should be");
+    QuilloMarkDlg& w = Open();
+    AnswerBoxes({});
+    w.AutostartCheck().click();
+    ASSERT_TRUE(Eventually([&] { return !answered.empty(); }));
+    EXPECT_EQ(answered.front().text, "Cannot change the start at login entry");
+    EXPECT_FALSE(w.AutostartCheck().isChecked());
+    EXPECT_NE(Log().find("Failed to change the start at login entry"), std::string::npos);
+}
+
 TEST_F(QuilloMarkDlgTest, RadiosLogUnderTheOldThreshold) {
     QuilloMarkDlg& w = Open();
     w.DebugNormalRadio().click();

@@ -14,6 +14,8 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -62,9 +64,21 @@ protected:
     void SetUp() override {
         LogInto(ctx, dir);
         LoadMessageFile(ctx, dir.File("message_EN.txt"));
+        // The start-at-login entry goes to the test's directory, never to the
+        // user's own autostart directory.
+        const char* config = std::getenv("XDG_CONFIG_HOME");
+        savedConfigHome = config != nullptr ? std::optional<std::string>(config) : std::nullopt;
+        setenv("XDG_CONFIG_HOME", dir.File("config").c_str(), 1);
+        unsetenv("QUILLOMARK_LAUNCHER");
     }
 
-    void TearDown() override { answerTimer.stop(); }
+    void TearDown() override {
+        answerTimer.stop();
+        if (savedConfigHome)
+            setenv("XDG_CONFIG_HOME", savedConfigHome->c_str(), 1);
+        else
+            unsetenv("XDG_CONFIG_HOME");
+    }
 
     // Writes "detect_result.log" with these records, in order.
     void WriteResults(const std::vector<ProtocalInfo>& records) {
@@ -128,4 +142,5 @@ private:
 
     QTimer answerTimer;
     std::vector<QMessageBox::StandardButton> pendingAnswers;
+    std::optional<std::string> savedConfigHome;
 };
