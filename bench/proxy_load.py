@@ -1,0 +1,226 @@
+"""The client side of the proxy benchmarks: the workloads that run against
+the test upstream of proxy_peers, directly or through a proxy. Every one
+first reads the upstream's greeting line, as a mail client does."""
+import errno
+import select
+import socket
+import ssl
+import statistics
+import time
+
+from proxy_peers import BANNER, CHUNK, HOST
+
+TIMEOUT = 60
+_CLIENT_TLS = ssl.create_default_context()
+_CLIENT_TLS.check_hostname = False
+_CLIENT_TLS.verify_mode = ssl.CERT_NONE
+
+
+class Refused(Exception):
+    """The connection ended before the greeting arrived."""
+
+
+def connect(port, tls=False, timeout=TIMEOUT):
+    s = socket.create_connection((HOST, port), timeout=timeout)
+    s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+    return _CLIENT_TLS.wrap_socket(s) if tls else s
+
+
+def read_banner(s):
+    """Reads the greeting; anything that came with it is returned."""
+    data = b""
+    while b"\n" not in data:
+        try:
+            more = s.recv(256)
+        except ConnectionResetError:
+            more = b""
+        if not more:
+            raise Refused()
+        data += more
+    if not data.startswith(BANNER):
+        raise SystemExit("unexpected greeting %r" % data[:80])
+    return data[len(BANNER):]
+
+
+def open_session(port, command, tls=False):
+    s = connect(port, tls)
+    try:
+        extra = read_banner(s)
+        s.sendall(command)
+    except BaseException:
+        s.close()
+        raise
+    return s, extra
+
+
+def bulk_seconds(port, size, tls=False):
+    """Seconds for size bytes from the upstream to this client."""
+    view = memoryview(bytearray(CHUNK))
+    start = time.perf_counter()
+    s, got = open_session(port, b"BULK %d\r\n" % size, tls)
+    got = len(got)
+    with s:
+        while True:
+            n = s.recv_into(view)
+            if n == 0:
+                break
+            got += n
+    elapsed = time.perf_counter() - start
+    if got != size:
+        raise SystemExit("bulk transfer on port %d gave %d of %d bytes" % (port, got, size))
+    return elapsed
+
+
+def round_trips_us(port, count, tls=False, warm_up=200):
+    """count timed round trips of 32 bytes on one connection, in microseconds."""
+    message = b"a001 NOOP padding to 32 bytes\r\n"
+    times = []
+    s, _ = open_session(port, b"ECHO\r\n", tls)
+    with s:
+        for i in range(count + warm_up):
+            start = time.perf_counter_ns()
+            s.sendall(message)
+            got = 0
+            while got < len(message):
+                data = s.recv(4096)
+                if not data:
+                    raise SystemExit("echo connection closed")
+                got += len(data)
+            if i >= warm_up:  # the first ones warm up caches and the scheduler
+                times.append((time.perf_counter_ns() - start) / 1000.0)
+    return times
+
+
+def percentiles(times):
+    times = sorted(times)
+    return statistics.median(times), times[max(0, int(len(times) * 0.99) - 1)]
+
+
+class SessionCount:
+    def __init__(self):
+        self.sessions = 0
+        self.refused = 0
+        self.failed = 0
+        self.seconds = 0.0
+
+    @property
+    def rate(self):
+        return self.sessions / self.seconds if self.seconds else 0.0
+
+
+def one_session(port, tls=False):
+    """connect, greeting, QUIT, reply, close; True when the reply came."""
+    s = connect(port, tls, timeout=10)
+    with s:
+        read_banner(s)
+        s.sendall(b"QUIT\r\n")
+        reply = b""
+        while True:
+            data = s.recv(256)
+            if not data:
+                break
+            reply += data
+    return reply.startswith(b"221")
+
+
+def sessions_sequential(ports, seconds):
+    """Sessions one after another for the given time, the ports in turn."""
+    count = SessionCount()
+    start = time.perf_counter()
+    until = start + seconds
+    i = 0
+    while time.perf_counter() < until:
+        try:
+            if one_session(ports[i % len(ports)]):
+                count.sessions += 1
+            else:
+                count.failed += 1
+        except Refused:
+            count.refused += 1
+        except OSError:
+            count.failed += 1
+        i += 1
+    count.seconds = time.perf_counter() - start
+    return count
+
+
+def sessions_concurrent(ports, per_port, seconds, stall=10.0):
+    """per_port clients on each port, each starting its next session as soon
+    as one ends, for the given time; one thread, non-blocking sockets, so
+    that the clients cost little beside the proxy."""
+    count = SessionCount()
+    poller = select.epoll()
+    clients = {}  # fd -> [socket, port, waiting for the reply, received, started]
+
+    def begin(port):
+        s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        s.setblocking(False)
+        s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        result = s.connect_ex((HOST, port))
+        if result not in (0, errno.EINPROGRESS):
+            s.close()
+            count.failed += 1
+            return False
+        poller.register(s.fileno(), select.EPOLLIN)
+        clients[s.fileno()] = [s, port, False, b"", time.monotonic()]
+        return True
+
+    def end(fd, outcome):
+        client = clients.pop(fd)
+        poller.unregister(fd)
+        client[0].close()
+        setattr(count, outcome, getattr(count, outcome) + 1)
+        if time.perf_counter() < until:
+            begin(client[1])
+
+    start = time.perf_counter()
+    until = start + seconds
+    for port in ports:
+        for _ in range(per_port):
+            begin(port)
+    while clients:
+        for fd, _ in poller.poll(0.5):
+            client = clients.get(fd)
+            if client is None:
+                continue
+            try:
+                data = client[0].recv(4096)
+            except (ConnectionResetError, ConnectionRefusedError):
+                data = b""
+            except BlockingIOError:
+                continue
+            if not client[2]:
+                if not data:
+                    end(fd, "refused")
+                    continue
+                client[3] += data
+                if b"\n" in client[3]:
+                    client[2], client[3] = True, b""
+                    client[0].send(b"QUIT\r\n")
+            elif data:
+                client[3] += data
+            else:
+                end(fd, "sessions" if client[3].startswith(b"221") else "failed")
+        now = time.monotonic()
+        for fd in [fd for fd, c in clients.items() if now - c[4] > stall]:
+            end(fd, "failed")
+    count.seconds = time.perf_counter() - start
+    poller.close()
+    return count
+
+
+def idle_clients(ports, per_port):
+    """per_port connected clients on each port, each past its greeting."""
+    held = []
+    try:
+        for port in ports:
+            for _ in range(per_port):
+                s = connect(port)
+                held.append(s)
+        for s in held:
+            read_banner(s)
+    except BaseException:
+        for s in held:
+            s.close()
+        raise
+    return held
