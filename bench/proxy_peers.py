@@ -157,12 +157,14 @@ class Upstream:
     def __init__(self, directory, listeners):
         self.ports = {name: port for name, port, _ in listeners}
         self.plain_port = next((port for _, port, tls in listeners if not tls), None)
-        cert = os.path.join(directory, "upstream.crt")
-        key = os.path.join(directory, "upstream.key")
-        subprocess.check_call(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
-                               "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2", "-subj",
-                               "/CN=localhost", "-keyout", key, "-out", cert],
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        cert = key = "-"
+        if any(tls for _, _, tls in listeners):
+            cert = os.path.join(directory, "upstream.crt")
+            key = os.path.join(directory, "upstream.key")
+            subprocess.check_call(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                                   "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2", "-subj",
+                                   "/CN=localhost", "-keyout", key, "-out", cert],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         specs = ["%s:%d:%d" % (name, port, 1 if tls else 0) for name, port, tls in listeners]
         self.process = subprocess.Popen([sys.executable, os.path.abspath(__file__), cert, key] + specs)
         for port in self.ports.values():
@@ -363,8 +365,9 @@ class QuilloMark(Peer):
         return text
 
     def refusals_logged(self):
+        """Clients closed at once for want of a free slot, per protocol."""
         log = self.log()
-        return sum(log.count("ERROR: proxy %s no avail socket" % name) for name in PROTOCOLS)
+        return {name: log.count("ERROR: proxy %s no avail socket" % name) for name in PROTOCOLS}
 
 
 def write_result_file(directory, link_type, ports, code):

@@ -18,7 +18,7 @@ loaded and came back to their idle values once the clients were gone.
 
 Usage: bench/proxy_soak.py [--seconds N] [--binary PATH]
 
-Without --binary it uses build-bench/quillomark (see bench/proxy_bench.py).
+Without --binary it uses build/release/quillomark, brought up to date first.
 Run it where nothing else listens on the mail ports it picks; in a private
 network namespace, for example: unshare -n sh -c 'ip link set lo up && bench/proxy_soak.py'.
 """
@@ -29,7 +29,6 @@ import os
 import poplib
 import random
 import shutil
-import signal
 import smtplib
 import statistics
 import subprocess
@@ -38,8 +37,9 @@ import tempfile
 import threading
 import time
 
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from proxy_bench import ensure_binary, free_port, rss_kb, wait_port  # noqa: E402
+from proxy_peers import QuilloMark, ensure_binary, rss_kb, threads  # noqa: E402
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 HOST = "127.0.0.1"
@@ -67,9 +67,7 @@ def body_digest(message):
 
 
 def sample(pid):
-    with open("/proc/%d/status" % pid) as f:
-        threads = next(int(line.split()[1]) for line in f if line.startswith("Threads:"))
-    return rss_kb(pid), threads, len(os.listdir("/proc/%d/fd" % pid))
+    return rss_kb(pid), threads(pid), len(os.listdir("/proc/%d/fd" % pid))
 
 
 class Tally:
@@ -159,33 +157,6 @@ def start_servers(state):
     return env
 
 
-def start_proxy(binary, directory, env):
-    ports = {"SMTP": free_port(), "POP3": free_port(), "IMAP4": free_port()}
-    with open(os.path.join(directory, "Quillomark.ini"), "w") as f:
-        f.write("PORT_SMTP=%d\nPORT_POP3=%d\nPORT_IMAP4=%d\n" % (ports["SMTP"], ports["POP3"], ports["IMAP4"]))
-        # The first detection run finds no Internet (a closed local port) and
-        # writes nothing: the result file below stays in force.
-        # A log large enough not to be rotated during the run: its refusal
-        # lines are counted at the end.
-        f.write("LOG_SIZE=1000000\n")
-        f.write("LOG_LVL=3\nTEST_INTERNET_SERVER=\"127.0.0.1\"\nTEST_INTERNET_PORT=%d\n"
-                "TEST_INTERNET_RETRY_NUM=0\nTEST_INTERNET_RETRY_INTERVAL=1\n" % free_port())
-    stamp = int(time.time())
-    with open(os.path.join(directory, "detect_result.log"), "w") as f:
-        f.write("%d\n%s\n" % (stamp, time.strftime("%Y/%m/%d %H:%M:%S", time.localtime(stamp))))
-        f.write("10 MAIL 127.0.0.1 %s %s %s soak-servers\n" % (env["SMTP_PORT"], env["POP3_PORT"], env["IMAP_PORT"]))
-    environ = dict(os.environ, QT_QPA_PLATFORM="offscreen", LANG="C")
-    environ.pop("LC_ALL", None)
-    out = open(os.path.join(directory, "out.txt"), "w")
-    process = subprocess.Popen([binary], cwd=directory, env=environ, stdin=subprocess.DEVNULL,
-                               stdout=out, stderr=subprocess.STDOUT)
-    for port in ports.values():
-        if not wait_port(port):
-            process.kill()
-            raise SystemExit("quillomark did not listen (is another copy running for this user?)")
-    return process, ports
-
-
 def delivered(maildir):
     found = {}
     for sub in ("new", "cur"):
@@ -243,9 +214,11 @@ def main():
             raise SystemExit("the preloaded messages came back changed")
         digests = order
 
-        proxy_dir = os.path.join(work, "run")
-        os.mkdir(proxy_dir)
-        proxy, ports = start_proxy(binary, proxy_dir, env)
+        # A log large enough not to be rotated during the run: its refusal
+        # lines are counted at the end.
+        proxy = QuilloMark(binary, "plain", (int(env["SMTP_PORT"]), int(env["POP3_PORT"]), int(env["IMAP_PORT"])),
+                           log_size=1000000)
+        ports = proxy.ports
         time.sleep(1)
         pid = proxy.pid
         idle = sample(pid)
@@ -281,19 +254,10 @@ def main():
             time.sleep(0.5)
         for subject in missing:
             tally.error("SMTP lost", "SMTP message %s never arrived" % subject)
-        log = ""
-        for name in ("Quillomark.bak", "Quillomark.log"):
-            if os.path.exists(os.path.join(proxy_dir, name)):
-                with open(os.path.join(proxy_dir, name), errors="replace") as f:
-                    log += f.read()
-        refused = {name: log.count("ERROR: proxy %s no avail socket" % name) for name in ("SMTP", "POP3", "IMAP4")}
+        refused = proxy.refusals_logged()
     finally:
         if proxy:
-            proxy.send_signal(signal.SIGTERM)
-            try:
-                proxy.wait(10)
-            except subprocess.TimeoutExpired:
-                proxy.kill()
+            proxy.stop()
         subprocess.call([os.path.join(REPO, "scripts", "mailservers"), "stop", state],
                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         shutil.rmtree(work, ignore_errors=True)
