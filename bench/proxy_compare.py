@@ -85,6 +85,11 @@ def rotated(items, rep):
 def measure_idle(mode, peers, sizes, results):
     """All proxies are idle at once here: the quiet windows are shared."""
     window = sizes["idle_seconds"]
+    for p in peers:
+        # Code a first connection pages in is no cost of each idle client.
+        for port in p.ports.values():
+            load.one_session(port)
+    time.sleep(0.5)
     base = {}
     for p in peers:
         results.add(mode, p.name, "idle_rss_kb", rss_kb(p.pid))
@@ -161,7 +166,8 @@ def measure_sessions(mode, peers, upstream, sizes, rep, results, kind):
         results.add(mode, p.name, kind + "_refused", count.refused)
         results.add(mode, p.name, kind + "_failed", count.failed)
         if isinstance(p, QuilloMark):
-            results.add(mode, p.name, kind + "_refused_logged", sum(p.refusals_logged().values()) - before_refused)
+            after_refused = sum(p.refusals_logged().values())
+            results.add(mode, p.name, kind + "_refused_logged", after_refused - before_refused)
         if mode == "tls":
             connections = after_stats["connections"] - before_stats["connections"]
             resumed = after_stats["resumed"] - before_stats["resumed"]
@@ -201,7 +207,9 @@ def run(args):
 # --- the table ----------------------------------------------------------------------
 
 # figure, label, unit format, higher is better, target for QuilloMark:
-# ("ratio", mode -> least/most ratio against HAProxy) or ("value", mode -> most)
+# ("ratio", mode -> bound of the ratio against HAProxy) or ("value", mode ->
+# bound of QuilloMark's own median); the bound is a least when higher is
+# better, else a most. Zero wake-ups allow half a wake-up per second of noise.
 FIGURES = [
     ("bulk_MBps", "bulk throughput MB/s", "%.0f", True, ("ratio", {"plain": 1.0, "tls": 1.0})),
     ("cpu_s_per_GiB", "relay CPU s per GiB", "%.2f", False, None),
@@ -216,7 +224,7 @@ FIGURES = [
     ("conc_refused", "refusals, 96 at once", "%.0f", False, ("value", {"plain": 0, "tls": 0})),
     ("conc_refused_logged", "  of them logged 'no avail socket'", "%.0f", False, None),
     ("conc_failed", "failed sessions, 96 at once", "%.0f", False, None),
-    ("seq_resumed_pct", "TLS sessions resumed %, sequential", "%.0f", True, None),
+    ("seq_resumed_pct", "TLS sessions resumed %, sequential", "%.0f", True, ("value", {"tls": 90})),
     ("conc_resumed_pct", "TLS sessions resumed %, 96 at once", "%.0f", True, None),
     ("idle_rss_kb", "idle resident KB", "%.0f", False, None),
     ("pss_per_client_kb", "PSS KB per idle client (96)", "%.1f", False, ("value", {"plain": 16, "tls": 48})),
@@ -254,7 +262,9 @@ def verdict(results, mode, figure, target):
     if not target:
         return ""
     kind, bounds = target
-    bound = bounds[mode]
+    bound = bounds.get(mode)
+    if bound is None:
+        return ""
     higher = next(f[3] for f in FIGURES if f[0] == figure)
     if kind == "ratio":
         r = ratio(results, mode, figure, "HAProxy")
@@ -265,8 +275,9 @@ def verdict(results, mode, figure, target):
     values = results.get(mode, "QuilloMark", figure)
     if not values:
         return ""
-    ok = statistics.median(values) <= bound
-    return "<= %g: %s" % (bound, "ok" if ok else "MISSED")
+    med = statistics.median(values)
+    ok = med >= bound if higher else med <= bound
+    return "%s %g: %s" % (">=" if higher else "<=", bound, "ok" if ok else "MISSED")
 
 
 def table(results, repeat):
