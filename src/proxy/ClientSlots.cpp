@@ -1,5 +1,7 @@
 #include "proxy/ClientSlots.h"
 
+#include <poll.h>
+
 #include "context/AppContext.h"
 #include "proxy/ProxyResultCodes.h"
 
@@ -19,4 +21,16 @@ int32_t ReleaseSlot(int* row, int sock) {
         }
     }
     return -1;
+}
+
+bool AnyClientGone(const int* row) {
+    if (row == nullptr) return false;
+    pollfd taken[kClientSlotCount];
+    nfds_t count = 0;
+    for (int i = 0; i < kClientSlotCount; ++i)
+        if (row[i] >= 0) taken[count++] = pollfd{row[i], POLLRDHUP, 0};
+    if (poll(taken, count, 0) <= 0) return false;
+    for (nfds_t i = 0; i < count; ++i)
+        if (taken[i].revents & (POLLRDHUP | POLLHUP | POLLERR)) return true;
+    return false;
 }

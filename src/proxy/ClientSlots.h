@@ -12,3 +12,8 @@ int32_t FindFreeSlot(const int* row);
 // Frees the first entry holding sock and returns its index; -1 when no entry
 // holds it, -51 without a row.
 int32_t ReleaseSlot(int* row, int sock);
+
+// True when the mail client of some taken entry of row has ended its side
+// of the connection (its end of data or a reset has come): that session is
+// ending and its entry is about to be freed.
+bool AnyClientGone(const int* row);

@@ -1,5 +1,7 @@
 #include "proxy/ProcessMailThread.h"
 
+#include <atomic>
+
 #include "core/WriteLog.h"
 #include "platform/StartThread.h"
 #include "proxy/ClientSlots.h"
@@ -21,7 +23,28 @@ struct ClientProcess {
     ProxySocket server;
     ProtocalInfo chosen;
     bool passedFailure = false;  // a candidate failed to connect before the chosen one
+    std::atomic<int> relaysRunning{0};
+    bool slotFreed = false;
+    int32_t freedIndex = -1;
 };
+
+// The slot is freed while its socket is still open: once closed, the number
+// may come back from the listener's next accept and stand in another entry.
+void FreeSlot(ClientProcess& cp) {
+    {
+        std::lock_guard<std::mutex> lock(cp.ctx.protocolLock[cp.param.protocol]);
+        cp.freedIndex = ReleaseSlot(cp.ctx.clientSlots[cp.param.protocol], cp.client.sock);
+        cp.slotFreed = true;
+    }
+    cp.runtime.slotFreed.notify_all();
+}
+
+// The last relay to end frees the slot at once: the session is over, and a
+// client that reconnects straight away must find its slot free, not wait
+// until the client process has wound up.
+void RelayEnded(ClientProcess& cp) {
+    if (--cp.relaysRunning == 0) FreeSlot(cp);
+}
 
 int32_t ConnectTlsCandidate(AppContext& ctx, ProxySocket& server, const ProtocalInfo& candidate,
                             int32_t port, const char* name, const ConnectBounds& bounds) {
@@ -104,8 +127,12 @@ void AnnounceServer(ClientProcess& cp) {
 }
 
 bool StartRelay(ServiceThread& thread, ClientProcess& cp, const TransmissionParam& param) {
-    return thread.Start([&cp, &param] { DataTransmissionThread(cp.ctx, &param, cp.runtime.timeouts); },
-                        kServiceStackBytes);
+    return thread.Start(
+        [&cp, &param] {
+            DataTransmissionThread(cp.ctx, &param, cp.runtime.timeouts);
+            RelayEnded(cp);
+        },
+        kServiceStackBytes);
 }
 
 void RelayBothWays(ClientProcess& cp) {
@@ -114,12 +141,16 @@ void RelayBothWays(ClientProcess& cp) {
     const TransmissionParam toClient{SERVER, cp.param.slot, cp.param.protocol, &cp.server, tls, &cp.client, false};
     ServiceThread clientRelay;
     ServiceThread serverRelay;
+    // Counted before either starts: the first may be over before the second begins.
+    cp.relaysRunning = 2;
     if (!StartRelay(clientRelay, cp, toServer)) {
+        cp.relaysRunning = 0;
         WriteLog(cp.ctx, PROXY, CRITICAL, "ERROR: process %s start client data transmission failed\n", cp.name);
         return;
     }
     if (!StartRelay(serverRelay, cp, toClient)) {
         WriteLog(cp.ctx, PROXY, CRITICAL, "ERROR: process %s start server data transmission failed\n", cp.name);
+        RelayEnded(cp);
         // The running relay must be gone before its ends are.
         AbortConn(&cp.client);
         AbortConn(&cp.server);
@@ -131,15 +162,9 @@ void RelayBothWays(ClientProcess& cp) {
     WriteLog(cp.ctx, PROXY, DUMP, "process %s data transmission end", cp.name);
 }
 
-// The slot is freed while its socket is still open: once closed, the number
-// may come back from the listener's next accept and stand in another entry.
 void CleanUp(ClientProcess& cp) {
-    int32_t index;
-    {
-        std::lock_guard<std::mutex> lock(cp.ctx.protocolLock[cp.param.protocol]);
-        index = ReleaseSlot(cp.ctx.clientSlots[cp.param.protocol], cp.client.sock);
-    }
-    WriteLog(cp.ctx, PROXY, DUMP, "process %s free index %d", cp.name, index);
+    if (!cp.slotFreed) FreeSlot(cp);
+    WriteLog(cp.ctx, PROXY, DUMP, "process %s free index %d", cp.name, cp.freedIndex);
     CloseConn(&cp.client, false);
     CloseConn(&cp.server, cp.chosen.IsSSL);
     PostProxyInfoLine(cp.ctx, "process %s end\r\n", cp.name);

@@ -26,6 +26,10 @@ constexpr int32_t kListenBacklog = 32;
 // A failing accept (say, out of descriptors) would otherwise spin and fill
 // the log as fast as the disk takes it.
 constexpr auto kAcceptRetryPause = std::chrono::milliseconds(100);
+// Long enough for a session whose client has gone to finish ending (its
+// server answers the passed-on end by closing); short enough that a server
+// that never does so holds the next client up only briefly.
+constexpr auto kGoneClientWait = std::chrono::seconds(2);
 
 // Which result file the listener's candidates came from. A list is served
 // only in the mode of its file: after a mode switch, or a failed first read,
@@ -104,10 +108,21 @@ bool AfterFailedRead(Listener& l, bool manual) {
     return false;
 }
 
+// A mail client that ends its session and connects again at once may be
+// accepted before its old session has finished ending. While some client of
+// a full row has gone, its entry is about to be freed: the new client waits
+// for it, a little, instead of being refused.
 int32_t TakeSlot(Listener& l, int client) {
-    std::lock_guard<std::mutex> lock(l.ctx.protocolLock[l.protocol]);
-    int32_t slot = FindFreeSlot(l.ctx.clientSlots[l.protocol]);
-    if (slot >= 0) l.ctx.clientSlots[l.protocol][slot] = client;
+    std::unique_lock<std::mutex> lock(l.ctx.protocolLock[l.protocol]);
+    int* row = l.ctx.clientSlots[l.protocol];
+    auto deadline = std::chrono::steady_clock::now() + kGoneClientWait;
+    int32_t slot = FindFreeSlot(row);
+    while (slot < 0 && AnyClientGone(row)) {
+        bool late = l.runtime->slotFreed.wait_until(lock, deadline) == std::cv_status::timeout;
+        slot = FindFreeSlot(row);
+        if (late) break;
+    }
+    if (slot >= 0) row[slot] = client;
     return slot;
 }
 

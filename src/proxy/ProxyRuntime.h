@@ -9,6 +9,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 
@@ -37,6 +38,9 @@ struct ProxyRuntime {
     std::atomic<bool> stop{false};
     std::atomic<int> listenSocket{-1};
     std::atomic<int> workers{0};  // client processes started and not yet ended
+    // Notified, under the protocol's protocolLock, whenever a client process
+    // frees its slot: a listener whose row is full may be waiting for it.
+    mutable std::condition_variable slotFreed;
 
     static bool StartDetectionThread(AppContext& ctx);
 };

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "context/AppContext.h"
+#include "proxy/LoopbackSockets.h"
+#include "support/ChildProcess.h"
 
 namespace {
 
@@ -29,6 +31,29 @@ TEST(ClientSlotsTest, ReleasesTheEntryHoldingTheSocketOnly) {
     EXPECT_EQ(row[9], -1);
     EXPECT_EQ(row[3], 40);
     EXPECT_EQ(ReleaseSlot(nullptr, 40), -51);
+}
+
+// A client that only goes quiet is still there; one that closed is gone.
+TEST(ClientSlotsTest, TellsWhenTheClientOfSomeEntryHasGone) {
+    using namespace proxytest;
+    int port = 0;
+    int listener = loopback::Listen(port);
+    int peers[2];
+    int row[kClientSlotCount];
+    for (int& entry : row) entry = -1;
+    for (int i = 0; i < 2; ++i) {
+        peers[i] = loopback::Connect(port);
+        row[5 + i] = loopback::Accept(listener);
+    }
+    EXPECT_FALSE(AnyClientGone(row));
+    loopback::SendAll(peers[0], "NOOP\r\n");
+    EXPECT_FALSE(AnyClientGone(row)) << "data waiting is no end";
+    close(peers[1]);
+    EXPECT_TRUE(WaitUntil([&] { return AnyClientGone(row); }, std::chrono::seconds(2)));
+    EXPECT_FALSE(AnyClientGone(nullptr));
+    close(peers[0]);
+    for (int i = 0; i < 2; ++i) close(row[5 + i]);
+    close(listener);
 }
 
 }  // namespace

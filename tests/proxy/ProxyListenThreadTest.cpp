@@ -199,6 +199,27 @@ TEST_F(ProxyListenThreadTest, TheThirtyThirdClientIsClosedWhileTheOthersWork) {
     sockets.clear();
 }
 
+// Mail clients that end their sessions and connect again at once are never
+// more than 32 at any moment, so none of them may be refused, however fast
+// they come back.
+TEST_F(ProxyListenThreadTest, ClientsThatCloseAndComeBackAtOnceAreAllServed) {
+    // Declared before the upstream, which thus goes first: the sessions end
+    // before the listener is stopped.
+    ListenerRun run(test.ctx, POP3);
+    GreetingUpstream upstream("+OK ready\r\n");
+    WriteResult({Candidate("U", upstream.port(), false, 3)});
+    for (int round = 0; round < 4; ++round) {
+        std::vector<int> clients;
+        for (int i = 0; i < kClientSlotCount; ++i) clients.push_back(run.Connect());
+        int served = 0;
+        for (int client : clients) served += loopback::Read(client, 11, 5s).data == "+OK ready\r\n";
+        EXPECT_EQ(served, kClientSlotCount) << "round " << round;
+        for (int client : clients) close(client);
+    }
+    EXPECT_EQ(test.CountInLog("no avail socket"), 0);
+    EXPECT_EQ(upstream.Accepted(), 4 * kClientSlotCount);
+}
+
 TEST_F(ProxyListenThreadTest, ANewerResultIsTakenUpByTheNextClientOnly) {
     // Declared before the upstreams, which thus go first: their connections
     // close and the sessions end before the listener is stopped.

@@ -111,6 +111,68 @@ private:
     std::vector<int> fresh_;
 };
 
+// An upstream that ends sessions as mail servers do: it greets each
+// connection with one line and closes it as soon as the client's end of
+// data (or a reset) arrives. One thread serves every connection.
+class GreetingUpstream {
+public:
+    explicit GreetingUpstream(std::string greeting) : greeting_(std::move(greeting)) {
+        listener_ = loopback::Listen(port_, 128);
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~GreetingUpstream() {
+        stop_ = true;
+        thread_.join();
+        close(listener_);
+        for (const pollfd& p : open_) close(p.fd);
+    }
+    GreetingUpstream(const GreetingUpstream&) = delete;
+    GreetingUpstream& operator=(const GreetingUpstream&) = delete;
+
+    int port() const { return port_; }
+    int Accepted() const { return accepted_; }
+
+private:
+    void Run() {
+        while (!stop_) {
+            std::vector<pollfd> watch{{listener_, POLLIN, 0}};
+            watch.insert(watch.end(), open_.begin(), open_.end());
+            if (poll(watch.data(), watch.size(), 20) <= 0) continue;
+            if (watch[0].revents & POLLIN) Greet();
+            for (size_t i = 1; i < watch.size(); ++i)
+                if (watch[i].revents != 0) Drain(watch[i].fd);
+        }
+    }
+    void Greet() {
+        int s = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (s < 0) return;
+        ++accepted_;
+        loopback::SendAll(s, greeting_);
+        open_.push_back({s, POLLIN, 0});
+    }
+    // Reads what is there; the end of data closes the connection.
+    void Drain(int s) {
+        char buffer[4096];
+        ssize_t n = recv(s, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n > 0 || (n < 0 && errno == EAGAIN)) return;
+        close(s);
+        for (auto it = open_.begin(); it != open_.end(); ++it) {
+            if (it->fd == s) {
+                open_.erase(it);
+                return;
+            }
+        }
+    }
+
+    std::string greeting_;
+    int listener_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> accepted_{0};
+    std::vector<pollfd> open_;
+    std::thread thread_;
+};
+
 inline ProtocalInfo Candidate(const char* code, int port, bool tls, int cost, const char* dest = "127.0.0.1") {
     ProtocalInfo c;
     c.Type = tls ? MAIL_SSL : MAIL;
