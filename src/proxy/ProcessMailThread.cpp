@@ -126,39 +126,29 @@ void AnnounceServer(ClientProcess& cp) {
              cp.name, c.Type, c.Code, c.Dest, port, c.IsSSL ? 1 : 0);
 }
 
-bool StartRelay(ServiceThread& thread, ClientProcess& cp, const TransmissionParam& param) {
-    return thread.Start(
-        [&cp, &param] {
-            DataTransmissionThread(cp.ctx, &param, cp.runtime.timeouts);
-            RelayEnded(cp);
-        },
-        kServiceStackBytes);
+// One direction, run by whichever thread is given it.
+void Relay(ClientProcess& cp, const TransmissionParam& param) {
+    DataTransmissionThread(cp.ctx, &param, cp.runtime.timeouts);
+    RelayEnded(cp);
 }
 
+// The client-to-server relay gets a thread of its own; the client process
+// itself is the server-to-client relay, which spares a thread per client
+// and its start, and it has nothing else to do until both have ended.
 void RelayBothWays(ClientProcess& cp) {
     bool tls = cp.chosen.IsSSL;
     const TransmissionParam toServer{CLIENT, cp.param.slot, cp.param.protocol, &cp.client, false, &cp.server, tls};
     const TransmissionParam toClient{SERVER, cp.param.slot, cp.param.protocol, &cp.server, tls, &cp.client, false};
-    ServiceThread clientRelay;
-    ServiceThread serverRelay;
     // Counted before either starts: the first may be over before the second begins.
     cp.relaysRunning = 2;
-    if (!StartRelay(clientRelay, cp, toServer)) {
+    ServiceThread clientRelay;
+    if (!clientRelay.Start([&cp, &toServer] { Relay(cp, toServer); }, kServiceStackBytes)) {
         cp.relaysRunning = 0;
         WriteLog(cp.ctx, PROXY, CRITICAL, "ERROR: process %s start client data transmission failed\n", cp.name);
         return;
     }
-    if (!StartRelay(serverRelay, cp, toClient)) {
-        WriteLog(cp.ctx, PROXY, CRITICAL, "ERROR: process %s start server data transmission failed\n", cp.name);
-        RelayEnded(cp);
-        // The running relay must be gone before its ends are.
-        AbortConn(&cp.client);
-        AbortConn(&cp.server);
-        clientRelay.Join();
-        return;
-    }
+    Relay(cp, toClient);
     clientRelay.Join();
-    serverRelay.Join();
     WriteLog(cp.ctx, PROXY, DUMP, "process %s data transmission end", cp.name);
 }
 

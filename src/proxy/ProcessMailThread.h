@@ -2,7 +2,9 @@
 // listener's snapshot of ranked candidates (TLS ones first when the user
 // prefers TLS, never one at or after the first failed one), connects to the
 // first upstream server that accepts, publishes it as the connection in use
-// and relays both directions until both relays end. With no server to
+// and relays both directions until both relays end: it runs the
+// server-to-client relay itself and starts a thread for the other one. The
+// slot is freed the moment the second relay ends. With no server to
 // connect it tells the user and, in automatic mode, asks for a detection;
 // so it does, quietly and rarely, when it had to fall back past a server
 // that failed to connect.
