@@ -3,5 +3,7 @@
 #include <csignal>
 
 bool StartSocketLayer() {
-    return std::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
+    // Every connect asks; the disposition is the process's, so it is set once.
+    static const bool started = std::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
+    return started;
 }

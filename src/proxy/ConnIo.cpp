@@ -151,10 +151,12 @@ int32_t SendConn(ProxySocket* conn, const char* data, int32_t length, bool useTl
 void CloseConn(ProxySocket* conn, bool useTls) {
     if (conn == nullptr) return;
     if (conn->sock > 0) {
-        shutdown(conn->sock, SHUT_RDWR);
+        // Once both peers have ended the connection, a shutdown only fails.
+        if (!conn->sendShut) shutdown(conn->sock, SHUT_RDWR);
         close(conn->sock);
     }
     conn->sock = -1;
+    conn->sendShut = false;
     if (!useTls) return;
     if (conn->tls != nullptr) SSL_free(conn->tls);
     if (conn->tlsContext != nullptr) SSL_CTX_free(conn->tlsContext);
@@ -199,8 +201,11 @@ void ShutdownSend(ProxySocket* conn, bool useTls) {
         }
     }
     shutdown(conn->sock, SHUT_WR);
+    conn->sendShut = true;
 }
 
 void AbortConn(ProxySocket* conn) {
-    if (conn != nullptr && conn->sock > 0) shutdown(conn->sock, SHUT_RDWR);
+    if (conn == nullptr || conn->sock <= 0) return;
+    shutdown(conn->sock, SHUT_RDWR);
+    conn->sendShut = true;
 }

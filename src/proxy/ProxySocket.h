@@ -7,6 +7,7 @@
 // hands the relays pointers to them.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 
@@ -25,4 +26,5 @@ struct ProxySocket {
     SSL_CTX* tlsContext = nullptr;  // one context per connection
     std::mutex tlsLock;             // held around every call on tls, never while waiting
     int32_t sendLimitSeconds = 0;   // a send without progress this long fails; 0: no bound
+    std::atomic<bool> sendShut{false};  // shut down for sending already: closing needs no shutdown
 };
