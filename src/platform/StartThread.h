@@ -2,14 +2,18 @@
 // ServiceThread is one its owner joins. Both report false, and run nothing,
 // when the system cannot create another thread, so that callers can take the
 // "cannot be started" paths their callers expect. A thread may ask for a
-// stack of its own size: the proxy runs up to three threads per client, and
-// each would otherwise reserve the system's default of 8 MiB.
+// stack of its own size: the proxy runs two threads per client, and each
+// would otherwise reserve the system's default of 8 MiB.
+//
+// A thread of the service size that has finished its body stays parked for
+// a while and takes the next body of that size: a client's threads then cost
+// a wake-up each instead of a thread's creation and exit, with the
+// signal-mask changes and stack work those bring, on every session.
 #pragma once
 
 #include <cstddef>
 #include <functional>
-
-#include <pthread.h>
+#include <memory>
 
 // Enough for a thread that keeps its buffers on the heap and calls no deeper
 // than the TLS library: a proxy listener, client process or relay.
@@ -23,14 +27,16 @@ public:
     ServiceThread() = default;
     ServiceThread(const ServiceThread&) = delete;
     ServiceThread& operator=(const ServiceThread&) = delete;
-    // A thread still running is joined: its body may use what the owner holds.
+    // A body still running is waited for: it may use what the owner holds.
     ~ServiceThread() { Join(); }
 
     // False, with nothing started, when the thread cannot be created.
     bool Start(std::function<void()> body, std::size_t stackBytes = 0);
+    // Returns once the body has returned.
     void Join();
 
+    struct Completion;
+
 private:
-    pthread_t thread_{};
-    bool started_ = false;
+    std::shared_ptr<Completion> done_;
 };

@@ -2,7 +2,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <set>
 #include <thread>
+
+#include <pthread.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +24,15 @@ std::size_t OwnStackSize() {
         pthread_attr_destroy(&attr);
     }
     return size;
+}
+
+bool WaitFor(const std::function<bool()>& condition) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 TEST(StartThreadTest, AServiceThreadRunsOnTheStackItAskedForUntilJoined) {
@@ -57,6 +71,39 @@ TEST(StartThreadTest, ADetachedThreadTakesItsStackSizeToo) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_GE(seen.load(), kServiceStackBytes);
     EXPECT_LT(seen.load(), 2u << 20);
+}
+
+std::set<pid_t> ThreadsNow() {
+    std::set<pid_t> tids;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
+        tids.insert(static_cast<pid_t>(std::stoi(entry.path().filename().string())));
+    return tids;
+}
+
+// Sessions start their threads one after another all day: a finished one
+// must take the next body rather than a new thread being made each time.
+TEST(StartThreadTest, AFinishedServiceThreadTakesTheNextBody) {
+    std::set<pid_t> before = ThreadsNow();
+    std::set<pid_t> fresh;
+    for (int i = 0; i < 40; ++i) {
+        std::atomic<pid_t> ranOn{0};
+        ServiceThread thread;
+        ASSERT_TRUE(thread.Start([&] { ranOn = gettid(); }, kServiceStackBytes));
+        thread.Join();
+        if (before.count(ranOn) == 0) fresh.insert(ranOn);
+    }
+    EXPECT_LE(fresh.size(), 1u) << "one thread is made, then it serves every body";
+    std::atomic<pid_t> detachedOn{0};
+    ASSERT_TRUE(StartThread([&] { detachedOn = gettid(); }, kServiceStackBytes));
+    ASSERT_TRUE(WaitFor([&] { return detachedOn != 0; }));
+    EXPECT_TRUE(before.count(detachedOn) == 1 || fresh.count(detachedOn) == 1) << "a detached body too";
+
+    // A body of another stack size gets a thread of its own.
+    std::atomic<std::size_t> seen{0};
+    ServiceThread other;
+    ASSERT_TRUE(other.Start([&] { seen = OwnStackSize(); }, 2 * kServiceStackBytes));
+    other.Join();
+    EXPECT_GE(seen.load(), 2 * kServiceStackBytes);
 }
 
 TEST(StartThreadTest, AnImpossibleStackStartsNothing) {
