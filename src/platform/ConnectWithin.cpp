@@ -3,17 +3,16 @@
 #include <cerrno>
 #include <chrono>
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 
 namespace {
 
-bool SetNonBlocking(int sock, bool on) {
-    int flags = fcntl(sock, F_GETFL, 0);
-    if (flags < 0) return false;
-    flags = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
-    return fcntl(sock, F_SETFL, flags) == 0;
+// A blocking connect waits at most the socket's send time-out; the time-out
+// is taken off again, so that the connected socket blocks as usual.
+bool SetSendLimit(int sock, timeval limit) {
+    return setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) == 0;
 }
 
 // Waits until the pending connect has an outcome or the deadline passes.
@@ -40,17 +39,18 @@ int32_t AwaitConnect(int sock, std::chrono::steady_clock::time_point deadline) {
 
 }  // namespace
 
+// Bounded by the send time-out rather than made non-blocking and polled: a
+// connect that succeeds costs no failing call and no extra wait.
 int32_t ConnectWithin(int sock, const sockaddr_in& address, int32_t seconds) {
-    if (!SetNonBlocking(sock, true)) return -1;
-    int32_t result = 0;
-    if (connect(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        if (errno == EINPROGRESS)
-            result = AwaitConnect(sock, std::chrono::steady_clock::now() + std::chrono::seconds(seconds > 0 ? seconds : 0));
-        else
-            result = -1;
-    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds > 0 ? seconds : 0);
+    // A time-out of zero would be none at all: no time is the shortest one.
+    if (!SetSendLimit(sock, seconds > 0 ? timeval{seconds, 0} : timeval{0, 1})) return -1;
+    int32_t result = connect(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    // The bound has passed, or a signal cut the wait short (the connect goes
+    // on meanwhile): what is left of the bound, if anything, decides.
+    if (result != 0 && (errno == EINPROGRESS || errno == EINTR)) result = AwaitConnect(sock, deadline);
     int error = errno;
-    if (!SetNonBlocking(sock, false) && result == 0) return -1;
+    if (!SetSendLimit(sock, timeval{0, 0}) && result == 0) return -1;
     errno = error;
     return result;
 }

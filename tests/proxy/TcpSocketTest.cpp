@@ -4,6 +4,9 @@
 
 #include <chrono>
 
+#include <fcntl.h>
+#include <sys/time.h>
+
 #include "proxy/LoopbackSockets.h"
 #include "support/UnansweredPort.h"
 
@@ -74,6 +77,13 @@ TEST(TcpSocketTest, ConnectsToADottedAddressAndRefusesBadHosts) {
     int listener = loopback::Listen(port);
     int sock = ConnectTcp("127.0.0.1", port);
     ASSERT_GT(sock, 0);
+    // The bound of the connect is gone: a send may wait as long as it must.
+    timeval limit{-1, -1};
+    socklen_t size = sizeof limit;
+    ASSERT_EQ(getsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, &limit, &size), 0);
+    EXPECT_EQ(limit.tv_sec, 0);
+    EXPECT_EQ(limit.tv_usec, 0);
+    EXPECT_EQ(fcntl(sock, F_GETFL) & O_NONBLOCK, 0);
     int served = loopback::Accept(listener);
     EXPECT_TRUE(loopback::SendAll(sock, "hello"));
     EXPECT_EQ(loopback::Read(served, 5).data, "hello");
