@@ -1,11 +1,11 @@
 #include "platform/ConnectWithin.h"
 
 #include <cerrno>
-#include <chrono>
 
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+
+#include "platform/PollWait.h"
 
 namespace {
 
@@ -16,25 +16,19 @@ bool SetSendLimit(int sock, timeval limit) {
 }
 
 // Waits until the pending connect has an outcome or the deadline passes.
-int32_t AwaitConnect(int sock, std::chrono::steady_clock::time_point deadline) {
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            errno = ETIMEDOUT;
-            return -1;
-        }
-        pollfd entry{sock, POLLOUT, 0};
-        int r = poll(&entry, 1, static_cast<int>(left.count()));
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0) return -1;
-        if (r == 0) continue;  // the deadline check above ends it
-        int error = 0;
-        socklen_t size = sizeof error;
-        if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return -1;
-        if (error == 0) return 0;
-        errno = error;
+int32_t AwaitConnect(int sock, Deadline deadline) {
+    int r = PollOne(sock, POLLOUT, deadline);
+    if (r < 0) return -1;
+    if (r == 0) {
+        errno = ETIMEDOUT;
         return -1;
     }
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return -1;
+    if (error == 0) return 0;
+    errno = error;
+    return -1;
 }
 
 }  // namespace
@@ -42,7 +36,7 @@ int32_t AwaitConnect(int sock, std::chrono::steady_clock::time_point deadline) {
 // Bounded by the send time-out rather than made non-blocking and polled: a
 // connect that succeeds costs no failing call and no extra wait.
 int32_t ConnectWithin(int sock, const sockaddr_in& address, int32_t seconds) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds > 0 ? seconds : 0);
+    Deadline deadline = DeadlineAfterSeconds(seconds);
     // A time-out of zero would be none at all: no time is the shortest one.
     if (!SetSendLimit(sock, seconds > 0 ? timeval{seconds, 0} : timeval{0, 1})) return -1;
     int32_t result = connect(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address);
