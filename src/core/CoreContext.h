@@ -1,6 +1,7 @@
 // CoreContext is the part of the process state that the runtime foundation
 // owns: the base directory, the settings, the message table, the key material
-// of the protected settings and the log. Every later layer's state extends it,
+// of the protected settings, the log, and the one TLS client set-up that every
+// upstream connection (probes, report, relays) shares. Every later layer's state extends it,
 // and everything is passed by reference, so a test builds its own.
 #pragma once
 
@@ -10,6 +11,7 @@
 #include "core/MailCodeKeys.h"
 #include "core/MessageTable.h"
 #include "core/UserConfig.h"
+#include "net/TlsClientContext.h"
 
 inline constexpr std::size_t kMaxPathLength = 259;
 
@@ -24,6 +26,7 @@ struct CoreContext {
     MessageTable messageTable;
     MailCodeKeys mailCodeKeys{};
     LogState log;
+    TlsClientContext tlsClient;
 };
 
 // baseDirectory followed by name (which begins with "/"), cut to 259

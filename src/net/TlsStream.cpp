@@ -1,0 +1,214 @@
+#include "net/TlsStream.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include "net/NetResultCodes.h"
+
+namespace {
+
+// A call skipped because it could only have found the socket empty: the
+// wait comes first, which spares a failing receive on every chunk.
+constexpr int kNotTried = INT_MIN;
+
+// A writer whose call needs the peer's records waits this long at a time:
+// the reader may take those records off the socket first, and then the
+// socket never turns readable for the writer. Only a renegotiation does
+// this; an idle stream never gets here.
+constexpr auto kWriterReadSlice = std::chrono::milliseconds(100);
+
+// The close-notify is one small record: a few rounds of waiting for room
+// are plenty, and a peer that takes nothing gets the TCP shutdown alone.
+constexpr int kShutdownRounds = 10;
+constexpr auto kShutdownWait = std::chrono::milliseconds(100);
+
+bool MakeNonBlocking(int sock) {
+    int flags = fcntl(sock, F_GETFL, 0);
+    return flags >= 0 && fcntl(sock, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+}  // namespace
+
+bool IsAddressLiteral(const char* host) {
+    if (host == nullptr) return false;
+    in_addr v4{};
+    in6_addr v6{};
+    // inet_aton also takes the short forms ("127.1") that the resolver reads
+    // as addresses.
+    return inet_aton(host, &v4) != 0 || inet_pton(AF_INET6, host, &v6) == 1;
+}
+
+int32_t TlsStream::Attach(TlsClientContext& context, int sock, const char* host, int32_t port) {
+    Release();
+    int32_t ready = context.Prepare();
+    if (ready != 0) return ready;
+    destination_ = std::string(host != nullptr ? host : "") + ":" + std::to_string(port);
+    wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd_ < 0) return kNetTlsObjectFailure;
+    tls_ = context.NewConnection(&destination_);
+    if (tls_ == nullptr || SSL_set_fd(tls_, sock) != 1) {
+        Release();
+        return kNetTlsObjectFailure;
+    }
+    // Servers with several names pick their certificate by it; an address
+    // is never sent as a name.
+    if (host != nullptr && *host != '\0' && !IsAddressLiteral(host)) SSL_set_tlsext_host_name(tls_, host);
+    sock_ = sock;
+    context_ = &context;
+    return 0;
+}
+
+void TlsStream::Release() {
+    if (tls_ != nullptr) SSL_free(tls_);
+    tls_ = nullptr;
+    if (wakeFd_ >= 0) close(wakeFd_);
+    wakeFd_ = -1;
+    sock_ = -1;
+    context_ = nullptr;
+}
+
+template <typename Call>
+TlsStream::Outcome TlsStream::Locked(Call call, bool wakeReaderAfter) {
+    Outcome out{0, SSL_ERROR_NONE, 0};
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        ERR_clear_error();
+        errno = 0;
+        out.result = call();
+        if (out.result == kNotTried) {
+            out = Outcome{-1, SSL_ERROR_WANT_READ, 0};
+        } else if (out.result <= 0) {
+            out.tlsError = SSL_get_error(tls_, out.result);
+            out.sysError = errno;
+            ERR_clear_error();  // the queue is the thread's; later calls must not see it
+        }
+        wake = wakeReaderAfter && SSL_has_pending(tls_) == 1;
+    }
+    if (wake) WakeReader();
+    return out;
+}
+
+void TlsStream::WakeReader() {
+    uint64_t one = 1;
+    // A full counter already wakes the reader; nothing is lost.
+    ssize_t ignored = write(wakeFd_, &one, sizeof one);
+    (void)ignored;
+}
+
+bool TlsStream::Await(const Outcome& out, Deadline deadline) {
+    if (out.tlsError == SSL_ERROR_WANT_WRITE) {
+        int r = PollOne(sock_, POLLOUT, deadline);
+        if (r == 0) errno = EAGAIN;
+        return r > 0;
+    }
+    if (out.tlsError != SSL_ERROR_WANT_READ) {
+        errno = out.sysError != 0 ? out.sysError : EPROTO;
+        return false;
+    }
+    pollfd entries[2] = {{sock_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    int r = PollUntil(entries, 2, deadline);
+    if (r <= 0) {
+        if (r == 0) errno = EAGAIN;
+        return false;
+    }
+    if (entries[1].revents & POLLIN) {
+        uint64_t count;
+        ssize_t ignored = read(wakeFd_, &count, sizeof count);
+        (void)ignored;
+    }
+    if (entries[0].revents & POLLNVAL) {
+        errno = EBADF;
+        return false;
+    }
+    return true;
+}
+
+bool TlsStream::Handshake(Deadline deadline) {
+    errno = 0;
+    if (tls_ == nullptr || !MakeNonBlocking(sock_)) return false;
+    for (;;) {
+        Outcome out = Locked([this] { return SSL_connect(tls_); }, false);
+        if (out.result == 1) return true;
+        if (!Await(out, deadline)) {
+            // A session the server would not take is not offered again.
+            if (context_ != nullptr) context_->Sessions().Forget(destination_);
+            errno = out.tlsError == SSL_ERROR_SYSCALL ? out.sysError : 0;
+            return false;
+        }
+    }
+}
+
+bool TlsStream::SessionReused() const {
+    return tls_ != nullptr && SSL_session_reused(tls_) == 1;
+}
+
+int32_t TlsStream::Read(void* buffer, int32_t size, Deadline deadline) {
+    if (tls_ == nullptr || buffer == nullptr || size <= 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    bool tryNow = false;
+    for (;;) {
+        Outcome out = Locked(
+            [&] { return tryNow || SSL_has_pending(tls_) ? SSL_read(tls_, buffer, size) : kNotTried; }, false);
+        if (out.result > 0) return out.result;
+        if (out.tlsError == SSL_ERROR_ZERO_RETURN) return 0;
+        if (!Await(out, deadline)) return -1;
+        tryNow = true;
+    }
+}
+
+int32_t TlsStream::Write(const void* data, int32_t length, Deadline deadline) {
+    if (tls_ == nullptr || data == nullptr || length <= 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    for (;;) {
+        Outcome out = Locked([&] { return SSL_write(tls_, data, length); }, true);
+        if (out.result > 0) return out.result;
+        Deadline wait = deadline;
+        if (out.tlsError == SSL_ERROR_WANT_READ) wait = std::min(deadline, std::chrono::steady_clock::now() + kWriterReadSlice);
+        if (Await(out, wait)) continue;
+        if (errno != EAGAIN) return -1;
+        if (std::chrono::steady_clock::now() < deadline) continue;
+        errno = ETIMEDOUT;
+        return -1;
+    }
+}
+
+int32_t TlsStream::WaitReadable(Deadline deadline) {
+    if (tls_ == nullptr) return kNetWaitTimeout;
+    bool tryPeek = false;
+    for (;;) {
+        char byte;
+        Outcome out = Locked(
+            [&] {
+                if (SSL_pending(tls_) > 0) return 1;
+                return tryPeek || SSL_has_pending(tls_) ? SSL_peek(tls_, &byte, 1) : kNotTried;
+            },
+            false);
+        if (out.result > 0) return 1;
+        if (out.tlsError != SSL_ERROR_WANT_READ && out.tlsError != SSL_ERROR_WANT_WRITE) return 1;  // the read reports it
+        if (!Await(out, deadline)) return kNetWaitTimeout;
+        tryPeek = true;
+    }
+}
+
+void TlsStream::ShutdownSend() {
+    if (tls_ == nullptr) return;
+    for (int round = 0; round < kShutdownRounds; ++round) {
+        Outcome out = Locked(
+            [this] { return (SSL_get_shutdown(tls_) & SSL_SENT_SHUTDOWN) ? 1 : SSL_shutdown(tls_); }, true);
+        if (out.result >= 0 || out.tlsError != SSL_ERROR_WANT_WRITE) return;
+        PollOne(sock_, POLLOUT, std::chrono::steady_clock::now() + kShutdownWait);
+    }
+}

@@ -1,0 +1,84 @@
+// TlsStream is one TLS client connection on a connected socket: the one
+// holder of its connection object, made from the process's TlsClientContext.
+// It sends the server name for a host name (never for an address literal)
+// and offers the destination's last session.
+//
+// The socket is non-blocking from the handshake on and every call takes a
+// deadline, so no wait is unbounded. Two threads may use one stream at once,
+// one reading and one writing: each library call runs under the stream's
+// lock, and no thread holds it while it waits for the socket. A reader waits
+// until its socket is readable or until the writer tells it, through the
+// stream's wake-up descriptor, that the writer's call took records off the
+// socket for it; an idle stream therefore costs no wake-ups at all.
+//
+// The stream does not own the socket: whoever opened it closes it, before or
+// after Release.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "net/TlsClientContext.h"
+#include "platform/PollWait.h"
+
+// True when host is written as an IPv4 or IPv6 address rather than a name.
+bool IsAddressLiteral(const char* host);
+
+class TlsStream {
+public:
+    TlsStream() = default;
+    ~TlsStream() { Release(); }
+    TlsStream(const TlsStream&) = delete;
+    TlsStream& operator=(const TlsStream&) = delete;
+
+    // Makes the connection object for sock, bound for host at port: 0, or
+    // -10, -11 (the context cannot be made) or -12 (no connection object).
+    int32_t Attach(TlsClientContext& context, int sock, const char* host, int32_t port);
+    bool Attached() const { return tls_ != nullptr; }
+    // Frees the connection object; the socket stays as it is.
+    void Release();
+
+    // Makes the socket non-blocking and runs the client handshake until
+    // deadline. True on success; on failure errno holds the system's error
+    // when one caused it, 0 otherwise.
+    bool Handshake(Deadline deadline);
+    // True when the handshake resumed an earlier session.
+    bool SessionReused() const;
+
+    // Bytes read (1 to size), 0 at the end of the peer's data, or -1 with
+    // errno: EAGAIN when nothing came before deadline, otherwise the failure.
+    int32_t Read(void* buffer, int32_t size, Deadline deadline);
+    // One whole write of length bytes: length, or -1 with errno: ETIMEDOUT
+    // when it could not be written before deadline, otherwise the failure.
+    int32_t Write(const void* data, int32_t length, Deadline deadline);
+    // 1 as soon as a Read will not wait (data, the peer's end, or a failure
+    // the read reports), -6 at the deadline or when the wait fails. Records
+    // without data (session tickets) do not count.
+    int32_t WaitReadable(Deadline deadline);
+    // Sends the close-notify, with a short bound; the socket stays open.
+    void ShutdownSend();
+
+private:
+    // What one library call left behind, taken while the lock was held.
+    struct Outcome {
+        int result;
+        int tlsError;
+        int sysError;
+    };
+    // Runs call under the lock; with wakeReaderAfter, a reader waiting on
+    // the socket is woken when the call left records buffered.
+    template <typename Call>
+    Outcome Locked(Call call, bool wakeReaderAfter);
+    // Waits as outcome asks, until deadline; false with errno set when the
+    // outcome is final or the deadline passed (EAGAIN).
+    bool Await(const Outcome& outcome, Deadline deadline);
+    void WakeReader();
+
+    SSL* tls_ = nullptr;
+    int sock_ = -1;
+    TlsClientContext* context_ = nullptr;
+    int wakeFd_ = -1;  // readable: a writer's call left records for the reader
+    std::mutex lock_;
+    std::string destination_;  // "host:port", the key of its sessions
+};

@@ -1,0 +1,191 @@
+#include "net/TlsStream.h"
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <openssl/ssl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "net/NetResultCodes.h"
+#include "proxy/LoopbackSockets.h"
+#include "proxy/TestTlsServer.h"
+#include "support/ThreadWakeups.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using proxytest::TestTlsServer;
+namespace loopback = proxytest::loopback;
+
+// What the server saw of one connection.
+struct Seen {
+    std::string serverName;  // empty: none was sent
+    bool reused = false;
+};
+
+// Greets each connection (the client's read of the greeting also takes the
+// session tickets that follow the handshake) and waits for its end.
+void ServeGreeting(TestTlsServer& server, std::vector<Seen>& seen, int count) {
+    seen.assign(count, Seen{});
+    server.Serve(
+        [&seen, at = std::make_shared<int>(0)](SSL* tls, int) {
+            const char* name = SSL_get_servername(tls, TLSEXT_NAMETYPE_host_name);
+            seen[*at] = Seen{name != nullptr ? name : "", SSL_session_reused(tls) == 1};
+            ++*at;
+            proxytest::TlsWrite(tls, "hello\r\n");
+            proxytest::TlsRead(tls, 0);
+        },
+        count);
+}
+
+class TlsStreamTest : public ::testing::Test {
+protected:
+    // One connection to 127.0.0.1:port under the name host: greeted, then
+    // closed. True when the handshake resumed a session.
+    bool Visit(const char* host, int port) {
+        int sock = loopback::Connect(port);
+        TlsStream stream;
+        EXPECT_EQ(stream.Attach(tlsClient, sock, host, port), 0);
+        EXPECT_TRUE(stream.Handshake(Clock::now() + 10s));
+        char buffer[16] = {};
+        EXPECT_EQ(stream.Read(buffer, sizeof buffer, Clock::now() + 10s), 7);
+        bool reused = stream.SessionReused();
+        stream.ShutdownSend();
+        stream.Release();
+        close(sock);
+        return reused;
+    }
+
+    TlsClientContext tlsClient;
+};
+
+TEST_F(TlsStreamTest, AReconnectionToTheSameDestinationResumes) {
+    constexpr int kVisits = 50;
+    TestTlsServer server;
+    std::vector<Seen> seen;
+    ServeGreeting(server, seen, kVisits);
+    int resumed = 0;
+    EXPECT_FALSE(Visit("127.0.0.1", server.port())) << "nothing to resume yet";
+    for (int i = 1; i < kVisits; ++i) resumed += Visit("127.0.0.1", server.port()) ? 1 : 0;
+    server.Join();
+    EXPECT_EQ(resumed, kVisits - 1);
+    EXPECT_TRUE(seen.back().reused) << "the server agrees";
+    EXPECT_EQ(tlsClient.Sessions().Size(), 1u);
+}
+
+TEST_F(TlsStreamTest, AnotherPortDoesNotShareTheSession) {
+    TestTlsServer first;
+    TestTlsServer second;
+    std::vector<Seen> seenFirst;
+    std::vector<Seen> seenSecond;
+    ServeGreeting(first, seenFirst, 2);
+    ServeGreeting(second, seenSecond, 1);
+    EXPECT_FALSE(Visit("127.0.0.1", first.port()));
+    EXPECT_FALSE(Visit("127.0.0.1", second.port()));
+    EXPECT_TRUE(Visit("127.0.0.1", first.port()));
+    first.Join();
+    second.Join();
+    EXPECT_EQ(tlsClient.Sessions().Size(), 2u);
+}
+
+TEST_F(TlsStreamTest, TheServerNameIsSentForAHostNameOnly) {
+    TestTlsServer server;
+    std::vector<Seen> seen;
+    ServeGreeting(server, seen, 3);
+    Visit("localhost", server.port());
+    Visit("127.0.0.1", server.port());
+    Visit("::1", server.port());  // the socket still goes to 127.0.0.1
+    server.Join();
+    EXPECT_EQ(seen[0].serverName, "localhost");
+    EXPECT_EQ(seen[1].serverName, "");
+    EXPECT_EQ(seen[2].serverName, "");
+    EXPECT_TRUE(IsAddressLiteral("10.1.2.3"));
+    EXPECT_TRUE(IsAddressLiteral("127.1"));
+    EXPECT_TRUE(IsAddressLiteral("fe80::1"));
+    EXPECT_FALSE(IsAddressLiteral("mail.example.com"));
+}
+
+// A connection to a server that greets and then stays silent until told.
+class SilentServerTest : public TlsStreamTest {
+protected:
+    void SetUp() override {
+        server.Serve([this](SSL* tls, int) {
+            proxytest::TlsWrite(tls, "hello\r\n");
+            while (!speak) std::this_thread::sleep_for(10ms);
+            proxytest::TlsWrite(tls, "news\r\n");
+            proxytest::TlsRead(tls, 0);
+        });
+        sock = loopback::Connect(server.port());
+        ASSERT_EQ(stream.Attach(tlsClient, sock, "127.0.0.1", server.port()), 0);
+        ASSERT_TRUE(stream.Handshake(Clock::now() + 10s));
+        char greeting[7];
+        ASSERT_EQ(stream.Read(greeting, sizeof greeting, Clock::now() + 10s), 7);
+    }
+    void TearDown() override {
+        speak = true;
+        shutdown(sock, SHUT_RDWR);
+        server.Join();
+        stream.Release();
+        close(sock);
+    }
+
+    TestTlsServer server;
+    std::atomic<bool> speak{false};
+    int sock = -1;
+    TlsStream stream;
+};
+
+TEST_F(SilentServerTest, WaitsEndAtTheirDeadline) {
+    auto start = Clock::now();
+    EXPECT_EQ(stream.WaitReadable(start + 300ms), kNetWaitTimeout);
+    EXPECT_GE(Clock::now() - start, 290ms);
+    char buffer[16];
+    start = Clock::now();
+    EXPECT_EQ(stream.Read(buffer, sizeof buffer, start + 300ms), -1);
+    EXPECT_EQ(errno, EAGAIN);
+    EXPECT_GE(Clock::now() - start, 290ms);
+}
+
+TEST_F(SilentServerTest, AnIdleReaderSleepsUntilDataComes) {
+    std::atomic<pid_t> tid{0};
+    std::atomic<int32_t> got{0};
+    std::thread reader([&] {
+        tid = gettid();
+        char buffer[16];
+        got = stream.Read(buffer, sizeof buffer, Clock::now() + 20s);
+    });
+    std::this_thread::sleep_for(200ms);
+    long before = VoluntarySwitches(tid);
+    std::this_thread::sleep_for(1500ms);
+    long after = VoluntarySwitches(tid);
+    ASSERT_GE(before, 0);
+    EXPECT_LE(after - before, 1) << "wake-ups of an idle reader in 1.5 s";
+    auto spoke = Clock::now();
+    speak = true;
+    reader.join();
+    EXPECT_EQ(got, 6);
+    EXPECT_LT(Clock::now() - spoke, 2s);
+}
+
+TEST_F(SilentServerTest, OneStreamReadAndWrittenFromTwoThreads) {
+    // The writer's sends interleave with a reader that waits on the socket;
+    // both finish, and the reader still wakes for the server's words.
+    std::atomic<int32_t> got{0};
+    std::thread reader([&] {
+        char buffer[16];
+        got = stream.Read(buffer, sizeof buffer, Clock::now() + 20s);
+    });
+    for (int i = 0; i < 100; ++i) ASSERT_EQ(stream.Write("ping\r\n", 6, Clock::now() + 10s), 6);
+    speak = true;
+    reader.join();
+    EXPECT_EQ(got, 6);
+}
+
+}  // namespace
