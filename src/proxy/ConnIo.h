@@ -1,8 +1,8 @@
 // Reading, writing, waiting on and closing one end of a proxied connection,
 // plain or TLS. The useTls flag, not the fields, picks the path. On a TLS
-// end two threads may call at once, one reading and one writing: each TLS
-// call runs under the end's lock, and the waits for the socket happen
-// outside it, so neither direction holds up the other. Nothing here logs.
+// end two threads may call at once, one reading and one writing: the end's
+// TLS stream makes that safe, and a reader waiting on it sleeps until there
+// is something to read. Nothing here logs.
 #pragma once
 
 #include <cstdint>
@@ -27,10 +27,10 @@ void CloseConn(ProxySocket* conn, bool useTls);
 // On a TLS end it counts what the TLS layer already holds.
 int32_t WaitForData(ProxySocket* conn, int32_t seconds);
 
-// Makes a plain receive on conn wait at most seconds: it then fails with
-// errno EAGAIN. A relay that owns the reading of an end waits this way, in
-// the receive itself, rather than in a separate wait before it: one system
-// call less on every chunk.
+// Makes a receive on conn wait at most seconds: it then fails with errno
+// EAGAIN. A relay that owns the reading of an end waits this way, in the
+// receive itself, rather than in a separate wait before it: one system call
+// (on TLS one lock) less on every chunk.
 void SetReceiveTimeout(ProxySocket* conn, int32_t seconds);
 
 // Bounds every send on conn: one that makes no progress for seconds fails.

@@ -1,5 +1,5 @@
 // The set-up of a connection to an upstream server that may speak TLS from
-// its first byte: resolve and create the socket (with its TLS objects when
+// its first byte: resolve and create the socket (with its TLS stream when
 // asked), then connect and shake hands. A failed step releases only what it
 // created itself and clears it from the ProxySocket, so that a later
 // CloseConn never releases anything twice.
@@ -9,18 +9,21 @@
 
 #include <netinet/in.h>
 
+#include "net/NetResultCodes.h"
+#include "net/TlsClientContext.h"
 #include "platform/ConnectWithin.h"
 #include "proxy/ProxySocket.h"
 
 // Resolves host into address (IPv4, port in network order) and creates the
-// socket of conn, with its TLS objects when useTls. The socket, or -51 or -1;
-// on failure conn.sock holds the failure code.
+// socket of conn, with its TLS stream from tlsClient when useTls. The socket,
+// or -51 or -1; on failure conn.sock holds the failure code.
 int32_t PrepareConn(ProxySocket* conn, const char* host, int32_t port, sockaddr_in* address,
-                    bool useTls);
+                    bool useTls, TlsClientContext& tlsClient);
 
-// Creates the socket of conn and a TLS context and connection object for it
-// that accept any server certificate. The socket, or -51, -4, -10, -11, -12.
-int32_t SetupTls(ProxySocket* conn);
+// Creates the socket of conn and its TLS stream for host at port, from the
+// process's client context: any server certificate is accepted, and the last
+// session of host:port is offered. The socket, or -51, -4, -10, -11, -12.
+int32_t SetupTls(ProxySocket* conn, const char* host, int32_t port, TlsClientContext& tlsClient);
 
 // How long the set-up of an upstream connection may take. A server that
 // drops packets must not cost the system's two-minute connect time-out, and
@@ -29,7 +32,7 @@ int32_t SetupTls(ProxySocket* conn);
 // candidate is tried.
 struct ConnectBounds {
     int32_t connectSeconds = kConnectSeconds;  // the TCP connect
-    int32_t handshakeSeconds = 30;             // the whole TLS handshake
+    int32_t handshakeSeconds = kHandshakeSeconds;  // the whole TLS handshake
 };
 
 // Connects conn to address and, when useTls, runs the client handshake;

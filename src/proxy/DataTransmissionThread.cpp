@@ -52,17 +52,15 @@ int32_t SendWhole(ProxySocket* to, const char* data, int32_t length, bool useTls
 // SourceClosed: the source ended its data. Failed: a receive or send failed.
 enum class Step { Forwarded, Quiet, SourceClosed, Failed };
 
-// Waits for the next chunk, for at most timeout seconds, and forwards it.
-// A plain source waits in the receive itself (its receive time-out is set),
-// a TLS source first in WaitForData, which sees what the TLS layer holds.
-Step ForwardChunk(Relay& relay, char* buffer, int32_t timeout) {
+// Waits for the next chunk, for at most the source's receive time-out, and
+// forwards it. The wait is in the receive itself, plain or TLS.
+Step ForwardChunk(Relay& relay, char* buffer) {
     const TransmissionParam& p = relay.p;
-    if (p.sourceTls && WaitForData(p.source, timeout) != 1) return Step::Quiet;
     int32_t n = RecvConn(p.source, buffer, kReceiveSize, p.sourceTls);
     if (n == 0) return Step::SourceClosed;
     if (n < 0) {
         int error = errno;
-        if (!p.sourceTls && (error == EAGAIN || error == EWOULDBLOCK)) return Step::Quiet;
+        if (error == EAGAIN || error == EWOULDBLOCK) return Step::Quiet;
         if (error != ECONNABORTED)
             WriteLog(relay.ctx, PROXY, MAJOR, "ERROR: receive data from %s failed(%d)", relay.side, error);
         return Step::Failed;
@@ -81,10 +79,10 @@ Step ForwardChunk(Relay& relay, char* buffer, int32_t timeout) {
 // How the relay ended: SourceClosed, Failed or Quiet.
 Step RunRelay(Relay& relay, int32_t timeout) {
     std::unique_ptr<char[]> buffer(new char[kBufferSize]);
-    if (!relay.p.sourceTls) SetReceiveTimeout(relay.p.source, timeout);
+    SetReceiveTimeout(relay.p.source, timeout);
     SetSendTimeout(relay.p.destination, timeout);
     for (;;) {
-        Step step = ForwardChunk(relay, buffer.get(), timeout);
+        Step step = ForwardChunk(relay, buffer.get());
         if (step == Step::Forwarded) continue;
         if (step != Step::Quiet) return step;
         if (TakeActivity(relay)) continue;

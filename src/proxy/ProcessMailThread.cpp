@@ -49,7 +49,7 @@ void RelayEnded(ClientProcess& cp) {
 int32_t ConnectTlsCandidate(AppContext& ctx, ProxySocket& server, const ProtocalInfo& candidate,
                             int32_t port, const char* name, const ConnectBounds& bounds) {
     sockaddr_in address{};
-    if (PrepareConn(&server, candidate.Dest, port, &address, true) <= 0) {
+    if (PrepareConn(&server, candidate.Dest, port, &address, true, ctx.tlsClient) <= 0) {
         WriteLog(ctx, PROXY, MINOR, "ERROR: process %s prepare failed(%d) when choose server", name, server.sock);
         return kProxyPrepareFailure;
     }

@@ -55,8 +55,9 @@ TEST(ConnIoTest, WaitSeesWhatTheTlsLayerAlreadyHolds) {
         TlsWrite(tls, "abcdef");  // one record
         while (!done) std::this_thread::sleep_for(10ms);
     });
+    TlsClientContext tlsClient;
     ProxySocket conn;
-    ASSERT_TRUE(ConnectTlsEnd(conn, server.port()));
+    ASSERT_TRUE(ConnectTlsEnd(conn, server.port(), tlsClient));
     ASSERT_EQ(WaitForData(&conn, 10), 1);
     char c;
     ASSERT_EQ(RecvConn(&conn, &c, 1, true), 1);
@@ -79,8 +80,9 @@ TEST(ConnIoTest, TlsRecordsWithoutDataDoNotEndAWait) {
     server.Serve([&](SSL*, int) {
         while (!done) std::this_thread::sleep_for(10ms);
     });
+    TlsClientContext tlsClient;
     ProxySocket conn;
-    ASSERT_TRUE(ConnectTlsEnd(conn, server.port()));
+    ASSERT_TRUE(ConnectTlsEnd(conn, server.port(), tlsClient));
     auto start = Clock::now();
     EXPECT_EQ(WaitForData(&conn, 1), -6);
     EXPECT_GE(Clock::now() - start, 900ms);
@@ -95,8 +97,9 @@ TEST(ConnIoTest, TlsPeerThatDropsTcpWithoutCloseNotifyReadsAsTheEnd) {
         TlsWrite(tls, "bye");
         shutdown(sock, SHUT_RDWR);
     });
+    TlsClientContext tlsClient;
     ProxySocket conn;
-    ASSERT_TRUE(ConnectTlsEnd(conn, server.port()));
+    ASSERT_TRUE(ConnectTlsEnd(conn, server.port(), tlsClient));
     char buffer[16];
     std::string got;
     int n;
@@ -127,8 +130,9 @@ TEST(ConnIoTest, ShutdownSendOnTlsSendsCloseNotifyAndKeepsReading) {
         serverSaw = (n == 0 && (SSL_get_shutdown(tls) & SSL_RECEIVED_SHUTDOWN)) ? 1 : 0;
         TlsWrite(tls, "after");
     });
+    TlsClientContext tlsClient;
     ProxySocket conn;
-    ASSERT_TRUE(ConnectTlsEnd(conn, server.port()));
+    ASSERT_TRUE(ConnectTlsEnd(conn, server.port(), tlsClient));
     ShutdownSend(&conn, true);
     std::string got;
     char buffer[16];
@@ -149,8 +153,9 @@ TEST(ConnIoTest, OneTlsConnectionReadAndWrittenAtOnce) {
     TestTlsServer server;
     std::string serverGot;
     server.Serve([&](SSL* tls, int sock) { serverGot = TlsDuplex(tls, sock, down, up.size()); });
+    TlsClientContext tlsClient;
     ProxySocket conn;
-    ASSERT_TRUE(ConnectTlsEnd(conn, server.port()));
+    ASSERT_TRUE(ConnectTlsEnd(conn, server.port(), tlsClient));
 
     std::string clientGot;
     std::thread reader([&] {

@@ -18,40 +18,41 @@ namespace {
 using namespace proxytest;
 
 TEST(ConnSetupTest, PrepareNeedsItsArgumentsAndAResolvableHost) {
+    TlsClientContext tlsClient;
     ProxySocket conn;
     sockaddr_in address{};
-    EXPECT_EQ(PrepareConn(nullptr, "127.0.0.1", 25, &address, false), -51);
-    EXPECT_EQ(PrepareConn(&conn, nullptr, 25, &address, false), -51);
-    EXPECT_EQ(PrepareConn(&conn, "127.0.0.1", 25, nullptr, false), -51);
-    EXPECT_EQ(PrepareConn(&conn, "", 25, &address, true), -1);
+    EXPECT_EQ(PrepareConn(nullptr, "127.0.0.1", 25, &address, false, tlsClient), -51);
+    EXPECT_EQ(PrepareConn(&conn, nullptr, 25, &address, false, tlsClient), -51);
+    EXPECT_EQ(PrepareConn(&conn, "127.0.0.1", 25, nullptr, false, tlsClient), -51);
+    EXPECT_EQ(PrepareConn(&conn, "", 25, &address, true, tlsClient), -1);
     EXPECT_EQ(conn.sock, -1) << "the failure code stays in the record";
-    EXPECT_EQ(conn.tls, nullptr);
-    EXPECT_EQ(SetupTls(nullptr), -51);
+    EXPECT_FALSE(conn.tls.Attached());
+    EXPECT_EQ(SetupTls(nullptr, "127.0.0.1", 25, tlsClient), -51);
     EXPECT_EQ(ConnectConn(nullptr, &address, false), -51);
     EXPECT_EQ(ConnectConn(&conn, nullptr, false), -51);
 }
 
 TEST(ConnSetupTest, ConnectToAPortWithoutListenerFailsAndLeavesTheSocketToClose) {
+    TlsClientContext tlsClient;
     ProxySocket conn;
     sockaddr_in address{};
-    ASSERT_GT(PrepareConn(&conn, "127.0.0.1", loopback::FreePort(), &address, true), 0);
-    ASSERT_NE(conn.tls, nullptr);
-    ASSERT_NE(conn.tlsContext, nullptr);
+    ASSERT_GT(PrepareConn(&conn, "127.0.0.1", loopback::FreePort(), &address, true, tlsClient), 0);
+    ASSERT_TRUE(conn.tls.Attached());
     EXPECT_EQ(ConnectConn(&conn, &address, true), -5);
     EXPECT_GT(conn.sock, 0);
     CloseConn(&conn, true);
     EXPECT_EQ(conn.sock, -1);
-    EXPECT_EQ(conn.tls, nullptr);
-    EXPECT_EQ(conn.tlsContext, nullptr);
+    EXPECT_FALSE(conn.tls.Attached());
 }
 
 TEST(ConnSetupTest, PortZeroIsLeftToTheConnect) {
+    TlsClientContext tlsClient;
     ProxySocket conn;
     sockaddr_in address{};
-    ASSERT_GT(PrepareConn(&conn, "127.0.0.1", 0, &address, true), 0);
+    ASSERT_GT(PrepareConn(&conn, "127.0.0.1", 0, &address, true, tlsClient), 0);
     EXPECT_EQ(ConnectConn(&conn, &address, true), -5);
     CloseConn(&conn, true);
-    EXPECT_EQ(conn.tls, nullptr);
+    EXPECT_FALSE(conn.tls.Attached());
 }
 
 TEST(ConnSetupTest, HandshakeWithASilentServerEndsAfterItsTimeOut) {
@@ -62,9 +63,10 @@ TEST(ConnSetupTest, HandshakeWithASilentServerEndsAfterItsTimeOut) {
         loopback::Read(s, 0, std::chrono::seconds(5));  // takes the hello, answers nothing
         close(s);
     });
+    TlsClientContext tlsClient;
     ProxySocket conn;
     sockaddr_in address{};
-    ASSERT_GT(PrepareConn(&conn, "127.0.0.1", port, &address, true), 0);
+    ASSERT_GT(PrepareConn(&conn, "127.0.0.1", port, &address, true, tlsClient), 0);
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(ConnectConn(&conn, &address, true, ConnectBounds{10, 1}), -13);
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -91,9 +93,10 @@ TEST(ConnSetupTest, ATrickledHandshakeEndsAtTheBoundOfTheWholeHandshake) {
         }
         close(s);
     });
+    TlsClientContext tlsClient;
     ProxySocket conn;
     sockaddr_in address{};
-    ASSERT_GT(PrepareConn(&conn, "127.0.0.1", port, &address, true), 0);
+    ASSERT_GT(PrepareConn(&conn, "127.0.0.1", port, &address, true, tlsClient), 0);
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(ConnectConn(&conn, &address, true, ConnectBounds{10, 2}), -13);
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -109,9 +112,10 @@ TEST(ConnSetupTest, ATrickledHandshakeEndsAtTheBoundOfTheWholeHandshake) {
 TEST(ConnSetupTest, AServerThatNeverAnswersTheConnectFailsAtTheBound) {
     UnansweredPort silent;
     for (bool tls : {false, true}) {
+        TlsClientContext tlsClient;
         ProxySocket conn;
         sockaddr_in address{};
-        ASSERT_GT(PrepareConn(&conn, "127.0.0.1", silent.port(), &address, tls), 0);
+        ASSERT_GT(PrepareConn(&conn, "127.0.0.1", silent.port(), &address, tls, tlsClient), 0);
         auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(ConnectConn(&conn, &address, tls, ConnectBounds{1, 30}), -5);
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -130,13 +134,13 @@ TEST(ConnSetupTest, HandshakeWithAPlainServerFails) {
         loopback::Read(s, 0, std::chrono::seconds(5));
         close(s);
     });
+    TlsClientContext tlsClient;
     ProxySocket conn;
     sockaddr_in address{};
-    ASSERT_GT(PrepareConn(&conn, "127.0.0.1", port, &address, true), 0);
+    ASSERT_GT(PrepareConn(&conn, "127.0.0.1", port, &address, true, tlsClient), 0);
     EXPECT_EQ(ConnectConn(&conn, &address, true), -13);
     CloseConn(&conn, true);
-    EXPECT_EQ(conn.tls, nullptr);
-    EXPECT_EQ(conn.tlsContext, nullptr);
+    EXPECT_FALSE(conn.tls.Attached());
     server.join();
     close(listener);
 }
@@ -148,9 +152,10 @@ TEST(ConnSetupTest, TlsConnectionCarriesDataBothWaysWithAnyCertificate) {
         TlsWrite(tls, "re:" + got);
         SSL_shutdown(tls);
     });
+    TlsClientContext tlsClient;
     ProxySocket conn;
     sockaddr_in address{};
-    ASSERT_GT(PrepareConn(&conn, "127.0.0.1", server.port(), &address, true), 0);
+    ASSERT_GT(PrepareConn(&conn, "127.0.0.1", server.port(), &address, true, tlsClient), 0);
     ASSERT_EQ(ConnectConn(&conn, &address, true), 0) << "a self-signed certificate is accepted";
     EXPECT_TRUE(fcntl(conn.sock, F_GETFL, 0) & O_NONBLOCK);
     EXPECT_EQ(SendConn(&conn, "ping", 4, true), 4);
@@ -166,10 +171,11 @@ TEST(ConnSetupTest, TlsConnectionCarriesDataBothWaysWithAnyCertificate) {
 TEST(ConnSetupTest, PlainPrepareGivesAPlainSocket) {
     int port = 0;
     int listener = loopback::Listen(port);
+    TlsClientContext tlsClient;
     ProxySocket conn;
     sockaddr_in address{};
-    ASSERT_GT(PrepareConn(&conn, "127.0.0.1", port, &address, false), 0);
-    EXPECT_EQ(conn.tls, nullptr);
+    ASSERT_GT(PrepareConn(&conn, "127.0.0.1", port, &address, false, tlsClient), 0);
+    EXPECT_FALSE(conn.tls.Attached());
     EXPECT_EQ(ntohs(address.sin_port), port);
     EXPECT_EQ(ConnectConn(&conn, &address, false), 0);
     int served = loopback::Accept(listener);

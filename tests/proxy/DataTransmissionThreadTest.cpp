@@ -9,6 +9,7 @@
 #include "proxy/ProxyTestContext.h"
 #include "proxy/RelayTestPeers.h"
 #include "proxy/TestTlsServer.h"
+#include "support/ThreadWakeups.h"
 
 namespace {
 
@@ -246,7 +247,7 @@ public:
 TEST_F(DataTransmissionThreadTest, ASilentSmtpServerOverTlsIsNeverAnsweredFor) {
     SilentTlsServer upstream("220 mail ESMTP\r\n");
     ProxySocket tlsEnd;
-    ASSERT_TRUE(ConnectTlsEnd(tlsEnd, upstream.server.port()));
+    ASSERT_TRUE(ConnectTlsEnd(tlsEnd, upstream.server.port(), test.ctx.tlsClient));
     PlainEnd client;
     auto start = Clock::now();
     Start(Param(SERVER, SMTP, tlsEnd, true, client.conn, false), RelayTimeouts{2});
@@ -273,7 +274,7 @@ TEST_F(DataTransmissionThreadTest, TlsServerEndRelayedBothWaysAtOnce) {
         SSL_shutdown(tls);
     });
     ProxySocket tlsEnd;
-    ASSERT_TRUE(ConnectTlsEnd(tlsEnd, upstream.port()));
+    ASSERT_TRUE(ConnectTlsEnd(tlsEnd, upstream.port(), test.ctx.tlsClient));
     PlainEnd client;
     Start(Param(CLIENT, IMAP4, client.conn, false, tlsEnd, true));
     Start(Param(SERVER, IMAP4, tlsEnd, true, client.conn, false));
@@ -293,6 +294,30 @@ TEST_F(DataTransmissionThreadTest, TlsServerEndRelayedBothWaysAtOnce) {
     EXPECT_TRUE(serverGot == up);
     EXPECT_TRUE(serverSawEnd);
     EXPECT_EQ(test.CountInLog("ERROR"), 0) << test.Log();
+    CloseConn(&tlsEnd, true);
+}
+
+TEST_F(DataTransmissionThreadTest, AnIdleTlsRelaySleepsUntilSomethingHappens) {
+    SilentTlsServer upstream("* OK ready\r\n");
+    ProxySocket tlsEnd;
+    ASSERT_TRUE(ConnectTlsEnd(tlsEnd, upstream.server.port(), test.ctx.tlsClient));
+    PlainEnd client;
+    const TransmissionParam param = Param(SERVER, IMAP4, tlsEnd, true, client.conn, false);
+    std::atomic<pid_t> tid{0};
+    std::thread relay([&] {
+        tid = gettid();
+        DataTransmissionThread(test.ctx, &param);
+    });
+    EXPECT_EQ(loopback::Read(client.peer, 12, 5s).data, "* OK ready\r\n");
+    std::this_thread::sleep_for(300ms);  // past the greeting and the session tickets
+    long before = VoluntarySwitches(tid);
+    std::this_thread::sleep_for(1500ms);
+    long after = VoluntarySwitches(tid);
+    ASSERT_GE(before, 0);
+    EXPECT_LE(after - before, 2) << "wake-ups of an idle relay in 1.5 s";
+    upstream.done = true;
+    AbortConn(&tlsEnd);
+    relay.join();
     CloseConn(&tlsEnd, true);
 }
 

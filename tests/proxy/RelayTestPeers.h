@@ -38,9 +38,11 @@ struct PlainEnd {
     int peer = -1;     // what the test drives
 };
 
-inline bool ConnectTlsEnd(ProxySocket& conn, int port) {
+// tlsClient must outlive conn's stream.
+inline bool ConnectTlsEnd(ProxySocket& conn, int port, TlsClientContext& tlsClient) {
     sockaddr_in address{};
-    return PrepareConn(&conn, "127.0.0.1", port, &address, true) > 0 && ConnectConn(&conn, &address, true) == 0;
+    return PrepareConn(&conn, "127.0.0.1", port, &address, true, tlsClient) > 0 &&
+           ConnectConn(&conn, &address, true) == 0;
 }
 
 inline std::string Pattern(size_t size, unsigned seed) {
