@@ -86,7 +86,7 @@ void ProbeRecord(AutoMailChecker& checker, ProtocalInfo& record) {
 }
 
 void ProbeCandidates(AppContext& ctx, ProtocalInfoList& list) {
-    AutoMailChecker checker(ctx.userConfig, ctx.Notifier());
+    AutoMailChecker checker(ctx.userConfig, ctx.Notifier(), ctx.tlsClient);
     int count = 0, index = 0;
     for (const ProtocalInfo& record : list) count += IsProbed(record) ? 1 : 0;
     for (ProtocalInfo& record : list) {

@@ -21,23 +21,22 @@
 #include "catalogue/ProtocalInfo.h"
 #include "core/UiNotifier.h"
 #include "core/UserConfig.h"
+#include "net/NetResultCodes.h"
+#include "net/TlsStream.h"
 #include "platform/ConnectWithin.h"
 
-// OpenSSL's own header is kept out: its type UI clashes with the log category.
-typedef struct ssl_st SSL;
-typedef struct ssl_ctx_st SSL_CTX;
-
-// Results of Open, Connect, WaitReadable and ReadGreeting.
-inline constexpr int32_t kOpenSocketLayerFailed = -1;
-inline constexpr int32_t kOpenNotAnAddress = -2;
-inline constexpr int32_t kOpenSocketFailed = -4;
-inline constexpr int32_t kConnectFailed = -5;
-inline constexpr int32_t kWaitTimedOut = -6;
-inline constexpr int32_t kReadFailed = -7;
-inline constexpr int32_t kOpenTlsLibraryFailed = -10;
-inline constexpr int32_t kOpenTlsContextFailed = -11;
-inline constexpr int32_t kOpenTlsObjectFailed = -12;
-inline constexpr int32_t kConnectHandshakeFailed = -13;
+// Results of Open, Connect, WaitReadable and ReadGreeting: the transport's
+// shared codes under the names the probes use.
+inline constexpr int32_t kOpenSocketLayerFailed = kNetFailure;
+inline constexpr int32_t kOpenNotAnAddress = kNetNotAnAddress;
+inline constexpr int32_t kOpenSocketFailed = kNetSocketFailure;
+inline constexpr int32_t kConnectFailed = kNetConnectFailure;
+inline constexpr int32_t kWaitTimedOut = kNetWaitTimeout;
+inline constexpr int32_t kReadFailed = kNetReadFailure;
+inline constexpr int32_t kOpenTlsLibraryFailed = kNetTlsInitFailure;
+inline constexpr int32_t kOpenTlsContextFailed = kNetTlsContextFailure;
+inline constexpr int32_t kOpenTlsObjectFailed = kNetTlsObjectFailure;
+inline constexpr int32_t kConnectHandshakeFailed = kNetHandshakeFailure;
 
 // Results of the probes.
 inline constexpr int32_t kProbeNoCandidate = -23;
@@ -64,9 +63,10 @@ enum class GreetingVariant { SMTP, POP3 };
 
 class AutoMailChecker {
 public:
-    // The probes take their account from settings and show their transcript
-    // on pane; both must outlive the object.
-    AutoMailChecker(const UserConfig& settings, UiNotifier& pane);
+    // The probes take their account from settings, show their transcript on
+    // pane and make their TLS connections from tlsClient; all three must
+    // outlive the object.
+    AutoMailChecker(const UserConfig& settings, UiNotifier& pane, TlsClientContext& tlsClient);
     AutoMailChecker(const AutoMailChecker&) = delete;
     AutoMailChecker& operator=(const AutoMailChecker&) = delete;
     // Releases what a dialogue that skipped Close left behind.
@@ -128,18 +128,15 @@ public:
     // drops packets would otherwise cost the system's two-minute time-out
     // per probe.
     int32_t connectSeconds = kConnectSeconds;
+    // The longest the whole TLS handshake may take: as long as the wait for
+    // any reply.
+    int32_t handshakeSeconds = kReplyWaitSeconds;
 
     int sock = -1;
-    SSL* tls = nullptr;
-    SSL_CTX* tlsContext = nullptr;
+    TlsStream tls;  // attached by Open on a TLS connection
 
 private:
-    int32_t OpenTls();
-    int32_t Handshake();
     void CloseSocket();
-    // Runs one TLS call until it completes, waiting on the socket in between.
-    template <typename Call>
-    int TlsCall(Call call);
     // One SMTP "send X, expect C, else E" step; 0 or failure.
     int32_t Exchange(const char* prefix, const std::string& line, const char* code,
                      int32_t failure, bool useTls);
@@ -155,5 +152,6 @@ private:
 
     const UserConfig& settings_;
     UiNotifier& pane_;
+    TlsClientContext& tlsClient_;
     int lastSocketError_ = 0;
 };

@@ -139,6 +139,6 @@ int32_t ReportLog(CoreContext& ctx, AutoMailChecker& checker, const ProtocalInfo
 }
 
 int32_t ReportLog(AppContext& ctx, const ProtocalInfo* connection) {
-    AutoMailChecker checker(ctx.userConfig, ctx.Notifier());
+    AutoMailChecker checker(ctx.userConfig, ctx.Notifier(), ctx.tlsClient);
     return ReportLog(ctx, checker, connection);
 }

@@ -15,7 +15,7 @@ void ShowHintCommand(AppContext& ctx, QWidget* owner) {
 }
 
 void SendLogCommand(AppContext& ctx, QWidget* owner) {
-    AutoMailChecker checker(ctx.userConfig, ctx.Notifier());
+    AutoMailChecker checker(ctx.userConfig, ctx.Notifier(), ctx.tlsClient);
     WriteLog(ctx, UI, DUMP, "Press Report botton");
     ReportDlg dialog(ctx, owner);
     if (dialog.exec() == QDialog::Accepted) {

@@ -29,7 +29,8 @@ protected:
 
     UserConfig config{};
     RecordingNotifier pane;
-    AutoMailChecker checker{config, pane};
+    TlsClientContext tlsClient;
+    AutoMailChecker checker{config, pane, tlsClient};
 };
 
 TEST_F(AutoMailCheckerTest, OpenTakesDottedAddressesOnly) {
@@ -38,8 +39,7 @@ TEST_F(AutoMailCheckerTest, OpenTakesDottedAddressesOnly) {
     EXPECT_EQ(checker.Open("mail.qm.invalid", 25, address, true), kOpenNotAnAddress);
     EXPECT_EQ(checker.Open("", 25, address, false), kOpenNotAnAddress);
     EXPECT_EQ(checker.sock, -1);
-    EXPECT_EQ(checker.tls, nullptr);
-    EXPECT_EQ(checker.tlsContext, nullptr);
+    EXPECT_FALSE(checker.tls.Attached());
     checker.Close(true);  // nothing was opened: nothing to close
 
     int fd = checker.Open("127.0.0.1", 65536 + 25, address, false);
@@ -192,7 +192,7 @@ TEST_F(AutoMailCheckerTest, TlsDialogueWorksAndUsesBufferedRecords) {
         },
         true);
     ASSERT_TRUE(Dial(peer.port(), true));
-    ASSERT_NE(checker.tls, nullptr);
+    ASSERT_TRUE(checker.tls.Attached());
     auto start = Clock::now();
     EXPECT_EQ(checker.ReadGreeting(GreetingVariant::POP3, "MAIL-SSL", true), 0);
     EXPECT_LT(SecondsSince(start), 2.0);
@@ -201,8 +201,7 @@ TEST_F(AutoMailCheckerTest, TlsDialogueWorksAndUsesBufferedRecords) {
     ASSERT_TRUE(reply.has_value());
     EXPECT_EQ(*reply, "+OK Logging out.\r\n");
     checker.Close(true);
-    EXPECT_EQ(checker.tls, nullptr);
-    EXPECT_EQ(checker.tlsContext, nullptr);
+    EXPECT_FALSE(checker.tls.Attached());
     EXPECT_EQ(checker.sock, -1);
 }
 
@@ -217,7 +216,7 @@ TEST_F(AutoMailCheckerTest, HandshakeWithPlainServerFailsAndClosesTheSocket) {
     EXPECT_EQ(checker.sock, -1);
     EXPECT_EQ(checker.sendMillis, 0);
     checker.Close(true);
-    EXPECT_EQ(checker.tls, nullptr);
+    EXPECT_FALSE(checker.tls.Attached());
 }
 
 TEST_F(AutoMailCheckerTest, SilentHandshakeEndsAfterTenSeconds) {
@@ -243,7 +242,8 @@ TEST(ReplyStartsWithTest, ComparesTheWholeCodeCaseSensitively) {
 TEST(TranscriptLineTest, LongLinesAreCutTo1023Characters) {
     UserConfig config{};
     RecordingNotifier pane;
-    AutoMailChecker checker(config, pane);
+    TlsClientContext tlsClient;
+    AutoMailChecker checker(config, pane, tlsClient);
     checker.Show("%s < %s", "MAIL", std::string(5000, 'x').c_str());
     ASSERT_EQ(pane.Lines().size(), 1u);
     EXPECT_EQ(pane.Lines()[0].size(), 1023u);

@@ -22,7 +22,8 @@ protected:
 
     UserConfig config{};
     RecordingNotifier pane;
-    AutoMailChecker checker{config, pane};
+    TlsClientContext tlsClient;
+    AutoMailChecker checker{config, pane, tlsClient};
     Pop3Script script;
     Pop3Record record;
 };

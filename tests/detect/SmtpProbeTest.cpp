@@ -23,7 +23,8 @@ protected:
 
     UserConfig config{};
     RecordingNotifier pane;
-    AutoMailChecker checker{config, pane};
+    TlsClientContext tlsClient;
+    AutoMailChecker checker{config, pane, tlsClient};
     SmtpScript script;
     SmtpRecord record;
 };

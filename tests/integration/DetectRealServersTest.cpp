@@ -133,7 +133,7 @@ TEST_F(DetectRealServersTest, OneRunRanksPlainAndTlsAheadOfDeadCandidates) {
 }
 
 TEST_F(DetectRealServersTest, RefusedLoginAndEmptyMailboxGiveTheirCodes) {
-    AutoMailChecker checker(ctx.userConfig, pane);
+    AutoMailChecker checker(ctx.userConfig, pane, ctx.tlsClient);
     ProtocalInfo plain = Candidate(false);
     ProtocalInfo secure = Candidate(true);
     EXPECT_EQ(checker.ProbePop3(&plain), kPop3MailboxFailed);  // nothing delivered yet
@@ -151,7 +151,7 @@ TEST_F(DetectRealServersTest, RefusedLoginAndEmptyMailboxGiveTheirCodes) {
 
 TEST_F(DetectRealServersTest, MailboxOfFiveHundredLosesItsFirstMessageAndOf499DoesNot) {
     ASSERT_TRUE(SeedMaildir(maildir, Servers().Get("PROBE_ADDR"), 500));
-    AutoMailChecker checker(ctx.userConfig, pane);
+    AutoMailChecker checker(ctx.userConfig, pane, ctx.tlsClient);
     ProtocalInfo plain = Candidate(false);
     ASSERT_EQ(checker.ProbePop3(&plain), 0) << pane.Pane();
     EXPECT_NE(pane.Pane().find("MAIL > DELE 1\r\nMAIL < +OK Marked to be deleted."), std::string::npos);

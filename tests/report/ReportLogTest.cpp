@@ -36,7 +36,7 @@ protected:
     }
     int32_t Report(int port) {
         ProtocalInfo connection = Connection(port);
-        AutoMailChecker checker(ctx.userConfig, pane);
+        AutoMailChecker checker(ctx.userConfig, pane, ctx.tlsClient);
         return ReportLog(ctx, checker, &connection);
     }
 
@@ -76,7 +76,7 @@ TEST_F(ReportLogTest, ReportMailGoesToTheSupportMailbox) {
 }
 
 TEST_F(ReportLogTest, NoConnectionShowsOnlyTheFirstLine) {
-    AutoMailChecker checker(ctx.userConfig, pane);
+    AutoMailChecker checker(ctx.userConfig, pane, ctx.tlsClient);
     EXPECT_EQ(ReportLog(ctx, checker, nullptr), kProbeNoCandidate);
     EXPECT_EQ(pane.Lines(), std::vector<std::string>{"Report log to support@qm.test...\r\n"});
 }
@@ -106,7 +106,7 @@ TEST_F(ReportLogTest, FailedStepsKeepTheProbeCodes) {
     EXPECT_EQ(pane.Lines(), (std::vector<std::string>{"Report log to support@qm.test...\r\n", "Report log fail\r\n"}));
     ProtocalInfo named = Connection(25);
     named.SetDest("mail.qm.test");
-    AutoMailChecker checker(ctx.userConfig, pane);
+    AutoMailChecker checker(ctx.userConfig, pane, ctx.tlsClient);
     EXPECT_EQ(ReportLog(ctx, checker, &named), kOpenNotAnAddress);
 }
 
