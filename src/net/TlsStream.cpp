@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -15,9 +14,6 @@
 
 namespace {
 
-// A call skipped because it could only have found the socket empty: the
-// wait comes first, which spares a failing receive on every chunk.
-constexpr int kNotTried = INT_MIN;
 
 // A writer whose call needs the peer's records waits this long at a time:
 // the reader may take those records off the socket first, and then the
@@ -36,6 +32,10 @@ bool MakeNonBlocking(int sock) {
 }
 
 }  // namespace
+
+// A read skipped because it could only have found the socket empty: the
+// wait comes first, which spares a failing receive on every chunk.
+const TlsStream::Outcome TlsStream::kNothingBuffered{-1, SSL_ERROR_WANT_READ, 0};
 
 bool IsAddressLiteral(const char* host) {
     if (host == nullptr) return false;
@@ -63,6 +63,7 @@ int32_t TlsStream::Attach(TlsClientContext& context, int sock, const char* host,
     if (host != nullptr && *host != '\0' && !IsAddressLiteral(host)) SSL_set_tlsext_host_name(tls_, host);
     sock_ = sock;
     context_ = &context;
+    buffered_.store(false);
     return 0;
 }
 
@@ -84,14 +85,14 @@ TlsStream::Outcome TlsStream::Locked(Call call, bool wakeReaderAfter) {
         ERR_clear_error();
         errno = 0;
         out.result = call();
-        if (out.result == kNotTried) {
-            out = Outcome{-1, SSL_ERROR_WANT_READ, 0};
-        } else if (out.result <= 0) {
+        if (out.result <= 0) {
             out.tlsError = SSL_get_error(tls_, out.result);
             out.sysError = errno;
             ERR_clear_error();  // the queue is the thread's; later calls must not see it
         }
-        wake = wakeReaderAfter && SSL_has_pending(tls_) == 1;
+        bool pending = SSL_has_pending(tls_) == 1;
+        buffered_.store(pending, std::memory_order_relaxed);
+        wake = wakeReaderAfter && pending;
     }
     if (wake) WakeReader();
     return out;
@@ -104,7 +105,7 @@ void TlsStream::WakeReader() {
     (void)ignored;
 }
 
-bool TlsStream::Await(const Outcome& out, Deadline deadline) {
+bool TlsStream::Await(const Outcome& out, Deadline deadline, bool asReader) {
     if (out.tlsError == SSL_ERROR_WANT_WRITE) {
         int r = PollOne(sock_, POLLOUT, deadline);
         if (r == 0) errno = EAGAIN;
@@ -114,13 +115,14 @@ bool TlsStream::Await(const Outcome& out, Deadline deadline) {
         errno = out.sysError != 0 ? out.sysError : EPROTO;
         return false;
     }
+    // Only the reader takes the wake-ups: they are meant for it.
     pollfd entries[2] = {{sock_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-    int r = PollUntil(entries, 2, deadline);
+    int r = PollUntil(entries, asReader ? 2 : 1, deadline);
     if (r <= 0) {
         if (r == 0) errno = EAGAIN;
         return false;
     }
-    if (entries[1].revents & POLLIN) {
+    if (asReader && (entries[1].revents & POLLIN)) {
         uint64_t count;
         ssize_t ignored = read(wakeFd_, &count, sizeof count);
         (void)ignored;
@@ -138,7 +140,7 @@ bool TlsStream::Handshake(Deadline deadline) {
     for (;;) {
         Outcome out = Locked([this] { return SSL_connect(tls_); }, false);
         if (out.result == 1) return true;
-        if (!Await(out, deadline)) {
+        if (!Await(out, deadline, false)) {
             // A session the server would not take is not offered again.
             if (context_ != nullptr) context_->Sessions().Forget(destination_);
             errno = out.tlsError == SSL_ERROR_SYSCALL ? out.sysError : 0;
@@ -156,13 +158,14 @@ int32_t TlsStream::Read(void* buffer, int32_t size, Deadline deadline) {
         errno = EINVAL;
         return -1;
     }
-    bool tryNow = false;
+    // Nothing buffered: the wait comes first, without taking the lock. A
+    // writer that buffers records meanwhile wakes the wait.
+    bool tryNow = buffered_.load(std::memory_order_relaxed);
     for (;;) {
-        Outcome out = Locked(
-            [&] { return tryNow || SSL_has_pending(tls_) ? SSL_read(tls_, buffer, size) : kNotTried; }, false);
+        Outcome out = tryNow ? Locked([&] { return SSL_read(tls_, buffer, size); }, false) : kNothingBuffered;
         if (out.result > 0) return out.result;
         if (out.tlsError == SSL_ERROR_ZERO_RETURN) return 0;
-        if (!Await(out, deadline)) return -1;
+        if (!Await(out, deadline, true)) return -1;
         tryNow = true;
     }
 }
@@ -176,8 +179,9 @@ int32_t TlsStream::Write(const void* data, int32_t length, Deadline deadline) {
         Outcome out = Locked([&] { return SSL_write(tls_, data, length); }, true);
         if (out.result > 0) return out.result;
         Deadline wait = deadline;
-        if (out.tlsError == SSL_ERROR_WANT_READ) wait = std::min(deadline, std::chrono::steady_clock::now() + kWriterReadSlice);
-        if (Await(out, wait)) continue;
+        if (out.tlsError == SSL_ERROR_WANT_READ)
+            wait = std::min(deadline, std::chrono::steady_clock::now() + kWriterReadSlice);
+        if (Await(out, wait, false)) continue;
         if (errno != EAGAIN) return -1;
         if (std::chrono::steady_clock::now() < deadline) continue;
         errno = ETIMEDOUT;
@@ -187,18 +191,14 @@ int32_t TlsStream::Write(const void* data, int32_t length, Deadline deadline) {
 
 int32_t TlsStream::WaitReadable(Deadline deadline) {
     if (tls_ == nullptr) return kNetWaitTimeout;
-    bool tryPeek = false;
+    bool tryPeek = buffered_.load(std::memory_order_relaxed);
     for (;;) {
         char byte;
-        Outcome out = Locked(
-            [&] {
-                if (SSL_pending(tls_) > 0) return 1;
-                return tryPeek || SSL_has_pending(tls_) ? SSL_peek(tls_, &byte, 1) : kNotTried;
-            },
-            false);
+        Outcome out = tryPeek ? Locked([&] { return SSL_pending(tls_) > 0 ? 1 : SSL_peek(tls_, &byte, 1); }, false)
+                              : kNothingBuffered;
         if (out.result > 0) return 1;
         if (out.tlsError != SSL_ERROR_WANT_READ && out.tlsError != SSL_ERROR_WANT_WRITE) return 1;  // the read reports it
-        if (!Await(out, deadline)) return kNetWaitTimeout;
+        if (!Await(out, deadline, true)) return kNetWaitTimeout;
         tryPeek = true;
     }
 }

@@ -15,6 +15,7 @@
 // after Release.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -66,13 +67,15 @@ private:
         int tlsError;
         int sysError;
     };
+    static const Outcome kNothingBuffered;
     // Runs call under the lock; with wakeReaderAfter, a reader waiting on
     // the socket is woken when the call left records buffered.
     template <typename Call>
     Outcome Locked(Call call, bool wakeReaderAfter);
-    // Waits as outcome asks, until deadline; false with errno set when the
-    // outcome is final or the deadline passed (EAGAIN).
-    bool Await(const Outcome& outcome, Deadline deadline);
+    // Waits as outcome asks, until deadline; asReader also wakes when a
+    // writer left records buffered. False with errno set when the outcome is
+    // final or the deadline passed (EAGAIN).
+    bool Await(const Outcome& outcome, Deadline deadline, bool asReader);
     void WakeReader();
 
     SSL* tls_ = nullptr;
@@ -80,5 +83,9 @@ private:
     TlsClientContext* context_ = nullptr;
     int wakeFd_ = -1;  // readable: a writer's call left records for the reader
     std::mutex lock_;
+    // Whether the last call left records in the library, so that a read
+    // would not have to wait for the socket. Written under the lock, read
+    // without it: a writer that sets it also wakes the reader.
+    std::atomic<bool> buffered_{false};
     std::string destination_;  // "host:port", the key of its sessions
 };
