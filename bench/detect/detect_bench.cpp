@@ -156,7 +156,7 @@ void RunAgainstCurl(AppContext& ctx, BenchNotifier& pane, std::map<std::string, 
         std::string curl = "curl -sS --max-time 30 -k" + user;
         std::vector<double> probes, costs, sends, fetches;
         for (int r = 0; r < 5; ++r) {
-            AutoMailChecker checker(ctx.userConfig, pane);
+            AutoMailChecker checker(ctx.userConfig, pane, ctx.tlsClient);
             auto start = Clock::now();
             int smtpResult = checker.ProbeSmtp(&candidate);
             int32_t cost = checker.sendMillis;

@@ -141,7 +141,7 @@ TEST_F(DetectRealServersTest, RefusedLoginAndEmptyMailboxGiveTheirCodes) {
               std::string::npos);
 
     Settings("not-the-password");
-    AutoMailChecker refused(ctx.userConfig, pane);
+    AutoMailChecker refused(ctx.userConfig, pane, ctx.tlsClient);
     EXPECT_EQ(refused.ProbeSmtp(&plain), kSmtpAuthFailed);
     EXPECT_EQ(refused.ProbeSmtp(&secure), kSmtpAuthFailed);
     EXPECT_NE(pane.Pane().find("MAIL < 535 5.7.8 Error: authentication failed"), std::string::npos);
