@@ -147,9 +147,25 @@ def measure_latency(mode, peers, upstream, sizes, rep, results, blocks=4):
         results.add(mode, name, "added_p99_us", p99 - direct[1])
 
 
+def measure_direct_sessions(mode, upstream, seconds, results, kind):
+    """The same sessions without a proxy: what the clients and the upstream
+    manage on their own (the concurrent clients speak no TLS)."""
+    port = upstream.ports["direct/" + mode]
+    if kind == "seq":
+        count = load.sessions_sequential([port], seconds, tls=(mode == "tls"))
+    elif mode == "plain":
+        count = load.sessions_concurrent([port], 3 * PER_PORT, seconds)
+    else:
+        return
+    results.add(mode, "direct", kind + "_rate", count.rate)
+
+
 def measure_sessions(mode, peers, upstream, sizes, rep, results, kind):
     seconds = sizes["session_seconds"]
-    for p in rotated(peers, rep):
+    for p in rotated(peers + [None], rep):
+        if p is None:
+            measure_direct_sessions(mode, upstream, seconds, results, kind)
+            continue
         ports = list(p.ports.values())
         before_stats = upstream.stats()[p.name + "/" + mode]
         before_refused = sum(p.refusals_logged().values()) if isinstance(p, QuilloMark) else 0

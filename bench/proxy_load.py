@@ -123,7 +123,7 @@ def one_session(port, tls=False):
     return reply.startswith(b"221")
 
 
-def sessions_sequential(ports, seconds):
+def sessions_sequential(ports, seconds, tls=False):
     """Sessions one after another for the given time, the ports in turn."""
     count = SessionCount()
     start = time.perf_counter()
@@ -131,7 +131,7 @@ def sessions_sequential(ports, seconds):
     i = 0
     while time.perf_counter() < until:
         try:
-            if one_session(ports[i % len(ports)]):
+            if one_session(ports[i % len(ports)], tls):
                 count.sessions += 1
             else:
                 count.failed += 1
