@@ -42,7 +42,7 @@ import time
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from proxy_peers import (REPO, HAProxy, QuilloMark, Stunnel, Upstream, cpu_seconds,  # noqa: E402
-                         ensure_binary, free_port, pss_kb, rss_kb, wakeups)
+                         ensure_binary, free_port, pss_kb, rss_kb, wakeups, wakeups_between)
 import proxy_load as load  # noqa: E402
 
 MODES = ("plain", "tls")
@@ -96,7 +96,7 @@ def measure_idle(mode, peers, sizes, results):
         results.add(mode, p.name, "threads_idle", len(os.listdir("/proc/%d/task" % p.pid)))
         base[p.name] = (pss_kb(p.pid), wakeups(p.pid))
     time.sleep(window)
-    quiet = {p.name: (wakeups(p.pid) - base[p.name][1]) / window for p in peers}
+    quiet = {p.name: wakeups_between(base[p.name][1], wakeups(p.pid)) / window for p in peers}
     held = []
     try:
         for p in peers:
@@ -109,7 +109,7 @@ def measure_idle(mode, peers, sizes, results):
             counts[p.name] = wakeups(p.pid)
         time.sleep(window)
         for p in peers:
-            busy = (wakeups(p.pid) - counts[p.name]) / window
+            busy = wakeups_between(counts[p.name], wakeups(p.pid)) / window
             results.add(mode, p.name, "wakeups_per_s", max(0.0, busy - quiet[p.name]))
             results.add(mode, p.name, "wakeups_quiet_per_s", quiet[p.name])
     finally:

@@ -272,22 +272,29 @@ def cpu_seconds(pid):
 
 
 def wakeups(pid):
-    """Times any thread of the process was put on a CPU (the third field of
-    each thread's schedstat; context switches where schedstat is missing).
-    Threads that end between two readings take their count with them."""
-    total = 0
+    """Per thread, the times it was put on a CPU: the third field of its
+    schedstat (its context switches where schedstat is missing)."""
+    counts = {}
     task_dir = "/proc/%d/task" % pid
     for tid in os.listdir(task_dir):
         try:
             with open(os.path.join(task_dir, tid, "schedstat")) as f:
-                total += int(f.read().split()[2])
+                counts[tid] = int(f.read().split()[2])
         except FileNotFoundError:
             try:
-                total += (proc_field(pid, "task/%s/status" % tid, "voluntary_ctxt_switches")
-                          + proc_field(pid, "task/%s/status" % tid, "nonvoluntary_ctxt_switches"))
+                counts[tid] = (proc_field(pid, "task/%s/status" % tid, "voluntary_ctxt_switches")
+                               + proc_field(pid, "task/%s/status" % tid, "nonvoluntary_ctxt_switches"))
             except FileNotFoundError:
-                pass
-    return total
+                pass  # ended meanwhile
+    return counts
+
+
+def wakeups_between(before, after):
+    """Wake-ups between two readings of wakeups(): threads present in both
+    count their difference, threads started since count all of theirs. A
+    thread that ended meanwhile takes its count with it, so short-lived
+    threads are undercounted."""
+    return sum(count - before.get(tid, 0) for tid, count in after.items())
 
 
 # --- the proxies ------------------------------------------------------------------
