@@ -53,5 +53,5 @@ int TlsClientContext::OnNewSession(SSL* tls, SSL_SESSION* session) {
     auto* destination = static_cast<const std::string*>(SSL_get_app_data(tls));
     if (owner == nullptr || destination == nullptr) return 0;
     owner->sessions_.Store(*destination, session);
-    return 1;  // the cache holds the reference now
+    return 0;  // the cache keeps a copy; the connection keeps its own
 }

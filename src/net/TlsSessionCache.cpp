@@ -31,12 +31,10 @@ void TlsSessionCache::DropLeastRecent() {
     entries_.erase(oldest);
 }
 
-void TlsSessionCache::Store(const std::string& destination, SSL_SESSION* session) {
+void TlsSessionCache::Store(const std::string& destination, const SSL_SESSION* original) {
+    if (original == nullptr || !SSL_SESSION_is_resumable(original)) return;
+    SSL_SESSION* session = SSL_SESSION_dup(original);
     if (session == nullptr) return;
-    if (!SSL_SESSION_is_resumable(session)) {
-        SSL_SESSION_free(session);
-        return;
-    }
     std::lock_guard<std::mutex> lock(lock_);
     auto found = Locate(destination);
     if (found != entries_.end()) {
@@ -59,8 +57,7 @@ SSL_SESSION* TlsSessionCache::Find(const std::string& destination) {
         return nullptr;
     }
     found->lastUse = ++uses_;
-    SSL_SESSION_up_ref(found->session);
-    return found->session;
+    return SSL_SESSION_dup(found->session);
 }
 
 void TlsSessionCache::Forget(const std::string& destination) {

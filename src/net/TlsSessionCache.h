@@ -2,7 +2,10 @@
 // destination ("host:port"), so that the next connection to the same server
 // resumes instead of running a full handshake. It is bounded: past its limit
 // the destination used longest ago is dropped. Any thread may store and look
-// up at once; a session handed out carries a reference of the caller's own.
+// up at once. The cache never shares a session object with a connection: the
+// library marks a connection's session as spent when the connection ends
+// without a close-notify (as most mail servers end theirs), so the cache
+// keeps copies and hands out copies.
 #pragma once
 
 #include <cstddef>
@@ -23,11 +26,11 @@ public:
     TlsSessionCache(const TlsSessionCache&) = delete;
     TlsSessionCache& operator=(const TlsSessionCache&) = delete;
 
-    // Takes over the caller's reference to session, in place of what
-    // destination held. A session that cannot be resumed is released.
-    void Store(const std::string& destination, SSL_SESSION* session);
-    // The session of destination with a new reference for the caller (who
-    // releases it), or null. One that has expired is dropped instead.
+    // Keeps a copy of session in place of what destination held; one that
+    // cannot be resumed is not kept. The caller keeps its own session.
+    void Store(const std::string& destination, const SSL_SESSION* session);
+    // A copy of the session of destination for the caller (who releases
+    // it), or null. One that has expired is dropped instead.
     SSL_SESSION* Find(const std::string& destination);
     void Forget(const std::string& destination);
     std::size_t Size() const;

@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include "catalogue/DetectResult.h"
+#include "proxy/ConnIo.h"
 #include "proxy/ListenerRun.h"
 #include "proxy/MailClients.h"
+#include "proxy/ProcessMailThread.h"
 #include "proxy/ProxyTestContext.h"
 #include "proxy/RecordingUpstreams.h"
 #include "support/ChildProcess.h"
@@ -158,6 +160,27 @@ TEST_F(ProxyRealServersTest, TheThirtyThirdPop3ClientIsClosedWhileTheOthersWork)
     EXPECT_TRUE(test.WaitForLog("process POP3 free index 1"));
     EXPECT_EQ(clients.Pop3(pop3.port()).find("failed"), std::string::npos);
     for (int sock : sessions) close(sock);
+}
+
+TEST_F(ProxyRealServersTest, AReconnectionToATlsServerResumesItsSession) {
+    // Postfix hands out sessions to resume; the Dovecot set up here starts a
+    // login process per connection and resumes nobody's.
+    const ProtocalInfo tls = Upstream("tls", true, 10);
+    for (int visit = 0; visit < 3; ++visit) {
+        ProxySocket server;
+        ASSERT_EQ(ConnectCandidate(test.ctx, &server, tls, SMTP), 0);
+        EXPECT_EQ(server.tls.SessionReused(), visit > 0) << "visit " << visit;
+        // As a relayed session goes: the greeting (which brings the sessions
+        // the server sends after the handshake), QUIT, and the server's end,
+        // after which the proxy closes without a close-notify of its own.
+        char reply[512];
+        EXPECT_GT(RecvConn(&server, reply, sizeof reply, true), 0);
+        EXPECT_EQ(SendConn(&server, "QUIT\r\n", 6, true), 6);
+        while (RecvConn(&server, reply, sizeof reply, true) > 0) {
+        }
+        CloseConn(&server, true);
+    }
+    EXPECT_EQ(test.ctx.tlsClient.Sessions().Size(), 1u);
 }
 
 }  // namespace

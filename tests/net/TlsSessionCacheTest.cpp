@@ -21,6 +21,13 @@ unsigned char IdOf(const SSL_SESSION* session) {
     return length > 0 ? id[0] : 0;
 }
 
+// Stores a fresh session with id under destination.
+void Put(TlsSessionCache& cache, const std::string& destination, unsigned char id) {
+    SSL_SESSION* session = MakeSession(id);
+    cache.Store(destination, session);
+    SSL_SESSION_free(session);
+}
+
 // The id of what destination holds (0: nothing); releases the found reference.
 unsigned char Held(TlsSessionCache& cache, const std::string& destination) {
     SSL_SESSION* found = cache.Find(destination);
@@ -32,9 +39,9 @@ unsigned char Held(TlsSessionCache& cache, const std::string& destination) {
 
 TEST(TlsSessionCacheTest, KeepsTheLatestSessionOfEachDestination) {
     TlsSessionCache cache;
-    cache.Store("mail.example:995", MakeSession(1));
-    cache.Store("mail.example:465", MakeSession(2));
-    cache.Store("mail.example:995", MakeSession(3));
+    Put(cache, "mail.example:995", 1);
+    Put(cache, "mail.example:465", 2);
+    Put(cache, "mail.example:995", 3);
     EXPECT_EQ(cache.Size(), 2u);
     EXPECT_EQ(Held(cache, "mail.example:995"), 3);
     EXPECT_EQ(Held(cache, "mail.example:465"), 2);
@@ -45,10 +52,10 @@ TEST(TlsSessionCacheTest, KeepsTheLatestSessionOfEachDestination) {
 
 TEST(TlsSessionCacheTest, PastItsLimitTheDestinationUsedLongestAgoGoes) {
     TlsSessionCache cache(2);
-    cache.Store("a:1", MakeSession(1));
-    cache.Store("b:1", MakeSession(2));
+    Put(cache, "a:1", 1);
+    Put(cache, "b:1", 2);
     EXPECT_EQ(Held(cache, "a:1"), 1);  // a is now the more recent
-    cache.Store("c:1", MakeSession(3));
+    Put(cache, "c:1", 3);
     EXPECT_EQ(cache.Size(), 2u);
     EXPECT_EQ(Held(cache, "b:1"), 0);
     EXPECT_EQ(Held(cache, "a:1"), 1);
@@ -57,24 +64,40 @@ TEST(TlsSessionCacheTest, PastItsLimitTheDestinationUsedLongestAgoGoes) {
 
 TEST(TlsSessionCacheTest, SessionsThatCannotResumeAreNotKept) {
     TlsSessionCache cache;
-    cache.Store("a:1", SSL_SESSION_new());  // no id, no ticket
+    SSL_SESSION* empty = SSL_SESSION_new();  // no id, no ticket
+    cache.Store("a:1", empty);
+    SSL_SESSION_free(empty);
     EXPECT_EQ(cache.Size(), 0u);
     SSL_SESSION* old = MakeSession(4);
     SSL_SESSION_set_time(old, static_cast<long>(std::time(nullptr)) - 3600);
     SSL_SESSION_set_timeout(old, 60);
     cache.Store("a:1", old);
+    SSL_SESSION_free(old);
     EXPECT_EQ(Held(cache, "a:1"), 0) << "an expired session is dropped when looked up";
     EXPECT_EQ(cache.Size(), 0u);
 }
 
-TEST(TlsSessionCacheTest, AFoundSessionOutlivesItsReplacement) {
+TEST(TlsSessionCacheTest, ASessionSpentByItsConnectionStaysResumableInTheCache) {
+    // The library marks a connection's session as spent when the connection
+    // ends without a close-notify; that must not reach the cache's copy.
+    SSL_CTX* context = SSL_CTX_new(TLS_client_method());
     TlsSessionCache cache;
-    cache.Store("a:1", MakeSession(5));
+    SSL_SESSION* stored = MakeSession(5);
+    cache.Store("a:1", stored);
+    SSL_CTX_remove_session(context, stored);
+    EXPECT_FALSE(SSL_SESSION_is_resumable(stored));
+    SSL_SESSION_free(stored);
+
     SSL_SESSION* found = cache.Find("a:1");
     ASSERT_NE(found, nullptr);
-    cache.Store("a:1", MakeSession(6));  // the cache lets go of 5
-    EXPECT_EQ(IdOf(found), 5);           // still the caller's
+    SSL_CTX_remove_session(context, found);
     SSL_SESSION_free(found);
+    found = cache.Find("a:1");
+    ASSERT_NE(found, nullptr);
+    EXPECT_TRUE(SSL_SESSION_is_resumable(found));
+    EXPECT_EQ(IdOf(found), 5);
+    SSL_SESSION_free(found);
+    SSL_CTX_free(context);
 }
 
 }  // namespace

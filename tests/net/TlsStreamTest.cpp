@@ -48,8 +48,9 @@ void ServeGreeting(TestTlsServer& server, std::vector<Seen>& seen, int count) {
 class TlsStreamTest : public ::testing::Test {
 protected:
     // One connection to 127.0.0.1:port under the name host: greeted, then
-    // closed. True when the handshake resumed a session.
-    bool Visit(const char* host, int port) {
+    // closed, with a close-notify or (as most mail servers end theirs)
+    // without. True when the handshake resumed a session.
+    bool Visit(const char* host, int port, bool closeNotify = true) {
         int sock = loopback::Connect(port);
         TlsStream stream;
         EXPECT_EQ(stream.Attach(tlsClient, sock, host, port), 0);
@@ -57,7 +58,7 @@ protected:
         char buffer[16] = {};
         EXPECT_EQ(stream.Read(buffer, sizeof buffer, Clock::now() + 10s), 7);
         bool reused = stream.SessionReused();
-        stream.ShutdownSend();
+        if (closeNotify) stream.ShutdownSend();
         stream.Release();
         close(sock);
         return reused;
@@ -78,6 +79,16 @@ TEST_F(TlsStreamTest, AReconnectionToTheSameDestinationResumes) {
     EXPECT_EQ(resumed, kVisits - 1);
     EXPECT_TRUE(seen.back().reused) << "the server agrees";
     EXPECT_EQ(tlsClient.Sessions().Size(), 1u);
+}
+
+TEST_F(TlsStreamTest, AConnectionEndedWithoutACloseNotifyStillLeavesItsSession) {
+    TestTlsServer server;
+    std::vector<Seen> seen;
+    ServeGreeting(server, seen, 3);
+    EXPECT_FALSE(Visit("127.0.0.1", server.port(), false));
+    EXPECT_TRUE(Visit("127.0.0.1", server.port(), false));
+    EXPECT_TRUE(Visit("127.0.0.1", server.port(), false));
+    server.Join();
 }
 
 TEST_F(TlsStreamTest, AnotherPortDoesNotShareTheSession) {
