@@ -16,6 +16,7 @@
 #include "proxy/ListenerRun.h"
 #include "proxy/ProxyTestContext.h"
 #include "proxy/RecordingUpstreams.h"
+#include "proxy/TestTlsServer.h"
 
 namespace {
 
@@ -346,6 +347,34 @@ TEST_F(ProxyListenThreadTest, AClientOrServerThatResetsEndsOnlyItsOwnSession) {
     EXPECT_TRUE(Works(other, "+OK other\r\n"));
     EXPECT_TRUE(test.WaitForLog("[PROXY][DUMP] process POP3 end", 2)) << "both broken sessions are over";
     EXPECT_EQ(test.CountInLog("process POP3 end"), 2);
+}
+
+TEST_F(ProxyListenThreadTest, TlsSessionsToTheSameServerResumeAfterTheFirst) {
+    constexpr int kSessions = 20;
+    std::atomic<int> resumed{0};
+    TestTlsServer upstream;
+    // A mail server's course: greeting, QUIT, reply, and the server closes
+    // first.
+    upstream.Serve(
+        [&](SSL* tls, int) {
+            resumed += SSL_session_reused(tls) == 1 ? 1 : 0;
+            TlsWrite(tls, "220 ready\r\n");
+            TlsRead(tls, 6);
+            TlsWrite(tls, "221 bye\r\n");
+            SSL_shutdown(tls);
+        },
+        kSessions);
+    ListenerRun run(test.ctx, SMTP);
+    WriteResult({Candidate("U", upstream.port(), true, 3)});
+    for (int i = 0; i < kSessions; ++i) {
+        int client = run.Connect();
+        EXPECT_EQ(loopback::Exchange(client, "", "\r\n"), "220 ready\r\n");
+        EXPECT_EQ(loopback::Exchange(client, "QUIT\r\n", "\r\n"), "221 bye\r\n");
+        EXPECT_TRUE(loopback::SeesClose(client, 5s));
+        close(client);
+    }
+    upstream.Join();
+    EXPECT_EQ(resumed, kSessions - 1);
 }
 
 }  // namespace
