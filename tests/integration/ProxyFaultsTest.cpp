@@ -17,8 +17,8 @@
 #include "proxy/MailClients.h"
 #include "proxy/ProxyTestContext.h"
 #include "proxy/RecordingUpstreams.h"
+#include "integration/ProxyServerSuite.h"
 #include "support/ChildProcess.h"
-#include "support/MailServerSuite.h"
 #include "support/UnansweredPort.h"
 
 namespace {
@@ -32,21 +32,14 @@ double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-class ProxyFaultsTest : public MailServerSuite {
+class ProxyFaultsTest : public ProxyServerSuite {
 protected:
     void SetUp() override {
-        MailServerSuite::SetUp();
+        ProxyServerSuite::SetUp();
         if (HasFatalFailure()) return;
         ClearMaildir(Servers().Get("MAILDIR_PROBE"));
     }
 
-    static ProtocalInfo Upstream(const char* code, bool tls, int cost) {
-        ProtocalInfo c = Candidate(code, 0, tls, cost);
-        c.Port[SMTP] = Servers().Port(tls ? "SMTPS_PORT" : "SMTP_PORT");
-        c.Port[POP3] = Servers().Port(tls ? "POP3S_PORT" : "POP3_PORT");
-        c.Port[IMAP4] = Servers().Port(tls ? "IMAPS_PORT" : "IMAP_PORT");
-        return c;
-    }
     void WriteResult(std::vector<ProtocalInfo> records) {
         ProtocalInfoList list;
         for (const ProtocalInfo& r : records) list.PushBack(r);

@@ -12,8 +12,8 @@
 #include "proxy/ProcessMailThread.h"
 #include "proxy/ProxyTestContext.h"
 #include "proxy/RecordingUpstreams.h"
+#include "integration/ProxyServerSuite.h"
 #include "support/ChildProcess.h"
-#include "support/MailServerSuite.h"
 
 namespace {
 
@@ -22,16 +22,9 @@ using namespace proxytest;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-class ProxyRealServersTest : public MailServerSuite {
+class ProxyRealServersTest : public ProxyServerSuite {
 protected:
 
-    static ProtocalInfo Upstream(const char* code, bool tls, int cost) {
-        ProtocalInfo c = Candidate(code, 0, tls, cost);
-        c.Port[SMTP] = Servers().Port(tls ? "SMTPS_PORT" : "SMTP_PORT");
-        c.Port[POP3] = Servers().Port(tls ? "POP3S_PORT" : "POP3_PORT");
-        c.Port[IMAP4] = Servers().Port(tls ? "IMAPS_PORT" : "IMAP_PORT");
-        return c;
-    }
     // Writes the file through the writer the detection run uses; a rewrite
     // lands in a later second so that its stamp is newer.
     void WriteResult(std::vector<ProtocalInfo> records, bool manual = false) {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "proxy/MailServerFixture.h"
+#include "proxy/RunCommand.h"
 
 namespace proxytest {
 
