@@ -8,7 +8,7 @@ import ssl
 import statistics
 import time
 
-from proxy_peers import BANNER, CHUNK, HOST
+from proxy_peers import BANNER, CHUNK, HOST, read_to_close
 
 TIMEOUT = 60
 _CLIENT_TLS = ssl.create_default_context()
@@ -114,12 +114,7 @@ def one_session(port, tls=False):
     with s:
         read_banner(s)
         s.sendall(b"QUIT\r\n")
-        reply = b""
-        while True:
-            data = s.recv(256)
-            if not data:
-                break
-            reply += data
+        reply = read_to_close(s, 256)
     return reply.startswith(b"221")
 
 

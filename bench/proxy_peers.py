@@ -175,12 +175,7 @@ class Upstream:
     def stats(self):
         with socket.create_connection((HOST, self.plain_port), timeout=10) as s:
             s.sendall(b"STATS\r\n")
-            data = b""
-            while True:
-                more = s.recv(65536)
-                if not more:
-                    break
-                data += more
+            data = read_to_close(s)
         return json.loads(data.partition(BANNER)[2])
 
     def stop(self):
@@ -188,6 +183,16 @@ class Upstream:
 
 
 # --- helpers ------------------------------------------------------------------
+
+def read_to_close(s, size=65536):
+    """Everything the peer sends until it closes."""
+    data = b""
+    while True:
+        more = s.recv(size)
+        if not more:
+            return data
+        data += more
+
 
 def free_port():
     with socket.socket() as s:
