@@ -43,12 +43,11 @@ struct AppContext : CatalogueContext {
     std::mutex detectRunningLock;
     bool detectRunning = false;
 
-    // Per protocol: the row lock, the 32 client sockets (-1 = free), and for
-    // each slot its activity flag under its own lock.
+    // Per protocol: the row lock and the 32 client sockets (-1 = free). A
+    // session's quiet time is kept by the relay loop that runs both of its
+    // directions, so a slot needs no shared activity flag.
     std::mutex protocolLock[kProtocolCount];
     int clientSlots[kProtocolCount][kClientSlotCount];
-    std::mutex slotLock[kProtocolCount][kClientSlotCount];
-    int32_t slotActivity[kProtocolCount][kClientSlotCount] = {};
 
     ListenParam listenParams[kProtocolCount];
 

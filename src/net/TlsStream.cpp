@@ -61,6 +61,9 @@ int32_t TlsStream::Attach(TlsClientContext& context, int sock, const char* host,
     // Servers with several names pick their certificate by it; an address
     // is never sent as a name.
     if (host != nullptr && *host != '\0' && !IsAddressLiteral(host)) SSL_set_tlsext_host_name(tls_, host);
+    // A writer that owns no buffer of its own keeps what the socket did not
+    // take in a buffer of its choosing; a write then reports each record.
+    SSL_set_mode(tls_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     sock_ = sock;
     context_ = &context;
     buffered_.store(false);
@@ -175,9 +178,15 @@ int32_t TlsStream::Write(const void* data, int32_t length, Deadline deadline) {
         errno = EINVAL;
         return -1;
     }
+    const char* bytes = static_cast<const char*>(data);
+    int32_t written = 0;
     for (;;) {
-        Outcome out = Locked([&] { return SSL_write(tls_, data, length); }, true);
-        if (out.result > 0) return out.result;
+        Outcome out = Locked([&] { return SSL_write(tls_, bytes + written, length - written); }, true);
+        if (out.result > 0) {
+            written += out.result;
+            if (written == length) return length;
+            continue;
+        }
         Deadline wait = deadline;
         if (out.tlsError == SSL_ERROR_WANT_READ)
             wait = std::min(deadline, std::chrono::steady_clock::now() + kWriterReadSlice);
@@ -211,4 +220,40 @@ void TlsStream::ShutdownSend() {
         if (out.result >= 0 || out.tlsError != SSL_ERROR_WANT_WRITE) return;
         PollOne(sock_, POLLOUT, std::chrono::steady_clock::now() + kShutdownWait);
     }
+}
+
+int32_t TlsStream::WithoutWaiting(const Outcome& out, SocketWait& wait) {
+    wait = SocketWait::None;
+    if (out.result > 0) return out.result;
+    if (out.tlsError == SSL_ERROR_ZERO_RETURN) return 0;
+    if (out.tlsError == SSL_ERROR_WANT_READ || out.tlsError == SSL_ERROR_WANT_WRITE) {
+        wait = out.tlsError == SSL_ERROR_WANT_READ ? SocketWait::Readable : SocketWait::Writable;
+        errno = EAGAIN;
+        return -1;
+    }
+    errno = out.sysError != 0 ? out.sysError : EPROTO;
+    return -1;
+}
+
+int32_t TlsStream::ReadSome(void* buffer, int32_t size, SocketWait& wait) {
+    wait = SocketWait::None;
+    if (tls_ == nullptr || buffer == nullptr || size <= 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    return WithoutWaiting(Locked([&] { return SSL_read(tls_, buffer, size); }, false), wait);
+}
+
+int32_t TlsStream::WriteSome(const void* data, int32_t length, SocketWait& wait) {
+    wait = SocketWait::None;
+    if (tls_ == nullptr || data == nullptr || length <= 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    return WithoutWaiting(Locked([&] { return SSL_write(tls_, data, length); }, false), wait);
+}
+
+void TlsStream::ShutdownSendNow() {
+    if (tls_ == nullptr) return;
+    Locked([this] { return (SSL_get_shutdown(tls_) & SSL_SENT_SHUTDOWN) ? 1 : SSL_shutdown(tls_); }, false);
 }

@@ -23,6 +23,13 @@
 #include "net/TlsClientContext.h"
 #include "platform/PollWait.h"
 
+// What a call that could not go on needs from the socket first.
+enum class SocketWait : uint8_t {
+    None,      // nothing: the call succeeded, reached the end of data or failed
+    Readable,  // the peer's records: the socket must turn readable
+    Writable,  // room for ours: the socket must turn writable
+};
+
 // True when host is written as an IPv4 or IPv6 address rather than a name.
 bool IsAddressLiteral(const char* host);
 
@@ -60,6 +67,21 @@ public:
     // Sends the close-notify, with a short bound; the socket stays open.
     void ShutdownSend();
 
+    // For an owner that waits on the socket itself, as an event loop does:
+    // one library call each, never a wait. A call that cannot go on fails
+    // with errno EAGAIN and says in wait what the socket must do first.
+    //
+    // Bytes read (1 to size), 0 at the end of the peer's data, or -1.
+    int32_t ReadSome(void* buffer, int32_t size, SocketWait& wait);
+    // Bytes written (whole records, at least one), or -1. After EAGAIN the
+    // retry must offer the same bytes again, though they may have moved.
+    int32_t WriteSome(const void* data, int32_t length, SocketWait& wait);
+    // True when the library holds data already read off the socket: a read
+    // goes on without the socket turning readable.
+    bool HasBuffered() const { return buffered_.load(std::memory_order_relaxed); }
+    // Sends the close-notify when the socket takes it at once; never waits.
+    void ShutdownSendNow();
+
 private:
     // What one library call left behind, taken while the lock was held.
     struct Outcome {
@@ -72,6 +94,8 @@ private:
     // the socket is woken when the call left records buffered.
     template <typename Call>
     Outcome Locked(Call call, bool wakeReaderAfter);
+    // The outcome of one call that does not wait, as ReadSome and WriteSome report it.
+    static int32_t WithoutWaiting(const Outcome& outcome, SocketWait& wait);
     // Waits as outcome asks, until deadline; asReader also wakes when a
     // writer left records buffered. False with errno set when the outcome is
     // final or the deadline passed (EAGAIN).

@@ -1,13 +1,11 @@
 #include "proxy/ProcessMailThread.h"
 
-#include <atomic>
+#include <memory>
 
 #include "core/WriteLog.h"
-#include "platform/StartThread.h"
 #include "proxy/ClientSlots.h"
 #include "proxy/ConnIo.h"
 #include "proxy/ConnSetup.h"
-#include "proxy/DataTransmissionThread.h"
 #include "proxy/ProxyInfoLine.h"
 #include "proxy/ProxyResultCodes.h"
 #include "proxy/TcpSocket.h"
@@ -19,31 +17,32 @@ struct ClientProcess {
     const ProxyRuntime& runtime;
     ProcessMailParam param;
     const char* name;
-    ProxySocket client;
-    ProxySocket server;
+    std::unique_ptr<RelaySession> session;  // the two ends, until the relay loop takes them
     ProtocalInfo chosen;
     bool passedFailure = false;  // a candidate failed to connect before the chosen one
-    std::atomic<int> relaysRunning{0};
-    bool slotFreed = false;
-    int32_t freedIndex = -1;
 };
 
 // The slot is freed while its socket is still open: once closed, the number
 // may come back from the listener's next accept and stand in another entry.
-void FreeSlot(ClientProcess& cp) {
+// A client that reconnects straight away must find it free.
+int32_t FreeSlot(AppContext& ctx, const ProxyRuntime& runtime, int32_t protocol, int sock) {
+    int32_t index;
     {
-        std::lock_guard<std::mutex> lock(cp.ctx.protocolLock[cp.param.protocol]);
-        cp.freedIndex = ReleaseSlot(cp.ctx.clientSlots[cp.param.protocol], cp.client.sock);
-        cp.slotFreed = true;
+        std::lock_guard<std::mutex> lock(ctx.protocolLock[protocol]);
+        index = ReleaseSlot(ctx.clientSlots[protocol], sock);
     }
-    cp.runtime.slotFreed.notify_all();
+    runtime.slotFreed.notify_all();
+    return index;
 }
 
-// The last relay to end frees the slot at once: the session is over, and a
-// client that reconnects straight away must find its slot free, not wait
-// until the client process has wound up.
-void RelayEnded(ClientProcess& cp) {
-    if (--cp.relaysRunning == 0) FreeSlot(cp);
+void CloseSession(const ProxyRuntime& runtime, RelaySession& s) {
+    const char* name = ProtocolTypeName(s.protocol);
+    int32_t index = FreeSlot(s.ctx, runtime, s.protocol, s.client.sock);
+    WriteLog(s.ctx, PROXY, DUMP, "process %s free index %d", name, index);
+    CloseConn(&s.client, false);
+    CloseConn(&s.server, s.serverTls);
+    PostProxyInfoLine(s.ctx, "process %s end\r\n", name);
+    WriteLog(s.ctx, PROXY, DUMP, "process %s end", name);
 }
 
 int32_t ConnectTlsCandidate(AppContext& ctx, ProxySocket& server, const ProtocalInfo& candidate,
@@ -72,7 +71,7 @@ int32_t ConnectPlainCandidate(AppContext& ctx, ProxySocket& server, const Protoc
 }
 
 bool TryCandidate(ClientProcess& cp, const ProtocalInfo& candidate) {
-    if (ConnectCandidate(cp.ctx, &cp.server, candidate, cp.param.protocol, cp.runtime.connectBounds) != 0) {
+    if (ConnectCandidate(cp.ctx, &cp.session->server, candidate, cp.param.protocol, cp.runtime.connectBounds) != 0) {
         cp.passedFailure = true;
         return false;
     }
@@ -126,39 +125,23 @@ void AnnounceServer(ClientProcess& cp) {
              cp.name, c.Type, c.Code, c.Dest, port, c.IsSSL ? 1 : 0);
 }
 
-// One direction, run by whichever thread is given it.
-void Relay(ClientProcess& cp, const TransmissionParam& param) {
-    DataTransmissionThread(cp.ctx, &param, cp.runtime.timeouts);
-    RelayEnded(cp);
-}
-
-// The client-to-server relay gets a thread of its own; the client process
-// itself is the server-to-client relay, which spares a thread per client
-// and its start, and it has nothing else to do until both have ended.
-void RelayBothWays(ClientProcess& cp) {
-    bool tls = cp.chosen.IsSSL;
-    const TransmissionParam toServer{CLIENT, cp.param.slot, cp.param.protocol, &cp.client, false, &cp.server, tls};
-    const TransmissionParam toClient{SERVER, cp.param.slot, cp.param.protocol, &cp.server, tls, &cp.client, false};
-    // Counted before either starts: the first may be over before the second begins.
-    cp.relaysRunning = 2;
-    ServiceThread clientRelay;
-    if (!clientRelay.Start([&cp, &toServer] { Relay(cp, toServer); }, kServiceStackBytes)) {
-        cp.relaysRunning = 0;
-        WriteLog(cp.ctx, PROXY, CRITICAL, "ERROR: process %s start client data transmission failed\n", cp.name);
-        return;
-    }
-    Relay(cp, toClient);
-    clientRelay.Join();
-    WriteLog(cp.ctx, PROXY, DUMP, "process %s data transmission end", cp.name);
-}
-
-void CleanUp(ClientProcess& cp) {
-    if (!cp.slotFreed) FreeSlot(cp);
-    WriteLog(cp.ctx, PROXY, DUMP, "process %s free index %d", cp.name, cp.freedIndex);
-    CloseConn(&cp.client, false);
-    CloseConn(&cp.server, cp.chosen.IsSSL);
-    PostProxyInfoLine(cp.ctx, "process %s end\r\n", cp.name);
-    WriteLog(cp.ctx, PROXY, DUMP, "process %s end", cp.name);
+// The session goes to the relay loop, which runs both directions with
+// those of every other client; the client process is done with it. When
+// both relays have ended the loop closes the session as the client process
+// would have: both ends closed and the slot freed.
+void HandToRelays(ClientProcess& cp) {
+    RelaySession& s = *cp.session;
+    s.serverTls = cp.chosen.IsSSL;
+    const ProxyRuntime& runtime = cp.runtime;
+    s.ended = [&runtime](RelaySession& ended) {
+        WriteLog(ended.ctx, PROXY, DUMP, "process %s data transmission end", ProtocolTypeName(ended.protocol));
+        CloseSession(runtime, ended);
+        --runtime.workers;
+    };
+    ++runtime.workers;
+    if (runtime.relays.Add(cp.session, runtime.timeouts)) return;
+    --runtime.workers;
+    WriteLog(cp.ctx, PROXY, CRITICAL, "ERROR: process %s start client data transmission failed\n", cp.name);
 }
 
 }  // namespace
@@ -180,19 +163,23 @@ int32_t ProcessMailThread(AppContext& ctx, const ProcessMailParam* param, const 
     if (param->protocol < 0 || param->protocol >= kProtocolCount || param->slot < 0 ||
         param->slot >= kClientSlotCount)
         return kProxyMissingArgument;
-    ClientProcess cp{ctx, runtime, *param, ProtocolTypeName(param->protocol), {}, {}, {}};
+    ClientProcess cp{ctx, runtime, *param, ProtocolTypeName(param->protocol), std::make_unique<RelaySession>(ctx), {}};
+    RelaySession& s = *cp.session;
+    s.protocol = param->protocol;
+    s.slot = param->slot;
     {
-        std::lock_guard<std::mutex> lock(ctx.protocolLock[cp.param.protocol]);
-        cp.client.sock = ctx.clientSlots[cp.param.protocol][cp.param.slot];
+        std::lock_guard<std::mutex> lock(ctx.protocolLock[s.protocol]);
+        s.client.sock = ctx.clientSlots[s.protocol][s.slot];
     }
-    WriteLog(ctx, PROXY, DUMP, "process %s in index %d client socket=%d", cp.name, cp.param.slot, cp.client.sock);
+    WriteLog(ctx, PROXY, DUMP, "process %s in index %d client socket=%d", cp.name, s.slot, s.client.sock);
     if (ChooseServer(cp)) {
         AnnounceServer(cp);
         AfterFailover(cp);
-        RelayBothWays(cp);
+        HandToRelays(cp);
     } else {
         ReportNoServer(cp);
     }
-    CleanUp(cp);
+    // Still here when no server took the client or the loop could not.
+    if (cp.session) CloseSession(runtime, *cp.session);
     return 0;
 }

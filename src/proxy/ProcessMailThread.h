@@ -2,13 +2,12 @@
 // listener's snapshot of ranked candidates (TLS ones first when the user
 // prefers TLS, never one at or after the first failed one), connects to the
 // first upstream server that accepts, publishes it as the connection in use
-// and relays both directions until both relays end: it runs the
-// server-to-client relay itself and starts a thread for the other one. The
-// slot is freed the moment the second relay ends. With no server to
-// connect it tells the user and, in automatic mode, asks for a detection;
-// so it does, quietly and rarely, when it had to fall back past a server
-// that failed to connect.
-// Either way it closes both ends and frees its client slot.
+// and hands the session to its listener's relay loop, which runs the two
+// relays and, once both have ended, closes both ends and frees the client's
+// slot. With no server to connect it tells the user, closes the client and
+// frees the slot itself and, in automatic mode, asks for a detection; so it
+// does, quietly and rarely, when it had to fall back past a server that
+// failed to connect.
 #pragma once
 
 #include <cstdint>
@@ -33,5 +32,6 @@ struct ProcessMailParam {
 int32_t ConnectCandidate(AppContext& ctx, ProxySocket* server, const ProtocalInfo& candidate,
                          int32_t protocol, const ConnectBounds& bounds = ConnectBounds{});
 
-// -51 without param, otherwise 0 once the client has been served.
+// -51 without param, otherwise 0 once the client's session is in the relay
+// loop's hands or the client has been turned away.
 int32_t ProcessMailThread(AppContext& ctx, const ProcessMailParam* param, const ProxyRuntime& runtime);

@@ -1,8 +1,8 @@
 // ProxyRuntime is what the threads of one listener share beyond the process
 // state: the relays' quiet time-out, the bounds of an upstream connect, the
-// way a detection run is requested,
+// way a detection run is requested, the relay loop that runs the sessions,
 // and the means to stop the listener and to know when its client processes
-// are gone. The product runs with the defaults and never stops; tests pass
+// and sessions are gone. The product runs with the defaults and never stops; tests pass
 // short time-outs, a recording detection starter, and stop the listener at
 // their end. Client processes hold it by shared ownership, so it outlives
 // the listener.
@@ -15,12 +15,7 @@
 
 #include "context/AppContext.h"
 #include "proxy/ConnSetup.h"
-
-struct RelayTimeouts {
-    // Both directions silent this long, or a send without progress this long:
-    // the session ends.
-    int32_t quietSeconds = 180;
-};
+#include "proxy/RelayLoop.h"
 
 struct ProxyRuntime {
     ProxyRuntime() = default;
@@ -37,10 +32,16 @@ struct ProxyRuntime {
     std::function<bool(AppContext&)> startDetection = StartDetectionThread;
     std::atomic<bool> stop{false};
     std::atomic<int> listenSocket{-1};
-    std::atomic<int> workers{0};  // client processes started and not yet ended
+    // Client processes started and not yet ended, and sessions handed to the
+    // relay loop and not yet ended.
+    mutable std::atomic<int> workers{0};
     // Notified, under the protocol's protocolLock, whenever a client process
     // frees its slot: a listener whose row is full may be waiting for it.
     mutable std::condition_variable slotFreed;
+
+    // Last, so that it goes first: the sessions it cuts then still find the
+    // rest of the runtime.
+    mutable RelayLoop relays;
 
     static bool StartDetectionThread(AppContext& ctx);
 };

@@ -167,9 +167,10 @@ TEST_F(ProxyRealServersTest, AReconnectionToATlsServerResumesItsSession) {
         // the server sends after the handshake), QUIT, and the server's end,
         // after which the proxy closes without a close-notify of its own.
         char reply[512];
+        ASSERT_EQ(WaitForData(&server, 10), 1);
         EXPECT_GT(RecvConn(&server, reply, sizeof reply, true), 0);
         EXPECT_EQ(SendConn(&server, "QUIT\r\n", 6, true), 6);
-        while (RecvConn(&server, reply, sizeof reply, true) > 0) {
+        while (WaitForData(&server, 10) == 1 && RecvConn(&server, reply, sizeof reply, true) > 0) {
         }
         CloseConn(&server, true);
     }

@@ -173,8 +173,10 @@ TEST(ConnSetupTest, TlsConnectionCarriesDataBothWaysWithAnyCertificate) {
     EXPECT_EQ(SendConn(&conn, "ping", 4, true), 4);
     std::string got;
     char buffer[64];
-    for (int n; got.size() < 7 && (n = RecvConn(&conn, buffer, sizeof buffer, true)) > 0;) got.append(buffer, n);
+    for (int n; got.size() < 7 && WaitForData(&conn, 10) == 1 && (n = RecvConn(&conn, buffer, sizeof buffer, true)) > 0;)
+        got.append(buffer, n);
     EXPECT_EQ(got, "re:ping");
+    ASSERT_EQ(WaitForData(&conn, 10), 1);
     EXPECT_EQ(RecvConn(&conn, buffer, sizeof buffer, true), 0) << "close-notify reads as the end";
     CloseConn(&conn, true);
     server.Join();

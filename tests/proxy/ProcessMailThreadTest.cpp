@@ -41,12 +41,17 @@ protected:
         param.candidates = candidates;
         worker = std::thread([this] { result = ProcessMailThread(test.ctx, &param, runtime); });
     }
+    // The client process returns once the relay loop has the session; the
+    // session itself ends later, on the loop's thread.
     void Finish() {
         if (worker.joinable()) worker.join();
+        auto until = std::chrono::steady_clock::now() + 10s;
+        while (runtime.workers > 0 && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(5ms);
+        EXPECT_EQ(runtime.workers, 0) << "the session has ended";
     }
     void TearDown() override {
         if (clientPeer >= 0) close(clientPeer);
-        Finish();
+        if (worker.joinable()) worker.join();
     }
 
     ProxyTestContext test;

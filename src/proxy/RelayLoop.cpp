@@ -1,0 +1,312 @@
+#include "proxy/RelayLoop.h"
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <queue>
+#include <unordered_map>
+#include <vector>
+
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include "core/WriteLog.h"
+#include "platform/StartThread.h"
+#include "proxy/DataTransmission.h"
+#include "proxy/ProxyResultCodes.h"
+
+namespace {
+
+constexpr int kEventsPerWait = 64;
+
+struct Session;
+
+// One socket of a session as the loop polls it.
+struct LoopEnd {
+    Session* session;
+    bool server;          // the upstream server's end, not the mail client's
+    uint32_t events = 0;  // what it is polled for; none: not polled at all
+};
+
+TransmissionParam Direction(RelaySession& s, int32_t side) {
+    if (side == CLIENT) return TransmissionParam{CLIENT, s.slot, s.protocol, &s.client, false, &s.server, s.serverTls};
+    return TransmissionParam{SERVER, s.slot, s.protocol, &s.server, s.serverTls, &s.client, false};
+}
+
+struct Session {
+    Session(std::unique_ptr<RelaySession> taken, const RelayTimeouts& timeouts)
+        : ends(std::move(taken)),
+          toServer(ends->ctx, Direction(*ends, CLIENT)),
+          toClient(ends->ctx, Direction(*ends, SERVER)),
+          quiet(std::chrono::seconds(timeouts.quietSeconds)),
+          lastActivity(RelayClock::now()) {}
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    std::unique_ptr<RelaySession> ends;
+    DataTransmission toServer;  // reads the mail client
+    DataTransmission toClient;  // reads the upstream server
+    LoopEnd clientEnd{this, false};
+    LoopEnd serverEnd{this, true};
+    RelayClock::duration quiet;
+    RelayClock::time_point lastActivity;
+    uint64_t id = 0;
+    bool over = false;
+};
+
+struct Timer {
+    RelayClock::time_point when;
+    uint64_t session;
+    bool operator>(const Timer& other) const { return when > other.when; }
+};
+
+uint32_t EventsFor(SocketWait wait) {
+    if (wait == SocketWait::Readable) return EPOLLIN;
+    if (wait == SocketWait::Writable) return EPOLLOUT;
+    return 0;
+}
+
+bool Failed(RelayTurn turn) {
+    return turn == RelayTurn::SourceFailed || turn == RelayTurn::DestinationFailed;
+}
+
+}  // namespace
+
+struct RelayLoop::Loop {
+    Loop() = default;
+    Loop(const Loop&) = delete;
+    Loop& operator=(const Loop&) = delete;
+    ~Loop();
+
+    bool Open();
+    void Run();
+    void Wake();
+    void TakeIncoming();
+    void Register(std::unique_ptr<Session> session);
+    void Serve(LoopEnd& end, RelayClock::time_point now);
+    void Settle(Session& s, RelayTurn a, RelayTurn b);
+    bool Poll(Session& s, LoopEnd& end, uint32_t events);
+    RelayClock::time_point Deadline(const Session& s) const;
+    void Expire(RelayClock::time_point now);
+    void TimeOut(Session& s, RelayClock::time_point now);
+    void End(Session& s);
+    int WaitMillis(RelayClock::time_point now) const;
+
+    int epoll = -1;
+    int wake = -1;
+    std::atomic<bool> stop{false};
+    ServiceThread thread;
+    std::mutex incomingLock;
+    std::vector<std::unique_ptr<Session>> incoming;  // added, not yet polled
+    // The rest belongs to the loop's thread alone.
+    std::unordered_map<uint64_t, std::unique_ptr<Session>> sessions;
+    std::vector<std::unique_ptr<Session>> ended;  // freed once the events at hand are handled
+    std::priority_queue<Timer, std::vector<Timer>, std::greater<Timer>> timers;
+    std::unique_ptr<char[]> chunk{new char[kRelayBufferSize]};
+    uint64_t lastId = 0;
+};
+
+bool RelayLoop::Loop::Open() {
+    epoll = epoll_create1(EPOLL_CLOEXEC);
+    wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (epoll < 0 || wake < 0) return false;
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.ptr = nullptr;
+    return epoll_ctl(epoll, EPOLL_CTL_ADD, wake, &event) == 0;
+}
+
+RelayLoop::Loop::~Loop() {
+    stop = true;
+    if (wake >= 0) Wake();
+    thread.Join();
+    // Whatever is still running is cut; its client processes' callers wait
+    // for that.
+    TakeIncoming();
+    while (!sessions.empty()) End(*sessions.begin()->second);
+    ended.clear();
+    if (wake >= 0) close(wake);
+    if (epoll >= 0) close(epoll);
+}
+
+void RelayLoop::Loop::Wake() {
+    uint64_t one = 1;
+    ssize_t ignored = write(wake, &one, sizeof one);
+    (void)ignored;
+}
+
+void RelayLoop::Loop::TakeIncoming() {
+    std::vector<std::unique_ptr<Session>> taken;
+    {
+        std::lock_guard<std::mutex> lock(incomingLock);
+        taken.swap(incoming);
+    }
+    for (auto& session : taken) Register(std::move(session));
+}
+
+void RelayLoop::Loop::Register(std::unique_ptr<Session> session) {
+    Session& s = *session;
+    s.id = ++lastId;
+    sessions.emplace(s.id, std::move(session));
+    if (stop) {
+        End(s);
+        return;
+    }
+    if (s.quiet > RelayClock::duration::zero()) timers.push(Timer{s.lastActivity + s.quiet, s.id});
+    // Data that came before the session was polled is waiting on the socket.
+    Settle(s, RelayTurn::Waiting, RelayTurn::Waiting);
+}
+
+// Runs the relays that wait on end: the one that sends to it and the one
+// that reads from it. Records one call left in the TLS library are read at
+// once, as no socket will tell of them.
+void RelayLoop::Loop::Serve(LoopEnd& end, RelayClock::time_point now) {
+    Session& s = *end.session;
+    DataTransmission& into = end.server ? s.toServer : s.toClient;
+    DataTransmission& from = end.server ? s.toClient : s.toServer;
+    RelayTurn a = RelayTurn::Waiting;
+    RelayTurn b = RelayTurn::Waiting;
+    if (into.DestinationWait() != SocketWait::None) a = into.Run(chunk.get(), now, s.lastActivity);
+    if (!Failed(a) && (from.SourceWait() != SocketWait::None || from.SourceBuffered()))
+        b = from.Run(chunk.get(), now, s.lastActivity);
+    if (!Failed(a) && !Failed(b) && into.SourceBuffered()) a = into.Run(chunk.get(), now, s.lastActivity);
+    Settle(s, a, b);
+}
+
+void RelayLoop::Loop::Settle(Session& s, RelayTurn a, RelayTurn b) {
+    if (Failed(a) || Failed(b) || (s.toServer.Ended() && s.toClient.Ended())) {
+        End(s);
+        return;
+    }
+    uint32_t client = EventsFor(s.toServer.SourceWait()) | EventsFor(s.toClient.DestinationWait());
+    uint32_t server = EventsFor(s.toClient.SourceWait()) | EventsFor(s.toServer.DestinationWait());
+    if (!Poll(s, s.clientEnd, client) || !Poll(s, s.serverEnd, server)) {
+        WriteLog(s.ends->ctx, PROXY, CRITICAL, "ERROR: process %s wait for data failed(%d)",
+                 ProtocolTypeName(s.ends->protocol), errno);
+        End(s);
+    }
+}
+
+// An end that nothing waits for leaves the poll set: a closed peer would
+// otherwise report itself again and again.
+bool RelayLoop::Loop::Poll(Session& s, LoopEnd& end, uint32_t events) {
+    if (events == end.events) return true;
+    int sock = end.server ? s.ends->server.sock : s.ends->client.sock;
+    epoll_event event{};
+    event.events = events;
+    event.data.ptr = &end;
+    int op = events == 0 ? EPOLL_CTL_DEL : (end.events == 0 ? EPOLL_CTL_ADD : EPOLL_CTL_MOD);
+    if (epoll_ctl(epoll, op, sock, &event) != 0 && events != 0) return false;
+    end.events = events;
+    return true;
+}
+
+// Sending what it holds counts as activity, however slowly it goes; only a
+// held chunk that does not move at all runs into the send bound.
+RelayClock::time_point RelayLoop::Loop::Deadline(const Session& s) const {
+    RelayClock::time_point last = s.lastActivity;
+    for (const DataTransmission* relay : {&s.toServer, &s.toClient})
+        if (relay->Holding() && relay->StalledSince() > last) last = relay->StalledSince();
+    return last + s.quiet;
+}
+
+void RelayLoop::Loop::Expire(RelayClock::time_point now) {
+    while (!timers.empty() && timers.top().when <= now) {
+        Timer timer = timers.top();
+        timers.pop();
+        auto found = sessions.find(timer.session);
+        if (found == sessions.end()) continue;
+        Session& s = *found->second;
+        RelayClock::time_point due = Deadline(s);
+        if (due > now) {
+            timers.push(Timer{due, timer.session});
+            continue;
+        }
+        TimeOut(s, now);
+    }
+}
+
+void RelayLoop::Loop::TimeOut(Session& s, RelayClock::time_point now) {
+    for (DataTransmission* relay : {&s.toClient, &s.toServer}) {
+        if (relay->Holding() && now - relay->StalledSince() >= s.quiet) {
+            relay->GiveUpSending();
+            End(s);
+            return;
+        }
+    }
+    // The server owes the next word unless it has ended already.
+    DataTransmission& waiting = s.toClient.Ended() ? s.toServer : s.toClient;
+    WriteLog(s.ends->ctx, PROXY, MINOR, "ERROR: from %s timeout(%d)", waiting.SideName(), kProxyWaitTimeout);
+    End(s);
+}
+
+// The relays write their end lines, then the client process closes both
+// ends and frees the slot. The ends leave the poll set first: closing a
+// socket takes it out only once no other process holds it, and a child
+// forked elsewhere in the process may hold it until its exec.
+void RelayLoop::Loop::End(Session& s) {
+    if (s.over) return;
+    s.over = true;
+    Poll(s, s.clientEnd, 0);
+    Poll(s, s.serverEnd, 0);
+    s.toServer.Finish();
+    s.toClient.Finish();
+    if (s.ends->ended) s.ends->ended(*s.ends);
+    auto found = sessions.find(s.id);
+    if (found == sessions.end()) return;
+    ended.push_back(std::move(found->second));
+    sessions.erase(found);
+}
+
+int RelayLoop::Loop::WaitMillis(RelayClock::time_point now) const {
+    if (timers.empty()) return -1;
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(timers.top().when - now).count();
+    return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, INT_MAX));
+}
+
+void RelayLoop::Loop::Run() {
+    epoll_event events[kEventsPerWait];
+    while (!stop) {
+        int n = epoll_wait(epoll, events, kEventsPerWait, WaitMillis(RelayClock::now()));
+        if (n < 0 && errno != EINTR) break;
+        RelayClock::time_point now = RelayClock::now();
+        for (int i = 0; i < n; ++i) {
+            auto* end = static_cast<LoopEnd*>(events[i].data.ptr);
+            if (end == nullptr) {
+                uint64_t count;
+                ssize_t ignored = read(wake, &count, sizeof count);
+                (void)ignored;
+                TakeIncoming();
+            } else if (!end->session->over) {
+                Serve(*end, now);
+            }
+        }
+        Expire(now);
+        ended.clear();
+    }
+}
+
+RelayLoop::RelayLoop() = default;
+
+RelayLoop::~RelayLoop() {
+    std::lock_guard<std::mutex> lock(lock_);
+    loop_.reset();
+}
+
+bool RelayLoop::Add(std::unique_ptr<RelaySession>& session, const RelayTimeouts& timeouts) {
+    if (!session) return false;
+    std::lock_guard<std::mutex> lock(lock_);
+    if (!loop_) {
+        auto loop = std::make_unique<Loop>();
+        Loop* raw = loop.get();
+        if (!loop->Open() || !loop->thread.Start([raw] { raw->Run(); }, kServiceStackBytes)) return false;
+        loop_ = std::move(loop);
+    }
+    {
+        std::lock_guard<std::mutex> incoming(loop_->incomingLock);
+        loop_->incoming.push_back(std::make_unique<Session>(std::move(session), timeouts));
+    }
+    loop_->Wake();
+    return true;
+}
