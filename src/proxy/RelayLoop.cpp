@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include <pthread.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -266,6 +267,11 @@ int RelayLoop::Loop::WaitMillis(RelayClock::time_point now) const {
 }
 
 void RelayLoop::Loop::Run() {
+    // Named for whoever looks at the process's threads; the thread may be
+    // parked and reused for other work afterwards, under its old name.
+    char oldName[16] = "";
+    pthread_getname_np(pthread_self(), oldName, sizeof oldName);
+    pthread_setname_np(pthread_self(), kRelayThreadName);
     epoll_event events[kEventsPerWait];
     while (!stop) {
         int n = epoll_wait(epoll, events, kEventsPerWait, WaitMillis(RelayClock::now()));
@@ -285,6 +291,7 @@ void RelayLoop::Loop::Run() {
         Expire(now);
         ended.clear();
     }
+    pthread_setname_np(pthread_self(), oldName);
 }
 
 RelayLoop::RelayLoop() = default;

@@ -20,6 +20,9 @@
 
 #include "proxy/RelaySession.h"
 
+// The name of a loop's thread, as ps and top show it.
+inline constexpr char kRelayThreadName[] = "relays";
+
 struct RelayTimeouts {
     // Both directions silent this long, or a held chunk that the destination
     // takes nothing of this long: the session ends. 0: no bound.
