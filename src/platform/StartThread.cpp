@@ -27,6 +27,14 @@ namespace {
 // process lets them go soon after.
 constexpr int kMaxParked = 64;
 constexpr auto kParkedFor = std::chrono::seconds(10);
+// With this many service threads at work, a new job first waits a moment
+// for one of them to finish: a burst of short jobs (clients arriving
+// together, each a connect and a handshake) then runs on a few threads
+// instead of one each, whose stacks stay resident long after. A job that
+// finds no thread free within the wait gets a thread of its own, so a few
+// jobs stuck on a server that never answers hold no one else up for long.
+constexpr int kBusyBeforeWaiting = 8;
+constexpr auto kHandOverWait = std::chrono::milliseconds(20);
 
 struct Job {
     std::function<void()> body;
@@ -38,11 +46,20 @@ void Signal(const std::shared_ptr<ServiceThread::Completion>& done) {
     if (done) done->Signal();
 }
 
+struct WaitingJob {
+    uint64_t ticket;
+    Job job;
+};
+
 struct Parking {
     std::mutex lock;
     std::condition_variable handed;
     std::deque<Job> jobs;  // handed over, not yet taken by a parked thread
     int parked = 0;        // parked threads no job has been handed to yet
+    int busy = 0;          // service-size threads running a job
+    std::condition_variable taken;
+    std::deque<WaitingJob> waiting;  // for a busy thread to finish
+    uint64_t lastTicket = 0;
 };
 
 // Never destroyed: parked threads may still wait on it while the process ends.
@@ -57,6 +74,16 @@ Parking& TheParking() {
 bool ParkForNext(Job& job, const std::shared_ptr<ServiceThread::Completion>& finished) {
     Parking& p = TheParking();
     std::unique_lock<std::mutex> lock(p.lock);
+    --p.busy;
+    if (!p.waiting.empty()) {
+        job = std::move(p.waiting.front().job);
+        p.waiting.pop_front();
+        ++p.busy;
+        lock.unlock();
+        Signal(finished);
+        p.taken.notify_all();
+        return true;
+    }
     if (p.parked >= kMaxParked) {
         lock.unlock();
         Signal(finished);
@@ -70,7 +97,31 @@ bool ParkForNext(Job& job, const std::shared_ptr<ServiceThread::Completion>& fin
     }
     job = std::move(p.jobs.front());
     p.jobs.pop_front();
-    return true;
+    return true;  // counted busy when it was handed over
+}
+
+bool StillWaiting(const Parking& p, uint64_t ticket) {
+    for (const WaitingJob& w : p.waiting)
+        if (w.ticket == ticket) return true;
+    return false;
+}
+
+// True when a service thread that finished its job took this one; false,
+// with the job back in hand, when none did in time or too few are busy.
+bool HandToFinishing(Job& job) {
+    Parking& p = TheParking();
+    std::unique_lock<std::mutex> lock(p.lock);
+    if (p.busy < kBusyBeforeWaiting) return false;
+    uint64_t ticket = ++p.lastTicket;
+    p.waiting.push_back(WaitingJob{ticket, std::move(job)});
+    if (p.taken.wait_for(lock, kHandOverWait, [&] { return !StillWaiting(p, ticket); })) return true;
+    for (auto w = p.waiting.begin(); w != p.waiting.end(); ++w) {
+        if (w->ticket != ticket) continue;
+        job = std::move(w->job);
+        p.waiting.erase(w);
+        break;
+    }
+    return false;
 }
 
 bool HandToParked(Job& job) {
@@ -79,10 +130,17 @@ bool HandToParked(Job& job) {
         std::lock_guard<std::mutex> lock(p.lock);
         if (p.parked == 0) return false;
         --p.parked;
+        ++p.busy;
         p.jobs.push_back(std::move(job));
     }
     p.handed.notify_one();
     return true;
+}
+
+void CountBusy(int change) {
+    Parking& p = TheParking();
+    std::lock_guard<std::mutex> lock(p.lock);
+    p.busy += change;
 }
 
 void* RunJobs(void* arg) {
@@ -116,8 +174,12 @@ bool CreateThread(Job job, std::size_t stackBytes) {
 
 bool Run(std::function<void()> body, std::size_t stackBytes, std::shared_ptr<ServiceThread::Completion> done) {
     Job job{std::move(body), std::move(done), stackBytes == kServiceStackBytes};
-    if (job.reusable && HandToParked(job)) return true;
-    return CreateThread(std::move(job), stackBytes);
+    if (job.reusable && (HandToParked(job) || HandToFinishing(job))) return true;
+    if (!job.reusable) return CreateThread(std::move(job), stackBytes);
+    CountBusy(+1);
+    if (CreateThread(std::move(job), stackBytes)) return true;
+    CountBusy(-1);
+    return false;
 }
 
 }  // namespace

@@ -8,7 +8,10 @@
 // A thread of the service size that has finished its body stays parked for
 // a while and takes the next body of that size: a client's threads then cost
 // a wake-up each instead of a thread's creation and exit, with the
-// signal-mask changes and stack work those bring, on every session.
+// signal-mask changes and stack work those bring, on every session. While
+// several service threads are at work, a new body first waits a moment for
+// one of them to finish, so that a burst of short bodies runs on a few
+// threads; one that finds none free in time gets a thread of its own.
 #pragma once
 
 #include <cstddef>

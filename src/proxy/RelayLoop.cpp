@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "core/WriteLog.h"
+#include "platform/FreedMemory.h"
 #include "platform/StartThread.h"
 #include "proxy/DataTransmission.h"
 #include "proxy/ProxyResultCodes.h"
@@ -20,6 +21,10 @@
 namespace {
 
 constexpr int kEventsPerWait = 64;
+// How long the loop must have been quiet, after sessions came or went, before
+// it hands the memory they freed back: long enough that a busy loop never
+// does it, short enough that a burst of clients leaves no lasting trace.
+constexpr auto kQuietBeforeTrim = std::chrono::milliseconds(500);
 
 struct Session;
 
@@ -106,6 +111,7 @@ struct RelayLoop::Loop {
     std::priority_queue<Timer, std::vector<Timer>, std::greater<Timer>> timers;
     std::unique_ptr<char[]> chunk{new char[kRelayBufferSize]};
     uint64_t lastId = 0;
+    bool trimDue = false;  // sessions came or went since the last trim
 };
 
 bool RelayLoop::Loop::Open() {
@@ -149,6 +155,7 @@ void RelayLoop::Loop::TakeIncoming() {
 void RelayLoop::Loop::Register(std::unique_ptr<Session> session) {
     Session& s = *session;
     s.id = ++lastId;
+    trimDue = true;
     sessions.emplace(s.id, std::move(session));
     if (stop) {
         End(s);
@@ -254,6 +261,7 @@ void RelayLoop::Loop::End(Session& s) {
     s.toServer.Finish();
     s.toClient.Finish();
     if (s.ends->ended) s.ends->ended(*s.ends);
+    trimDue = true;
     auto found = sessions.find(s.id);
     if (found == sessions.end()) return;
     ended.push_back(std::move(found->second));
@@ -261,9 +269,10 @@ void RelayLoop::Loop::End(Session& s) {
 }
 
 int RelayLoop::Loop::WaitMillis(RelayClock::time_point now) const {
-    if (timers.empty()) return -1;
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(timers.top().when - now).count();
-    return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, INT_MAX));
+    long long left = -1;
+    if (!timers.empty()) left = std::chrono::ceil<std::chrono::milliseconds>(timers.top().when - now).count();
+    if (trimDue && (left < 0 || left > kQuietBeforeTrim.count())) left = kQuietBeforeTrim.count();
+    return left < 0 ? -1 : left == 0 ? 0 : static_cast<int>(std::min<long long>(left, INT_MAX));
 }
 
 void RelayLoop::Loop::Run() {
@@ -276,6 +285,10 @@ void RelayLoop::Loop::Run() {
     while (!stop) {
         int n = epoll_wait(epoll, events, kEventsPerWait, WaitMillis(RelayClock::now()));
         if (n < 0 && errno != EINTR) break;
+        if (n == 0 && trimDue) {
+            trimDue = false;
+            ReturnFreedMemory();
+        }
         RelayClock::time_point now = RelayClock::now();
         for (int i = 0; i < n; ++i) {
             auto* end = static_cast<LoopEnd*>(events[i].data.ptr);

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -113,6 +114,57 @@ TEST(StartThreadTest, AnImpossibleStackStartsNothing) {
     EXPECT_FALSE(thread.Start([&] { ran = true; }, 1));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_FALSE(ran);
+}
+
+// Clients that arrive together are each a short job: once a few service
+// threads are at work, the next jobs wait for one of them rather than each
+// taking a thread (and a resident stack) of its own.
+TEST(StartThreadTest, ABurstOfShortJobsSharesAFewThreads) {
+    std::mutex lock;
+    std::set<pid_t> threads;
+    std::atomic<int> done{0};
+    for (int i = 0; i < 60; ++i) {
+        ASSERT_TRUE(StartThread(
+            [&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(3));
+                std::lock_guard<std::mutex> hold(lock);
+                threads.insert(gettid());
+                ++done;
+            },
+            kServiceStackBytes));
+    }
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (done < 60 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(done, 60);
+    std::lock_guard<std::mutex> hold(lock);
+    EXPECT_LE(threads.size(), 30u) << "threads for 60 jobs of 3 ms";
+}
+
+// Jobs that hold their threads for long (a server that never answers) must
+// not hold up the next one: it waits a moment, then gets a thread anyway.
+TEST(StartThreadTest, AJobBehindStuckThreadsStartsSoonAnyway) {
+    std::atomic<bool> release{false};
+    std::atomic<int> stuck{0};
+    for (int i = 0; i < 12; ++i) {
+        ASSERT_TRUE(StartThread(
+            [&] {
+                ++stuck;
+                while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                --stuck;
+            },
+            kServiceStackBytes));
+    }
+    auto start = std::chrono::steady_clock::now();
+    std::atomic<bool> ran{false};
+    ASSERT_TRUE(StartThread([&] { ran = true; }, kServiceStackBytes));
+    while (!ran && std::chrono::steady_clock::now() - start < std::chrono::seconds(5))
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(ran);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+    EXPECT_EQ(stuck, 12) << "it did not wait for the stuck ones";
+    release = true;
+    while (stuck > 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
 }
 
 }  // namespace

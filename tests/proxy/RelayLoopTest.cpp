@@ -320,6 +320,7 @@ TEST_F(RelayLoopTest, ManyIdleSessionsShareOneThreadThatSleeps) {
     }
     for (auto& p : peers) EXPECT_EQ(loopback::Read(p->client, 5).data, "+OK\r\n");
     EXPECT_EQ(LoopThreads().size(), 1u) << "one loop thread for all of them";
+    std::this_thread::sleep_for(700ms);  // past the one clean-up after the sessions came
     EXPECT_EQ(LoopWakeUpsOverAWhile(), 0);
 }
 
@@ -437,7 +438,9 @@ TEST_F(RelayLoopTest, IdleTlsSessionsCostNoWakeUps) {
         clients.push_back(clientPeer);
     }
     for (int c : clients) EXPECT_EQ(loopback::Read(c, 12, 5s).data, "* OK ready\r\n");
-    std::this_thread::sleep_for(300ms);  // past the greetings and the session tickets
+    // Past the greetings, the session tickets and the one clean-up after the
+    // sessions came.
+    std::this_thread::sleep_for(700ms);
     EXPECT_EQ(LoopWakeUpsOverAWhile(), 0);
     for (int c : clients) close(c);
 }
