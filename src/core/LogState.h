@@ -19,5 +19,9 @@ struct LogState {
 
     std::mutex logLock;
     FILE* stream = nullptr;         // guarded by logLock
+    // The file's length as far as this process wrote it, so that a line
+    // costs no seek to learn it; -1 until read from the file once after it
+    // was opened. Guarded by logLock.
+    long size = -1;
     std::atomic<bool> shutDown{false};
 };

@@ -45,7 +45,16 @@ bool Rotate(CoreContext& ctx) {
     std::remove(bak.c_str());
     if (std::rename(DataFilePath(ctx, kLogFileName).c_str(), bak.c_str()) != 0) return false;
     log.stream = OpenLog(ctx);
+    log.size = -1;
     return log.stream != nullptr;
+}
+
+// The length of the open log: read from the file once, then counted.
+long LogSize(LogState& log) {
+    if (log.size >= 0) return log.size;
+    if (std::fseek(log.stream, 0, SEEK_END) != 0) return -1;
+    log.size = std::ftell(log.stream);
+    return log.size;
 }
 
 }  // namespace
@@ -65,7 +74,10 @@ void WriteLog(CoreContext& ctx, LogCategory category, LogLevel level, const char
     LogState& log = ctx.log;
     std::lock_guard<std::mutex> hold(log.logLock);
     if (log.shutDown.load()) return;
-    if (log.stream == nullptr && (log.stream = OpenLog(ctx)) == nullptr) return;
+    if (log.stream == nullptr) {
+        if ((log.stream = OpenLog(ctx)) == nullptr) return;
+        log.size = -1;
+    }
 
     char line[kLineBufferSize];
     va_list args;
@@ -74,12 +86,14 @@ void WriteLog(CoreContext& ctx, LogCategory category, LogLevel level, const char
     va_end(args);
     long lineSize = length + 1;  // the line break counts as one character
 
-    if (std::fseek(log.stream, 0, SEEK_END) != 0) return;
-    long size = std::ftell(log.stream);
+    long size = LogSize(log);
     if (size < 0) return;
     if (size + lineSize > static_cast<long>(ctx.userConfig.LOG_SIZE) && !Rotate(ctx)) return;
+    if (LogSize(log) < 0) return;
 
     std::fwrite(line, 1, static_cast<size_t>(length), log.stream);
     std::fputc('\n', log.stream);
-    std::fflush(log.stream);
+    // A line the disk did not take leaves the count to the file itself.
+    log.size = std::fflush(log.stream) == 0 && !std::ferror(log.stream) ? log.size + lineSize : -1;
+    std::clearerr(log.stream);
 }
