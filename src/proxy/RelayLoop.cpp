@@ -173,13 +173,25 @@ void RelayLoop::Loop::Serve(LoopEnd& end, RelayClock::time_point now) {
     Session& s = *end.session;
     DataTransmission& into = end.server ? s.toServer : s.toClient;
     DataTransmission& from = end.server ? s.toClient : s.toServer;
-    RelayTurn a = RelayTurn::Waiting;
-    RelayTurn b = RelayTurn::Waiting;
-    if (into.DestinationWait() != SocketWait::None) a = into.Run(chunk.get(), now, s.lastActivity);
-    if (!Failed(a) && (from.SourceWait() != SocketWait::None || from.SourceBuffered()))
-        b = from.Run(chunk.get(), now, s.lastActivity);
-    if (!Failed(a) && !Failed(b) && into.SourceBuffered()) a = into.Run(chunk.get(), now, s.lastActivity);
-    Settle(s, a, b);
+    RelayTurn toServer = RelayTurn::Waiting;
+    RelayTurn toClient = RelayTurn::Waiting;
+    bool serverRead = false;  // the server-to-client relay ran
+    auto run = [&](DataTransmission& relay) {
+        bool client = &relay == &s.toClient;
+        RelayTurn& turn = client ? toClient : toServer;
+        turn = relay.Run(chunk.get(), now, s.lastActivity);
+        serverRead = serverRead || client;
+        return !Failed(turn);
+    };
+    bool going = true;
+    if (into.DestinationWait() != SocketWait::None) going = run(into);
+    if (going && (from.SourceWait() != SocketWait::None || from.SourceBuffered())) going = run(from);
+    if (going && into.SourceBuffered()) going = run(into);
+    // A TLS write that waits for the server's records (a renegotiation) may
+    // have had them taken off the socket by the read just done: it tries again
+    // rather than wait for the socket to tell it.
+    if (going && serverRead && s.toServer.DestinationWait() == SocketWait::Readable) run(s.toServer);
+    Settle(s, toServer, toClient);
 }
 
 void RelayLoop::Loop::Settle(Session& s, RelayTurn a, RelayTurn b) {

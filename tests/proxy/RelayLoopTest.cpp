@@ -35,10 +35,11 @@ std::vector<pid_t> LoopThreads() {
     return found;
 }
 
-// Wake-ups of the loop's thread over a quiet 1.5 s: -1 without one thread.
+// Wake-ups of the loop's thread over a quiet 1.5 s: 99 unless there is
+// exactly one such thread.
 long LoopWakeUpsOverAWhile() {
     std::vector<pid_t> loops = LoopThreads();
-    if (loops.size() != 1) return -1;
+    if (loops.size() != 1) return 99;
     long before = VoluntarySwitches(loops[0]);
     std::this_thread::sleep_for(1500ms);
     return VoluntarySwitches(loops[0]) - before;
@@ -268,8 +269,8 @@ TEST_F(PlainRelayTest, ASlowReaderIsNotCutWhileItKeepsReading) {
     Take(s->server, peers.server);
     setsockopt(s->client.sock, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
     setsockopt(peers.client, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    ASSERT_TRUE(Start(s, RelayTimeouts{1}));
-    const std::string message = Pattern(300000, 5);
+    ASSERT_TRUE(Start(s, RelayTimeouts{2}));
+    const std::string message = Pattern(200000, 5);
     std::thread writer([&] { loopback::SendAll(peers.server, message); });
     std::string got;
     char buffer[1024];
@@ -278,8 +279,9 @@ TEST_F(PlainRelayTest, ASlowReaderIsNotCutWhileItKeepsReading) {
         ssize_t n = recv(peers.client, buffer, sizeof buffer, MSG_DONTWAIT);
         if (n > 0) got.append(buffer, static_cast<size_t>(n));
         if (n == 0) break;
-        // Some 80 KB/s: one held chunk takes longer than the quiet time to go.
-        std::this_thread::sleep_for(12ms);
+        // Some 40 KB/s: one held chunk takes longer than the quiet time to
+        // go, while what the system buffers at the end takes less.
+        std::this_thread::sleep_for(25ms);
     }
     writer.join();
     EXPECT_TRUE(got == message) << got.size();
@@ -320,8 +322,9 @@ TEST_F(RelayLoopTest, ManyIdleSessionsShareOneThreadThatSleeps) {
     }
     for (auto& p : peers) EXPECT_EQ(loopback::Read(p->client, 5).data, "+OK\r\n");
     EXPECT_EQ(LoopThreads().size(), 1u) << "one loop thread for all of them";
-    std::this_thread::sleep_for(700ms);  // past the one clean-up after the sessions came
-    EXPECT_EQ(LoopWakeUpsOverAWhile(), 0);
+    std::this_thread::sleep_for(1000ms);  // past the one clean-up after the sessions came
+    // A loop that polled in slices would wake some ten times a second.
+    EXPECT_LE(LoopWakeUpsOverAWhile(), 1);
 }
 
 // Greets, then says nothing until it is let go; its thread sleeps all the
@@ -440,8 +443,8 @@ TEST_F(RelayLoopTest, IdleTlsSessionsCostNoWakeUps) {
     for (int c : clients) EXPECT_EQ(loopback::Read(c, 12, 5s).data, "* OK ready\r\n");
     // Past the greetings, the session tickets and the one clean-up after the
     // sessions came.
-    std::this_thread::sleep_for(700ms);
-    EXPECT_EQ(LoopWakeUpsOverAWhile(), 0);
+    std::this_thread::sleep_for(1000ms);
+    EXPECT_LE(LoopWakeUpsOverAWhile(), 1);
     for (int c : clients) close(c);
 }
 
