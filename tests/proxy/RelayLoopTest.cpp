@@ -98,11 +98,17 @@ struct PlainSession {
 
 class PlainRelayTest : public RelayLoopTest {
 protected:
-    std::unique_ptr<RelaySession> Open(int32_t protocol, RelayTimeouts timeouts = RelayTimeouts{}) {
+    void Open(int32_t protocol, RelayTimeouts timeouts = RelayTimeouts{}) { OpenNarrow(protocol, false, 0, timeouts); }
+    // A session whose path towards one peer has socket buffers of bytes (0:
+    // as the system sets them), so that the relay's sends there go in parts.
+    void OpenNarrow(int32_t protocol, bool towardsClient, int bytes, RelayTimeouts timeouts = RelayTimeouts{}) {
         auto s = NewSession(protocol, peers.client);
         Take(s->server, peers.server);
-        EXPECT_TRUE(Start(s, timeouts));
-        return s;
+        if (bytes > 0) {
+            setsockopt(towardsClient ? s->client.sock : s->server.sock, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
+            setsockopt(towardsClient ? peers.client : peers.server, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+        }
+        ASSERT_TRUE(Start(s, timeouts));
     }
     PlainSession peers;
 };
@@ -127,12 +133,7 @@ TEST_F(PlainRelayTest, BothDirectionsArriveWholeAndInOrder) {
 // A destination that takes a chunk in several sends: the rest is held, the
 // source is read no further until it has gone, and nothing is lost.
 TEST_F(PlainRelayTest, ChunksTheDestinationTakesInPartsArriveWhole) {
-    int small = 8192;
-    auto s = NewSession(SMTP, peers.client);
-    Take(s->server, peers.server);
-    setsockopt(s->server.sock, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-    setsockopt(peers.server, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    ASSERT_TRUE(Start(s));
+    OpenNarrow(SMTP, false, 8192);
     const std::string mail = Pattern(400000, 7);
     std::string arrived;
     std::thread reader([&] {
@@ -241,9 +242,7 @@ TEST_F(PlainRelayTest, TheQuietTimeIsSharedByBothDirectionsAndEndsTheSession) {
 }
 
 TEST_F(PlainRelayTest, AClientThatNeverReadsEndsTheSessionAfterTheQuietTime) {
-    int small = 4096;
-    Open(POP3, RelayTimeouts{1});
-    setsockopt(peers.client, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    OpenNarrow(POP3, true, 4096, RelayTimeouts{1});
     std::atomic<bool> stop{false};
     std::thread feeder([&] {
         const std::string block(65536, 'm');
@@ -264,12 +263,7 @@ TEST_F(PlainRelayTest, AClientThatNeverReadsEndsTheSessionAfterTheQuietTime) {
 // Sending what is held counts as activity however slowly it goes: a client
 // on a slow line must not lose a long download to the quiet time.
 TEST_F(PlainRelayTest, ASlowReaderIsNotCutWhileItKeepsReading) {
-    int small = 16384;
-    auto s = NewSession(POP3, peers.client);
-    Take(s->server, peers.server);
-    setsockopt(s->client.sock, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-    setsockopt(peers.client, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    ASSERT_TRUE(Start(s, RelayTimeouts{2}));
+    OpenNarrow(POP3, true, 16384, RelayTimeouts{2});
     const std::string message = Pattern(200000, 5);
     std::thread writer([&] { loopback::SendAll(peers.server, message); });
     std::string got;
