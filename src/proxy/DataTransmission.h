@@ -73,7 +73,6 @@ public:
     bool Holding() const { return heldLength_ > 0; }
     // When the destination last took something of what the relay holds.
     RelayClock::time_point StalledSince() const { return stalledSince_; }
-    const TransmissionParam& Param() const { return p_; }
     const char* SideName() const { return side_; }
 
     // The destination took nothing of what the relay holds for the whole
