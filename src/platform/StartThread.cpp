@@ -1,7 +1,9 @@
 #include "platform/StartThread.h"
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
 
@@ -143,7 +145,17 @@ void CountBusy(int change) {
     p.busy += change;
 }
 
+// A new thread takes the name of the thread that made it, which may be one
+// that named itself for its work (the relay loop): a service thread goes by
+// the program's name, as it would have done from the main thread.
+void NameAfterProgram() {
+    char name[16] = {};
+    std::strncpy(name, program_invocation_short_name, sizeof name - 1);
+    pthread_setname_np(pthread_self(), name);
+}
+
 void* RunJobs(void* arg) {
+    NameAfterProgram();
     std::unique_ptr<Job> first(static_cast<Job*>(arg));
     Job job = std::move(*first);
     first.reset();
