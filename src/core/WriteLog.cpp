@@ -71,6 +71,14 @@ void WriteLog(CoreContext& ctx, LogCategory category, LogLevel level, const char
     if (level > ctx.userConfig.LOG_LVL || format == nullptr) return;
     if (ctx.log.shutDown.load()) return;
 
+    // Formatted before the lock is taken: every thread of the proxy writes
+    // lines, and none should wait while another one formats.
+    char line[kLineBufferSize];
+    va_list args;
+    va_start(args, format);
+    int length = FormatLine(line, category, level, format, args);
+    va_end(args);
+
     LogState& log = ctx.log;
     std::lock_guard<std::mutex> hold(log.logLock);
     if (log.shutDown.load()) return;
@@ -78,12 +86,6 @@ void WriteLog(CoreContext& ctx, LogCategory category, LogLevel level, const char
         if ((log.stream = OpenLog(ctx)) == nullptr) return;
         log.size = -1;
     }
-
-    char line[kLineBufferSize];
-    va_list args;
-    va_start(args, format);
-    int length = FormatLine(line, category, level, format, args);
-    va_end(args);
     long lineSize = length + 1;  // the line break counts as one character
 
     long size = LogSize(log);
