@@ -235,6 +235,22 @@ int32_t TlsStream::WithoutWaiting(const Outcome& out, SocketWait& wait) {
     return -1;
 }
 
+int32_t TlsStream::HandshakeSome(SocketWait& wait) {
+    wait = SocketWait::None;
+    if (tls_ == nullptr) {
+        errno = EINVAL;
+        return -1;
+    }
+    Outcome out = Locked([this] { return SSL_connect(tls_); }, false);
+    if (out.result == 1) return 1;
+    WithoutWaiting(out, wait);
+    if (wait != SocketWait::None) return -1;
+    // A session the server would not take is not offered again.
+    if (context_ != nullptr) context_->Sessions().Forget(destination_);
+    errno = out.tlsError == SSL_ERROR_SYSCALL ? out.sysError : 0;
+    return -1;
+}
+
 int32_t TlsStream::ReadSome(void* buffer, int32_t size, SocketWait& wait) {
     wait = SocketWait::None;
     if (tls_ == nullptr || buffer == nullptr || size <= 0) {

@@ -71,6 +71,10 @@ public:
     // one library call each, never a wait. A call that cannot go on fails
     // with errno EAGAIN and says in wait what the socket must do first.
     //
+    // 1 once the client handshake is done, or -1. The socket must already be
+    // non-blocking. A handshake that fails for good forgets the session it
+    // offered, as Handshake does.
+    int32_t HandshakeSome(SocketWait& wait);
     // Bytes read (1 to size), 0 at the end of the peer's data, or -1.
     int32_t ReadSome(void* buffer, int32_t size, SocketWait& wait);
     // Bytes written (whole records, at least one), or -1. After EAGAIN the
