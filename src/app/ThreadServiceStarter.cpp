@@ -7,7 +7,7 @@
 
 bool ThreadServiceStarter::StartListener(AppContext& ctx, const ListenParam& param) {
     // param is one of the context's records, which live as long as the process.
-    return StartThread([&ctx, &param] { ProxyListenThread(ctx, param); });
+    return StartThread([&ctx, &param, relays = relays_] { ProxyListenThread(ctx, param, relays); });
 }
 
 bool ThreadServiceStarter::StartAutoDetect(AppContext& ctx) {

@@ -4,7 +4,10 @@
 
 #include <QTimer>
 
+#include <memory>
+
 #include "context/AppServices.h"
+#include "proxy/RelayLoop.h"
 
 class ThreadServiceStarter : public ServiceStarter {
 public:
@@ -19,4 +22,6 @@ public:
 
 private:
     QTimer detectTimer_;
+    // One loop runs the sessions of all three listeners.
+    std::shared_ptr<RelayLoop> relays_ = std::make_shared<RelayLoop>();
 };

@@ -14,7 +14,6 @@
 #include "core/UserConfigFile.h"
 #include "core/WriteLog.h"
 #include "platform/PreboundSockets.h"
-#include "platform/StartThread.h"
 #include "proxy/ClientSlots.h"
 #include "proxy/ProcessMailThread.h"
 #include "proxy/ProxyInfoLine.h"
@@ -126,22 +125,14 @@ int32_t TakeSlot(Listener& l, int client) {
     return slot;
 }
 
+// The client process starts in the listener's relay loop and takes no
+// thread of its own: the listener is back at its accept at once.
 bool StartClientProcess(Listener& l, int32_t slot) {
     ProcessMailParam param;
     param.protocol = l.protocol;
     param.slot = slot;
     param.candidates = l.candidates;
-    std::shared_ptr<ProxyRuntime> runtime = l.runtime;
-    AppContext& ctx = l.ctx;
-    ++runtime->workers;
-    bool started = StartThread(
-        [&ctx, param, runtime] {
-            ProcessMailThread(ctx, &param, *runtime);
-            --runtime->workers;
-        },
-        kServiceStackBytes);
-    if (!started) --runtime->workers;
-    return started;
+    return ProcessMailThread(l.ctx, &param, *l.runtime) == 0;
 }
 
 void HandOver(Listener& l, int client) {
@@ -245,6 +236,11 @@ int32_t RunProxyListener(AppContext& ctx, const ListenParam* param, std::shared_
     return EndListener(l, listenSock, fatal);
 }
 
-void ProxyListenThread(AppContext& ctx, const ListenParam& param) {
-    RunProxyListener(ctx, &param, std::make_shared<ProxyRuntime>());
+void ProxyListenThread(AppContext& ctx, const ListenParam& param, std::shared_ptr<RelayLoop> relays) {
+    auto runtime = std::make_shared<ProxyRuntime>();
+    if (relays) runtime->relays = std::move(relays);
+    RunProxyListener(ctx, &param, runtime);
+    // The loop runs on for the other listeners, and the sessions of this one
+    // still use its runtime until they end.
+    while (runtime->workers > 0) std::this_thread::sleep_for(kAcceptRetryPause);
 }

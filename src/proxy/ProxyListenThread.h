@@ -12,8 +12,10 @@
 #include "context/AppContext.h"
 #include "proxy/ProxyRuntime.h"
 
-// Runs for the life of the process; returns only after a fatal failure.
-void ProxyListenThread(AppContext& ctx, const ListenParam& param);
+// Runs for the life of the process, its sessions in relays (which the
+// process's listeners share); returns only after a fatal failure, once the
+// sessions it started have ended.
+void ProxyListenThread(AppContext& ctx, const ListenParam& param, std::shared_ptr<RelayLoop> relays);
 
 // The listener itself: -51 without param, 0 when it ends after a fatal
 // failure or because runtime was told to stop.

@@ -1,17 +1,18 @@
-// ProxyRuntime is what the threads of one listener share beyond the process
-// state: the relays' quiet time-out, the bounds of an upstream connect, the
-// way a detection run is requested, the relay loop that runs the sessions,
-// and the means to stop the listener and to know when its client processes
-// and sessions are gone. The product runs with the defaults and never stops; tests pass
+// ProxyRuntime is what one listener and its client processes share beyond
+// the process state: the relays' quiet time-out, the bounds of an upstream
+// connect, the way a detection run is requested, the relay loop that runs
+// the sessions, and the means to stop the listener and to know when its
+// client processes and sessions are gone. The product runs with the defaults
+// and never stops, and its three listeners share one relay loop; tests pass
 // short time-outs, a recording detection starter, and stop the listener at
-// their end. Client processes hold it by shared ownership, so it outlives
-// the listener.
+// their end. The runtime must outlive the sessions it started (workers).
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "context/AppContext.h"
 #include "proxy/ConnSetup.h"
@@ -39,9 +40,10 @@ struct ProxyRuntime {
     // frees its slot: a listener whose row is full may be waiting for it.
     mutable std::condition_variable slotFreed;
 
-    // Last, so that it goes first: the sessions it cuts then still find the
-    // rest of the runtime.
-    mutable RelayLoop relays;
+    // Last, so that it goes first: when the runtime holds the last share of
+    // its loop, the sessions the loop cuts then still find the rest of the
+    // runtime.
+    std::shared_ptr<RelayLoop> relays = std::make_shared<RelayLoop>();
 
     static bool StartDetectionThread(AppContext& ctx);
 };

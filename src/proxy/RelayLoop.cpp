@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <condition_variable>
+#include <optional>
 #include <queue>
 #include <unordered_map>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "platform/StartThread.h"
 #include "proxy/DataTransmission.h"
 #include "proxy/ProxyResultCodes.h"
+#include "proxy/TcpSocket.h"
 
 namespace {
 
@@ -42,23 +45,32 @@ TransmissionParam Direction(RelaySession& s, int32_t side) {
 
 struct Session {
     Session(std::unique_ptr<RelaySession> taken, const RelayTimeouts& timeouts)
-        : ends(std::move(taken)),
-          toServer(ends->ctx, Direction(*ends, CLIENT)),
-          toClient(ends->ctx, Direction(*ends, SERVER)),
-          quiet(std::chrono::seconds(timeouts.quietSeconds)),
-          lastActivity(RelayClock::now()) {}
+        : ends(std::move(taken)), quiet(std::chrono::seconds(timeouts.quietSeconds)), lastActivity(RelayClock::now()) {}
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
+    // Still choosing its server: no relays yet.
+    bool Choosing() const { return !toServer; }
+
     std::unique_ptr<RelaySession> ends;
-    DataTransmission toServer;  // reads the mail client
-    DataTransmission toClient;  // reads the upstream server
+    std::optional<DataTransmission> toServer;  // reads the mail client
+    std::optional<DataTransmission> toClient;  // reads the upstream server
     LoopEnd clientEnd{this, false};
     LoopEnd serverEnd{this, true};
     RelayClock::duration quiet;
     RelayClock::time_point lastActivity;
     uint64_t id = 0;
+    // When the session's one timer in the heap is due; any other timer of
+    // the session there is stale.
+    RelayClock::time_point timerDue = RelayClock::time_point::max();
     bool over = false;
+};
+
+// A host name the resolver answered for, off the loop's thread.
+struct Answer {
+    uint64_t session;
+    bool found;
+    in_addr address;
 };
 
 struct Timer {
@@ -90,7 +102,13 @@ struct RelayLoop::Loop {
     void Wake();
     void TakeIncoming();
     void Register(std::unique_ptr<Session> session);
-    void Serve(LoopEnd& end, RelayClock::time_point now);
+    void Choose(Session& s, ChoiceStep step, RelayClock::time_point now);
+    void Resolve(Session& s, const std::string& host);
+    void Answered(const Answer& answer);
+    void StartRelays(Session& s, RelayClock::time_point now);
+    void GiveUp(Session& s);
+    void Arm(Session& s, RelayClock::time_point when);
+    void Serve(LoopEnd& end, uint32_t events, RelayClock::time_point now);
     void Settle(Session& s, RelayTurn a, RelayTurn b);
     bool Poll(Session& s, LoopEnd& end, uint32_t events);
     RelayClock::time_point Deadline(const Session& s) const;
@@ -105,6 +123,9 @@ struct RelayLoop::Loop {
     ServiceThread thread;
     std::mutex incomingLock;
     std::vector<std::unique_ptr<Session>> incoming;  // added, not yet polled
+    std::vector<Answer> answers;                     // resolved, not yet taken
+    int resolving = 0;                               // resolutions under way
+    std::condition_variable resolved;                // resolving went down
     // The rest belongs to the loop's thread alone.
     std::unordered_map<uint64_t, std::unique_ptr<Session>> sessions;
     std::vector<std::unique_ptr<Session>> ended;  // freed once the events at hand are handled
@@ -128,6 +149,13 @@ RelayLoop::Loop::~Loop() {
     stop = true;
     if (wake >= 0) Wake();
     thread.Join();
+    // A resolution under way still posts its answer here; the resolver's own
+    // time-outs bound the wait.
+    {
+        std::unique_lock<std::mutex> lock(incomingLock);
+        resolved.wait(lock, [this] { return resolving == 0; });
+        answers.clear();
+    }
     // Whatever is still running is cut; its client processes' callers wait
     // for that.
     TakeIncoming();
@@ -145,11 +173,14 @@ void RelayLoop::Loop::Wake() {
 
 void RelayLoop::Loop::TakeIncoming() {
     std::vector<std::unique_ptr<Session>> taken;
+    std::vector<Answer> answered;
     {
         std::lock_guard<std::mutex> lock(incomingLock);
         taken.swap(incoming);
+        answered.swap(answers);
     }
     for (auto& session : taken) Register(std::move(session));
+    for (const Answer& answer : answered) Answered(answer);
 }
 
 void RelayLoop::Loop::Register(std::unique_ptr<Session> session) {
@@ -161,23 +192,133 @@ void RelayLoop::Loop::Register(std::unique_ptr<Session> session) {
         End(s);
         return;
     }
-    if (s.quiet > RelayClock::duration::zero()) timers.push(Timer{s.lastActivity + s.quiet, s.id});
+    RelayClock::time_point now = RelayClock::now();
+    if (s.ends->choice)
+        Choose(s, s.ends->choice->Start(s.ends->server, now), now);
+    else
+        StartRelays(s, now);
+}
+
+// Takes the walk's steps until it waits for something: the socket, the
+// resolver, or nothing more. A candidate's socket leaves the poll set before
+// the walk closes it.
+void RelayLoop::Loop::Choose(Session& s, ChoiceStep step, RelayClock::time_point now) {
+    RelaySession& r = *s.ends;
+    ServerChoice& choice = *r.choice;
+    for (; step == ChoiceStep::Failed || step == ChoiceStep::Waiting; step = choice.Next(r.server, now)) {
+        if (step == ChoiceStep::Waiting) {
+            if (!Poll(s, s.serverEnd, EventsFor(choice.Wait()))) {
+                WriteLog(r.ctx, PROXY, CRITICAL, "ERROR: process %s wait for data failed(%d)",
+                         ProtocolTypeName(r.protocol), errno);
+                End(s);
+                return;
+            }
+            Arm(s, choice.Deadline());
+            return;
+        }
+        Poll(s, s.serverEnd, 0);
+    }
+    if (step == ChoiceStep::Resolving) {
+        Resolve(s, choice.Host());
+    } else if (step == ChoiceStep::Chosen) {
+        r.serverTls = choice.Chosen().IsSSL;
+        if (r.chosen) r.chosen(r);
+        r.choice.reset();
+        StartRelays(s, now);
+    } else {
+        GiveUp(s);
+    }
+}
+
+// The system's resolver blocks, for seconds when a name server is away: it
+// runs on a service thread, whose answer comes back like a new session.
+void RelayLoop::Loop::Resolve(Session& s, const std::string& host) {
+    uint64_t id = s.id;
+    {
+        std::lock_guard<std::mutex> lock(incomingLock);
+        ++resolving;
+    }
+    bool started = StartThread(
+        [this, id, host] {
+            Answer answer{id, false, {}};
+            answer.found = ResolveIpv4(host.c_str(), answer.address);
+            std::lock_guard<std::mutex> lock(incomingLock);
+            answers.push_back(answer);
+            Wake();
+            --resolving;
+            resolved.notify_all();
+        },
+        kServiceStackBytes);
+    if (started) return;
+    {
+        std::lock_guard<std::mutex> lock(incomingLock);
+        --resolving;
+    }
+    RelayClock::time_point now = RelayClock::now();
+    Choose(s, s.ends->choice->Resolved(s.ends->server, false, in_addr{}, now), now);
+}
+
+void RelayLoop::Loop::Answered(const Answer& answer) {
+    auto found = sessions.find(answer.session);
+    if (found == sessions.end()) return;
+    Session& s = *found->second;
+    if (s.over || !s.Choosing() || !s.ends->choice) return;
+    RelayClock::time_point now = RelayClock::now();
+    Choose(s, s.ends->choice->Resolved(s.ends->server, answer.found, answer.address, now), now);
+}
+
+void RelayLoop::Loop::StartRelays(Session& s, RelayClock::time_point now) {
+    s.toServer.emplace(s.ends->ctx, Direction(*s.ends, CLIENT));
+    s.toClient.emplace(s.ends->ctx, Direction(*s.ends, SERVER));
+    s.lastActivity = now;
+    if (s.quiet > RelayClock::duration::zero()) Arm(s, s.lastActivity + s.quiet);
     // Data that came before the session was polled is waiting on the socket.
     Settle(s, RelayTurn::Waiting, RelayTurn::Waiting);
+}
+
+// No server: the client process takes the session back, to tell the user
+// and close it, which may take as long as the user does.
+void RelayLoop::Loop::GiveUp(Session& s) {
+    s.over = true;
+    Poll(s, s.serverEnd, 0);
+    Poll(s, s.clientEnd, 0);
+    trimDue = true;
+    std::unique_ptr<RelaySession> ends = std::move(s.ends);
+    auto found = sessions.find(s.id);
+    if (found != sessions.end()) {
+        ended.push_back(std::move(found->second));
+        sessions.erase(found);
+    }
+    if (ends->noServer) {
+        ends->noServer(std::move(ends));
+    } else if (ends->ended) {
+        ends->ended(*ends);
+    }
+}
+
+void RelayLoop::Loop::Arm(Session& s, RelayClock::time_point when) {
+    if (when >= s.timerDue) return;
+    s.timerDue = when;
+    timers.push(Timer{when, s.id});
 }
 
 // Runs the relays that wait on end: the one that sends to it and the one
 // that reads from it. Records one call left in the TLS library are read at
 // once, as no socket will tell of them.
-void RelayLoop::Loop::Serve(LoopEnd& end, RelayClock::time_point now) {
+void RelayLoop::Loop::Serve(LoopEnd& end, uint32_t events, RelayClock::time_point now) {
     Session& s = *end.session;
-    DataTransmission& into = end.server ? s.toServer : s.toClient;
-    DataTransmission& from = end.server ? s.toClient : s.toServer;
+    if (s.Choosing()) {
+        bool failed = (events & (EPOLLERR | EPOLLHUP)) != 0;
+        Choose(s, s.ends->choice->Ready(s.ends->server, failed, now), now);
+        return;
+    }
+    DataTransmission& into = end.server ? *s.toServer : *s.toClient;
+    DataTransmission& from = end.server ? *s.toClient : *s.toServer;
     RelayTurn toServer = RelayTurn::Waiting;
     RelayTurn toClient = RelayTurn::Waiting;
     bool serverRead = false;  // the server-to-client relay ran
     auto run = [&](DataTransmission& relay) {
-        bool client = &relay == &s.toClient;
+        bool client = &relay == &*s.toClient;
         RelayTurn& turn = client ? toClient : toServer;
         turn = relay.Run(chunk.get(), now, s.lastActivity);
         serverRead = serverRead || client;
@@ -190,17 +331,17 @@ void RelayLoop::Loop::Serve(LoopEnd& end, RelayClock::time_point now) {
     // A TLS write that waits for the server's records (a renegotiation) may
     // have had them taken off the socket by the read just done: it tries again
     // rather than wait for the socket to tell it.
-    if (going && serverRead && s.toServer.DestinationWait() == SocketWait::Readable) run(s.toServer);
+    if (going && serverRead && s.toServer->DestinationWait() == SocketWait::Readable) run(*s.toServer);
     Settle(s, toServer, toClient);
 }
 
 void RelayLoop::Loop::Settle(Session& s, RelayTurn a, RelayTurn b) {
-    if (Failed(a) || Failed(b) || (s.toServer.Ended() && s.toClient.Ended())) {
+    if (Failed(a) || Failed(b) || (s.toServer->Ended() && s.toClient->Ended())) {
         End(s);
         return;
     }
-    uint32_t client = EventsFor(s.toServer.SourceWait()) | EventsFor(s.toClient.DestinationWait());
-    uint32_t server = EventsFor(s.toClient.SourceWait()) | EventsFor(s.toServer.DestinationWait());
+    uint32_t client = EventsFor(s.toServer->SourceWait()) | EventsFor(s.toClient->DestinationWait());
+    uint32_t server = EventsFor(s.toClient->SourceWait()) | EventsFor(s.toServer->DestinationWait());
     if (!Poll(s, s.clientEnd, client) || !Poll(s, s.serverEnd, server)) {
         WriteLog(s.ends->ctx, PROXY, CRITICAL, "ERROR: process %s wait for data failed(%d)",
                  ProtocolTypeName(s.ends->protocol), errno);
@@ -225,8 +366,10 @@ bool RelayLoop::Loop::Poll(Session& s, LoopEnd& end, uint32_t events) {
 // Sending what it holds counts as activity, however slowly it goes; only a
 // held chunk that does not move at all runs into the send bound.
 RelayClock::time_point RelayLoop::Loop::Deadline(const Session& s) const {
+    if (s.Choosing()) return s.ends->choice ? s.ends->choice->Deadline() : RelayClock::time_point::max();
+    if (s.quiet <= RelayClock::duration::zero()) return RelayClock::time_point::max();
     RelayClock::time_point last = s.lastActivity;
-    for (const DataTransmission* relay : {&s.toServer, &s.toClient})
+    for (const DataTransmission* relay : {&*s.toServer, &*s.toClient})
         if (relay->Holding() && relay->StalledSince() > last) last = relay->StalledSince();
     return last + s.quiet;
 }
@@ -238,9 +381,11 @@ void RelayLoop::Loop::Expire(RelayClock::time_point now) {
         auto found = sessions.find(timer.session);
         if (found == sessions.end()) continue;
         Session& s = *found->second;
+        if (timer.when != s.timerDue) continue;
+        s.timerDue = RelayClock::time_point::max();
         RelayClock::time_point due = Deadline(s);
         if (due > now) {
-            timers.push(Timer{due, timer.session});
+            Arm(s, due);
             continue;
         }
         TimeOut(s, now);
@@ -248,7 +393,11 @@ void RelayLoop::Loop::Expire(RelayClock::time_point now) {
 }
 
 void RelayLoop::Loop::TimeOut(Session& s, RelayClock::time_point now) {
-    for (DataTransmission* relay : {&s.toClient, &s.toServer}) {
+    if (s.Choosing()) {
+        Choose(s, s.ends->choice->Expired(), now);
+        return;
+    }
+    for (DataTransmission* relay : {&*s.toClient, &*s.toServer}) {
         if (relay->Holding() && now - relay->StalledSince() >= s.quiet) {
             relay->GiveUpSending();
             End(s);
@@ -256,7 +405,7 @@ void RelayLoop::Loop::TimeOut(Session& s, RelayClock::time_point now) {
         }
     }
     // The server owes the next word unless it has ended already.
-    DataTransmission& waiting = s.toClient.Ended() ? s.toServer : s.toClient;
+    DataTransmission& waiting = s.toClient->Ended() ? *s.toServer : *s.toClient;
     WriteLog(s.ends->ctx, PROXY, MINOR, "ERROR: from %s timeout(%d)", waiting.SideName(), kProxyWaitTimeout);
     End(s);
 }
@@ -270,8 +419,10 @@ void RelayLoop::Loop::End(Session& s) {
     s.over = true;
     Poll(s, s.clientEnd, 0);
     Poll(s, s.serverEnd, 0);
-    s.toServer.Finish();
-    s.toClient.Finish();
+    if (!s.Choosing()) {
+        s.toServer->Finish();
+        s.toClient->Finish();
+    }
     if (s.ends->ended) s.ends->ended(*s.ends);
     trimDue = true;
     auto found = sessions.find(s.id);
@@ -310,7 +461,7 @@ void RelayLoop::Loop::Run() {
                 (void)ignored;
                 TakeIncoming();
             } else if (!end->session->over) {
-                Serve(*end, now);
+                Serve(*end, events[i].events, now);
             }
         }
         Expire(now);

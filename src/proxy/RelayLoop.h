@@ -1,17 +1,20 @@
-// A RelayLoop runs the relays of every session of one listener on a single
-// thread. It waits on all of their sockets at once and runs a relay only
-// when one of its ends is ready, so a session costs no thread of its own and
-// an idle session no wake-up at all; 32 idle clients of a protocol cost one
-// sleeping thread.
+// A RelayLoop runs every session it is given on a single thread: it takes
+// the steps of each client process's walk to its server, then runs the two
+// relays. It waits on all of their sockets at once and acts only when one of
+// them is ready, so a session costs no thread of its own and an idle session
+// no wake-up at all. The product's three listeners share one loop: 96 idle
+// clients cost one sleeping thread, and a busy loop handles many ready
+// sockets per wake-up.
 //
 // It also keeps each session's quiet time. A session in which neither
 // direction has moved data for the whole time ends, as does one whose
 // destination has taken nothing of a held chunk for as long: a mail client
 // that never reads must not hold its slot for ever.
 //
-// Sessions come in from the client processes' threads through Add;
-// everything else happens on the loop's thread, which starts with the first
-// session. Destroying the loop cuts the sessions still running.
+// Sessions come in from the listeners' threads through Add; everything else
+// happens on the loop's thread, which starts with the first session, except
+// resolving a host name, which blocks and runs on a service thread of its
+// own. Destroying the loop cuts the sessions still running.
 #pragma once
 
 #include <cstdint>

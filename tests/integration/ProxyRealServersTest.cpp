@@ -7,6 +7,7 @@
 
 #include "catalogue/DetectResult.h"
 #include "proxy/ConnIo.h"
+#include "proxy/ConnSetup.h"
 #include "proxy/ListenerRun.h"
 #include "proxy/MailClients.h"
 #include "proxy/ProcessMailThread.h"
@@ -161,7 +162,9 @@ TEST_F(ProxyRealServersTest, AReconnectionToATlsServerResumesItsSession) {
     const ProtocalInfo tls = Upstream("tls", true, 10);
     for (int visit = 0; visit < 3; ++visit) {
         ProxySocket server;
-        ASSERT_EQ(ConnectCandidate(test.ctx, &server, tls, SMTP), 0);
+        sockaddr_in address{};
+        ASSERT_GT(PrepareConn(&server, tls.Dest, tls.Port[SMTP], &address, true, test.ctx.tlsClient), 0);
+        ASSERT_EQ(ConnectConn(&server, &address, true), 0);
         EXPECT_EQ(server.tls.SessionReused(), visit > 0) << "visit " << visit;
         // As a relayed session goes: the greeting (which brings the sessions
         // the server sends after the handshake), QUIT, and the server's end,

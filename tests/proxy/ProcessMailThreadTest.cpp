@@ -245,4 +245,84 @@ TEST_F(ProcessMailThreadTest, FallingBackPastAServerThatNeverAnswersIsBoundedAnd
     EXPECT_EQ(detections, 1);
 }
 
+TEST_F(ProcessMailThreadTest, AHostNameIsResolvedAndConnected) {
+    RecordingUpstream named("N", attempts, false);
+    ProtocalInfoList list;
+    list.PushBack(Candidate("N", named.port(), false, 1, "localhost"));
+    Run(IMAP4, list);
+    int upstream = named.TakeConnection(5s);
+    ASSERT_GE(upstream, 0);
+    loopback::SendAll(upstream, "* OK named\r\n");
+    EXPECT_EQ(loopback::Read(clientPeer, 12).data, "* OK named\r\n");
+    named.Close(upstream);
+    EXPECT_TRUE(loopback::SeesClose(clientPeer, 2s));
+    Finish();
+    EXPECT_STREQ(test.ctx.bestConnection.Dest, "localhost");
+    EXPECT_EQ(test.CountInLog("Code=N, Dest=localhost, Port=" + std::to_string(named.port())), 1);
+}
+
+// Every client's walk to its server runs on one loop: a walk that waits for
+// a server that never answers must not hold up the others.
+TEST_F(ProcessMailThreadTest, AClientWaitingForAServerThatNeverAnswersHoldsUpNoOtherClient) {
+    runtime.connectBounds = ConnectBounds{3, 30};
+    UnansweredPort dead;
+    RecordingUpstream alive("alive", attempts, false);
+    ProtocalInfoList slow;
+    slow.PushBack(Candidate("dead", dead.port(), false, 5));
+    slow.PushBack(Candidate("alive", alive.port(), false, 10));
+    auto start = std::chrono::steady_clock::now();
+    Run(SMTP, slow);
+    if (worker.joinable()) worker.join();
+
+    int port = 0;
+    int listener = loopback::Listen(port);
+    int otherPeer = loopback::Connect(port);
+    test.ctx.clientSlots[SMTP][4] = loopback::Accept(listener);
+    close(listener);
+    ProcessMailParam other;
+    other.protocol = SMTP;
+    other.slot = 4;
+    other.candidates.PushBack(Candidate("alive", alive.port(), false, 10));
+    ASSERT_EQ(ProcessMailThread(test.ctx, &other, runtime), 0);
+    int served = alive.TakeConnection(2s);
+    ASSERT_GE(served, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "served while the first client still waits";
+    loopback::SendAll(served, "220 other\r\n");
+    EXPECT_EQ(loopback::Read(otherPeer, 11).data, "220 other\r\n");
+    alive.Close(served);
+    EXPECT_TRUE(loopback::SeesClose(otherPeer, 2s));
+    close(otherPeer);
+
+    int first = alive.TakeConnection(5s);
+    ASSERT_GE(first, 0) << "the first client falls back once the connect bound has passed";
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 2900ms);
+    alive.Close(first);
+    EXPECT_TRUE(loopback::SeesClose(clientPeer, 2s));
+    Finish();
+    EXPECT_EQ(test.CountInLog("[PROXY][MINOR] ERROR: prcess SMTP connect failed(-1) when choose server"), 1);
+}
+
+TEST_F(ProcessMailThreadTest, ATlsServerThatNeverAnswersTheHandshakeIsLeftAtItsBound) {
+    runtime.connectBounds = ConnectBounds{10, 1};
+    int port = 0;
+    int mute = loopback::Listen(port);  // takes connections, never says a word
+    RecordingUpstream alive("alive", attempts, false);
+    ProtocalInfoList list;
+    list.PushBack(Candidate("mute", port, true, 5));
+    list.PushBack(Candidate("alive", alive.port(), false, 10));
+    auto start = std::chrono::steady_clock::now();
+    Run(POP3, list);
+    int upstream = alive.TakeConnection(5s);
+    ASSERT_GE(upstream, 0);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(seconds, 0.9);
+    EXPECT_LT(seconds, 3.0) << "the handshake bound, no more";
+    alive.Close(upstream);
+    EXPECT_TRUE(loopback::SeesClose(clientPeer, 2s));
+    Finish();
+    close(mute);
+    EXPECT_EQ(test.CountInLog("[PROXY][MINOR] ERROR: process POP3 connect failed("), 1);
+    EXPECT_STREQ(test.ctx.bestConnection.Code, "alive");
+}
+
 }  // namespace

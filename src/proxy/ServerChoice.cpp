@@ -1,0 +1,169 @@
+#include "proxy/ServerChoice.h"
+
+#include <cerrno>
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+
+#include "core/WriteLog.h"
+#include "platform/SocketLayer.h"
+#include "proxy/ConnIo.h"
+#include "proxy/ProxyResultCodes.h"
+#include "proxy/TcpSocket.h"
+
+namespace {
+
+// The candidates before the first failed one, TLS ones first when preferred.
+std::vector<ProtocalInfo> WalkOrder(const ProtocalInfoList& candidates, bool preferTls) {
+    std::vector<ProtocalInfo> first;
+    std::vector<ProtocalInfo> deferred;
+    for (const ProtocalInfo& candidate : candidates) {
+        if (candidate.LinkCost == -1) break;
+        (preferTls && !candidate.IsSSL ? deferred : first).push_back(candidate);
+    }
+    first.insert(first.end(), deferred.begin(), deferred.end());
+    return first;
+}
+
+}  // namespace
+
+ServerChoice::ServerChoice(AppContext& ctx, int32_t protocol, const ProtocalInfoList& candidates,
+                           const ConnectBounds& bounds)
+    : ctx_(ctx),
+      protocol_(protocol),
+      name_(ProtocolTypeName(protocol)),
+      bounds_(bounds),
+      candidates_(WalkOrder(candidates, ctx.userConfig.IS_PREFER_SSL)) {}
+
+RelayClock::time_point ServerChoice::Deadline() const {
+    return wait_ == SocketWait::None ? RelayClock::time_point::max() : deadline_;
+}
+
+ChoiceStep ServerChoice::Start(ProxySocket& server, RelayClock::time_point now) {
+    index_ = 0;
+    return Begin(server, now);
+}
+
+// An address is taken as it stands (inet_aton, as the resolver reads one);
+// anything else is a name for the resolver.
+ChoiceStep ServerChoice::Begin(ProxySocket& server, RelayClock::time_point now) {
+    wait_ = SocketWait::None;
+    if (index_ >= candidates_.size()) return ChoiceStep::Exhausted;
+    const ProtocalInfo& candidate = candidates_[index_];
+    int32_t port = candidate.Port[protocol_];
+    if (port <= 0 || port > 65535 || candidate.Dest[0] == '\0') {
+        failureCode_ = kProxyNetFailure;
+        return Fail(candidate.IsSSL ? Failure::Preparation : Failure::Connection);
+    }
+    in_addr address{};
+    if (inet_aton(candidate.Dest, &address) != 0) return Connect(server, address, now);
+    host_ = candidate.Dest;
+    phase_ = Phase::Resolving;
+    return ChoiceStep::Resolving;
+}
+
+ChoiceStep ServerChoice::Resolved(ProxySocket& server, bool found, in_addr address, RelayClock::time_point now) {
+    if (phase_ != Phase::Resolving) return Fail(Failure::Connection);
+    if (found) return Connect(server, address, now);
+    failureCode_ = kProxyNetFailure;
+    return Fail(candidates_[index_].IsSSL ? Failure::Preparation : Failure::Connection);
+}
+
+ChoiceStep ServerChoice::Connect(ProxySocket& server, const in_addr& address, RelayClock::time_point now) {
+    const ProtocalInfo& candidate = candidates_[index_];
+    int32_t port = candidate.Port[protocol_];
+    StartSocketLayer();
+    server.sock = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (server.sock < 0) {
+        server.sock = -1;
+        failureCode_ = candidate.IsSSL ? kProxySocketFailure : kProxyNetFailure;
+        return Fail(candidate.IsSSL ? Failure::Preparation : Failure::Connection);
+    }
+    if (candidate.IsSSL) {
+        int32_t attached = server.tls.Attach(ctx_.tlsClient, server.sock, candidate.Dest, port);
+        if (attached != 0) {
+            failureCode_ = attached;
+            return Fail(Failure::Preparation);
+        }
+    }
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr = address;
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    phase_ = Phase::Connecting;
+    if (connect(server.sock, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) return Connected(server, now);
+    if (errno != EINPROGRESS) return Fail(Failure::Connection);
+    return Await(SocketWait::Writable, now + std::chrono::seconds(bounds_.connectSeconds));
+}
+
+// A connect that failed reports an error on the socket; one that turned
+// writable without it has succeeded.
+ChoiceStep ServerChoice::Ready(ProxySocket& server, bool failed, RelayClock::time_point now) {
+    if (phase_ == Phase::Handshaking) return Handshake(server);
+    if (phase_ != Phase::Connecting || failed) return Fail(Failure::Connection);
+    return Connected(server, now);
+}
+
+ChoiceStep ServerChoice::Connected(ProxySocket& server, RelayClock::time_point now) {
+    SetNoDelay(server.sock);
+    if (!candidates_[index_].IsSSL) {
+        phase_ = Phase::Done;
+        wait_ = SocketWait::None;
+        return ChoiceStep::Chosen;
+    }
+    phase_ = Phase::Handshaking;
+    deadline_ = now + std::chrono::seconds(bounds_.handshakeSeconds);
+    return Handshake(server);
+}
+
+// The handshake's bound runs from the connect, whatever the server's
+// records do meanwhile: one that trickles them must not hold the client.
+ChoiceStep ServerChoice::Handshake(ProxySocket& server) {
+    SocketWait wait = SocketWait::None;
+    if (server.tls.HandshakeSome(wait) == 1) {
+        phase_ = Phase::Done;
+        wait_ = SocketWait::None;
+        return ChoiceStep::Chosen;
+    }
+    if (wait == SocketWait::None) return Fail(Failure::Connection);
+    return Await(wait, deadline_);
+}
+
+ChoiceStep ServerChoice::Expired() {
+    return Fail(Failure::Connection);
+}
+
+ChoiceStep ServerChoice::Await(SocketWait wait, RelayClock::time_point deadline) {
+    wait_ = wait;
+    deadline_ = deadline;
+    return ChoiceStep::Waiting;
+}
+
+ChoiceStep ServerChoice::Fail(Failure failure) {
+    failure_ = failure;
+    wait_ = SocketWait::None;
+    return ChoiceStep::Failed;
+}
+
+ChoiceStep ServerChoice::Next(ProxySocket& server, RelayClock::time_point now) {
+    LogFailure(server);
+    CloseConn(&server, candidates_[index_].IsSSL);
+    server.sock = -1;
+    passedFailure_ = true;
+    ++index_;
+    return Begin(server, now);
+}
+
+// The lines name what the failed step left in the server's end: the failure
+// code of a preparation, the socket of a connect.
+void ServerChoice::LogFailure(const ProxySocket& server) const {
+    if (!candidates_[index_].IsSSL) {
+        WriteLog(ctx_, PROXY, MINOR, "ERROR: prcess %s connect failed(%d) when choose server", name_,
+                 kProxyNetFailure);
+        return;
+    }
+    if (failure_ == Failure::Preparation)
+        WriteLog(ctx_, PROXY, MINOR, "ERROR: process %s prepare failed(%d) when choose server", name_, failureCode_);
+    else
+        WriteLog(ctx_, PROXY, MINOR, "ERROR: process %s connect failed(%d) when choose server", name_, server.sock);
+}
