@@ -115,6 +115,7 @@ struct RelayLoop::Loop {
     void Expire(RelayClock::time_point now);
     void TimeOut(Session& s, RelayClock::time_point now);
     void End(Session& s);
+    void DropStaleTimers();
     int WaitMillis(RelayClock::time_point now) const;
 
     int epoll = -1;
@@ -271,6 +272,8 @@ void RelayLoop::Loop::StartRelays(Session& s, RelayClock::time_point now) {
     s.toServer.emplace(s.ends->ctx, Direction(*s.ends, CLIENT));
     s.toClient.emplace(s.ends->ctx, Direction(*s.ends, SERVER));
     s.lastActivity = now;
+    // The bound of the connect is over: its timer, if any, goes stale.
+    s.timerDue = RelayClock::time_point::max();
     if (s.quiet > RelayClock::duration::zero()) Arm(s, s.lastActivity + s.quiet);
     // Data that came before the session was polled is waiting on the socket.
     Settle(s, RelayTurn::Waiting, RelayTurn::Waiting);
@@ -431,6 +434,16 @@ void RelayLoop::Loop::End(Session& s) {
     sessions.erase(found);
 }
 
+// A timer of a session that has ended, or one that a later timer of its
+// session replaced, would wake the loop for nothing.
+void RelayLoop::Loop::DropStaleTimers() {
+    while (!timers.empty()) {
+        auto found = sessions.find(timers.top().session);
+        if (found != sessions.end() && found->second->timerDue == timers.top().when) return;
+        timers.pop();
+    }
+}
+
 int RelayLoop::Loop::WaitMillis(RelayClock::time_point now) const {
     long long left = -1;
     if (!timers.empty()) left = std::chrono::ceil<std::chrono::milliseconds>(timers.top().when - now).count();
@@ -446,6 +459,7 @@ void RelayLoop::Loop::Run() {
     pthread_setname_np(pthread_self(), kRelayThreadName);
     epoll_event events[kEventsPerWait];
     while (!stop) {
+        DropStaleTimers();
         int n = epoll_wait(epoll, events, kEventsPerWait, WaitMillis(RelayClock::now()));
         if (n < 0 && errno != EINTR) break;
         if (n == 0 && trimDue) {

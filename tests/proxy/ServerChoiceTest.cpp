@@ -1,0 +1,105 @@
+#include "proxy/ServerChoice.h"
+
+#include <chrono>
+
+#include <poll.h>
+
+#include <gtest/gtest.h>
+
+#include "proxy/ConnIo.h"
+#include "proxy/ProxyTestContext.h"
+#include "proxy/RecordingUpstreams.h"
+#include "support/UnansweredPort.h"
+
+namespace {
+
+using namespace proxytest;
+using namespace std::chrono_literals;
+
+// Takes the walk's steps as the relay loop does, waiting on the socket with
+// poll, until it stops at something other than a socket wait.
+class ServerChoiceTest : public ::testing::Test {
+protected:
+    ChoiceStep Walk(ServerChoice& choice, ChoiceStep step) {
+        auto until = std::chrono::steady_clock::now() + 10s;
+        while ((step == ChoiceStep::Waiting || step == ChoiceStep::Failed) &&
+               std::chrono::steady_clock::now() < until) {
+            if (step == ChoiceStep::Failed) {
+                step = choice.Next(server, RelayClock::now());
+                continue;
+            }
+            pollfd entry{server.sock, static_cast<short>(choice.Wait() == SocketWait::Readable ? POLLIN : POLLOUT), 0};
+            int ready = poll(&entry, 1, 100);
+            if (ready > 0)
+                step = choice.Ready(server, (entry.revents & (POLLERR | POLLHUP)) != 0, RelayClock::now());
+            else if (RelayClock::now() >= choice.Deadline())
+                step = choice.Expired();
+        }
+        return step;
+    }
+    void TearDown() override { CloseConn(&server, true); }
+
+    ProxyTestContext test;
+    ProxySocket server;
+    AttemptLog attempts;
+};
+
+TEST_F(ServerChoiceTest, ARefusedServerIsPassedForTheNextAndThePassingIsKnown) {
+    RecordingUpstream live("live", attempts, false);
+    ProtocalInfoList list;
+    list.PushBack(Candidate("refused", loopback::FreePort(), false, 1));
+    list.PushBack(Candidate("live", live.port(), false, 2));
+    ServerChoice choice(test.ctx, SMTP, list, ConnectBounds{});
+    ASSERT_EQ(Walk(choice, choice.Start(server, RelayClock::now())), ChoiceStep::Chosen);
+    EXPECT_STREQ(choice.Chosen().Code, "live");
+    EXPECT_TRUE(choice.PassedFailure());
+    EXPECT_GT(server.sock, 0);
+    int upstream = live.TakeConnection();
+    ASSERT_GE(upstream, 0);
+    live.Close(upstream);
+    EXPECT_EQ(test.CountInLog("[PROXY][MINOR] ERROR: prcess SMTP connect failed(-1) when choose server"), 1);
+}
+
+TEST_F(ServerChoiceTest, ANameWaitsForTheResolverAndAnUnknownTlsNameFailsItsPreparation) {
+    ProtocalInfoList list;
+    list.PushBack(Candidate("named", 995, true, 1, "mail.example.invalid"));
+    ServerChoice choice(test.ctx, POP3, list, ConnectBounds{});
+    ASSERT_EQ(choice.Start(server, RelayClock::now()), ChoiceStep::Resolving);
+    EXPECT_EQ(choice.Host(), "mail.example.invalid");
+    EXPECT_EQ(server.sock, -1) << "nothing is opened before the address is known";
+    EXPECT_EQ(choice.Deadline(), RelayClock::time_point::max()) << "the resolver's own bounds hold";
+    ASSERT_EQ(choice.Resolved(server, false, in_addr{}, RelayClock::now()), ChoiceStep::Failed);
+    EXPECT_EQ(choice.Next(server, RelayClock::now()), ChoiceStep::Exhausted);
+    EXPECT_EQ(test.CountInLog("[PROXY][MINOR] ERROR: process POP3 prepare failed(-1) when choose server"), 1);
+}
+
+TEST_F(ServerChoiceTest, AConnectThatGetsNoAnswerFailsAtItsDeadlineAndLeavesTheEndEmpty) {
+    UnansweredPort dead;
+    ProtocalInfoList list;
+    list.PushBack(Candidate("dead", dead.port(), true, 1));
+    ServerChoice choice(test.ctx, IMAP4, list, ConnectBounds{1, 30});
+    RelayClock::time_point start = RelayClock::now();
+    ASSERT_EQ(choice.Start(server, start), ChoiceStep::Waiting);
+    EXPECT_EQ(choice.Wait(), SocketWait::Writable);
+    EXPECT_EQ(choice.Deadline(), start + 1s);
+    EXPECT_EQ(Walk(choice, ChoiceStep::Waiting), ChoiceStep::Exhausted);
+    EXPECT_GE(RelayClock::now() - start, 900ms);
+    EXPECT_EQ(server.sock, -1);
+    EXPECT_FALSE(server.tls.Attached());
+    EXPECT_EQ(test.CountInLog("[PROXY][MINOR] ERROR: process IMAP4 connect failed("), 1);
+}
+
+TEST_F(ServerChoiceTest, NoUsablePortAndNoCandidatesAtAll) {
+    ProtocalInfoList list;
+    list.PushBack(Candidate("zero", 0, false, 1));
+    list.PushBack(Candidate("after-failed", 25, false, -1));
+    ServerChoice choice(test.ctx, SMTP, list, ConnectBounds{});
+    ASSERT_EQ(choice.Start(server, RelayClock::now()), ChoiceStep::Failed);
+    EXPECT_EQ(choice.Next(server, RelayClock::now()), ChoiceStep::Exhausted);
+
+    ServerChoice none(test.ctx, SMTP, ProtocalInfoList{}, ConnectBounds{});
+    EXPECT_EQ(none.Start(server, RelayClock::now()), ChoiceStep::Exhausted);
+    EXPECT_EQ(server.sock, -1);
+}
+
+}  // namespace
