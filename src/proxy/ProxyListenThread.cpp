@@ -143,10 +143,10 @@ void HandOver(Listener& l, int client) {
         return;
     }
     WriteLog(l.ctx, PROXY, DUMP, "proxy %s in avail index=%d", l.name, slot);
-    if (StartClientProcess(l, slot)) {
-        WriteLog(l.ctx, PROXY, MINOR, "using %s service", l.name);
-        return;
-    }
+    // Written first: the relay loop may have served the client before the
+    // hand-over returns, and the listener's line belongs before the session's.
+    WriteLog(l.ctx, PROXY, MINOR, "using %s service", l.name);
+    if (StartClientProcess(l, slot)) return;
     WriteLog(l.ctx, PROXY, CRITICAL, "proxy %s start to process mail failed", l.name);
     {
         std::lock_guard<std::mutex> lock(l.ctx.protocolLock[l.protocol]);

@@ -49,6 +49,13 @@ protected:
         while (runtime.workers > 0 && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(5ms);
         EXPECT_EQ(runtime.workers, 0) << "the session has ended";
     }
+    // A server that never answers ranked before a live plain one.
+    static ProtocalInfoList DeadThenAlive(const UnansweredPort& dead, const RecordingUpstream& alive) {
+        ProtocalInfoList list;
+        list.PushBack(Candidate("dead", dead.port(), false, 5));
+        list.PushBack(Candidate("alive", alive.port(), false, 10));
+        return list;
+    }
     void TearDown() override {
         if (clientPeer >= 0) close(clientPeer);
         if (worker.joinable()) worker.join();
@@ -210,9 +217,7 @@ TEST_F(ProcessMailThreadTest, FallingBackPastAServerThatNeverAnswersIsBoundedAnd
     runtime.connectBounds = ConnectBounds{1, 30};
     UnansweredPort dead;
     RecordingUpstream alive("alive", attempts, false);
-    ProtocalInfoList list;
-    list.PushBack(Candidate("dead", dead.port(), false, 5));
-    list.PushBack(Candidate("alive", alive.port(), false, 10));
+    const ProtocalInfoList list = DeadThenAlive(dead, alive);
     for (int client = 0; client < 2; ++client) {
         auto start = std::chrono::steady_clock::now();
         Run(SMTP, list);
@@ -267,9 +272,7 @@ TEST_F(ProcessMailThreadTest, AClientWaitingForAServerThatNeverAnswersHoldsUpNoO
     runtime.connectBounds = ConnectBounds{3, 30};
     UnansweredPort dead;
     RecordingUpstream alive("alive", attempts, false);
-    ProtocalInfoList slow;
-    slow.PushBack(Candidate("dead", dead.port(), false, 5));
-    slow.PushBack(Candidate("alive", alive.port(), false, 10));
+    const ProtocalInfoList slow = DeadThenAlive(dead, alive);
     auto start = std::chrono::steady_clock::now();
     Run(SMTP, slow);
     if (worker.joinable()) worker.join();
