@@ -1,9 +1,10 @@
 // ProxySocket is one end of a proxied connection: the mail client's end
 // (always plain) or the upstream server's end (TLS when the candidate says
-// so). A client process sets its two ends up; from then on the relay loop
-// alone reads and writes them, so an end is never used by two threads at
-// once. The TLS stream makes the record non-copyable: whoever holds the
-// session owns its two ends.
+// so). The listener accepts the client's end; the server's end is set up on
+// the relay loop by the client process's walk over the candidates, and from
+// then on the loop alone reads and writes both, so an end is never used by
+// two threads at once. The TLS stream makes the record non-copyable: whoever
+// holds the session owns its two ends.
 #pragma once
 
 #include <cstdint>
