@@ -1,8 +1,13 @@
 #include "proxy/ClientSlots.h"
 
+#include <mutex>
+
 #include <poll.h>
 
+#include "catalogue/ProtocalInfo.h"
+
 #include "context/AppContext.h"
+#include "core/WriteLog.h"
 #include "proxy/ProxyResultCodes.h"
 
 int32_t FindFreeSlot(const int* row) {
@@ -21,6 +26,22 @@ int32_t ReleaseSlot(int* row, int sock) {
         }
     }
     return -1;
+}
+
+int32_t TakeSlot(AppContext& ctx, int32_t protocol, int sock, bool* clientGone) {
+    int32_t slot;
+    {
+        std::lock_guard<std::mutex> lock(ctx.protocolLock[protocol]);
+        int* row = ctx.clientSlots[protocol];
+        slot = FindFreeSlot(row);
+        if (slot >= 0) row[slot] = sock;
+        if (slot < 0 && clientGone != nullptr) *clientGone = AnyClientGone(row);
+    }
+    if (slot < 0) return slot;
+    const char* name = ProtocolTypeName(protocol);
+    WriteLog(ctx, PROXY, DUMP, "proxy %s in avail index=%d", name, slot);
+    WriteLog(ctx, PROXY, MINOR, "using %s service", name);
+    return slot;
 }
 
 bool AnyClientGone(const int* row) {

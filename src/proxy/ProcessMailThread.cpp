@@ -1,6 +1,9 @@
 #include "proxy/ProcessMailThread.h"
 
+#include <chrono>
 #include <memory>
+
+#include <unistd.h>
 
 #include "core/WriteLog.h"
 #include "proxy/ClientSlots.h"
@@ -12,22 +15,22 @@
 
 namespace {
 
+// Long enough for a session whose client has gone to finish ending (its
+// server answers the passed-on end by closing); short enough that a server
+// that never does so holds the next client up only briefly.
+constexpr auto kGoneClientWait = std::chrono::seconds(2);
+
 // The slot is freed while its socket is still open: once closed, the number
 // may come back from the listener's next accept and stand in another entry.
 // A client that reconnects straight away must find it free.
-int32_t FreeSlot(AppContext& ctx, const ProxyRuntime& runtime, int32_t protocol, int sock) {
-    int32_t index;
-    {
-        std::lock_guard<std::mutex> lock(ctx.protocolLock[protocol]);
-        index = ReleaseSlot(ctx.clientSlots[protocol], sock);
-    }
-    runtime.slotFreed.notify_all();
-    return index;
+int32_t FreeSlot(AppContext& ctx, int32_t protocol, int sock) {
+    std::lock_guard<std::mutex> lock(ctx.protocolLock[protocol]);
+    return ReleaseSlot(ctx.clientSlots[protocol], sock);
 }
 
 void CloseSession(const ProxyRuntime& runtime, RelaySession& s) {
     const char* name = ProtocolTypeName(s.protocol);
-    int32_t index = FreeSlot(s.ctx, runtime, s.protocol, s.client.sock);
+    int32_t index = FreeSlot(s.ctx, s.protocol, s.client.sock);
     WriteLog(s.ctx, PROXY, DUMP, "process %s free index %d", name, index);
     CloseConn(&s.client, false);
     CloseConn(&s.server, s.serverTls);
@@ -62,6 +65,27 @@ void TurnAway(std::unique_ptr<RelaySession> session, const ProxyRuntime& runtime
     CloseSession(runtime, *held);
 }
 
+// A client that came while its row was full takes the slot of a client that
+// has gone once that session has ended; with no client gone, or none of
+// them ending in time, it is refused. The first answer waits regardless:
+// the loop has not yet handled the ends that came with the client.
+Admission AdmitClient(RelaySession& s, const ProxyRuntime& runtime, AdmitTry when) {
+    const char* name = ProtocolTypeName(s.protocol);
+    bool clientGone = false;
+    int32_t slot = TakeSlot(s.ctx, s.protocol, s.client.sock, when == AdmitTry::Round ? &clientGone : nullptr);
+    if (slot >= 0) {
+        s.slot = slot;
+        WriteLog(s.ctx, PROXY, DUMP, "process %s in index %d client socket=%d", name, s.slot, s.client.sock);
+        return Admission::Admitted;
+    }
+    if (when == AdmitTry::Arrival || clientGone) return Admission::Waiting;
+    close(s.client.sock);
+    s.client.sock = -1;
+    WriteLog(s.ctx, PROXY, MINOR, "ERROR: proxy %s no avail socket", name);
+    --runtime.workers;
+    return Admission::Refused;
+}
+
 // The ranking still sends every new client to a server that failed first;
 // a fresh detection run sets that right long before the next timer run.
 void AfterFailover(RelaySession& s, const ProxyRuntime& runtime) {
@@ -94,19 +118,26 @@ void AnnounceServer(RelaySession& s) {
 // no thread while it waits for a server.
 int32_t ProcessMailThread(AppContext& ctx, const ProcessMailParam* param, const ProxyRuntime& runtime) {
     if (param == nullptr) return kProxyMissingArgument;
-    if (param->protocol < 0 || param->protocol >= kProtocolCount || param->slot < 0 ||
-        param->slot >= kClientSlotCount)
+    if (param->protocol < 0 || param->protocol >= kProtocolCount) return kProxyMissingArgument;
+    const bool slotToCome = param->slot == kSlotToCome;
+    if (slotToCome ? param->client < 0 : param->slot < 0 || param->slot >= kClientSlotCount)
         return kProxyMissingArgument;
     const char* name = ProtocolTypeName(param->protocol);
     auto session = std::make_unique<RelaySession>(ctx);
     RelaySession& s = *session;
     s.protocol = param->protocol;
     s.slot = param->slot;
-    {
-        std::lock_guard<std::mutex> lock(ctx.protocolLock[s.protocol]);
-        s.client.sock = ctx.clientSlots[s.protocol][s.slot];
+    if (slotToCome) {
+        s.client.sock = param->client;
+        s.admit = [&runtime](RelaySession& r, AdmitTry when) { return AdmitClient(r, runtime, when); };
+        s.admitBy = RelayClock::now() + kGoneClientWait;
+    } else {
+        {
+            std::lock_guard<std::mutex> lock(ctx.protocolLock[s.protocol]);
+            s.client.sock = ctx.clientSlots[s.protocol][s.slot];
+        }
+        WriteLog(ctx, PROXY, DUMP, "process %s in index %d client socket=%d", name, s.slot, s.client.sock);
     }
-    WriteLog(ctx, PROXY, DUMP, "process %s in index %d client socket=%d", name, s.slot, s.client.sock);
     s.choice = std::make_unique<ServerChoice>(ctx, s.protocol, param->candidates, runtime.connectBounds);
     s.chosen = [&runtime](RelaySession& r) {
         AnnounceServer(r);

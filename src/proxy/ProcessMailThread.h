@@ -1,6 +1,7 @@
 // A ProcessMailThread serves one accepted mail client. It hands the client,
 // with the listener's snapshot of ranked candidates, to the listener's relay
-// loop, which walks them (TLS ones first when the user prefers TLS, never
+// loop; a client whose row was full first waits there for a slot that is
+// about to be freed, or is refused. The loop walks the candidates (TLS ones first when the user prefers TLS, never
 // one at or after the first failed one) and connects to the first upstream
 // server that accepts, without a thread waiting on the way. The client
 // process then publishes that server as the connection in use; the loop runs
@@ -18,11 +19,18 @@
 #include "catalogue/ProtocalInfoList.h"
 #include "proxy/ProxyRuntime.h"
 
+// The slot of a client that found its protocol's row full: the client
+// process first waits for a slot on the relay loop, while the session of a
+// client that has gone ends, and is refused once none can come.
+inline constexpr int32_t kSlotToCome = -1;
+
 // The argument of one client process: the client socket itself waits in the
-// protocol's row of clientSlots at slot.
+// protocol's row of clientSlots at slot, or is client while its slot is to
+// come.
 struct ProcessMailParam {
     int32_t protocol = SMTP;
     int32_t slot = 0;
+    int client = -1;
     ProtocalInfoList candidates;
 };
 

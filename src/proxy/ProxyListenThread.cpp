@@ -25,10 +25,6 @@ constexpr int32_t kListenBacklog = 32;
 // A failing accept (say, out of descriptors) would otherwise spin and fill
 // the log as fast as the disk takes it.
 constexpr auto kAcceptRetryPause = std::chrono::milliseconds(100);
-// Long enough for a session whose client has gone to finish ending (its
-// server answers the passed-on end by closing); short enough that a server
-// that never does so holds the next client up only briefly.
-constexpr auto kGoneClientWait = std::chrono::seconds(2);
 
 // Which result file the listener's candidates came from. A list is served
 // only in the mode of its file: after a mode switch, or a failed first read,
@@ -107,48 +103,28 @@ bool AfterFailedRead(Listener& l, bool manual) {
     return false;
 }
 
-// A mail client that ends its session and connects again at once may be
-// accepted before its old session has finished ending. While some client of
-// a full row has gone, its entry is about to be freed: the new client waits
-// for it, a little, instead of being refused.
-int32_t TakeSlot(Listener& l, int client) {
-    std::unique_lock<std::mutex> lock(l.ctx.protocolLock[l.protocol]);
-    int* row = l.ctx.clientSlots[l.protocol];
-    auto deadline = std::chrono::steady_clock::now() + kGoneClientWait;
-    int32_t slot = FindFreeSlot(row);
-    while (slot < 0 && AnyClientGone(row)) {
-        bool late = l.runtime->slotFreed.wait_until(lock, deadline) == std::cv_status::timeout;
-        slot = FindFreeSlot(row);
-        if (late) break;
-    }
-    if (slot >= 0) row[slot] = client;
-    return slot;
-}
-
 // The client process starts in the listener's relay loop and takes no
 // thread of its own: the listener is back at its accept at once.
-bool StartClientProcess(Listener& l, int32_t slot) {
+bool StartClientProcess(Listener& l, int32_t slot, int client) {
     ProcessMailParam param;
     param.protocol = l.protocol;
     param.slot = slot;
+    param.client = client;
     param.candidates = l.candidates;
     return ProcessMailThread(l.ctx, &param, *l.runtime) == 0;
 }
 
+// The slot's lines are written before the hand-over: the relay loop may
+// have served the client before it returns. A client whose row is full goes
+// to the loop all the same: a mail client that ends its session and connects
+// again at once may be accepted before its old session has finished ending,
+// and the loop, which ends that session, has it wait for the slot or refuses
+// it, without this thread waiting.
 void HandOver(Listener& l, int client) {
-    int32_t slot = TakeSlot(l, client);
-    if (slot < 0) {
-        close(client);
-        WriteLog(l.ctx, PROXY, MINOR, "ERROR: proxy %s no avail socket", l.name);
-        return;
-    }
-    WriteLog(l.ctx, PROXY, DUMP, "proxy %s in avail index=%d", l.name, slot);
-    // Written first: the relay loop may have served the client before the
-    // hand-over returns, and the listener's line belongs before the session's.
-    WriteLog(l.ctx, PROXY, MINOR, "using %s service", l.name);
-    if (StartClientProcess(l, slot)) return;
+    int32_t slot = TakeSlot(l.ctx, l.protocol, client, nullptr);
+    if (StartClientProcess(l, slot < 0 ? kSlotToCome : slot, client)) return;
     WriteLog(l.ctx, PROXY, CRITICAL, "proxy %s start to process mail failed", l.name);
-    {
+    if (slot >= 0) {
         std::lock_guard<std::mutex> lock(l.ctx.protocolLock[l.protocol]);
         ReleaseSlot(l.ctx.clientSlots[l.protocol], client);
     }

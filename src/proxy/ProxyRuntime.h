@@ -9,7 +9,6 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -36,9 +35,6 @@ struct ProxyRuntime {
     // Client processes started and not yet ended, and sessions handed to the
     // relay loop and not yet ended.
     mutable std::atomic<int> workers{0};
-    // Notified, under the protocol's protocolLock, whenever a client process
-    // frees its slot: a listener whose row is full may be waiting for it.
-    mutable std::condition_variable slotFreed;
 
     // Last, so that it goes first: when the runtime holds the last share of
     // its loop, the sessions the loop cuts then still find the rest of the

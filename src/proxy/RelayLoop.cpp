@@ -49,6 +49,8 @@ struct Session {
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
+    // Its client has no slot yet.
+    bool Admitting() const { return ends && ends->admit != nullptr; }
     // Still choosing its server: no relays yet.
     bool Choosing() const { return !toServer; }
 
@@ -102,6 +104,10 @@ struct RelayLoop::Loop {
     void Wake();
     void TakeIncoming();
     void Register(std::unique_ptr<Session> session);
+    bool Admit(Session& s, AdmitTry when);
+    void AdmitWaiting(RelayClock::time_point now);
+    void Begin(Session& s, RelayClock::time_point now);
+    void Forget(Session& s);
     void Choose(Session& s, ChoiceStep step, RelayClock::time_point now);
     void Resolve(Session& s, const std::string& host);
     void Answered(const Answer& answer);
@@ -129,6 +135,7 @@ struct RelayLoop::Loop {
     std::condition_variable resolved;                // resolving went down
     // The rest belongs to the loop's thread alone.
     std::unordered_map<uint64_t, std::unique_ptr<Session>> sessions;
+    std::vector<uint64_t> admitting;              // sessions whose clients wait for a slot
     std::vector<std::unique_ptr<Session>> ended;  // freed once the events at hand are handled
     std::priority_queue<Timer, std::vector<Timer>, std::greater<Timer>> timers;
     std::unique_ptr<char[]> chunk{new char[kRelayBufferSize]};
@@ -193,11 +200,63 @@ void RelayLoop::Loop::Register(std::unique_ptr<Session> session) {
         End(s);
         return;
     }
-    RelayClock::time_point now = RelayClock::now();
+    if (s.Admitting() && !Admit(s, AdmitTry::Arrival)) {
+        if (s.over) return;
+        admitting.push_back(s.id);
+        Arm(s, s.ends->admitBy);
+        return;
+    }
+    Begin(s, RelayClock::now());
+}
+
+// True once the session's client holds a slot. A client whose row is full
+// waits while a slot is about to be freed, which is the loop's own doing:
+// it is asked again after each round of events, not woken for.
+bool RelayLoop::Loop::Admit(Session& s, AdmitTry when) {
+    RelaySession& r = *s.ends;
+    Admission answer = r.admit(r, when);
+    if (answer == Admission::Waiting && when != AdmitTry::Last) return false;
+    r.admit = nullptr;
+    if (answer == Admission::Admitted) {
+        // Its wait's timer goes stale; the walk arms its own.
+        s.timerDue = RelayClock::time_point::max();
+        return true;
+    }
+    Forget(s);
+    return false;
+}
+
+void RelayLoop::Loop::AdmitWaiting(RelayClock::time_point now) {
+    if (admitting.empty()) return;
+    std::vector<uint64_t> asked;
+    asked.swap(admitting);
+    for (uint64_t id : asked) {
+        auto found = sessions.find(id);
+        if (found == sessions.end()) continue;
+        Session& s = *found->second;
+        if (s.over || !s.Admitting()) continue;
+        if (Admit(s, AdmitTry::Round))
+            Begin(s, now);
+        else if (!s.over)
+            admitting.push_back(id);
+    }
+}
+
+void RelayLoop::Loop::Begin(Session& s, RelayClock::time_point now) {
     if (s.ends->choice)
         Choose(s, s.ends->choice->Start(s.ends->server, now), now);
     else
         StartRelays(s, now);
+}
+
+// A refused session was never polled, and its client is closed already.
+void RelayLoop::Loop::Forget(Session& s) {
+    s.over = true;
+    trimDue = true;
+    auto found = sessions.find(s.id);
+    if (found == sessions.end()) return;
+    ended.push_back(std::move(found->second));
+    sessions.erase(found);
 }
 
 // Takes the walk's steps until it waits for something: the socket, the
@@ -369,6 +428,7 @@ bool RelayLoop::Loop::Poll(Session& s, LoopEnd& end, uint32_t events) {
 // Sending what it holds counts as activity, however slowly it goes; only a
 // held chunk that does not move at all runs into the send bound.
 RelayClock::time_point RelayLoop::Loop::Deadline(const Session& s) const {
+    if (s.Admitting()) return s.ends->admitBy;
     if (s.Choosing()) return s.ends->choice ? s.ends->choice->Deadline() : RelayClock::time_point::max();
     if (s.quiet <= RelayClock::duration::zero()) return RelayClock::time_point::max();
     RelayClock::time_point last = s.lastActivity;
@@ -396,6 +456,10 @@ void RelayLoop::Loop::Expire(RelayClock::time_point now) {
 }
 
 void RelayLoop::Loop::TimeOut(Session& s, RelayClock::time_point now) {
+    if (s.Admitting()) {
+        if (Admit(s, AdmitTry::Last)) Begin(s, now);
+        return;
+    }
     if (s.Choosing()) {
         Choose(s, s.ends->choice->Expired(), now);
         return;
@@ -419,6 +483,9 @@ void RelayLoop::Loop::TimeOut(Session& s, RelayClock::time_point now) {
 // forked elsewhere in the process may hold it until its exec.
 void RelayLoop::Loop::End(Session& s) {
     if (s.over) return;
+    // A client still waiting for a slot has its last chance of one, so that
+    // whoever takes it in has a session to end.
+    if (s.Admitting() && !Admit(s, AdmitTry::Last)) return;
     s.over = true;
     Poll(s, s.clientEnd, 0);
     Poll(s, s.serverEnd, 0);
@@ -479,6 +546,7 @@ void RelayLoop::Loop::Run() {
             }
         }
         Expire(now);
+        AdmitWaiting(now);
         ended.clear();
     }
     pthread_setname_np(pthread_self(), oldName);

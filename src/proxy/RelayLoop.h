@@ -11,6 +11,11 @@
 // destination has taken nothing of a held chunk for as long: a mail client
 // that never reads must not hold its slot for ever.
 //
+// A session whose client came while its protocol's row was full waits here
+// for a slot: the sessions that free slots end on this loop, so the client
+// is asked again after each round of events and at the wait's bound, and no
+// listener waits meanwhile.
+//
 // Sessions come in from the listeners' threads through Add; everything else
 // happens on the loop's thread, which starts with the first session, except
 // resolving a host name, which blocks and runs on a service thread of its

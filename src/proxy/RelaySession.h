@@ -2,8 +2,9 @@
 // server's end, the walk that chooses the server while that is still under
 // way, and what the client process wants done once the server is chosen,
 // when none could be, and when the session is over. The client process
-// hands it to the relay loop, which takes the walk's steps, runs the two
-// relays and ends the session exactly once.
+// hands it to the relay loop, which lets it wait for a slot when it came
+// without one, takes the walk's steps, runs the two relays and ends the
+// session exactly once.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,20 @@
 #include "context/AppContext.h"
 #include "proxy/ProxySocket.h"
 #include "proxy/ServerChoice.h"
+
+// When the loop asks a client that has no slot yet whether it may go on.
+enum class AdmitTry {
+    Arrival,  // it has just come in: sessions whose clients have gone may not have ended yet
+    Round,    // the loop has handled the events at hand
+    Last,     // its wait is over, or the loop is going: a slot now or never
+};
+
+// What such a client is told.
+enum class Admission {
+    Admitted,  // it holds a slot: the walk to its server starts
+    Waiting,   // a slot is about to be freed: asked again after the next round
+    Refused,   // no slot: the callee has closed the client, the loop forgets it
+};
 
 struct RelaySession {
     explicit RelaySession(AppContext& context) : ctx(context) {}
@@ -25,6 +40,11 @@ struct RelaySession {
     ProxySocket client;  // always plain
     ProxySocket server;
     bool serverTls = false;
+    // Set while the client has no slot of its own; run on the loop's thread,
+    // never waiting, until it answers other than Waiting. Last comes at
+    // admitBy at the latest.
+    std::function<Admission(RelaySession&, AdmitTry)> admit;
+    RelayClock::time_point admitBy = RelayClock::time_point::max();
     // Still choosing the server; none when the server's end came ready.
     std::unique_ptr<ServerChoice> choice;
     // Run on the loop's thread, neither of them waiting. Once the server is

@@ -221,6 +221,56 @@ TEST_F(ProxyListenThreadTest, ClientsThatCloseAndComeBackAtOnceAreAllServed) {
     EXPECT_EQ(upstream.Accepted(), 4 * kClientSlotCount);
 }
 
+// A client that only ended its sending side keeps its session, and its
+// slot, for as long as its server talks on. Clients that come while that
+// slot is about to be freed wait for it at most two seconds, in the relay
+// loop: the listener serves on meanwhile, and a slot that some other client
+// frees goes to the one waiting.
+TEST_F(ProxyListenThreadTest, AClientWaitsForASlotOnlyWhileOneIsAboutToBeFreed) {
+    // Declared before the upstream, which thus goes first: the sessions end
+    // before the listener is stopped.
+    ListenerRun run(test.ctx, SMTP);
+    RecordingUpstream upstream("U", attempts, false);
+    WriteResult({Candidate("U", upstream.port(), false, 3)});
+    std::vector<Session> sessions;
+    for (int i = 0; i < kClientSlotCount; ++i) {
+        sessions.push_back(Open(run, upstream));
+        ASSERT_GE(sessions.back().upstream, 0) << i;
+    }
+    shutdown(sessions[0].client, SHUT_WR);
+    ASSERT_TRUE(loopback::SeesClose(sessions[0].upstream));
+
+    auto start = std::chrono::steady_clock::now();
+    int waiting = run.Connect();
+    sockets.push_back(waiting);
+    EXPECT_TRUE(loopback::SeesClose(waiting, 5s));
+    auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, 1800ms);
+    EXPECT_LT(waited, 4s);
+    EXPECT_TRUE(test.WaitForLog("[PROXY][MINOR] ERROR: proxy SMTP no avail socket"));
+    EXPECT_TRUE(loopback::SendAll(sessions[0].upstream, "221 bye\r\n"));
+    EXPECT_EQ(loopback::Read(sessions[0].client, 9).data, "221 bye\r\n") << "its server still reaches it";
+
+    // Two more wait; meanwhile a client that leaves for good frees its slot.
+    int first = run.Connect();
+    int second = run.Connect();
+    sockets.push_back(first);
+    sockets.push_back(second);
+    std::this_thread::sleep_for(300ms);
+    close(sessions[7].client);
+    sockets[7] = -1;
+    ASSERT_TRUE(loopback::SeesClose(sessions[7].upstream));
+    upstream.Close(sessions[7].upstream);
+    Session admitted{first, upstream.TakeConnection()};
+    ASSERT_GE(admitted.upstream, 0);
+    EXPECT_TRUE(Works(admitted, "EHLO a\r\n"));
+    EXPECT_TRUE(loopback::SeesClose(second, 5s)) << "no second slot came";
+    EXPECT_EQ(test.CountInLog("[PROXY][DUMP] proxy SMTP in avail index=7"), 2);
+    EXPECT_EQ(test.CountInLog("no avail socket"), 2);
+    EXPECT_EQ(test.CountInLog("[PROXY][MINOR] using SMTP service"), 33);
+    EXPECT_TRUE(Works(sessions[31], "NOOP\r\n")) << "the others worked on";
+}
+
 TEST_F(ProxyListenThreadTest, ANewerResultIsTakenUpByTheNextClientOnly) {
     // Declared before the upstreams, which thus go first: their connections
     // close and the sessions end before the listener is stopped.

@@ -5,6 +5,8 @@
 #include <condition_variable>
 #include <mutex>
 #include <filesystem>
+#include <functional>
+#include <string>
 #include <thread>
 
 #include <fstream>
@@ -316,6 +318,101 @@ TEST_F(RelayLoopTest, DestroyingTheLoopCutsEverySessionOnce) {
     EXPECT_EQ(ended, 2);
     EXPECT_TRUE(loopback::SeesClose(a.client, 1s));
     EXPECT_TRUE(loopback::SeesClose(b.server, 1s));
+}
+
+// A session whose client has no slot yet. Its admission answers by the
+// test's rule and keeps the tries asked ('A' arrival, 'R' round, 'L' last);
+// the server's end comes with the slot, and a refused client is closed.
+class AdmissionTest : public RelayLoopTest {
+protected:
+    using Rule = std::function<Admission(AdmitTry)>;
+    std::unique_ptr<RelaySession> Waiting(Rule rule, std::chrono::milliseconds bound = 10s) {
+        auto s = NewSession(POP3, peers.client);
+        s->slot = -1;
+        s->admit = [this, rule](RelaySession& r, AdmitTry when) {
+            Admission answer = rule(when);
+            {
+                std::lock_guard<std::mutex> hold(lock);
+                tries += when == AdmitTry::Arrival ? 'A' : when == AdmitTry::Round ? 'R' : 'L';
+            }
+            if (answer == Admission::Admitted) Take(r.server, peers.server);
+            if (answer == Admission::Refused) CloseConn(&r.client, false);
+            return answer;
+        };
+        s->admitBy = RelayClock::now() + bound;
+        return s;
+    }
+    std::string Tries() {
+        std::lock_guard<std::mutex> hold(lock);
+        return tries;
+    }
+    static Rule Until(AdmitTry go, Admission then) {
+        return [go, then](AdmitTry when) { return when == go ? then : Admission::Waiting; };
+    }
+
+    std::mutex lock;
+    std::string tries;
+    PlainSession peers;
+};
+
+TEST_F(AdmissionTest, AClientAdmittedAfterTheLoopsRoundIsRelayed) {
+    auto s = Waiting(Until(AdmitTry::Round, Admission::Admitted));
+    ASSERT_TRUE(Start(s));
+    EXPECT_EQ(loopback::Read(peers.client, 5, 200ms).data, "") << "nothing before the server's end came";
+    loopback::SendAll(peers.server, "+OK\r\n");
+    EXPECT_EQ(loopback::Read(peers.client, 5).data, "+OK\r\n");
+    loopback::SendAll(peers.client, "QUIT\r\n");
+    EXPECT_EQ(loopback::Read(peers.server, 6).data, "QUIT\r\n");
+    EXPECT_EQ(Tries(), "AR") << "asked no more once admitted";
+    for (int* peer : {&peers.client, &peers.server}) {
+        close(*peer);
+        *peer = -1;
+    }
+    EXPECT_TRUE(WaitEnded(1));
+}
+
+TEST_F(AdmissionTest, ARefusedClientIsForgottenWithoutEnding) {
+    auto s = Waiting(Until(AdmitTry::Round, Admission::Refused));
+    ASSERT_TRUE(Start(s));
+    EXPECT_TRUE(loopback::SeesClose(peers.client, 2s));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(Tries(), "AR");
+    EXPECT_EQ(ended, 0) << "a refused client had no session to end";
+}
+
+// While it waits the loop sleeps: it asks again only after rounds it had
+// reason for (the arrival, a clean-up), not in a spin, until the bound.
+TEST_F(AdmissionTest, AWaitEndsAtItsBoundWithTheLastTry) {
+    auto start = Clock::now();
+    auto s = Waiting(Until(AdmitTry::Last, Admission::Refused), 800ms);
+    ASSERT_TRUE(Start(s));
+    EXPECT_TRUE(loopback::SeesClose(peers.client, 3s));
+    EXPECT_GE(Clock::now() - start, 750ms);
+    std::string asked = Tries();
+    EXPECT_EQ(asked.substr(0, 2), "AR");
+    EXPECT_EQ(asked.back(), 'L');
+    EXPECT_LE(asked.size(), 5u) << asked;
+    EXPECT_EQ(ended, 0);
+}
+
+TEST_F(AdmissionTest, DestroyingTheLoopGivesAWaitingClientItsLastTry) {
+    {
+        RelayLoop own;
+        auto s = Waiting(Until(AdmitTry::Last, Admission::Admitted));
+        s->ended = [this](RelaySession& e) {
+            CloseConn(&e.client, false);
+            CloseConn(&e.server, false);
+            ++ended;
+        };
+        ASSERT_TRUE(own.Add(s, RelayTimeouts{}));
+        std::this_thread::sleep_for(100ms);
+        EXPECT_EQ(Tries().substr(0, 2), "AR");
+        EXPECT_EQ(Tries().find('L'), std::string::npos);
+    }
+    EXPECT_EQ(Tries().back(), 'L');
+    EXPECT_EQ(ended, 1) << "the client admitted last is cut like any other";
+    EXPECT_TRUE(loopback::SeesClose(peers.client, 1s));
+    EXPECT_TRUE(loopback::SeesClose(peers.server, 1s));
 }
 
 TEST_F(RelayLoopTest, ManyIdleSessionsShareOneThreadThatSleeps) {
