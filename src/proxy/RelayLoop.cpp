@@ -102,6 +102,7 @@ struct RelayLoop::Loop {
     bool Open();
     void Run();
     void Wake();
+    bool Idle() const { return incoming.empty() && answers.empty(); }
     void TakeIncoming();
     void Register(std::unique_ptr<Session> session);
     bool Admit(Session& s, AdmitTry when);
@@ -173,6 +174,9 @@ RelayLoop::Loop::~Loop() {
     if (epoll >= 0) close(epoll);
 }
 
+// Only whoever fills the empty queues wakes the loop: it takes everything
+// queued by then at once, and a busy loop is spared a write and a read per
+// session. Called with incomingLock held, Idle tells whether to.
 void RelayLoop::Loop::Wake() {
     uint64_t one = 1;
     ssize_t ignored = write(wake, &one, sizeof one);
@@ -303,8 +307,9 @@ void RelayLoop::Loop::Resolve(Session& s, const std::string& host) {
             Answer answer{id, false, {}};
             answer.found = ResolveIpv4(host.c_str(), answer.address);
             std::lock_guard<std::mutex> lock(incomingLock);
+            bool idle = Idle();
             answers.push_back(answer);
-            Wake();
+            if (idle) Wake();
             --resolving;
             resolved.notify_all();
         },
@@ -568,10 +573,12 @@ bool RelayLoop::Add(std::unique_ptr<RelaySession>& session, const RelayTimeouts&
         if (!loop->Open() || !loop->thread.Start([raw] { raw->Run(); }, kServiceStackBytes)) return false;
         loop_ = std::move(loop);
     }
+    bool idle;
     {
         std::lock_guard<std::mutex> incoming(loop_->incomingLock);
+        idle = loop_->Idle();
         loop_->incoming.push_back(std::make_unique<Session>(std::move(session), timeouts));
     }
-    loop_->Wake();
+    if (idle) loop_->Wake();
     return true;
 }
