@@ -68,6 +68,10 @@ struct Session {
     bool over = false;
 };
 
+uint64_t EventOf(const Session& s, const LoopEnd& end) {
+    return s.id << 1 | (end.server ? 1 : 0);
+}
+
 // A host name the resolver answered for, off the loop's thread.
 struct Answer {
     uint64_t session;
@@ -80,6 +84,14 @@ struct Timer {
     uint64_t session;
     bool operator>(const Timer& other) const { return when > other.when; }
 };
+
+// What an event names: the loop's wake-up, or one end of a session by the
+// session's number, which is never reused. An event of an end whose session
+// is gone finds nothing, so a socket that some other holder of its file
+// keeps in the poll set after the session closed it is harmless.
+constexpr uint64_t kWakeEvent = 0;
+
+uint64_t EventOf(const Session& s, const LoopEnd& end);
 
 uint32_t EventsFor(SocketWait wait) {
     if (wait == SocketWait::Readable) return EPOLLIN;
@@ -150,7 +162,7 @@ bool RelayLoop::Loop::Open() {
     if (epoll < 0 || wake < 0) return false;
     epoll_event event{};
     event.events = EPOLLIN;
-    event.data.ptr = nullptr;
+    event.data.u64 = kWakeEvent;
     return epoll_ctl(epoll, EPOLL_CTL_ADD, wake, &event) == 0;
 }
 
@@ -423,7 +435,7 @@ bool RelayLoop::Loop::Poll(Session& s, LoopEnd& end, uint32_t events) {
     int sock = end.server ? s.ends->server.sock : s.ends->client.sock;
     epoll_event event{};
     event.events = events;
-    event.data.ptr = &end;
+    event.data.u64 = EventOf(s, end);
     int op = events == 0 ? EPOLL_CTL_DEL : (end.events == 0 ? EPOLL_CTL_ADD : EPOLL_CTL_MOD);
     if (epoll_ctl(epoll, op, sock, &event) != 0 && events != 0) return false;
     end.events = events;
@@ -483,22 +495,25 @@ void RelayLoop::Loop::TimeOut(Session& s, RelayClock::time_point now) {
 }
 
 // The relays write their end lines, then the client process closes both
-// ends and frees the slot. The ends leave the poll set first: closing a
-// socket takes it out only once no other process holds it, and a child
-// forked elsewhere in the process may hold it until its exec.
+// ends and frees the slot. A closed socket leaves the poll set by itself;
+// one left open takes a call.
 void RelayLoop::Loop::End(Session& s) {
     if (s.over) return;
     // A client still waiting for a slot has its last chance of one, so that
     // whoever takes it in has a session to end.
     if (s.Admitting() && !Admit(s, AdmitTry::Last)) return;
     s.over = true;
-    Poll(s, s.clientEnd, 0);
-    Poll(s, s.serverEnd, 0);
     if (!s.Choosing()) {
         s.toServer->Finish();
         s.toClient->Finish();
     }
     if (s.ends->ended) s.ends->ended(*s.ends);
+    for (LoopEnd* end : {&s.clientEnd, &s.serverEnd}) {
+        if ((end->server ? s.ends->server.sock : s.ends->client.sock) > 0)
+            Poll(s, *end, 0);
+        else
+            end->events = 0;
+    }
     trimDue = true;
     auto found = sessions.find(s.id);
     if (found == sessions.end()) return;
@@ -540,15 +555,18 @@ void RelayLoop::Loop::Run() {
         }
         RelayClock::time_point now = RelayClock::now();
         for (int i = 0; i < n; ++i) {
-            auto* end = static_cast<LoopEnd*>(events[i].data.ptr);
-            if (end == nullptr) {
+            uint64_t named = events[i].data.u64;
+            if (named == kWakeEvent) {
                 uint64_t count;
                 ssize_t ignored = read(wake, &count, sizeof count);
                 (void)ignored;
                 TakeIncoming();
-            } else if (!end->session->over) {
-                Serve(*end, events[i].events, now);
+                continue;
             }
+            auto found = sessions.find(named >> 1);
+            if (found == sessions.end() || found->second->over) continue;
+            Session& s = *found->second;
+            Serve((named & 1) != 0 ? s.serverEnd : s.clientEnd, events[i].events, now);
         }
         Expire(now);
         AdmitWaiting(now);

@@ -11,6 +11,9 @@
 
 #include <fstream>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "proxy/ProxyTestContext.h"
@@ -204,6 +207,37 @@ TEST_F(PlainRelayTest, AResetClientIsLoggedAndEndsTheSession) {
     ASSERT_TRUE(WaitEnded(1, 2s));
     EXPECT_TRUE(loopback::SeesClose(peers.server, 2s));
     EXPECT_EQ(test.CountInLog("ERROR: receive data from CLIENT failed(104)"), 1) << test.Log();
+}
+
+// A socket closed by the session stays in the poll set while a child forked
+// meanwhile still holds it. Its events, which come until the child lets it
+// go, must find no session: the next one is served, and the loop then sleeps.
+TEST_F(PlainRelayTest, AnEndThatAForkedChildStillHoldsIsIgnoredOnceClosed) {
+    Open(POP3);
+    loopback::SendAll(peers.server, "+OK\r\n");
+    ASSERT_EQ(loopback::Read(peers.client, 5).data, "+OK\r\n");
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // It holds the loop's sockets only, as a child on its way to exec would.
+        close(peers.client);
+        close(peers.server);
+        usleep(700 * 1000);
+        _exit(0);
+    }
+    for (int* peer : {&peers.client, &peers.server}) {
+        close(*peer);
+        *peer = -1;
+    }
+    ASSERT_TRUE(WaitEnded(1, 2s));
+
+    Open(POP3);
+    loopback::SendAll(peers.server, "+OK again\r\n");
+    EXPECT_EQ(loopback::Read(peers.client, 11).data, "+OK again\r\n");
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    std::this_thread::sleep_for(600ms);  // past the clean-up after the first session
+    EXPECT_LE(LoopWakeUpsOverAWhile(), 1);
 }
 
 TEST_F(PlainRelayTest, AFailedSendEndsTheSession) {
