@@ -149,7 +149,7 @@ RelayTurn DataTransmission::Run(char* chunk, RelayClock::time_point now, RelayCl
         if (!Forward(chunk, n, now)) return RelayTurn::DestinationFailed;
         ++chunks;
         // A plain receive that did not fill the chunk emptied the socket.
-        if (!p_.sourceTls && n < kReceiveSize && !sourceClosed_) {
+        if (!p_.sourceTls && n < kReceiveSize && !sourceClosed_ && !sourceHungUp_) {
             sourceWait_ = SocketWait::Readable;
             if (heldLength_ == 0) return RelayTurn::Waiting;
         }

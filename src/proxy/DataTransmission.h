@@ -69,6 +69,11 @@ public:
     // socket: the relay must run again though the socket stays quiet.
     bool SourceBuffered() const;
 
+    // The source's peer has ended its sending (the poll said so): a read
+    // that does not fill the chunk is followed at once by the one that meets
+    // the end, which then goes out with the data rather than a wake-up later.
+    void SourceHungUp() { sourceHungUp_ = true; }
+
     bool Ended() const { return ended_; }
     bool Holding() const { return heldLength_ > 0; }
     // When the destination last took something of what the relay holds.
@@ -93,6 +98,7 @@ private:
     TransmissionParam p_;
     const char* side_;
     bool sourceClosed_ = false;
+    bool sourceHungUp_ = false;
     int sourceError_ = 0;  // a failure met after data that went out first
     bool ended_ = false;
     SocketWait sourceWait_ = SocketWait::Readable;

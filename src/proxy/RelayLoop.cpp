@@ -93,8 +93,10 @@ constexpr uint64_t kWakeEvent = 0;
 
 uint64_t EventOf(const Session& s, const LoopEnd& end);
 
+// A read also hears of the peer's end, so that the end can go out with the
+// last data.
 uint32_t EventsFor(SocketWait wait) {
-    if (wait == SocketWait::Readable) return EPOLLIN;
+    if (wait == SocketWait::Readable) return EPOLLIN | EPOLLRDHUP;
     if (wait == SocketWait::Writable) return EPOLLOUT;
     return 0;
 }
@@ -403,6 +405,7 @@ void RelayLoop::Loop::Serve(LoopEnd& end, uint32_t events, RelayClock::time_poin
         serverRead = serverRead || client;
         return !Failed(turn);
     };
+    if ((events & (EPOLLRDHUP | EPOLLHUP)) != 0) from.SourceHungUp();
     bool going = true;
     if (into.DestinationWait() != SocketWait::None) going = run(into);
     if (going && (from.SourceWait() != SocketWait::None || from.SourceBuffered())) going = run(from);
