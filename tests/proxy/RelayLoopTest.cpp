@@ -363,14 +363,22 @@ protected:
     std::unique_ptr<RelaySession> Waiting(Rule rule, std::chrono::milliseconds bound = 10s) {
         auto s = NewSession(POP3, peers.client);
         s->slot = -1;
-        s->admit = [this, rule](RelaySession& r, AdmitTry when) {
+        // Made here, so that the loop's thread touches none of the test's peers.
+        ProxySocket made;
+        Take(made, peers.server);
+        int server = made.sock;
+        made.sock = -1;
+        s->admit = [this, rule, server](RelaySession& r, AdmitTry when) {
             Admission answer = rule(when);
             {
                 std::lock_guard<std::mutex> hold(lock);
                 tries += when == AdmitTry::Arrival ? 'A' : when == AdmitTry::Round ? 'R' : 'L';
             }
-            if (answer == Admission::Admitted) Take(r.server, peers.server);
-            if (answer == Admission::Refused) CloseConn(&r.client, false);
+            if (answer == Admission::Admitted) r.server.sock = server;
+            if (answer == Admission::Refused) {
+                CloseConn(&r.client, false);
+                close(server);
+            }
             return answer;
         };
         s->admitBy = RelayClock::now() + bound;
