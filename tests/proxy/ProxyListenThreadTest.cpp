@@ -54,6 +54,17 @@ protected:
         sockets.push_back(s.client);
         return s;
     }
+    // A session in every slot of the row; it stops at the first client that
+    // did not reach upstream.
+    std::vector<Session> FillRow(ListenerRun& run, RecordingUpstream& upstream) {
+        std::vector<Session> sessions;
+        while (sessions.size() < static_cast<size_t>(kClientSlotCount)) {
+            Session s = Open(run, upstream);
+            if (s.upstream < 0) break;
+            sessions.push_back(s);
+        }
+        return sessions;
+    }
     static bool Works(const Session& s, const std::string& text) {
         return loopback::SendAll(s.client, text) && loopback::Read(s.upstream, text.size()).data == text &&
                loopback::SendAll(s.upstream, text) && loopback::Read(s.client, text.size()).data == text;
@@ -173,11 +184,8 @@ TEST_F(ProxyListenThreadTest, TheThirtyThirdClientIsClosedWhileTheOthersWork) {
     ListenerRun run(test.ctx, IMAP4);
     RecordingUpstream upstream("U", attempts, false);
     WriteResult({Candidate("U", upstream.port(), false, 3)});
-    std::vector<Session> sessions;
-    for (int i = 0; i < kClientSlotCount; ++i) {
-        sessions.push_back(Open(run, upstream));
-        ASSERT_GE(sessions.back().upstream, 0) << i;
-    }
+    std::vector<Session> sessions = FillRow(run, upstream);
+    ASSERT_EQ(sessions.size(), static_cast<size_t>(kClientSlotCount)) << "every client reached upstream";
     int extra = run.Connect();
     EXPECT_TRUE(loopback::SeesClose(extra, 2s));
     close(extra);
@@ -232,11 +240,8 @@ TEST_F(ProxyListenThreadTest, AClientWaitsForASlotOnlyWhileOneIsAboutToBeFreed) 
     ListenerRun run(test.ctx, SMTP);
     RecordingUpstream upstream("U", attempts, false);
     WriteResult({Candidate("U", upstream.port(), false, 3)});
-    std::vector<Session> sessions;
-    for (int i = 0; i < kClientSlotCount; ++i) {
-        sessions.push_back(Open(run, upstream));
-        ASSERT_GE(sessions.back().upstream, 0) << i;
-    }
+    std::vector<Session> sessions = FillRow(run, upstream);
+    ASSERT_EQ(sessions.size(), static_cast<size_t>(kClientSlotCount)) << "every client reached upstream";
     shutdown(sessions[0].client, SHUT_WR);
     ASSERT_TRUE(loopback::SeesClose(sessions[0].upstream));
 
