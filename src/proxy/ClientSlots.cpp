@@ -5,7 +5,6 @@
 #include <poll.h>
 
 #include "catalogue/ProtocalInfo.h"
-
 #include "context/AppContext.h"
 #include "core/WriteLog.h"
 #include "proxy/ProxyResultCodes.h"

@@ -1,15 +1,15 @@
 // A ProcessMailThread serves one accepted mail client. It hands the client,
 // with the listener's snapshot of ranked candidates, to the listener's relay
 // loop; a client whose row was full first waits there for a slot that is
-// about to be freed, or is refused. The loop walks the candidates (TLS ones first when the user prefers TLS, never
-// one at or after the first failed one) and connects to the first upstream
-// server that accepts, without a thread waiting on the way. The client
-// process then publishes that server as the connection in use; the loop runs
-// the two relays and, once both have ended, the client process closes both
-// ends and frees the client's slot. With no server to connect it tells the
-// user, closes the client and frees the slot and, in automatic mode, asks
-// for a detection; so it does, quietly and rarely, when it had to fall back
-// past a server that failed to connect.
+// about to be freed, or is refused. The loop walks the candidates (TLS ones
+// first when the user prefers TLS, never one at or after the first failed
+// one) and connects to the first upstream server that accepts, without a
+// thread waiting on the way. The client process then publishes that server
+// as the connection in use; the loop runs the two relays and, once both have
+// ended, the client process closes both ends and frees the client's slot.
+// With no server to connect it tells the user, closes the client and frees
+// the slot and, in automatic mode, asks for a detection; so it does, quietly
+// and rarely, when it had to fall back past a server that failed to connect.
 #pragma once
 
 #include <cstdint>

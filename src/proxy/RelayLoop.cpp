@@ -91,8 +91,6 @@ struct Timer {
 // keeps in the poll set after the session closed it is harmless.
 constexpr uint64_t kWakeEvent = 0;
 
-uint64_t EventOf(const Session& s, const LoopEnd& end);
-
 // A read also hears of the peer's end, so that the end can go out with the
 // last data.
 uint32_t EventsFor(SocketWait wait) {
