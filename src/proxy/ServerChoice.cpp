@@ -91,8 +91,14 @@ ChoiceStep ServerChoice::Connect(ProxySocket& server, const in_addr& address, Re
     to.sin_addr = address;
     to.sin_port = htons(static_cast<uint16_t>(port));
     phase_ = Phase::Connecting;
-    if (connect(server.sock, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) return Connected(server, now);
+    const sockaddr* peer = reinterpret_cast<const sockaddr*>(&to);
+    if (connect(server.sock, peer, sizeof to) == 0) return Connected(server, now);
     if (errno != EINPROGRESS) return Fail(Failure::Connection);
+    // A server on this machine or next to it has answered before the call
+    // returned. Asking once more costs one call, where waiting for the socket
+    // costs a round of the loop and two changes to what it polls for.
+    if (connect(server.sock, peer, sizeof to) == 0 || errno == EISCONN) return Connected(server, now);
+    if (errno != EALREADY && errno != EINPROGRESS) return Fail(Failure::Connection);
     return Await(SocketWait::Writable, now + std::chrono::seconds(bounds_.connectSeconds));
 }
 

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include <poll.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -58,6 +59,28 @@ TEST_F(ServerChoiceTest, ARefusedServerIsPassedForTheNextAndThePassingIsKnown) {
     ASSERT_GE(upstream, 0);
     live.Close(upstream);
     EXPECT_EQ(test.CountInLog("[PROXY][MINOR] ERROR: prcess SMTP connect failed(-1) when choose server"), 1);
+}
+
+// A server on this machine has taken the connection by the time the connect
+// returns: the walk does not wait for the socket to say so, and over TLS goes
+// straight on to the handshake.
+TEST_F(ServerChoiceTest, AConnectAnsweredAtOnceIsNotWaitedFor) {
+    int port = 0;
+    int listener = loopback::Listen(port);
+    ASSERT_GE(listener, 0);
+    ProtocalInfoList plain;
+    plain.PushBack(Candidate("near", port, false, 1));
+    ServerChoice choice(test.ctx, POP3, plain, ConnectBounds{});
+    EXPECT_EQ(choice.Start(server, RelayClock::now()), ChoiceStep::Chosen);
+    EXPECT_GT(server.sock, 0);
+    CloseConn(&server, false);
+
+    ProtocalInfoList tls;
+    tls.PushBack(Candidate("near", port, true, 1));
+    ServerChoice secure(test.ctx, POP3, tls, ConnectBounds{});
+    ASSERT_EQ(secure.Start(server, RelayClock::now()), ChoiceStep::Waiting);
+    EXPECT_EQ(secure.Wait(), SocketWait::Readable) << "the handshake waits for the server's hello";
+    close(listener);
 }
 
 TEST_F(ServerChoiceTest, ANameWaitsForTheResolverAndAnUnknownTlsNameFailsItsPreparation) {
