@@ -3,13 +3,9 @@
 #include <cerrno>
 #include <climits>
 
-Deadline DeadlineAfterSeconds(int32_t seconds) {
-    return std::chrono::steady_clock::now() + std::chrono::seconds(seconds > 0 ? seconds : 0);
-}
-
 int MillisUntil(Deadline deadline) {
     if (deadline == kNoDeadline) return -1;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - MonotonicClock::now());
     if (left.count() <= 0) return 0;
     return left.count() > INT_MAX ? INT_MAX : static_cast<int>(left.count());
 }

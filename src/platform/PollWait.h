@@ -4,18 +4,9 @@
 // time that is left instead of starting over.
 #pragma once
 
-#include <chrono>
-#include <cstdint>
-
 #include <poll.h>
 
-using Deadline = std::chrono::steady_clock::time_point;
-
-// A wait that only an event ends.
-inline constexpr Deadline kNoDeadline = Deadline::max();
-
-// Now plus seconds (0 or less: now).
-Deadline DeadlineAfterSeconds(int32_t seconds);
+#include "platform/MonotonicClock.h"
 
 // The milliseconds left until deadline as poll takes them: 0 once it has
 // passed, -1 for kNoDeadline, never more than an int holds.

@@ -47,7 +47,8 @@ TEST(ProtocalInfoTest, CopyTakesAllFieldsOverFullWidths) {
         EXPECT_EQ(993, r->Port[IMAP4]);
         EXPECT_TRUE(r->IsSSL);
     }
-    assigned = assigned;  // self-assignment keeps the record
+    const ProtocalInfo& same = assigned;
+    assigned = same;  // self-assignment keeps the record
     EXPECT_EQ(1234, assigned.LinkCost);
 }
 
