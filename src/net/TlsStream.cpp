@@ -1,25 +1,15 @@
 #include "net/TlsStream.h"
 
-#include <algorithm>
 #include <cerrno>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include "net/NetResultCodes.h"
 
 namespace {
-
-
-// A writer whose call needs the peer's records waits this long at a time:
-// the reader may take those records off the socket first, and then the
-// socket never turns readable for the writer. Only a renegotiation does
-// this; an idle stream never gets here.
-constexpr auto kWriterReadSlice = std::chrono::milliseconds(100);
 
 // The close-notify is one small record: a few rounds of waiting for room
 // are plenty, and a peer that takes nothing gets the TCP shutdown alone.
@@ -51,8 +41,6 @@ int32_t TlsStream::Attach(TlsClientContext& context, int sock, const char* host,
     int32_t ready = context.Prepare();
     if (ready != 0) return ready;
     destination_ = std::string(host != nullptr ? host : "") + ":" + std::to_string(port);
-    wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (wakeFd_ < 0) return kNetTlsObjectFailure;
     tls_ = context.NewConnection(&destination_);
     if (tls_ == nullptr || SSL_set_fd(tls_, sock) != 1) {
         Release();
@@ -66,71 +54,44 @@ int32_t TlsStream::Attach(TlsClientContext& context, int sock, const char* host,
     SSL_set_mode(tls_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     sock_ = sock;
     context_ = &context;
-    buffered_.store(false);
+    buffered_ = false;
     return 0;
 }
 
 void TlsStream::Release() {
     if (tls_ != nullptr) SSL_free(tls_);
     tls_ = nullptr;
-    if (wakeFd_ >= 0) close(wakeFd_);
-    wakeFd_ = -1;
     sock_ = -1;
     context_ = nullptr;
 }
 
 template <typename Call>
-TlsStream::Outcome TlsStream::Locked(Call call, bool wakeReaderAfter) {
+TlsStream::Outcome TlsStream::Run(Call call) {
     Outcome out{0, SSL_ERROR_NONE, 0};
-    bool wake = false;
-    {
-        std::lock_guard<std::mutex> lock(lock_);
-        ERR_clear_error();
-        errno = 0;
-        out.result = call();
-        if (out.result <= 0) {
-            out.tlsError = SSL_get_error(tls_, out.result);
-            out.sysError = errno;
-            ERR_clear_error();  // the queue is the thread's; later calls must not see it
-        }
-        bool pending = SSL_has_pending(tls_) == 1;
-        buffered_.store(pending, std::memory_order_relaxed);
-        wake = wakeReaderAfter && pending;
+    ERR_clear_error();
+    errno = 0;
+    out.result = call();
+    if (out.result <= 0) {
+        out.tlsError = SSL_get_error(tls_, out.result);
+        out.sysError = errno;
+        ERR_clear_error();  // the queue is the thread's; later calls must not see it
     }
-    if (wake) WakeReader();
+    buffered_ = SSL_has_pending(tls_) == 1;
     return out;
 }
 
-void TlsStream::WakeReader() {
-    uint64_t one = 1;
-    // A full counter already wakes the reader; nothing is lost.
-    ssize_t ignored = write(wakeFd_, &one, sizeof one);
-    (void)ignored;
-}
-
-bool TlsStream::Await(const Outcome& out, Deadline deadline, bool asReader) {
-    if (out.tlsError == SSL_ERROR_WANT_WRITE) {
-        int r = PollOne(sock_, POLLOUT, deadline);
-        if (r == 0) errno = EAGAIN;
-        return r > 0;
-    }
-    if (out.tlsError != SSL_ERROR_WANT_READ) {
+bool TlsStream::Await(const Outcome& out, Deadline deadline) {
+    if (out.tlsError != SSL_ERROR_WANT_READ && out.tlsError != SSL_ERROR_WANT_WRITE) {
         errno = out.sysError != 0 ? out.sysError : EPROTO;
         return false;
     }
-    // Only the reader takes the wake-ups: they are meant for it.
-    pollfd entries[2] = {{sock_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-    int r = PollUntil(entries, asReader ? 2 : 1, deadline);
+    pollfd entry{sock_, static_cast<short>(out.tlsError == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT), 0};
+    int r = PollUntil(&entry, 1, deadline);
     if (r <= 0) {
         if (r == 0) errno = EAGAIN;
         return false;
     }
-    if (asReader && (entries[1].revents & POLLIN)) {
-        uint64_t count;
-        ssize_t ignored = read(wakeFd_, &count, sizeof count);
-        (void)ignored;
-    }
-    if (entries[0].revents & POLLNVAL) {
+    if (entry.revents & POLLNVAL) {
         errno = EBADF;
         return false;
     }
@@ -141,9 +102,9 @@ bool TlsStream::Handshake(Deadline deadline) {
     errno = 0;
     if (tls_ == nullptr || !MakeNonBlocking(sock_)) return false;
     for (;;) {
-        Outcome out = Locked([this] { return SSL_connect(tls_); }, false);
+        Outcome out = Run([this] { return SSL_connect(tls_); });
         if (out.result == 1) return true;
-        if (!Await(out, deadline, false)) {
+        if (!Await(out, deadline)) {
             // A session the server would not take is not offered again.
             if (context_ != nullptr) context_->Sessions().Forget(destination_);
             errno = out.tlsError == SSL_ERROR_SYSCALL ? out.sysError : 0;
@@ -161,14 +122,13 @@ int32_t TlsStream::Read(void* buffer, int32_t size, Deadline deadline) {
         errno = EINVAL;
         return -1;
     }
-    // Nothing buffered: the wait comes first, without taking the lock. A
-    // writer that buffers records meanwhile wakes the wait.
-    bool tryNow = buffered_.load(std::memory_order_relaxed);
+    // Nothing buffered: the wait comes first.
+    bool tryNow = buffered_;
     for (;;) {
-        Outcome out = tryNow ? Locked([&] { return SSL_read(tls_, buffer, size); }, false) : kNothingBuffered;
+        Outcome out = tryNow ? Run([&] { return SSL_read(tls_, buffer, size); }) : kNothingBuffered;
         if (out.result > 0) return out.result;
         if (out.tlsError == SSL_ERROR_ZERO_RETURN) return 0;
-        if (!Await(out, deadline, true)) return -1;
+        if (!Await(out, deadline)) return -1;
         tryNow = true;
     }
 }
@@ -181,33 +141,28 @@ int32_t TlsStream::Write(const void* data, int32_t length, Deadline deadline) {
     const char* bytes = static_cast<const char*>(data);
     int32_t written = 0;
     for (;;) {
-        Outcome out = Locked([&] { return SSL_write(tls_, bytes + written, length - written); }, true);
+        Outcome out = Run([&] { return SSL_write(tls_, bytes + written, length - written); });
         if (out.result > 0) {
             written += out.result;
             if (written == length) return length;
             continue;
         }
-        Deadline wait = deadline;
-        if (out.tlsError == SSL_ERROR_WANT_READ)
-            wait = std::min(deadline, std::chrono::steady_clock::now() + kWriterReadSlice);
-        if (Await(out, wait, false)) continue;
-        if (errno != EAGAIN) return -1;
-        if (std::chrono::steady_clock::now() < deadline) continue;
-        errno = ETIMEDOUT;
+        if (Await(out, deadline)) continue;
+        if (errno == EAGAIN) errno = ETIMEDOUT;
         return -1;
     }
 }
 
 int32_t TlsStream::WaitReadable(Deadline deadline) {
     if (tls_ == nullptr) return kNetWaitTimeout;
-    bool tryPeek = buffered_.load(std::memory_order_relaxed);
+    bool tryPeek = buffered_;
     for (;;) {
         char byte;
-        Outcome out = tryPeek ? Locked([&] { return SSL_pending(tls_) > 0 ? 1 : SSL_peek(tls_, &byte, 1); }, false)
+        Outcome out = tryPeek ? Run([&] { return SSL_pending(tls_) > 0 ? 1 : SSL_peek(tls_, &byte, 1); })
                               : kNothingBuffered;
         if (out.result > 0) return 1;
         if (out.tlsError != SSL_ERROR_WANT_READ && out.tlsError != SSL_ERROR_WANT_WRITE) return 1;  // the read reports it
-        if (!Await(out, deadline, true)) return kNetWaitTimeout;
+        if (!Await(out, deadline)) return kNetWaitTimeout;
         tryPeek = true;
     }
 }
@@ -215,11 +170,15 @@ int32_t TlsStream::WaitReadable(Deadline deadline) {
 void TlsStream::ShutdownSend() {
     if (tls_ == nullptr) return;
     for (int round = 0; round < kShutdownRounds; ++round) {
-        Outcome out = Locked(
-            [this] { return (SSL_get_shutdown(tls_) & SSL_SENT_SHUTDOWN) ? 1 : SSL_shutdown(tls_); }, true);
+        Outcome out = SendCloseNotify();
         if (out.result >= 0 || out.tlsError != SSL_ERROR_WANT_WRITE) return;
         PollOne(sock_, POLLOUT, std::chrono::steady_clock::now() + kShutdownWait);
     }
+}
+
+// Sent once: a repeated call finds it sent and succeeds.
+TlsStream::Outcome TlsStream::SendCloseNotify() {
+    return Run([this] { return (SSL_get_shutdown(tls_) & SSL_SENT_SHUTDOWN) ? 1 : SSL_shutdown(tls_); });
 }
 
 int32_t TlsStream::WithoutWaiting(const Outcome& out, SocketWait& wait) {
@@ -241,7 +200,7 @@ int32_t TlsStream::HandshakeSome(SocketWait& wait) {
         errno = EINVAL;
         return -1;
     }
-    Outcome out = Locked([this] { return SSL_connect(tls_); }, false);
+    Outcome out = Run([this] { return SSL_connect(tls_); });
     if (out.result == 1) return 1;
     WithoutWaiting(out, wait);
     if (wait != SocketWait::None) return -1;
@@ -257,7 +216,7 @@ int32_t TlsStream::ReadSome(void* buffer, int32_t size, SocketWait& wait) {
         errno = EINVAL;
         return -1;
     }
-    return WithoutWaiting(Locked([&] { return SSL_read(tls_, buffer, size); }, false), wait);
+    return WithoutWaiting(Run([&] { return SSL_read(tls_, buffer, size); }), wait);
 }
 
 int32_t TlsStream::WriteSome(const void* data, int32_t length, SocketWait& wait) {
@@ -266,10 +225,10 @@ int32_t TlsStream::WriteSome(const void* data, int32_t length, SocketWait& wait)
         errno = EINVAL;
         return -1;
     }
-    return WithoutWaiting(Locked([&] { return SSL_write(tls_, data, length); }, false), wait);
+    return WithoutWaiting(Run([&] { return SSL_write(tls_, data, length); }), wait);
 }
 
 void TlsStream::ShutdownSendNow() {
     if (tls_ == nullptr) return;
-    Locked([this] { return (SSL_get_shutdown(tls_) & SSL_SENT_SHUTDOWN) ? 1 : SSL_shutdown(tls_); }, false);
+    SendCloseNotify();
 }

@@ -4,20 +4,16 @@
 // and offers the destination's last session.
 //
 // The socket is non-blocking from the handshake on and every call takes a
-// deadline, so no wait is unbounded. Two threads may use one stream at once,
-// one reading and one writing: each library call runs under the stream's
-// lock, and no thread holds it while it waits for the socket. A reader waits
-// until its socket is readable or until the writer tells it, through the
-// stream's wake-up descriptor, that the writer's call took records off the
-// socket for it; an idle stream therefore costs no wake-ups at all.
+// deadline, so no wait is unbounded. One thread uses a stream at a time: a
+// probe's dialogue, or the relay loop for the sessions it runs. An idle
+// stream costs nothing: a read that finds nothing buffered waits on the
+// socket before it calls the library.
 //
 // The stream does not own the socket: whoever opened it closes it, before or
 // after Release.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 
 #include "net/TlsClientContext.h"
@@ -82,38 +78,34 @@ public:
     int32_t WriteSome(const void* data, int32_t length, SocketWait& wait);
     // True when the library holds data already read off the socket: a read
     // goes on without the socket turning readable.
-    bool HasBuffered() const { return buffered_.load(std::memory_order_relaxed); }
+    bool HasBuffered() const { return buffered_; }
     // Sends the close-notify when the socket takes it at once; never waits.
     void ShutdownSendNow();
 
 private:
-    // What one library call left behind, taken while the lock was held.
+    // What one library call left behind, taken before anything else could
+    // change the thread's error state.
     struct Outcome {
         int result;
         int tlsError;
         int sysError;
     };
     static const Outcome kNothingBuffered;
-    // Runs call under the lock; with wakeReaderAfter, a reader waiting on
-    // the socket is woken when the call left records buffered.
+    // Runs one library call and notes whether it left records buffered.
     template <typename Call>
-    Outcome Locked(Call call, bool wakeReaderAfter);
+    Outcome Run(Call call);
+    Outcome SendCloseNotify();
     // The outcome of one call that does not wait, as ReadSome and WriteSome report it.
     static int32_t WithoutWaiting(const Outcome& outcome, SocketWait& wait);
-    // Waits as outcome asks, until deadline; asReader also wakes when a
-    // writer left records buffered. False with errno set when the outcome is
-    // final or the deadline passed (EAGAIN).
-    bool Await(const Outcome& outcome, Deadline deadline, bool asReader);
-    void WakeReader();
+    // Waits as outcome asks, until deadline. False with errno set when the
+    // outcome is final or the deadline passed (EAGAIN).
+    bool Await(const Outcome& outcome, Deadline deadline);
 
     SSL* tls_ = nullptr;
     int sock_ = -1;
     TlsClientContext* context_ = nullptr;
-    int wakeFd_ = -1;  // readable: a writer's call left records for the reader
-    std::mutex lock_;
     // Whether the last call left records in the library, so that a read
-    // would not have to wait for the socket. Written under the lock, read
-    // without it: a writer that sets it also wakes the reader.
-    std::atomic<bool> buffered_{false};
+    // would not have to wait for the socket.
+    bool buffered_ = false;
     std::string destination_;  // "host:port", the key of its sessions
 };
