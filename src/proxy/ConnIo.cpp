@@ -5,7 +5,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "platform/PollWait.h"
 #include "proxy/ProxyResultCodes.h"
 
 namespace {
@@ -75,14 +74,6 @@ void CloseConn(ProxySocket* conn, bool useTls) {
     conn->sock = -1;
     conn->sendShut = false;
     conn->tls.Release();
-}
-
-int32_t WaitForData(ProxySocket* conn, int32_t seconds) {
-    if (conn == nullptr) return kProxyMissingArgument;
-    if (conn->sock <= 0) return kProxyWaitTimeout;
-    Deadline deadline = DeadlineAfterSeconds(seconds);
-    if (conn->tls.Attached()) return conn->tls.WaitReadable(deadline);
-    return PollOne(conn->sock, POLLIN, deadline) > 0 ? 1 : kProxyWaitTimeout;
 }
 
 void ShutdownSend(ProxySocket* conn, bool useTls) {

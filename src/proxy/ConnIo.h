@@ -24,11 +24,6 @@ int32_t SendConn(ProxySocket* conn, const char* data, int32_t length, bool useTl
 // objects when useTls; clears what it released.
 void CloseConn(ProxySocket* conn, bool useTls);
 
-// 1 as soon as a receive will not wait (data, the peer's close, or an error),
-// -6 when nothing comes within seconds or the wait fails, -51 without conn.
-// On a TLS end it counts what the TLS layer already holds.
-int32_t WaitForData(ProxySocket* conn, int32_t seconds);
-
 // Passes an end of data on: a TLS end sends its close-notify if the socket
 // takes it at once, then the socket is shut down for writing. Reading from
 // conn still works afterwards.

@@ -14,8 +14,8 @@
 #include <memory>
 
 #include "context/AppContext.h"
-#include "proxy/ConnSetup.h"
 #include "proxy/RelayLoop.h"
+#include "proxy/ServerChoice.h"
 
 struct ProxyRuntime {
     ProxyRuntime() = default;

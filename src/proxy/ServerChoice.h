@@ -24,9 +24,20 @@
 #include "catalogue/ProtocalInfo.h"
 #include "catalogue/ProtocalInfoList.h"
 #include "context/AppContext.h"
-#include "proxy/ConnSetup.h"
+#include "net/NetResultCodes.h"
+#include "platform/ConnectWithin.h"
 #include "proxy/DataTransmission.h"
 #include "proxy/ProxySocket.h"
+
+// How long the set-up of an upstream connection may take. A server that
+// drops packets must not cost the system's two-minute connect time-out, and
+// one that trickles its handshake a byte at a time must not hold the client
+// and its slot for ever: past either bound the attempt fails and the next
+// candidate is tried.
+struct ConnectBounds {
+    int32_t connectSeconds = kConnectSeconds;  // the TCP connect
+    int32_t handshakeSeconds = kHandshakeSeconds;  // the whole TLS handshake
+};
 
 // Where the walk stands after a step.
 enum class ChoiceStep : uint8_t {

@@ -56,24 +56,3 @@ int32_t ListenTcp(const char* local, int32_t port, int32_t backlog) {
     }
     return sock;
 }
-
-int32_t ConnectTcp(const char* host, int32_t port, int32_t connectSeconds) {
-    if (host == nullptr) return kProxyMissingArgument;
-    if (!StartSocketLayer()) return kProxyNetFailure;
-    if (port <= 0 || port > 65535) return kProxyNetFailure;
-    sockaddr_in address{};
-    if (!ResolveIpv4(host, address.sin_addr)) return kProxyNetFailure;
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-
-    int sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (sock < 0) return kProxyNetFailure;
-    if (ConnectWithin(sock, address, connectSeconds) != 0) {
-        int error = errno;
-        close(sock);
-        errno = error;
-        return kProxyNetFailure;
-    }
-    SetNoDelay(sock);
-    return sock;
-}

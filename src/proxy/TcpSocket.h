@@ -1,14 +1,12 @@
-// The plain TCP operations of the proxy: the listening socket of a listener
-// and the connection to a plain upstream server, plus the host resolution
-// that every connect uses. They keep no state, may run in any number of
+// The plain TCP operations of the proxy: the listening socket of a listener,
+// the host resolution of an upstream server's name and the option every
+// relayed socket gets. They keep no state, may run in any number of
 // threads at once, and report failure by the proxy's result codes alone.
 #pragma once
 
 #include <cstdint>
 
 #include <netinet/in.h>
-
-#include "platform/ConnectWithin.h"
 
 // Resolves host as a name (its first IPv4 address), or failing that as a
 // dotted IPv4 address. False when it is neither.
@@ -19,10 +17,6 @@ bool ResolveIpv4(const char* host, in_addr& address);
 // or listen failed) or -4 (no socket). Addresses in TIME_WAIT from an earlier
 // run do not block the port; a live listener does.
 int32_t ListenTcp(const char* address, int32_t port, int32_t backlog);
-
-// A plain socket connected to host:port, or -51 (no host) or -1. A server
-// that does not answer within connectSeconds counts as failed.
-int32_t ConnectTcp(const char* host, int32_t port, int32_t connectSeconds = kConnectSeconds);
 
 // Forwarded chunks go out at once: the relay never waits to gather more.
 void SetNoDelay(int sock);

@@ -7,13 +7,13 @@
 
 #include "catalogue/DetectResult.h"
 #include "proxy/ConnIo.h"
-#include "proxy/ConnSetup.h"
 #include "proxy/ListenerRun.h"
 #include "proxy/MailClients.h"
 #include "proxy/ProcessMailThread.h"
 #include "proxy/ProxyTestContext.h"
 #include "proxy/RecordingUpstreams.h"
 #include "integration/ProxyServerSuite.h"
+#include "support/BlockingConn.h"
 #include "support/ChildProcess.h"
 
 namespace {
@@ -163,17 +163,17 @@ TEST_F(ProxyRealServersTest, AReconnectionToATlsServerResumesItsSession) {
     for (int visit = 0; visit < 3; ++visit) {
         ProxySocket server;
         sockaddr_in address{};
-        ASSERT_GT(PrepareConn(&server, tls.Dest, tls.Port[SMTP], &address, true, test.ctx.tlsClient), 0);
-        ASSERT_EQ(ConnectConn(&server, &address, true), 0);
+        ASSERT_EQ(PrepareConn(server, tls.Dest, tls.Port[SMTP], address, true, test.ctx.tlsClient), 0);
+        ASSERT_EQ(ConnectConn(server, address, true), 0);
         EXPECT_EQ(server.tls.SessionReused(), visit > 0) << "visit " << visit;
         // As a relayed session goes: the greeting (which brings the sessions
         // the server sends after the handshake), QUIT, and the server's end,
         // after which the proxy closes without a close-notify of its own.
         char reply[512];
-        ASSERT_EQ(WaitForData(&server, 10), 1);
+        ASSERT_TRUE(WaitForData(server, 10));
         EXPECT_GT(RecvConn(&server, reply, sizeof reply, true), 0);
         EXPECT_EQ(SendConn(&server, "QUIT\r\n", 6, true), 6);
-        while (WaitForData(&server, 10) == 1 && RecvConn(&server, reply, sizeof reply, true) > 0) {
+        while (WaitForData(server, 10) && RecvConn(&server, reply, sizeof reply, true) > 0) {
         }
         CloseConn(&server, true);
     }

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "proxy/ConnIo.h"
-#include "proxy/ConnSetup.h"
 #include "proxy/LoopbackSockets.h"
+#include "support/BlockingConn.h"
 
 namespace proxytest {
 
@@ -41,8 +41,8 @@ struct PlainEnd {
 // tlsClient must outlive conn's stream.
 inline bool ConnectTlsEnd(ProxySocket& conn, int port, TlsClientContext& tlsClient) {
     sockaddr_in address{};
-    return PrepareConn(&conn, "127.0.0.1", port, &address, true, tlsClient) > 0 &&
-           ConnectConn(&conn, &address, true) == 0;
+    return PrepareConn(conn, "127.0.0.1", port, address, true, tlsClient) == 0 &&
+           ConnectConn(conn, address, true) == 0;
 }
 
 inline std::string Pattern(size_t size, unsigned seed) {

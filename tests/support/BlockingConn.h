@@ -1,0 +1,67 @@
+// The blocking set-up of a connection to an upstream server and a bounded
+// wait for data on one end, for tests that need a connected server end (to
+// hand to the relay loop, or to talk to a real server as a relayed session
+// does). The product never waits on a socket: its walk to a server takes one
+// step at a time on the relay loop (ServerChoice), so none of this is part
+// of it.
+#pragma once
+
+#include <cstdint>
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include "net/NetResultCodes.h"
+#include "net/TlsClientContext.h"
+#include "platform/ConnectWithin.h"
+#include "platform/PollWait.h"
+#include "platform/SocketLayer.h"
+#include "proxy/ProxySocket.h"
+#include "proxy/ServerChoice.h"
+#include "proxy/TcpSocket.h"
+
+// Resolves host into address (port in network order) and opens the socket
+// of conn, with its TLS stream for host:port when useTls. 0, or -1 (no such
+// host or port, no socket) or the TLS stream's failure; a failed step leaves
+// nothing in conn.
+inline int32_t PrepareConn(ProxySocket& conn, const char* host, int32_t port, sockaddr_in& address, bool useTls,
+                           TlsClientContext& tlsClient) {
+    address = sockaddr_in{};
+    StartSocketLayer();  // a TLS write must not raise SIGPIPE
+    if (host == nullptr || port < 0 || port > 65535 || !ResolveIpv4(host, address.sin_addr)) return kNetFailure;
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    conn.sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (conn.sock < 0) {
+        conn.sock = -1;
+        return kNetFailure;
+    }
+    int32_t attached = useTls ? conn.tls.Attach(tlsClient, conn.sock, host, port) : 0;
+    if (attached != 0) {
+        close(conn.sock);
+        conn.sock = -1;
+    }
+    return attached;
+}
+
+// Connects conn to address within the connect bound and, over TLS, shakes
+// hands within the handshake bound; a TLS socket is non-blocking afterwards.
+// 0, -5 (the connect) or -13 (the handshake); conn keeps what it holds for
+// the caller's CloseConn.
+inline int32_t ConnectConn(ProxySocket& conn, const sockaddr_in& address, bool useTls,
+                           const ConnectBounds& bounds = ConnectBounds{}) {
+    if (ConnectWithin(conn.sock, address, bounds.connectSeconds) != 0) return kNetConnectFailure;
+    SetNoDelay(conn.sock);
+    if (useTls && !conn.tls.Handshake(DeadlineAfterSeconds(bounds.handshakeSeconds))) return kNetHandshakeFailure;
+    return 0;
+}
+
+// True as soon as a receive will not wait (data, the peer's close, or an
+// error), counting what the TLS layer already holds; false when nothing
+// comes within seconds.
+inline bool WaitForData(ProxySocket& conn, int32_t seconds) {
+    Deadline deadline = DeadlineAfterSeconds(seconds);
+    if (conn.tls.Attached()) return conn.tls.WaitReadable(deadline) == 1;
+    return conn.sock >= 0 && PollOne(conn.sock, POLLIN, deadline) > 0;
+}
