@@ -56,10 +56,10 @@ int32_t AutoMailChecker::Open(const char* host, int32_t port, sockaddr_in& addre
     if (fd < 0) return kOpenSocketFailed;
     sock = fd;
     if (useTls) {
-        int32_t failure = tls.Attach(tlsClient_, sock, host, port);
-        if (failure != 0) {
+        NetResult attached = tls.Attach(tlsClient_, sock, host, port);
+        if (attached != NetResult::Ok) {
             CloseSocket();
-            return failure;
+            return CodeOf(attached);
         }
     }
     return sock;
@@ -139,7 +139,7 @@ int32_t AutoMailChecker::Read(void* buffer, std::size_t size, bool useTls) {
 // does not count records that carry no data (a session ticket).
 int32_t AutoMailChecker::WaitReadable(int seconds, bool useTls) {
     Deadline deadline = DeadlineAfterSeconds(seconds);
-    if (useTls && tls.Attached()) return tls.WaitReadable(deadline) == 1 ? 0 : kWaitTimedOut;
+    if (useTls && tls.Attached()) return tls.WaitReadable(deadline) == NetResult::Ok ? 0 : kWaitTimedOut;
     return PollOne(sock, POLLIN, deadline) > 0 ? 0 : kWaitTimedOut;
 }
 

@@ -27,16 +27,16 @@
 
 // Results of Open, Connect, WaitReadable and ReadGreeting: the transport's
 // shared codes under the names the probes use.
-inline constexpr int32_t kOpenSocketLayerFailed = kNetFailure;
-inline constexpr int32_t kOpenNotAnAddress = kNetNotAnAddress;
-inline constexpr int32_t kOpenSocketFailed = kNetSocketFailure;
-inline constexpr int32_t kConnectFailed = kNetConnectFailure;
-inline constexpr int32_t kWaitTimedOut = kNetWaitTimeout;
-inline constexpr int32_t kReadFailed = kNetReadFailure;
-inline constexpr int32_t kOpenTlsLibraryFailed = kNetTlsInitFailure;
-inline constexpr int32_t kOpenTlsContextFailed = kNetTlsContextFailure;
-inline constexpr int32_t kOpenTlsObjectFailed = kNetTlsObjectFailure;
-inline constexpr int32_t kConnectHandshakeFailed = kNetHandshakeFailure;
+inline constexpr int32_t kOpenSocketLayerFailed = CodeOf(NetResult::Failure);
+inline constexpr int32_t kOpenNotAnAddress = CodeOf(NetResult::NotAnAddress);
+inline constexpr int32_t kOpenSocketFailed = CodeOf(NetResult::SocketFailure);
+inline constexpr int32_t kConnectFailed = CodeOf(NetResult::ConnectFailure);
+inline constexpr int32_t kWaitTimedOut = CodeOf(NetResult::WaitTimeout);
+inline constexpr int32_t kReadFailed = CodeOf(NetResult::ReadFailure);
+inline constexpr int32_t kOpenTlsLibraryFailed = CodeOf(NetResult::TlsInitFailure);
+inline constexpr int32_t kOpenTlsContextFailed = CodeOf(NetResult::TlsContextFailure);
+inline constexpr int32_t kOpenTlsObjectFailed = CodeOf(NetResult::TlsObjectFailure);
+inline constexpr int32_t kConnectHandshakeFailed = CodeOf(NetResult::HandshakeFailure);
 
 // Results of the probes.
 inline constexpr int32_t kProbeNoCandidate = -23;

@@ -2,8 +2,6 @@
 
 #include <openssl/ssl.h>
 
-#include "net/NetResultCodes.h"
-
 TlsClientContext::TlsClientContext(std::size_t sessionLimit) : sessions_(sessionLimit) {}
 
 TlsClientContext::~TlsClientContext() {
@@ -14,14 +12,14 @@ TlsClientContext::~TlsClientContext() {
     }
 }
 
-int32_t TlsClientContext::Prepare() {
-    if (context_.load(std::memory_order_acquire) != nullptr) return 0;
+NetResult TlsClientContext::Prepare() {
+    if (context_.load(std::memory_order_acquire) != nullptr) return NetResult::Ok;
     std::lock_guard<std::mutex> lock(prepareLock_);
-    if (context_.load() != nullptr) return 0;
+    if (context_.load() != nullptr) return NetResult::Ok;
     if (OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr) != 1)
-        return kNetTlsInitFailure;
+        return NetResult::TlsInitFailure;
     SSL_CTX* context = SSL_CTX_new(TLS_client_method());
-    if (context == nullptr) return kNetTlsContextFailure;
+    if (context == nullptr) return NetResult::TlsContextFailure;
     // Many mail servers drop TCP without a close-notify; that is an end of
     // data, not a failure.
     SSL_CTX_set_options(context, SSL_OP_IGNORE_UNEXPECTED_EOF);
@@ -35,7 +33,7 @@ int32_t TlsClientContext::Prepare() {
     SSL_CTX_sess_set_new_cb(context, &TlsClientContext::OnNewSession);
     SSL_CTX_set_app_data(context, this);
     context_.store(context, std::memory_order_release);
-    return 0;
+    return NetResult::Ok;
 }
 
 SSL* TlsClientContext::NewConnection(const std::string* destination) {

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 
+#include "net/NetResultCodes.h"
 #include "net/TlsSessionCache.h"
 
 typedef struct ssl_st SSL;
@@ -27,9 +28,9 @@ public:
     TlsClientContext(const TlsClientContext&) = delete;
     TlsClientContext& operator=(const TlsClientContext&) = delete;
 
-    // Makes the context on first use: 0, or -10 (the library cannot be
-    // initialised) or -11 (no context). A failure is tried again next time.
-    int32_t Prepare();
+    // Makes the context on first use: Ok, TlsInitFailure or
+    // TlsContextFailure. A failure is tried again next time.
+    NetResult Prepare();
 
     // A connection object for destination ("host:port"), offering the last
     // session of that destination, or null (Prepare first). The caller frees

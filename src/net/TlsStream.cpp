@@ -7,8 +7,6 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
-#include "net/NetResultCodes.h"
-
 namespace {
 
 // The close-notify is one small record: a few rounds of waiting for room
@@ -36,15 +34,15 @@ bool IsAddressLiteral(const char* host) {
     return inet_aton(host, &v4) != 0 || inet_pton(AF_INET6, host, &v6) == 1;
 }
 
-int32_t TlsStream::Attach(TlsClientContext& context, int sock, const char* host, int32_t port) {
+NetResult TlsStream::Attach(TlsClientContext& context, int sock, const char* host, int32_t port) {
     Release();
-    int32_t ready = context.Prepare();
-    if (ready != 0) return ready;
+    NetResult ready = context.Prepare();
+    if (ready != NetResult::Ok) return ready;
     destination_ = std::string(host != nullptr ? host : "") + ":" + std::to_string(port);
     tls_ = context.NewConnection(&destination_);
     if (tls_ == nullptr || SSL_set_fd(tls_, sock) != 1) {
         Release();
-        return kNetTlsObjectFailure;
+        return NetResult::TlsObjectFailure;
     }
     // Servers with several names pick their certificate by it; an address
     // is never sent as a name.
@@ -55,7 +53,7 @@ int32_t TlsStream::Attach(TlsClientContext& context, int sock, const char* host,
     sock_ = sock;
     context_ = &context;
     buffered_ = false;
-    return 0;
+    return NetResult::Ok;
 }
 
 void TlsStream::Release() {
@@ -153,16 +151,17 @@ int32_t TlsStream::Write(const void* data, int32_t length, Deadline deadline) {
     }
 }
 
-int32_t TlsStream::WaitReadable(Deadline deadline) {
-    if (tls_ == nullptr) return kNetWaitTimeout;
+NetResult TlsStream::WaitReadable(Deadline deadline) {
+    if (tls_ == nullptr) return NetResult::WaitTimeout;
     bool tryPeek = buffered_;
     for (;;) {
         char byte;
         Outcome out = tryPeek ? Run([&] { return SSL_pending(tls_) > 0 ? 1 : SSL_peek(tls_, &byte, 1); })
                               : kNothingBuffered;
-        if (out.result > 0) return 1;
-        if (out.tlsError != SSL_ERROR_WANT_READ && out.tlsError != SSL_ERROR_WANT_WRITE) return 1;  // the read reports it
-        if (!Await(out, deadline)) return kNetWaitTimeout;
+        if (out.result > 0) return NetResult::Ok;
+        // The read reports it.
+        if (out.tlsError != SSL_ERROR_WANT_READ && out.tlsError != SSL_ERROR_WANT_WRITE) return NetResult::Ok;
+        if (!Await(out, deadline)) return NetResult::WaitTimeout;
         tryPeek = true;
     }
 }

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <string>
 
+#include "net/NetResultCodes.h"
 #include "net/TlsClientContext.h"
 #include "platform/PollWait.h"
 
@@ -36,9 +37,10 @@ public:
     TlsStream(const TlsStream&) = delete;
     TlsStream& operator=(const TlsStream&) = delete;
 
-    // Makes the connection object for sock, bound for host at port: 0, or
-    // -10, -11 (the context cannot be made) or -12 (no connection object).
-    int32_t Attach(TlsClientContext& context, int sock, const char* host, int32_t port);
+    // Makes the connection object for sock, bound for host at port: Ok,
+    // TlsInitFailure or TlsContextFailure (the context cannot be made), or
+    // TlsObjectFailure.
+    NetResult Attach(TlsClientContext& context, int sock, const char* host, int32_t port);
     bool Attached() const { return tls_ != nullptr; }
     // Frees the connection object; the socket stays as it is.
     void Release();
@@ -56,10 +58,10 @@ public:
     // One whole write of length bytes: length, or -1 with errno: ETIMEDOUT
     // when it could not be written before deadline, otherwise the failure.
     int32_t Write(const void* data, int32_t length, Deadline deadline);
-    // 1 as soon as a Read will not wait (data, the peer's end, or a failure
-    // the read reports), -6 at the deadline or when the wait fails. Records
-    // without data (session tickets) do not count.
-    int32_t WaitReadable(Deadline deadline);
+    // Ok as soon as a Read will not wait (data, the peer's end, or a failure
+    // the read reports), WaitTimeout at the deadline or when the wait fails.
+    // Records without data (session tickets) do not count.
+    NetResult WaitReadable(Deadline deadline);
     // Sends the close-notify, with a short bound; the socket stays open.
     void ShutdownSend();
 

@@ -10,14 +10,14 @@
 #include "proxy/ProxyResultCodes.h"
 
 int32_t FindFreeSlot(const int* row) {
-    if (row == nullptr) return kProxyMissingArgument;
+    if (row == nullptr) return CodeOf(ProxyResult::MissingArgument);
     for (int i = 0; i < kClientSlotCount; ++i)
         if (row[i] == -1) return i;
     return -1;
 }
 
 int32_t ReleaseSlot(int* row, int sock) {
-    if (row == nullptr) return kProxyMissingArgument;
+    if (row == nullptr) return CodeOf(ProxyResult::MissingArgument);
     for (int i = 0; i < kClientSlotCount; ++i) {
         if (row[i] == sock) {
             row[i] = -1;

@@ -5,7 +5,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "proxy/ProxyResultCodes.h"
 
 namespace {
 
@@ -39,46 +38,43 @@ int32_t SendPlain(int sock, const char* data, int32_t length, SocketWait* wait) 
 
 }  // namespace
 
-int32_t RecvConn(ProxySocket* conn, char* buffer, int32_t size, bool useTls, SocketWait* wait) {
+int32_t RecvConn(ProxySocket& conn, char* buffer, int32_t size, bool useTls, SocketWait* wait) {
     Report(wait, SocketWait::None);
-    if (conn == nullptr || buffer == nullptr) return kProxyMissingArgument;
-    if (size <= 0) return -1;
-    if (!useTls) return RecvPlain(conn->sock, buffer, size, wait);
-    if (!conn->tls.Attached()) return -1;
+    if (buffer == nullptr || size <= 0) return -1;
+    if (!useTls) return RecvPlain(conn.sock, buffer, size, wait);
+    if (!conn.tls.Attached()) return -1;
     SocketWait tlsWait = SocketWait::None;
-    int32_t n = conn->tls.ReadSome(buffer, size, tlsWait);
+    int32_t n = conn.tls.ReadSome(buffer, size, tlsWait);
     Report(wait, tlsWait);
     return n;
 }
 
-int32_t SendConn(ProxySocket* conn, const char* data, int32_t length, bool useTls, SocketWait* wait) {
+int32_t SendConn(ProxySocket& conn, const char* data, int32_t length, bool useTls, SocketWait* wait) {
     Report(wait, SocketWait::None);
-    if (conn == nullptr || data == nullptr) return kProxyMissingArgument;
+    if (data == nullptr) return -1;
     if (length <= 0) return 0;
-    if (!useTls) return SendPlain(conn->sock, data, length, wait);
-    if (!conn->tls.Attached()) return -1;
+    if (!useTls) return SendPlain(conn.sock, data, length, wait);
+    if (!conn.tls.Attached()) return -1;
     SocketWait tlsWait = SocketWait::None;
-    int32_t n = conn->tls.WriteSome(data, length, tlsWait);
+    int32_t n = conn.tls.WriteSome(data, length, tlsWait);
     Report(wait, tlsWait);
     return n;
 }
 
-void CloseConn(ProxySocket* conn, bool useTls) {
-    (void)useTls;  // a stream left attached is released either way
-    if (conn == nullptr) return;
-    if (conn->sock > 0) {
+void CloseConn(ProxySocket& conn) {
+    if (conn.sock > 0) {
         // Once both peers have ended the connection, a shutdown only fails.
-        if (!conn->sendShut) shutdown(conn->sock, SHUT_RDWR);
-        close(conn->sock);
+        if (!conn.sendShut) shutdown(conn.sock, SHUT_RDWR);
+        close(conn.sock);
     }
-    conn->sock = -1;
-    conn->sendShut = false;
-    conn->tls.Release();
+    conn.sock = -1;
+    conn.sendShut = false;
+    conn.tls.Release();
 }
 
-void ShutdownSend(ProxySocket* conn, bool useTls) {
-    if (conn == nullptr || conn->sock <= 0) return;
-    if (useTls) conn->tls.ShutdownSendNow();
-    shutdown(conn->sock, SHUT_WR);
-    conn->sendShut = true;
+void ShutdownSend(ProxySocket& conn, bool useTls) {
+    if (conn.sock <= 0) return;
+    if (useTls) conn.tls.ShutdownSendNow();
+    shutdown(conn.sock, SHUT_WR);
+    conn.sendShut = true;
 }

@@ -14,10 +14,6 @@ constexpr int32_t kReceiveSize = kRelayBufferSize - 1;
 // download must not keep the loop from every other session.
 constexpr int kChunksPerTurn = 4;
 
-// What Receive returns besides a byte count or 0 for the source's end.
-constexpr int32_t kBlocked = -1;  // nothing to read now
-constexpr int32_t kFailed = -2;   // the receive failed; errno says why
-
 }  // namespace
 
 DataTransmission::DataTransmission(AppContext& ctx, const TransmissionParam& param)
@@ -27,17 +23,15 @@ DataTransmission::DataTransmission(AppContext& ctx, const TransmissionParam& par
 
 // A TLS source gives one record per read: records are gathered until the
 // socket has no more, so that a chunk goes out in one send as on a plain
-// source. A close or failure met after some data waits until that data has
-// gone out.
+// source. The bytes received; none when the source is closed, has failed or
+// has nothing now. A close or failure met after some data waits until that
+// data has gone out.
 int32_t DataTransmission::Receive(char* chunk) {
-    if (sourceError_ != 0) {
-        errno = sourceError_;
-        return kFailed;
-    }
+    if (sourceError_ != 0) return 0;
     int32_t got = 0;
     do {
         SocketWait wait = SocketWait::None;
-        int32_t n = RecvConn(p_.source, chunk + got, kReceiveSize - got, p_.sourceTls, &wait);
+        int32_t n = RecvConn(*p_.source, chunk + got, kReceiveSize - got, p_.sourceTls, &wait);
         if (n > 0) {
             got += n;
             continue;
@@ -51,13 +45,7 @@ int32_t DataTransmission::Receive(char* chunk) {
         }
         break;
     } while (p_.sourceTls && got < kReceiveSize);
-    if (got > 0) return got;
-    if (sourceClosed_) return 0;
-    if (sourceError_ != 0) {
-        errno = sourceError_;
-        return kFailed;
-    }
-    return kBlocked;
+    return got;
 }
 
 void DataTransmission::LogSendFailure(int error) {
@@ -78,7 +66,7 @@ bool DataTransmission::Forward(const char* data, int32_t length, RelayClock::tim
     int32_t sent = 0;
     while (sent < length) {
         SocketWait wait = SocketWait::None;
-        int32_t n = SendConn(p_.destination, data + sent, length - sent, p_.destinationTls, &wait);
+        int32_t n = SendConn(*p_.destination, data + sent, length - sent, p_.destinationTls, &wait);
         if (n > 0) {
             sent += n;
             continue;
@@ -98,7 +86,7 @@ bool DataTransmission::Forward(const char* data, int32_t length, RelayClock::tim
 bool DataTransmission::SendHeld(RelayClock::time_point now) {
     while (heldLength_ > 0) {
         SocketWait wait = SocketWait::None;
-        int32_t n = SendConn(p_.destination, held_.get() + heldOffset_, heldLength_, p_.destinationTls, &wait);
+        int32_t n = SendConn(*p_.destination, held_.get() + heldOffset_, heldLength_, p_.destinationTls, &wait);
         if (n > 0) {
             heldOffset_ += n;
             heldLength_ -= n;
@@ -119,7 +107,7 @@ bool DataTransmission::SendHeld(RelayClock::time_point now) {
 }
 
 void DataTransmission::PassOnTheEnd() {
-    ShutdownSend(p_.destination, p_.destinationTls);
+    ShutdownSend(*p_.destination, p_.destinationTls);
     Finish();
 }
 
@@ -135,16 +123,7 @@ RelayTurn DataTransmission::Run(char* chunk, RelayClock::time_point now, RelayCl
             return RelayTurn::Done;
         }
         int32_t n = Receive(chunk);
-        if (n == kBlocked) return RelayTurn::Waiting;
-        if (n < 0) {
-            if (errno != ECONNABORTED)
-                WriteLog(ctx_, PROXY, MAJOR, "ERROR: receive data from %s failed(%d)", side_, errno);
-            return RelayTurn::SourceFailed;
-        }
-        if (n == 0) {
-            PassOnTheEnd();
-            return RelayTurn::Done;
-        }
+        if (n == 0) return NothingReceived();
         activity = now;
         if (!Forward(chunk, n, now)) return RelayTurn::DestinationFailed;
         ++chunks;
@@ -155,6 +134,18 @@ RelayTurn DataTransmission::Run(char* chunk, RelayClock::time_point now, RelayCl
         }
     }
     return RelayTurn::Waiting;
+}
+
+// A receive that got nothing: the source failed, has ended, or has nothing now.
+RelayTurn DataTransmission::NothingReceived() {
+    if (sourceError_ != 0) {
+        if (sourceError_ != ECONNABORTED)
+            WriteLog(ctx_, PROXY, MAJOR, "ERROR: receive data from %s failed(%d)", side_, sourceError_);
+        return RelayTurn::SourceFailed;
+    }
+    if (!sourceClosed_) return RelayTurn::Waiting;
+    PassOnTheEnd();
+    return RelayTurn::Done;
 }
 
 SocketWait DataTransmission::SourceWait() const {

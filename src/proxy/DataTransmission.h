@@ -30,12 +30,10 @@ inline constexpr int32_t kRelayBufferSize = 100000;
 
 using RelayClock = std::chrono::steady_clock;
 
-// The argument of one relay: which direction, whose slot, and the two ends,
-// which belong to the session and outlive the relay.
+// The argument of one relay: which direction, and the two ends, which
+// belong to the session and outlive the relay.
 struct TransmissionParam {
     int32_t side = CLIENT;  // a RelaySide: CLIENT reads from the mail client
-    int32_t slot = 0;
-    int32_t protocol = SMTP;
     ProxySocket* source = nullptr;
     bool sourceTls = false;
     ProxySocket* destination = nullptr;
@@ -88,6 +86,7 @@ public:
 
 private:
     int32_t Receive(char* chunk);
+    RelayTurn NothingReceived();
     bool Forward(const char* data, int32_t length, RelayClock::time_point now);
     bool SendHeld(RelayClock::time_point now);
     void Hold(const char* data, int32_t length, RelayClock::time_point now);

@@ -9,7 +9,6 @@
 #include "proxy/ClientSlots.h"
 #include "proxy/ConnIo.h"
 #include "proxy/ProxyInfoLine.h"
-#include "proxy/ProxyResultCodes.h"
 #include "platform/StartThread.h"
 #include "proxy/RelaySession.h"
 
@@ -32,8 +31,8 @@ void CloseSession(const ProxyRuntime& runtime, RelaySession& s) {
     const char* name = ProtocolTypeName(s.protocol);
     int32_t index = FreeSlot(s.ctx, s.protocol, s.client.sock);
     WriteLog(s.ctx, PROXY, DUMP, "process %s free index %d", name, index);
-    CloseConn(&s.client, false);
-    CloseConn(&s.server, s.serverTls);
+    CloseConn(s.client);
+    CloseConn(s.server);
     PostProxyInfoLine(s.ctx, "process %s end\r\n", name);
     WriteLog(s.ctx, PROXY, DUMP, "process %s end", name);
     --runtime.workers;
@@ -75,7 +74,7 @@ Admission AdmitClient(RelaySession& s, const ProxyRuntime& runtime, AdmitTry whe
     int32_t slot = TakeSlot(s.ctx, s.protocol, s.client.sock, when == AdmitTry::Round ? &clientGone : nullptr);
     if (slot >= 0) {
         s.slot = slot;
-        WriteLog(s.ctx, PROXY, DUMP, "process %s in index %d client socket=%d", name, s.slot, s.client.sock);
+        WriteLog(s.ctx, PROXY, DUMP, "process %s in index %d client socket=%d", name, slot, s.client.sock);
         return Admission::Admitted;
     }
     if (when == AdmitTry::Arrival || clientGone) return Admission::Waiting;
@@ -116,12 +115,12 @@ void AnnounceServer(RelaySession& s) {
 // relays with those of every other client, and hands the session back here
 // to be announced, turned away or closed; the client process itself holds
 // no thread while it waits for a server.
-int32_t ProcessMailThread(AppContext& ctx, const ProcessMailParam* param, const ProxyRuntime& runtime) {
-    if (param == nullptr) return kProxyMissingArgument;
-    if (param->protocol < 0 || param->protocol >= kProtocolCount) return kProxyMissingArgument;
-    const bool slotToCome = param->slot == kSlotToCome;
-    if (slotToCome ? param->client < 0 : param->slot < 0 || param->slot >= kClientSlotCount)
-        return kProxyMissingArgument;
+ProxyResult ProcessMailThread(AppContext& ctx, const ProcessMailParam* param, const ProxyRuntime& runtime) {
+    if (param == nullptr) return ProxyResult::MissingArgument;
+    if (param->protocol < 0 || param->protocol >= kProtocolCount) return ProxyResult::MissingArgument;
+    const bool slotToCome = !param->slot;
+    if (slotToCome ? param->client < 0 : *param->slot < 0 || *param->slot >= kClientSlotCount)
+        return ProxyResult::MissingArgument;
     const char* name = ProtocolTypeName(param->protocol);
     auto session = std::make_unique<RelaySession>(ctx);
     RelaySession& s = *session;
@@ -134,9 +133,9 @@ int32_t ProcessMailThread(AppContext& ctx, const ProcessMailParam* param, const 
     } else {
         {
             std::lock_guard<std::mutex> lock(ctx.protocolLock[s.protocol]);
-            s.client.sock = ctx.clientSlots[s.protocol][s.slot];
+            s.client.sock = ctx.clientSlots[s.protocol][*s.slot];
         }
-        WriteLog(ctx, PROXY, DUMP, "process %s in index %d client socket=%d", name, s.slot, s.client.sock);
+        WriteLog(ctx, PROXY, DUMP, "process %s in index %d client socket=%d", name, *s.slot, s.client.sock);
     }
     s.choice = std::make_unique<ServerChoice>(ctx, s.protocol, param->candidates, runtime.connectBounds);
     s.chosen = [&runtime](RelaySession& r) {
@@ -149,8 +148,8 @@ int32_t ProcessMailThread(AppContext& ctx, const ProcessMailParam* param, const 
         CloseSession(runtime, ended);
     };
     ++runtime.workers;
-    if (runtime.relays->Add(session, runtime.timeouts)) return 0;
+    if (runtime.relays->Add(session, runtime.timeouts)) return ProxyResult::Ok;
     WriteLog(ctx, PROXY, CRITICAL, "ERROR: process %s start client data transmission failed\n", name);
     CloseSession(runtime, s);
-    return 0;
+    return ProxyResult::Ok;
 }

@@ -13,28 +13,28 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "context/AppContext.h"
 #include "catalogue/ProtocalInfo.h"
 #include "catalogue/ProtocalInfoList.h"
+#include "proxy/ProxyResultCodes.h"
 #include "proxy/ProxyRuntime.h"
-
-// The slot of a client that found its protocol's row full: the client
-// process first waits for a slot on the relay loop, while the session of a
-// client that has gone ends, and is refused once none can come.
-inline constexpr int32_t kSlotToCome = -1;
 
 // The argument of one client process: the client socket itself waits in the
 // protocol's row of clientSlots at slot, or is client while its slot is to
-// come.
+// come. A client without a slot found its protocol's row full: the client
+// process first waits for a slot on the relay loop, while the session of a
+// client that has gone ends, and is refused once none can come.
 struct ProcessMailParam {
     int32_t protocol = SMTP;
-    int32_t slot = 0;
+    std::optional<int32_t> slot;  // none: to come
     int client = -1;
     ProtocalInfoList candidates;
 };
 
-// -51 without param, otherwise 0 once the client's session is in the relay
-// loop's hands or, when the loop cannot run, the client has been closed. It
-// never waits; runtime must outlive the sessions it starts (workers).
-int32_t ProcessMailThread(AppContext& ctx, const ProcessMailParam* param, const ProxyRuntime& runtime);
+// MissingArgument without param or with a protocol or slot out of range,
+// otherwise Ok once the client's session is in the relay loop's hands or,
+// when the loop cannot run, the client has been closed. It never waits;
+// runtime must outlive the sessions it starts (workers).
+ProxyResult ProcessMailThread(AppContext& ctx, const ProcessMailParam* param, const ProxyRuntime& runtime);

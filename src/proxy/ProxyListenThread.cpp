@@ -105,13 +105,13 @@ bool AfterFailedRead(Listener& l, bool manual) {
 
 // The client process starts in the listener's relay loop and takes no
 // thread of its own: the listener is back at its accept at once.
-bool StartClientProcess(Listener& l, int32_t slot, int client) {
+bool StartClientProcess(Listener& l, std::optional<int32_t> slot, int client) {
     ProcessMailParam param;
     param.protocol = l.protocol;
     param.slot = slot;
     param.client = client;
     param.candidates = l.candidates;
-    return ProcessMailThread(l.ctx, &param, *l.runtime) == 0;
+    return ProcessMailThread(l.ctx, &param, *l.runtime) == ProxyResult::Ok;
 }
 
 // The slot's lines are written before the hand-over: the relay loop may
@@ -122,7 +122,7 @@ bool StartClientProcess(Listener& l, int32_t slot, int client) {
 // it, without this thread waiting.
 void HandOver(Listener& l, int client) {
     int32_t slot = TakeSlot(l.ctx, l.protocol, client, nullptr);
-    if (StartClientProcess(l, slot < 0 ? kSlotToCome : slot, client)) return;
+    if (StartClientProcess(l, slot >= 0 ? std::optional<int32_t>(slot) : std::nullopt, client)) return;
     WriteLog(l.ctx, PROXY, CRITICAL, "proxy %s start to process mail failed", l.name);
     if (slot >= 0) {
         std::lock_guard<std::mutex> lock(l.ctx.protocolLock[l.protocol]);
@@ -174,11 +174,11 @@ bool AcceptLoop(Listener& l, int listenSock) {
     }
 }
 
-int32_t EndListener(Listener& l, int listenSock, bool fatal) {
+ProxyResult EndListener(Listener& l, int listenSock, bool fatal) {
     l.runtime->listenSocket = -1;
     if (listenSock >= 0) close(listenSock);
     if (fatal) WriteLog(l.ctx, PROXY, CRITICAL, "proxy %s unexpectedly end", l.name);
-    return 0;
+    return ProxyResult::Ok;
 }
 
 // The settings repair any address that is not dotted IPv4; a context that
@@ -190,14 +190,14 @@ std::string ListenAddress(AppContext& ctx) {
 
 }  // namespace
 
-int32_t RunProxyListener(AppContext& ctx, const ListenParam* param, std::shared_ptr<ProxyRuntime> runtime) {
-    if (param == nullptr || runtime == nullptr) return -51;
-    if (param->protocol < 0 || param->protocol >= kProtocolCount) return -51;
+ProxyResult RunProxyListener(AppContext& ctx, const ListenParam* param, std::shared_ptr<ProxyRuntime> runtime) {
+    if (param == nullptr || runtime == nullptr) return ProxyResult::MissingArgument;
+    if (param->protocol < 0 || param->protocol >= kProtocolCount) return ProxyResult::MissingArgument;
     Listener l{ctx, runtime, param->protocol, param->port, ProtocolTypeName(param->protocol), {}};
     WriteLog(ctx, PROXY, DUMP, "proxy %s intializing", l.name);
     // A standard mail port may have been bound at start-up, while that was still allowed.
-    int32_t listenSock = TakePreboundSocket(l.port);
-    if (listenSock < 0) listenSock = ListenTcp(ListenAddress(ctx).c_str(), l.port, kListenBacklog);
+    int listenSock = TakePreboundSocket(l.port);
+    if (listenSock < 0) ListenTcp(ListenAddress(ctx).c_str(), l.port, kListenBacklog, listenSock);
     if (listenSock < 0) {
         int reason = errno;
         WriteLog(ctx, PROXY, CRITICAL, "ERROR: proxy %s start to listen failed(%d)", l.name, reason);

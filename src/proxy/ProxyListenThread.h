@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "context/AppContext.h"
+#include "proxy/ProxyResultCodes.h"
 #include "proxy/ProxyRuntime.h"
 
 // Runs for the life of the process, its sessions in relays (which the
@@ -17,6 +18,7 @@
 // sessions it started have ended.
 void ProxyListenThread(AppContext& ctx, const ListenParam& param, std::shared_ptr<RelayLoop> relays);
 
-// The listener itself: -51 without param, 0 when it ends after a fatal
-// failure or because runtime was told to stop.
-int32_t RunProxyListener(AppContext& ctx, const ListenParam* param, std::shared_ptr<ProxyRuntime> runtime);
+// The listener itself: MissingArgument without param or runtime or with a
+// protocol that is none of the three, Ok when it ends after a fatal failure
+// or because runtime was told to stop.
+ProxyResult RunProxyListener(AppContext& ctx, const ListenParam* param, std::shared_ptr<ProxyRuntime> runtime);

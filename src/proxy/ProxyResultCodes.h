@@ -1,21 +1,19 @@
-// The negative results of the proxy's socket and TLS operations and of the
-// server choice. The transport's codes are the shared ones under the names
-// the proxy has always used; the operations themselves never log, their
-// callers write the log line that goes with the code.
+// The outcomes of the proxy's own operations: its listening socket, the walk
+// to a server and the sessions' quiet time. A number the transport reports
+// for a TLS set-up (NetResult) is logged as it stands. The operations never
+// log; their callers write the log line that goes with the number.
 #pragma once
 
 #include <cstdint>
 
-#include "net/NetResultCodes.h"
+#include "platform/ResultCode.h"
 
-inline constexpr int32_t kProxyNetFailure = kNetFailure;  // address, bind, listen or connect
-inline constexpr int32_t kProxySocketFailure = kNetSocketFailure;
-inline constexpr int32_t kProxyConnectFailure = kNetConnectFailure;
-inline constexpr int32_t kProxyWaitTimeout = kNetWaitTimeout;
-inline constexpr int32_t kProxyTlsInitFailure = kNetTlsInitFailure;
-inline constexpr int32_t kProxyTlsContextFailure = kNetTlsContextFailure;
-inline constexpr int32_t kProxyTlsObjectFailure = kNetTlsObjectFailure;
-inline constexpr int32_t kProxyHandshakeFailure = kNetHandshakeFailure;
-inline constexpr int32_t kProxyPrepareFailure = -19;    // a candidate's TLS preparation failed
-inline constexpr int32_t kProxyCandidateFailure = -20;  // a candidate could not be connected
-inline constexpr int32_t kProxyMissingArgument = kNetMissingArgument;
+enum class ProxyResult : int32_t {
+    Ok = 0,
+    NetFailure = -1,        // an address, port, name, bind, listen or connect that failed
+    SocketFailure = -4,     // the socket cannot be created
+    WaitTimeout = -6,       // a session in which nothing moved for its whole quiet time
+    MissingArgument = -51,  // no argument, or a protocol that is none of the three
+};
+
+const char* ToText(ProxyResult result);

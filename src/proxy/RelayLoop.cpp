@@ -39,8 +39,8 @@ struct LoopEnd {
 };
 
 TransmissionParam Direction(RelaySession& s, int32_t side) {
-    if (side == CLIENT) return TransmissionParam{CLIENT, s.slot, s.protocol, &s.client, false, &s.server, s.serverTls};
-    return TransmissionParam{SERVER, s.slot, s.protocol, &s.server, s.serverTls, &s.client, false};
+    if (side == CLIENT) return TransmissionParam{CLIENT, &s.client, false, &s.server, s.serverTls};
+    return TransmissionParam{SERVER, &s.server, s.serverTls, &s.client, false};
 }
 
 struct Session {
@@ -491,7 +491,8 @@ void RelayLoop::Loop::TimeOut(Session& s, RelayClock::time_point now) {
     }
     // The server owes the next word unless it has ended already.
     DataTransmission& waiting = s.toClient->Ended() ? *s.toServer : *s.toClient;
-    WriteLog(s.ends->ctx, PROXY, MINOR, "ERROR: from %s timeout(%d)", waiting.SideName(), kProxyWaitTimeout);
+    WriteLog(s.ends->ctx, PROXY, MINOR, "ERROR: from %s timeout(%d)", waiting.SideName(),
+             CodeOf(ProxyResult::WaitTimeout));
     End(s);
 }
 

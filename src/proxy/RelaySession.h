@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "context/AppContext.h"
 #include "proxy/ProxySocket.h"
@@ -36,7 +37,7 @@ struct RelaySession {
 
     AppContext& ctx;
     int32_t protocol = SMTP;
-    int32_t slot = 0;
+    std::optional<int32_t> slot;  // none while its client waits for one
     ProxySocket client;  // always plain
     ProxySocket server;
     bool serverTls = false;

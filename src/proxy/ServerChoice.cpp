@@ -52,7 +52,7 @@ ChoiceStep ServerChoice::Begin(ProxySocket& server, RelayClock::time_point now) 
     const ProtocalInfo& candidate = candidates_[index_];
     int32_t port = candidate.Port[protocol_];
     if (port <= 0 || port > 65535 || candidate.Dest[0] == '\0') {
-        failureCode_ = kProxyNetFailure;
+        failureCode_ = CodeOf(ProxyResult::NetFailure);
         return Fail(candidate.IsSSL ? Failure::Preparation : Failure::Connection);
     }
     in_addr address{};
@@ -65,7 +65,7 @@ ChoiceStep ServerChoice::Begin(ProxySocket& server, RelayClock::time_point now) 
 ChoiceStep ServerChoice::Resolved(ProxySocket& server, bool found, in_addr address, RelayClock::time_point now) {
     if (phase_ != Phase::Resolving) return Fail(Failure::Connection);
     if (found) return Connect(server, address, now);
-    failureCode_ = kProxyNetFailure;
+    failureCode_ = CodeOf(ProxyResult::NetFailure);
     return Fail(candidates_[index_].IsSSL ? Failure::Preparation : Failure::Connection);
 }
 
@@ -76,13 +76,13 @@ ChoiceStep ServerChoice::Connect(ProxySocket& server, const in_addr& address, Re
     server.sock = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (server.sock < 0) {
         server.sock = -1;
-        failureCode_ = candidate.IsSSL ? kProxySocketFailure : kProxyNetFailure;
+        failureCode_ = CodeOf(candidate.IsSSL ? ProxyResult::SocketFailure : ProxyResult::NetFailure);
         return Fail(candidate.IsSSL ? Failure::Preparation : Failure::Connection);
     }
     if (candidate.IsSSL) {
-        int32_t attached = server.tls.Attach(ctx_.tlsClient, server.sock, candidate.Dest, port);
-        if (attached != 0) {
-            failureCode_ = attached;
+        NetResult attached = server.tls.Attach(ctx_.tlsClient, server.sock, candidate.Dest, port);
+        if (attached != NetResult::Ok) {
+            failureCode_ = CodeOf(attached);
             return Fail(Failure::Preparation);
         }
     }
@@ -153,7 +153,7 @@ ChoiceStep ServerChoice::Fail(Failure failure) {
 
 ChoiceStep ServerChoice::Next(ProxySocket& server, RelayClock::time_point now) {
     LogFailure(server);
-    CloseConn(&server, candidates_[index_].IsSSL);
+    CloseConn(server);
     server.sock = -1;
     passedFailure_ = true;
     ++index_;
@@ -165,7 +165,7 @@ ChoiceStep ServerChoice::Next(ProxySocket& server, RelayClock::time_point now) {
 void ServerChoice::LogFailure(const ProxySocket& server) const {
     if (!candidates_[index_].IsSSL) {
         WriteLog(ctx_, PROXY, MINOR, "ERROR: prcess %s connect failed(%d) when choose server", name_,
-                 kProxyNetFailure);
+                 CodeOf(ProxyResult::NetFailure));
         return;
     }
     if (failure_ == Failure::Preparation)

@@ -100,7 +100,9 @@ private:
     size_t index_ = 0;
     Phase phase_ = Phase::Resolving;
     Failure failure_ = Failure::Connection;
-    int32_t failureCode_ = 0;  // logged with a failed preparation
+    // The number logged with a failed preparation: the proxy's own, or the
+    // transport's for a TLS stream that could not be made.
+    int32_t failureCode_ = 0;
     SocketWait wait_ = SocketWait::None;
     RelayClock::time_point deadline_ = RelayClock::time_point::max();
     std::string host_;

@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include "platform/SocketLayer.h"
-#include "proxy/ProxyResultCodes.h"
 
 bool ResolveIpv4(const char* host, in_addr& address) {
     if (host == nullptr || host[0] == '\0') return false;
@@ -32,19 +31,20 @@ void SetNoDelay(int sock) {
     setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
-int32_t ListenTcp(const char* local, int32_t port, int32_t backlog) {
-    if (!StartSocketLayer()) return kProxyNetFailure;
-    if (port <= 0 || port > 65535) return kProxyNetFailure;
+ProxyResult ListenTcp(const char* local, int32_t port, int32_t backlog, int& listening) {
+    listening = -1;
+    if (!StartSocketLayer()) return ProxyResult::NetFailure;
+    if (port <= 0 || port > 65535) return ProxyResult::NetFailure;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     if (local == nullptr || inet_pton(AF_INET, local, &address.sin_addr) != 1) {
         errno = EINVAL;
-        return kProxyNetFailure;
+        return ProxyResult::NetFailure;
     }
     address.sin_port = htons(static_cast<uint16_t>(port));
 
     int sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (sock < 0) return kProxySocketFailure;
+    if (sock < 0) return ProxyResult::SocketFailure;
     int on = 1;
     setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
@@ -52,7 +52,8 @@ int32_t ListenTcp(const char* local, int32_t port, int32_t backlog) {
         int error = errno;
         close(sock);
         errno = error;
-        return kProxyNetFailure;
+        return ProxyResult::NetFailure;
     }
-    return sock;
+    listening = sock;
+    return ProxyResult::Ok;
 }

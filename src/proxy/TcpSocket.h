@@ -8,15 +8,18 @@
 
 #include <netinet/in.h>
 
+#include "proxy/ProxyResultCodes.h"
+
 // Resolves host as a name (its first IPv4 address), or failing that as a
 // dotted IPv4 address. False when it is neither.
 bool ResolveIpv4(const char* host, in_addr& address);
 
-// A socket listening on the local IPv4 address (dotted text; "0.0.0.0" for
-// every address) at port with backlog, or -1 (no such address, port 0, bind
-// or listen failed) or -4 (no socket). Addresses in TIME_WAIT from an earlier
-// run do not block the port; a live listener does.
-int32_t ListenTcp(const char* address, int32_t port, int32_t backlog);
+// Opens into listening a socket listening on the local IPv4 address (dotted
+// text; "0.0.0.0" for every address) at port with backlog: Ok, NetFailure
+// (no such address, port 0, bind or listen failed; errno tells why) or
+// SocketFailure. Addresses in TIME_WAIT from an earlier run do not block the
+// port; a live listener does.
+ProxyResult ListenTcp(const char* address, int32_t port, int32_t backlog, int& listening);
 
 // Forwarded chunks go out at once: the relay never waits to gather more.
 void SetNoDelay(int sock);

@@ -163,19 +163,19 @@ TEST_F(ProxyRealServersTest, AReconnectionToATlsServerResumesItsSession) {
     for (int visit = 0; visit < 3; ++visit) {
         ProxySocket server;
         sockaddr_in address{};
-        ASSERT_EQ(PrepareConn(server, tls.Dest, tls.Port[SMTP], address, true, test.ctx.tlsClient), 0);
-        ASSERT_EQ(ConnectConn(server, address, true), 0);
+        ASSERT_EQ(PrepareConn(server, tls.Dest, tls.Port[SMTP], address, true, test.ctx.tlsClient), NetResult::Ok);
+        ASSERT_EQ(ConnectConn(server, address, true), NetResult::Ok);
         EXPECT_EQ(server.tls.SessionReused(), visit > 0) << "visit " << visit;
         // As a relayed session goes: the greeting (which brings the sessions
         // the server sends after the handshake), QUIT, and the server's end,
         // after which the proxy closes without a close-notify of its own.
         char reply[512];
         ASSERT_TRUE(WaitForData(server, 10));
-        EXPECT_GT(RecvConn(&server, reply, sizeof reply, true), 0);
-        EXPECT_EQ(SendConn(&server, "QUIT\r\n", 6, true), 6);
-        while (WaitForData(server, 10) && RecvConn(&server, reply, sizeof reply, true) > 0) {
+        EXPECT_GT(RecvConn(server, reply, sizeof reply, true), 0);
+        EXPECT_EQ(SendConn(server, "QUIT\r\n", 6, true), 6);
+        while (WaitForData(server, 10) && RecvConn(server, reply, sizeof reply, true) > 0) {
         }
-        CloseConn(&server, true);
+        CloseConn(server);
     }
     EXPECT_EQ(test.ctx.tlsClient.Sessions().Size(), 1u);
 }

@@ -53,7 +53,7 @@ protected:
     bool Visit(const char* host, int port, bool closeNotify = true) {
         int sock = loopback::Connect(port);
         TlsStream stream;
-        EXPECT_EQ(stream.Attach(tlsClient, sock, host, port), 0);
+        EXPECT_EQ(stream.Attach(tlsClient, sock, host, port), NetResult::Ok);
         EXPECT_TRUE(stream.Handshake(Clock::now() + 10s));
         char buffer[16] = {};
         EXPECT_EQ(stream.Read(buffer, sizeof buffer, Clock::now() + 10s), 7);
@@ -134,7 +134,7 @@ protected:
             proxytest::TlsRead(tls, 0);
         });
         sock = loopback::Connect(server.port());
-        ASSERT_EQ(stream.Attach(tlsClient, sock, "127.0.0.1", server.port()), 0);
+        ASSERT_EQ(stream.Attach(tlsClient, sock, "127.0.0.1", server.port()), NetResult::Ok);
         ASSERT_TRUE(stream.Handshake(Clock::now() + 10s));
         char greeting[7];
         ASSERT_EQ(stream.Read(greeting, sizeof greeting, Clock::now() + 10s), 7);
@@ -155,7 +155,7 @@ protected:
 
 TEST_F(SilentServerTest, WaitsEndAtTheirDeadline) {
     auto start = Clock::now();
-    EXPECT_EQ(stream.WaitReadable(start + 300ms), kNetWaitTimeout);
+    EXPECT_EQ(stream.WaitReadable(start + 300ms), NetResult::WaitTimeout);
     EXPECT_GE(Clock::now() - start, 290ms);
     char buffer[16];
     start = Clock::now();

@@ -18,7 +18,7 @@ namespace {
 using namespace proxytest;
 
 struct TimedHandshake {
-    int32_t result = 0;
+    NetResult result = NetResult::Ok;
     double seconds = 0;
 };
 
@@ -30,14 +30,14 @@ TimedHandshake HandshakeWithin(int port, const ConnectBounds& bounds) {
     sockaddr_in address{};
     TimedHandshake attempt;
     attempt.result = PrepareConn(conn, "127.0.0.1", port, address, true, tlsClient);
-    if (attempt.result != 0) {
+    if (attempt.result != NetResult::Ok) {
         ADD_FAILURE() << "no socket for port " << port;
         return attempt;
     }
     auto start = std::chrono::steady_clock::now();
     attempt.result = ConnectConn(conn, address, true, bounds);
     attempt.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    CloseConn(&conn, true);
+    CloseConn(conn);
     return attempt;
 }
 
@@ -45,7 +45,7 @@ TEST(BlockingConnTest, PrepareNeedsAResolvableHost) {
     TlsClientContext tlsClient;
     ProxySocket conn;
     sockaddr_in address{};
-    EXPECT_EQ(PrepareConn(conn, "", 25, address, true, tlsClient), -1);
+    EXPECT_EQ(PrepareConn(conn, "", 25, address, true, tlsClient), NetResult::Failure);
     EXPECT_EQ(conn.sock, -1) << "nothing is left in the record";
     EXPECT_FALSE(conn.tls.Attached());
 }
@@ -54,11 +54,11 @@ TEST(BlockingConnTest, ConnectToAPortWithoutListenerFailsAndLeavesTheSocketToClo
     TlsClientContext tlsClient;
     ProxySocket conn;
     sockaddr_in address{};
-    ASSERT_EQ(PrepareConn(conn, "127.0.0.1", loopback::FreePort(), address, true, tlsClient), 0);
+    ASSERT_EQ(PrepareConn(conn, "127.0.0.1", loopback::FreePort(), address, true, tlsClient), NetResult::Ok);
     ASSERT_TRUE(conn.tls.Attached());
-    EXPECT_EQ(ConnectConn(conn, address, true), -5);
+    EXPECT_EQ(ConnectConn(conn, address, true), NetResult::ConnectFailure);
     EXPECT_GT(conn.sock, 0);
-    CloseConn(&conn, true);
+    CloseConn(conn);
     EXPECT_EQ(conn.sock, -1);
     EXPECT_FALSE(conn.tls.Attached());
 }
@@ -67,9 +67,9 @@ TEST(BlockingConnTest, PortZeroIsLeftToTheConnect) {
     TlsClientContext tlsClient;
     ProxySocket conn;
     sockaddr_in address{};
-    ASSERT_EQ(PrepareConn(conn, "127.0.0.1", 0, address, true, tlsClient), 0);
-    EXPECT_EQ(ConnectConn(conn, address, true), -5);
-    CloseConn(&conn, true);
+    ASSERT_EQ(PrepareConn(conn, "127.0.0.1", 0, address, true, tlsClient), NetResult::Ok);
+    EXPECT_EQ(ConnectConn(conn, address, true), NetResult::ConnectFailure);
+    CloseConn(conn);
     EXPECT_FALSE(conn.tls.Attached());
 }
 
@@ -82,7 +82,7 @@ TEST(BlockingConnTest, HandshakeWithASilentServerEndsAfterItsTimeOut) {
         close(s);
     });
     TimedHandshake attempt = HandshakeWithin(port, ConnectBounds{10, 1});
-    EXPECT_EQ(attempt.result, -13);
+    EXPECT_EQ(attempt.result, NetResult::HandshakeFailure);
     EXPECT_GE(attempt.seconds, 0.9);
     EXPECT_LT(attempt.seconds, 4.0);
     server.join();
@@ -106,7 +106,7 @@ TEST(BlockingConnTest, ATrickledHandshakeEndsAtTheBoundOfTheWholeHandshake) {
         close(s);
     });
     TimedHandshake attempt = HandshakeWithin(port, ConnectBounds{10, 2});
-    EXPECT_EQ(attempt.result, -13);
+    EXPECT_EQ(attempt.result, NetResult::HandshakeFailure);
     EXPECT_GE(attempt.seconds, 1.9);
     EXPECT_LT(attempt.seconds, 4.0);
     stop = true;
@@ -121,13 +121,13 @@ TEST(BlockingConnTest, AServerThatNeverAnswersTheConnectFailsAtTheBound) {
         TlsClientContext tlsClient;
         ProxySocket conn;
         sockaddr_in address{};
-        ASSERT_EQ(PrepareConn(conn, "127.0.0.1", silent.port(), address, tls, tlsClient), 0);
+        ASSERT_EQ(PrepareConn(conn, "127.0.0.1", silent.port(), address, tls, tlsClient), NetResult::Ok);
         auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(ConnectConn(conn, address, tls, ConnectBounds{1, 30}), -5);
+        EXPECT_EQ(ConnectConn(conn, address, tls, ConnectBounds{1, 30}), NetResult::ConnectFailure);
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         EXPECT_GE(seconds, 0.9);
         EXPECT_LT(seconds, 3.0);
-        CloseConn(&conn, tls);
+        CloseConn(conn);
     }
 }
 
@@ -143,9 +143,9 @@ TEST(BlockingConnTest, HandshakeWithAPlainServerFails) {
     TlsClientContext tlsClient;
     ProxySocket conn;
     sockaddr_in address{};
-    ASSERT_EQ(PrepareConn(conn, "127.0.0.1", port, address, true, tlsClient), 0);
-    EXPECT_EQ(ConnectConn(conn, address, true), -13);
-    CloseConn(&conn, true);
+    ASSERT_EQ(PrepareConn(conn, "127.0.0.1", port, address, true, tlsClient), NetResult::Ok);
+    EXPECT_EQ(ConnectConn(conn, address, true), NetResult::HandshakeFailure);
+    CloseConn(conn);
     EXPECT_FALSE(conn.tls.Attached());
     server.join();
     close(listener);
@@ -161,18 +161,18 @@ TEST(BlockingConnTest, TlsConnectionCarriesDataBothWaysWithAnyCertificate) {
     TlsClientContext tlsClient;
     ProxySocket conn;
     sockaddr_in address{};
-    ASSERT_EQ(PrepareConn(conn, "127.0.0.1", server.port(), address, true, tlsClient), 0);
-    ASSERT_EQ(ConnectConn(conn, address, true), 0) << "a self-signed certificate is accepted";
+    ASSERT_EQ(PrepareConn(conn, "127.0.0.1", server.port(), address, true, tlsClient), NetResult::Ok);
+    ASSERT_EQ(ConnectConn(conn, address, true), NetResult::Ok) << "a self-signed certificate is accepted";
     EXPECT_TRUE(fcntl(conn.sock, F_GETFL, 0) & O_NONBLOCK);
-    EXPECT_EQ(SendConn(&conn, "ping", 4, true), 4);
+    EXPECT_EQ(SendConn(conn, "ping", 4, true), 4);
     std::string got;
     char buffer[64];
-    for (int n; got.size() < 7 && WaitForData(conn, 10) && (n = RecvConn(&conn, buffer, sizeof buffer, true)) > 0;)
+    for (int n; got.size() < 7 && WaitForData(conn, 10) && (n = RecvConn(conn, buffer, sizeof buffer, true)) > 0;)
         got.append(buffer, n);
     EXPECT_EQ(got, "re:ping");
     ASSERT_TRUE(WaitForData(conn, 10));
-    EXPECT_EQ(RecvConn(&conn, buffer, sizeof buffer, true), 0) << "close-notify reads as the end";
-    CloseConn(&conn, true);
+    EXPECT_EQ(RecvConn(conn, buffer, sizeof buffer, true), 0) << "close-notify reads as the end";
+    CloseConn(conn);
     server.Join();
 }
 
@@ -182,15 +182,15 @@ TEST(BlockingConnTest, PlainPrepareGivesAPlainSocket) {
     TlsClientContext tlsClient;
     ProxySocket conn;
     sockaddr_in address{};
-    ASSERT_EQ(PrepareConn(conn, "127.0.0.1", port, address, false, tlsClient), 0);
+    ASSERT_EQ(PrepareConn(conn, "127.0.0.1", port, address, false, tlsClient), NetResult::Ok);
     EXPECT_FALSE(conn.tls.Attached());
     EXPECT_EQ(ntohs(address.sin_port), port);
-    EXPECT_EQ(ConnectConn(conn, address, false), 0);
+    EXPECT_EQ(ConnectConn(conn, address, false), NetResult::Ok);
     int served = loopback::Accept(listener);
-    EXPECT_EQ(SendConn(&conn, "x", 1, false), 1);
+    EXPECT_EQ(SendConn(conn, "x", 1, false), 1);
     EXPECT_EQ(loopback::Read(served, 1).data, "x");
     close(served);
-    CloseConn(&conn, false);
+    CloseConn(conn);
     close(listener);
 }
 

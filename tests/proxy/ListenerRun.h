@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "proxy/LoopbackSockets.h"
@@ -68,7 +69,7 @@ public:
     std::atomic<int> detections{0};
     std::atomic<bool> detectionStarts{true};
     std::atomic<bool> ended{false};
-    int32_t result = -99;
+    std::optional<ProxyResult> result;  // once the listener has ended
 
 private:
     AppContext& ctx_;

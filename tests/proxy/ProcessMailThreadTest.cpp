@@ -67,14 +67,18 @@ protected:
     bool detectionStarts = true;
     ProcessMailParam param;
     std::thread worker;
-    int32_t result = -99;
+    std::optional<ProxyResult> result;
     int clientSock = -1;
     int clientPeer = -1;
     AttemptLog attempts;
 };
 
 TEST_F(ProcessMailThreadTest, MissingArgument) {
-    EXPECT_EQ(ProcessMailThread(test.ctx, nullptr, runtime), -51);
+    EXPECT_EQ(ProcessMailThread(test.ctx, nullptr, runtime), ProxyResult::MissingArgument);
+    ProcessMailParam unknown;
+    unknown.protocol = kProtocolCount;
+    unknown.slot = 0;
+    EXPECT_EQ(ProcessMailThread(test.ctx, &unknown, runtime), ProxyResult::MissingArgument);
 }
 
 TEST_F(ProcessMailThreadTest, PreferredTlsCandidatesGoFirstThenThePlainOnes) {
@@ -101,7 +105,7 @@ TEST_F(ProcessMailThreadTest, PreferredTlsCandidatesGoFirstThenThePlainOnes) {
     EXPECT_TRUE(loopback::SeesClose(upstream)) << "the client's end is passed on";
     a.Close(upstream);
     Finish();
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(result, ProxyResult::Ok);
     EXPECT_EQ(attempts.Order(), (Order{"B", "D", "A"}));
     EXPECT_EQ(test.ctx.clientSlots[SMTP][3], -1);
     EXPECT_STREQ(test.ctx.bestConnection.Code, "A");
@@ -286,7 +290,7 @@ TEST_F(ProcessMailThreadTest, AClientWaitingForAServerThatNeverAnswersHoldsUpNoO
     other.protocol = SMTP;
     other.slot = 4;
     other.candidates.PushBack(Candidate("alive", alive.port(), false, 10));
-    ASSERT_EQ(ProcessMailThread(test.ctx, &other, runtime), 0);
+    ASSERT_EQ(ProcessMailThread(test.ctx, &other, runtime), ProxyResult::Ok);
     int served = alive.TakeConnection(2s);
     ASSERT_GE(served, 0);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "served while the first client still waits";

@@ -122,7 +122,7 @@ TEST_F(ProxyListenThreadTest, ABusyPortEndsTheListener) {
     int busy = loopback::Listen(port);
     ListenerRun run(test.ctx, IMAP4, RelayTimeouts{}, port);
     ASSERT_TRUE(run.WaitEnded(5s));
-    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.result, ProxyResult::Ok);
     EXPECT_EQ(test.CountInLog("[PROXY][CRITICAL] ERROR: proxy IMAP4 start to listen failed(98)"), 1) << test.Log();
     EXPECT_EQ(test.CountInLog("[PROXY][CRITICAL] proxy IMAP4 unexpectedly end"), 1);
     EXPECT_EQ(test.notifier.Lines(),

@@ -74,8 +74,8 @@ protected:
     }
     bool Start(std::unique_ptr<RelaySession>& s, RelayTimeouts t = RelayTimeouts{}) {
         s->ended = [this](RelaySession& e) {
-            CloseConn(&e.client, false);
-            CloseConn(&e.server, e.serverTls);
+            CloseConn(e.client);
+            CloseConn(e.server);
             ++ended;
         };
         return loop.Add(s, t);
@@ -339,8 +339,8 @@ TEST_F(RelayLoopTest, DestroyingTheLoopCutsEverySessionOnce) {
             auto s = NewSession(SMTP, peers->client);
             Take(s->server, peers->server);
             s->ended = [this](RelaySession& e) {
-                CloseConn(&e.client, false);
-                CloseConn(&e.server, false);
+                CloseConn(e.client);
+                CloseConn(e.server);
                 ++ended;
             };
             ASSERT_TRUE(own.Add(s, RelayTimeouts{}));
@@ -376,7 +376,7 @@ protected:
             }
             if (answer == Admission::Admitted) r.server.sock = server;
             if (answer == Admission::Refused) {
-                CloseConn(&r.client, false);
+                CloseConn(r.client);
                 close(server);
             }
             return answer;
@@ -442,8 +442,8 @@ TEST_F(AdmissionTest, DestroyingTheLoopGivesAWaitingClientItsLastTry) {
         RelayLoop own;
         auto s = Waiting(Until(AdmitTry::Last, Admission::Admitted));
         s->ended = [this](RelaySession& e) {
-            CloseConn(&e.client, false);
-            CloseConn(&e.server, false);
+            CloseConn(e.client);
+            CloseConn(e.server);
             ++ended;
         };
         ASSERT_TRUE(own.Add(s, RelayTimeouts{}));

@@ -20,7 +20,7 @@ struct PlainEnd {
         close(listener);
     }
     ~PlainEnd() {
-        CloseConn(&conn, false);
+        CloseConn(conn);
         ClosePeer();
     }
     PlainEnd(const PlainEnd&) = delete;
@@ -41,8 +41,8 @@ struct PlainEnd {
 // tlsClient must outlive conn's stream.
 inline bool ConnectTlsEnd(ProxySocket& conn, int port, TlsClientContext& tlsClient) {
     sockaddr_in address{};
-    return PrepareConn(conn, "127.0.0.1", port, address, true, tlsClient) == 0 &&
-           ConnectConn(conn, address, true) == 0;
+    return PrepareConn(conn, "127.0.0.1", port, address, true, tlsClient) == NetResult::Ok &&
+           ConnectConn(conn, address, true) == NetResult::Ok;
 }
 
 inline std::string Pattern(size_t size, unsigned seed) {

@@ -38,7 +38,7 @@ protected:
         }
         return step;
     }
-    void TearDown() override { CloseConn(&server, true); }
+    void TearDown() override { CloseConn(server); }
 
     ProxyTestContext test;
     ProxySocket server;
@@ -73,7 +73,7 @@ TEST_F(ServerChoiceTest, AConnectAnsweredAtOnceIsNotWaitedFor) {
     ServerChoice choice(test.ctx, POP3, plain, ConnectBounds{});
     EXPECT_EQ(choice.Start(server, RelayClock::now()), ChoiceStep::Chosen);
     EXPECT_GT(server.sock, 0);
-    CloseConn(&server, false);
+    CloseConn(server);
 
     ProtocalInfoList tls;
     tls.PushBack(Candidate("near", port, true, 1));

@@ -32,26 +32,28 @@ TEST(TcpSocketTest, ListenRefusesABusyPortPortZeroAndABadAddress) {
     int port = 0;
     int busy = loopback::Listen(port);
     ASSERT_GE(busy, 0);
-    EXPECT_EQ(ListenTcp("127.0.0.1", port, 32), -1);
+    int sock = 0;
+    EXPECT_EQ(ListenTcp("127.0.0.1", port, 32, sock), ProxyResult::NetFailure);
+    EXPECT_EQ(sock, -1);
     close(busy);
 
-    EXPECT_EQ(ListenTcp("127.0.0.1", 0, 32), -1);
-    EXPECT_EQ(ListenTcp("localhost", loopback::FreePort(), 32), -1) << "an address, not a name";
-    EXPECT_EQ(ListenTcp(nullptr, loopback::FreePort(), 32), -1);
+    EXPECT_EQ(ListenTcp("127.0.0.1", 0, 32, sock), ProxyResult::NetFailure);
+    EXPECT_EQ(ListenTcp("localhost", loopback::FreePort(), 32, sock), ProxyResult::NetFailure)
+        << "an address, not a name";
+    EXPECT_EQ(ListenTcp(nullptr, loopback::FreePort(), 32, sock), ProxyResult::NetFailure);
 }
 
 TEST(TcpSocketTest, ListensOnTheGivenAddressOnly) {
     int port = loopback::FreePort();
-    int sock = ListenTcp("127.0.0.1", port, 32);
-    ASSERT_GT(sock, 0);
+    int sock = -1;
+    ASSERT_EQ(ListenTcp("127.0.0.1", port, 32, sock), ProxyResult::Ok);
     int client = loopback::Connect(port);
     EXPECT_GE(client, 0);
     close(client);
     EXPECT_EQ(ConnectFromElsewhere(port), -1) << "nobody else on the network reaches it";
     close(sock);
 
-    sock = ListenTcp("0.0.0.0", port, 32);
-    ASSERT_GT(sock, 0);
+    ASSERT_EQ(ListenTcp("0.0.0.0", port, 32, sock), ProxyResult::Ok);
     client = ConnectFromElsewhere(port);
     EXPECT_GE(client, 0) << "every address when asked";
     close(client);
@@ -61,15 +63,15 @@ TEST(TcpSocketTest, ListensOnTheGivenAddressOnly) {
 TEST(TcpSocketTest, ListenAgainRightAfterConnectionsOnThePort) {
     // A restart must not wait for TIME_WAIT entries of the last run to expire.
     int port = loopback::FreePort();
-    int sock = ListenTcp("127.0.0.1", port, 32);
-    ASSERT_GT(sock, 0);
+    int sock = -1;
+    ASSERT_EQ(ListenTcp("127.0.0.1", port, 32, sock), ProxyResult::Ok);
     int client = loopback::Connect(port);
     int served = accept(sock, nullptr, nullptr);
     close(served);  // the server side closes first and keeps TIME_WAIT
     close(client);
     close(sock);
-    int again = ListenTcp("127.0.0.1", port, 32);
-    EXPECT_GT(again, 0);
+    int again = -1;
+    EXPECT_EQ(ListenTcp("127.0.0.1", port, 32, again), ProxyResult::Ok);
     close(again);
 }
 

@@ -22,23 +22,23 @@
 #include "proxy/TcpSocket.h"
 
 // Resolves host into address (port in network order) and opens the socket
-// of conn, with its TLS stream for host:port when useTls. 0, or -1 (no such
-// host or port, no socket) or the TLS stream's failure; a failed step leaves
-// nothing in conn.
-inline int32_t PrepareConn(ProxySocket& conn, const char* host, int32_t port, sockaddr_in& address, bool useTls,
+// of conn, with its TLS stream for host:port when useTls: Ok, Failure (no
+// such host or port), SocketFailure or the TLS stream's failure. A failed
+// step leaves nothing in conn.
+inline NetResult PrepareConn(ProxySocket& conn, const char* host, int32_t port, sockaddr_in& address, bool useTls,
                            TlsClientContext& tlsClient) {
     address = sockaddr_in{};
     StartSocketLayer();  // a TLS write must not raise SIGPIPE
-    if (host == nullptr || port < 0 || port > 65535 || !ResolveIpv4(host, address.sin_addr)) return kNetFailure;
+    if (host == nullptr || port < 0 || port > 65535 || !ResolveIpv4(host, address.sin_addr)) return NetResult::Failure;
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     conn.sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (conn.sock < 0) {
         conn.sock = -1;
-        return kNetFailure;
+        return NetResult::SocketFailure;
     }
-    int32_t attached = useTls ? conn.tls.Attach(tlsClient, conn.sock, host, port) : 0;
-    if (attached != 0) {
+    NetResult attached = useTls ? conn.tls.Attach(tlsClient, conn.sock, host, port) : NetResult::Ok;
+    if (attached != NetResult::Ok) {
         close(conn.sock);
         conn.sock = -1;
     }
@@ -47,14 +47,15 @@ inline int32_t PrepareConn(ProxySocket& conn, const char* host, int32_t port, so
 
 // Connects conn to address within the connect bound and, over TLS, shakes
 // hands within the handshake bound; a TLS socket is non-blocking afterwards.
-// 0, -5 (the connect) or -13 (the handshake); conn keeps what it holds for
-// the caller's CloseConn.
-inline int32_t ConnectConn(ProxySocket& conn, const sockaddr_in& address, bool useTls,
+// Ok, ConnectFailure or HandshakeFailure; conn keeps what it holds for the
+// caller's CloseConn.
+inline NetResult ConnectConn(ProxySocket& conn, const sockaddr_in& address, bool useTls,
                            const ConnectBounds& bounds = ConnectBounds{}) {
-    if (ConnectWithin(conn.sock, address, bounds.connectSeconds) != 0) return kNetConnectFailure;
+    if (ConnectWithin(conn.sock, address, bounds.connectSeconds) != 0) return NetResult::ConnectFailure;
     SetNoDelay(conn.sock);
-    if (useTls && !conn.tls.Handshake(DeadlineAfterSeconds(bounds.handshakeSeconds))) return kNetHandshakeFailure;
-    return 0;
+    if (useTls && !conn.tls.Handshake(DeadlineAfterSeconds(bounds.handshakeSeconds)))
+        return NetResult::HandshakeFailure;
+    return NetResult::Ok;
 }
 
 // True as soon as a receive will not wait (data, the peer's close, or an
@@ -62,6 +63,6 @@ inline int32_t ConnectConn(ProxySocket& conn, const sockaddr_in& address, bool u
 // comes within seconds.
 inline bool WaitForData(ProxySocket& conn, int32_t seconds) {
     Deadline deadline = DeadlineAfterSeconds(seconds);
-    if (conn.tls.Attached()) return conn.tls.WaitReadable(deadline) == 1;
+    if (conn.tls.Attached()) return conn.tls.WaitReadable(deadline) == NetResult::Ok;
     return conn.sock >= 0 && PollOne(conn.sock, POLLIN, deadline) > 0;
 }
