@@ -1,6 +1,3 @@
 #include "context/AppContext.h"
 
-AppContext::AppContext() {
-    for (auto& row : clientSlots)
-        for (int& slot : row) slot = -1;
-}
+AppContext::AppContext() = default;

@@ -10,10 +10,9 @@
 
 #include "catalogue/CatalogueContext.h"
 #include "catalogue/ProtocalInfo.h"
+#include "context/ClientSlots.h"
 #include "core/UiNotifier.h"
 #include "platform/AutoResetEvent.h"
-
-inline constexpr int kClientSlotCount = 32;
 
 // The argument of one proxy listener: which protocol, on which local port.
 struct ListenParam {
@@ -43,20 +42,16 @@ struct AppContext : CatalogueContext {
     std::mutex detectRunningLock;
     bool detectRunning = false;
 
-    // Per protocol: the row lock and the 32 client sockets (-1 = free). A
+    // Per protocol the 32 client sockets, each row under its own lock. A
     // session's quiet time is kept by the relay loop that runs both of its
     // directions, so a slot needs no shared activity flag.
-    std::mutex protocolLock[kProtocolCount];
-    int clientSlots[kProtocolCount][kClientSlotCount];
+    ClientSlots clientSlots;
 
     ListenParam listenParams[kProtocolCount];
 
     // "event_detect_complete": set once by every detection run that passed
     // its single-run guard.
     AutoResetEvent eventDetectComplete;
-
-    // True between CreateLocks and the release in CloseServices.
-    bool locksCreated = false;
 
 private:
     NullNotifier nullNotifier;

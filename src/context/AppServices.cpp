@@ -3,12 +3,10 @@
 #include "core/WriteLog.h"
 
 void CreateLocks(AppContext& ctx) {
-    // Every lock is a std::mutex member of the context, constructed with it in
-    // the order infoPaneLock, resultFileLock, bestConnectionLock,
-    // detectModeLock, detectRunningLock, resultTimeLock, logLock,
-    // connListLock, then per protocol its row lock and 32 slot locks. What is
-    // left to do is to mark them usable before any thread starts.
-    ctx.locksCreated = true;
+    // Every lock is a member of the context (or of the class whose data it
+    // guards, as the client slots' row locks), constructed with it before
+    // any thread starts: nothing is left to do.
+    (void)ctx;
 }
 
 namespace {
@@ -62,5 +60,4 @@ void CloseServices(AppContext& ctx) {
     WriteLog(ctx, UI, DUMP, "close QuilloMark");
     // From here on WriteLog writes nothing, whichever thread calls it.
     ctx.log.CloseForShutdown();
-    ctx.locksCreated = false;
 }

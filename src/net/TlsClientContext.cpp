@@ -14,7 +14,7 @@ TlsClientContext::~TlsClientContext() {
 
 NetResult TlsClientContext::Prepare() {
     if (context_.load(std::memory_order_acquire) != nullptr) return NetResult::Ok;
-    std::lock_guard<std::mutex> lock(prepareLock_);
+    MutexLock hold(prepareLock_);
     if (context_.load() != nullptr) return NetResult::Ok;
     if (OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr) != 1)
         return NetResult::TlsInitFailure;

@@ -12,11 +12,11 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <string>
 
 #include "net/NetResultCodes.h"
 #include "net/TlsSessionCache.h"
+#include "platform/Mutex.h"
 
 typedef struct ssl_st SSL;
 typedef struct ssl_ctx_st SSL_CTX;
@@ -30,7 +30,7 @@ public:
 
     // Makes the context on first use: Ok, TlsInitFailure or
     // TlsContextFailure. A failure is tried again next time.
-    NetResult Prepare();
+    NetResult Prepare() EXCLUDES(prepareLock_);
 
     // A connection object for destination ("host:port"), offering the last
     // session of that destination, or null (Prepare first). The caller frees
@@ -43,7 +43,9 @@ public:
 private:
     static int OnNewSession(SSL* tls, SSL_SESSION* session);
 
-    std::mutex prepareLock_;
+    // Makes the one context: a second thread that finds none waits for the
+    // first one's instead of making its own. Read without it once made.
+    Mutex prepareLock_;
     std::atomic<SSL_CTX*> context_{nullptr};
     TlsSessionCache sessions_;
 };

@@ -35,7 +35,7 @@ void TlsSessionCache::Store(const std::string& destination, const SSL_SESSION* o
     if (original == nullptr || !SSL_SESSION_is_resumable(original)) return;
     SSL_SESSION* session = SSL_SESSION_dup(original);
     if (session == nullptr) return;
-    std::lock_guard<std::mutex> lock(lock_);
+    MutexLock hold(lock_);
     auto found = Locate(destination);
     if (found != entries_.end()) {
         SSL_SESSION_free(found->session);
@@ -48,7 +48,7 @@ void TlsSessionCache::Store(const std::string& destination, const SSL_SESSION* o
 }
 
 SSL_SESSION* TlsSessionCache::Find(const std::string& destination) {
-    std::lock_guard<std::mutex> lock(lock_);
+    MutexLock hold(lock_);
     auto found = Locate(destination);
     if (found == entries_.end()) return nullptr;
     if (Expired(found->session)) {
@@ -61,7 +61,7 @@ SSL_SESSION* TlsSessionCache::Find(const std::string& destination) {
 }
 
 void TlsSessionCache::Forget(const std::string& destination) {
-    std::lock_guard<std::mutex> lock(lock_);
+    MutexLock hold(lock_);
     auto found = Locate(destination);
     if (found == entries_.end()) return;
     SSL_SESSION_free(found->session);
@@ -69,6 +69,6 @@ void TlsSessionCache::Forget(const std::string& destination) {
 }
 
 std::size_t TlsSessionCache::Size() const {
-    std::lock_guard<std::mutex> lock(lock_);
+    MutexLock hold(lock_);
     return entries_.size();
 }

@@ -10,9 +10,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "platform/Mutex.h"
 
 typedef struct ssl_session_st SSL_SESSION;
 
@@ -28,12 +29,12 @@ public:
 
     // Keeps a copy of session in place of what destination held; one that
     // cannot be resumed is not kept. The caller keeps its own session.
-    void Store(const std::string& destination, const SSL_SESSION* session);
+    void Store(const std::string& destination, const SSL_SESSION* session) EXCLUDES(lock_);
     // A copy of the session of destination for the caller (who releases
     // it), or null. One that has expired is dropped instead.
-    SSL_SESSION* Find(const std::string& destination);
-    void Forget(const std::string& destination);
-    std::size_t Size() const;
+    SSL_SESSION* Find(const std::string& destination) EXCLUDES(lock_);
+    void Forget(const std::string& destination) EXCLUDES(lock_);
+    std::size_t Size() const EXCLUDES(lock_);
 
 private:
     struct Entry {
@@ -41,11 +42,11 @@ private:
         SSL_SESSION* session;
         uint64_t lastUse;
     };
-    std::vector<Entry>::iterator Locate(const std::string& destination);
-    void DropLeastRecent();
+    std::vector<Entry>::iterator Locate(const std::string& destination) REQUIRES(lock_);
+    void DropLeastRecent() REQUIRES(lock_);
 
     const std::size_t limit_;
-    mutable std::mutex lock_;
-    std::vector<Entry> entries_;
-    uint64_t uses_ = 0;
+    mutable Mutex lock_;
+    std::vector<Entry> entries_ GUARDED_BY(lock_);
+    uint64_t uses_ GUARDED_BY(lock_) = 0;
 };

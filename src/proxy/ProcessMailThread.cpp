@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include "core/WriteLog.h"
-#include "proxy/ClientSlots.h"
 #include "proxy/ConnIo.h"
 #include "proxy/ProxyInfoLine.h"
 #include "platform/StartThread.h"
@@ -22,15 +21,11 @@ constexpr auto kGoneClientWait = std::chrono::seconds(2);
 // The slot is freed while its socket is still open: once closed, the number
 // may come back from the listener's next accept and stand in another entry.
 // A client that reconnects straight away must find it free.
-int32_t FreeSlot(AppContext& ctx, int32_t protocol, int sock) {
-    std::lock_guard<std::mutex> lock(ctx.protocolLock[protocol]);
-    return ReleaseSlot(ctx.clientSlots[protocol], sock);
-}
-
 void CloseSession(const ProxyRuntime& runtime, RelaySession& s) {
     const char* name = ProtocolTypeName(s.protocol);
-    int32_t index = FreeSlot(s.ctx, s.protocol, s.client.sock);
-    WriteLog(s.ctx, PROXY, DUMP, "process %s free index %d", name, index);
+    std::optional<int32_t> freed = s.ctx.clientSlots.Release(s.protocol, s.client.sock);
+    // -1: no entry held it, as the line has always said.
+    WriteLog(s.ctx, PROXY, DUMP, "process %s free index %d", name, freed.value_or(-1));
     CloseConn(s.client);
     CloseConn(s.server);
     PostProxyInfoLine(s.ctx, "process %s end\r\n", name);
@@ -71,10 +66,9 @@ void TurnAway(std::unique_ptr<RelaySession> session, const ProxyRuntime& runtime
 Admission AdmitClient(RelaySession& s, const ProxyRuntime& runtime, AdmitTry when) {
     const char* name = ProtocolTypeName(s.protocol);
     bool clientGone = false;
-    int32_t slot = TakeSlot(s.ctx, s.protocol, s.client.sock, when == AdmitTry::Round ? &clientGone : nullptr);
-    if (slot >= 0) {
-        s.slot = slot;
-        WriteLog(s.ctx, PROXY, DUMP, "process %s in index %d client socket=%d", name, slot, s.client.sock);
+    s.slot = TakeClientSlot(s.ctx, s.protocol, s.client.sock, when == AdmitTry::Round ? &clientGone : nullptr);
+    if (s.slot) {
+        WriteLog(s.ctx, PROXY, DUMP, "process %s in index %d client socket=%d", name, *s.slot, s.client.sock);
         return Admission::Admitted;
     }
     if (when == AdmitTry::Arrival || clientGone) return Admission::Waiting;
@@ -111,6 +105,15 @@ void AnnounceServer(RelaySession& s) {
 
 }  // namespace
 
+std::optional<int32_t> TakeClientSlot(AppContext& ctx, int32_t protocol, int sock, bool* clientGone) {
+    std::optional<int32_t> slot = ctx.clientSlots.TakeSlot(protocol, sock, clientGone);
+    if (!slot) return slot;
+    const char* name = ProtocolTypeName(protocol);
+    WriteLog(ctx, PROXY, DUMP, "proxy %s in avail index=%d", name, *slot);
+    WriteLog(ctx, PROXY, MINOR, "using %s service", name);
+    return slot;
+}
+
 // The session goes to the relay loop, which walks the candidates, runs both
 // relays with those of every other client, and hands the session back here
 // to be announced, turned away or closed; the client process itself holds
@@ -118,23 +121,19 @@ void AnnounceServer(RelaySession& s) {
 ProxyResult ProcessMailThread(AppContext& ctx, const ProcessMailParam* param, const ProxyRuntime& runtime) {
     if (param == nullptr) return ProxyResult::MissingArgument;
     if (param->protocol < 0 || param->protocol >= kProtocolCount) return ProxyResult::MissingArgument;
-    const bool slotToCome = !param->slot;
-    if (slotToCome ? param->client < 0 : *param->slot < 0 || *param->slot >= kClientSlotCount)
+    if (param->client < 0 || (param->slot && (*param->slot < 0 || *param->slot >= kClientSlotCount)))
         return ProxyResult::MissingArgument;
     const char* name = ProtocolTypeName(param->protocol);
     auto session = std::make_unique<RelaySession>(ctx);
     RelaySession& s = *session;
     s.protocol = param->protocol;
     s.slot = param->slot;
-    if (slotToCome) {
+    if (!s.slot) {
         s.client.sock = param->client;
         s.admit = [&runtime](RelaySession& r, AdmitTry when) { return AdmitClient(r, runtime, when); };
         s.admitBy = RelayClock::now() + kGoneClientWait;
     } else {
-        {
-            std::lock_guard<std::mutex> lock(ctx.protocolLock[s.protocol]);
-            s.client.sock = ctx.clientSlots[s.protocol][*s.slot];
-        }
+        s.client.sock = param->client;
         WriteLog(ctx, PROXY, DUMP, "process %s in index %d client socket=%d", name, *s.slot, s.client.sock);
     }
     s.choice = std::make_unique<ServerChoice>(ctx, s.protocol, param->candidates, runtime.connectBounds);

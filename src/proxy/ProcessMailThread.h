@@ -21,17 +21,22 @@
 #include "proxy/ProxyResultCodes.h"
 #include "proxy/ProxyRuntime.h"
 
-// The argument of one client process: the client socket itself waits in the
-// protocol's row of clientSlots at slot, or is client while its slot is to
-// come. A client without a slot found its protocol's row full: the client
-// process first waits for a slot on the relay loop, while the session of a
-// client that has gone ends, and is refused once none can come.
+// The argument of one client process: the client socket, and the entry of
+// the protocol's row of clientSlots that names it. A client without a slot
+// found its protocol's row full: the client process first waits for a slot
+// on the relay loop, while the session of a client that has gone ends, and
+// is refused once none can come.
 struct ProcessMailParam {
     int32_t protocol = SMTP;
     std::optional<int32_t> slot;  // none: to come
     int client = -1;
     ProtocalInfoList candidates;
 };
+
+// Puts sock in the first free entry of the protocol's row of client slots
+// and logs the entry taken: its index, or none when the row is full. With
+// clientGone, a full row also tells whether some client of it has gone.
+std::optional<int32_t> TakeClientSlot(AppContext& ctx, int32_t protocol, int sock, bool* clientGone = nullptr);
 
 // MissingArgument without param or with a protocol or slot out of range,
 // otherwise Ok once the client's session is in the relay loop's hands or,

@@ -14,7 +14,6 @@
 #include "core/UserConfigFile.h"
 #include "core/WriteLog.h"
 #include "platform/PreboundSockets.h"
-#include "proxy/ClientSlots.h"
 #include "proxy/ProcessMailThread.h"
 #include "proxy/ProxyInfoLine.h"
 #include "proxy/TcpSocket.h"
@@ -121,13 +120,10 @@ bool StartClientProcess(Listener& l, std::optional<int32_t> slot, int client) {
 // and the loop, which ends that session, has it wait for the slot or refuses
 // it, without this thread waiting.
 void HandOver(Listener& l, int client) {
-    int32_t slot = TakeSlot(l.ctx, l.protocol, client, nullptr);
-    if (StartClientProcess(l, slot >= 0 ? std::optional<int32_t>(slot) : std::nullopt, client)) return;
+    std::optional<int32_t> slot = TakeClientSlot(l.ctx, l.protocol, client);
+    if (StartClientProcess(l, slot, client)) return;
     WriteLog(l.ctx, PROXY, CRITICAL, "proxy %s start to process mail failed", l.name);
-    if (slot >= 0) {
-        std::lock_guard<std::mutex> lock(l.ctx.protocolLock[l.protocol]);
-        ReleaseSlot(l.ctx.clientSlots[l.protocol], client);
-    }
+    l.ctx.clientSlots.Release(l.protocol, client);
     close(client);
 }
 
@@ -149,10 +145,7 @@ bool ServeClient(Listener& l, int client) {
 
 void StartListening(Listener& l, int listenSock) {
     l.runtime->listenSocket = listenSock;
-    {
-        std::lock_guard<std::mutex> lock(l.ctx.protocolLock[l.protocol]);
-        for (int& entry : l.ctx.clientSlots[l.protocol]) entry = -1;
-    }
+    l.ctx.clientSlots.Clear(l.protocol);
     PostProxyInfoLine(l.ctx, "proxy %s at port %d start\r\n", l.name, l.port);
     WriteLog(l.ctx, PROXY, MINOR, "proxy %s at port %d start", l.name, l.port);
 }

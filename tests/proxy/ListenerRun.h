@@ -19,7 +19,7 @@ class ListenerRun {
 public:
     ListenerRun(AppContext& ctx, int32_t protocol, RelayTimeouts timeouts = RelayTimeouts{20},
                 int32_t port = 0)
-        : runtime(std::make_shared<ProxyRuntime>()), ctx_(ctx) {
+        : runtime(std::make_shared<ProxyRuntime>()) {
         runtime->timeouts = timeouts;
         runtime->startDetection = [this](AppContext&) {
             ++detections;
@@ -42,20 +42,14 @@ public:
     int port() const { return param.port; }
     int Connect() const { return loopback::Connect(param.port); }
 
-    // Stops accepting, cuts the clients still served and waits for every
-    // client process to end.
+    // Stops accepting, cuts the clients still served (the loop that runs
+    // them goes) and waits for every client process to end.
     void Stop() {
         if (!thread_.joinable()) return;
         StopListener(*runtime);
         thread_.join();
-        while (runtime->workers > 0) {
-            {
-                std::lock_guard<std::mutex> lock(ctx_.protocolLock[param.protocol]);
-                for (int sock : ctx_.clientSlots[param.protocol])
-                    if (sock >= 0) shutdown(sock, SHUT_RDWR);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        runtime->relays.reset();
+        while (runtime->workers > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     bool WaitEnded(std::chrono::milliseconds timeout) const {
         auto until = std::chrono::steady_clock::now() + timeout;
@@ -72,7 +66,6 @@ public:
     std::optional<ProxyResult> result;  // once the listener has ended
 
 private:
-    AppContext& ctx_;
     std::thread thread_;
 };
 

@@ -27,17 +27,17 @@ protected:
             return detectionStarts;
         };
     }
-    // Hands a fresh client connection to a client process in slot 3 of
-    // protocol; the test keeps the client's own end in clientPeer.
+    // Hands a fresh client connection to a client process in the first free
+    // slot of protocol; the test keeps the client's own end in clientPeer.
     void Run(int32_t protocol, const ProtocalInfoList& candidates) {
         int port = 0;
         int listener = loopback::Listen(port);
         clientPeer = loopback::Connect(port);
         clientSock = loopback::Accept(listener);
         close(listener);
-        test.ctx.clientSlots[protocol][3] = clientSock;
         param.protocol = protocol;
-        param.slot = 3;
+        param.slot = test.ctx.clientSlots.TakeSlot(protocol, clientSock);
+        param.client = clientSock;
         param.candidates = candidates;
         worker = std::thread([this] { result = ProcessMailThread(test.ctx, &param, runtime); });
     }
@@ -78,6 +78,7 @@ TEST_F(ProcessMailThreadTest, MissingArgument) {
     ProcessMailParam unknown;
     unknown.protocol = kProtocolCount;
     unknown.slot = 0;
+    unknown.client = 0;
     EXPECT_EQ(ProcessMailThread(test.ctx, &unknown, runtime), ProxyResult::MissingArgument);
 }
 
@@ -107,7 +108,7 @@ TEST_F(ProcessMailThreadTest, PreferredTlsCandidatesGoFirstThenThePlainOnes) {
     Finish();
     EXPECT_EQ(result, ProxyResult::Ok);
     EXPECT_EQ(attempts.Order(), (Order{"B", "D", "A"}));
-    EXPECT_EQ(test.ctx.clientSlots[SMTP][3], -1);
+    EXPECT_EQ(test.ctx.clientSlots.Release(SMTP, clientSock), std::nullopt) << "the session freed its slot";
     EXPECT_STREQ(test.ctx.bestConnection.Code, "A");
     EXPECT_EQ(test.notifier.LinkChanges(), 1);
     EXPECT_EQ(test.CountInLog("ERROR: process SMTP connect failed("), 2);
@@ -115,13 +116,13 @@ TEST_F(ProcessMailThreadTest, PreferredTlsCandidatesGoFirstThenThePlainOnes) {
                        ", IsSSL=0\r\n";
     EXPECT_EQ(test.notifier.Lines(), (Order{info, "process SMTP end\r\n"}));
     std::string log = test.Log();
-    EXPECT_NE(log.find("[PROXY][DUMP] process SMTP in index 3 client socket=" + std::to_string(clientSock)),
+    EXPECT_NE(log.find("[PROXY][DUMP] process SMTP in index 0 client socket=" + std::to_string(clientSock)),
               std::string::npos);
     EXPECT_NE(log.find("[PROXY][MINOR] process SMTP choose server Type=0, Code=A, Dest=127.0.0.1, Port=" +
                        std::to_string(a.port()) + ", IsSSL=0\n"),
               std::string::npos);
     EXPECT_NE(log.find("[PROXY][DUMP] process SMTP data transmission end\n"), std::string::npos);
-    EXPECT_NE(log.find("[PROXY][DUMP] process SMTP free index 3\n"), std::string::npos);
+    EXPECT_NE(log.find("[PROXY][DUMP] process SMTP free index 0\n"), std::string::npos);
     EXPECT_NE(log.find("[PROXY][DUMP] process SMTP end\n"), std::string::npos);
 }
 
@@ -164,7 +165,7 @@ TEST_F(ProcessMailThreadTest, NothingAtOrAfterTheFirstFailedCandidateIsTried) {
     EXPECT_EQ(detections, 1);
     EXPECT_EQ(test.ctx.detectOnDemand, 1);
     EXPECT_EQ(test.notifier.LinkChanges(), 0);
-    EXPECT_EQ(test.ctx.clientSlots[POP3][3], -1);
+    EXPECT_EQ(test.ctx.clientSlots.Release(POP3, clientSock), std::nullopt) << "the session freed its slot";
     EXPECT_EQ(test.notifier.Lines(), (Order{"process POP3 end\r\n"}));
 }
 
@@ -284,11 +285,11 @@ TEST_F(ProcessMailThreadTest, AClientWaitingForAServerThatNeverAnswersHoldsUpNoO
     int port = 0;
     int listener = loopback::Listen(port);
     int otherPeer = loopback::Connect(port);
-    test.ctx.clientSlots[SMTP][4] = loopback::Accept(listener);
-    close(listener);
     ProcessMailParam other;
     other.protocol = SMTP;
-    other.slot = 4;
+    other.client = loopback::Accept(listener);
+    other.slot = test.ctx.clientSlots.TakeSlot(SMTP, other.client);
+    close(listener);
     other.candidates.PushBack(Candidate("alive", alive.port(), false, 10));
     ASSERT_EQ(ProcessMailThread(test.ctx, &other, runtime), ProxyResult::Ok);
     int served = alive.TakeConnection(2s);

@@ -85,7 +85,7 @@ TEST_F(ProxyListenThreadTest, StartsListeningAndSaysSo) {
     EXPECT_TRUE(test.WaitForLog("[PROXY][MINOR] proxy POP3 at port " + port + " start\n"));
     EXPECT_NE(test.Log().find("[PROXY][DUMP] proxy POP3 intializing\n"), std::string::npos);
     EXPECT_EQ(test.notifier.Lines(), (std::vector<std::string>{"proxy POP3 at port " + port + " start\r\n"}));
-    for (int entry : test.ctx.clientSlots[POP3]) EXPECT_EQ(entry, -1);
+    for (int i = 0; i < kClientSlotCount; ++i) EXPECT_EQ(test.ctx.clientSlots.TakeSlot(POP3, 1000 + i), i);
 }
 
 namespace {

@@ -1,0 +1,67 @@
+#include "context/ClientSlots.h"
+
+#include <poll.h>
+
+namespace {
+
+constexpr int kFree = -1;
+
+}  // namespace
+
+ClientSlots::ClientSlots() {
+    for (int32_t protocol = 0; protocol < kProtocolCount; ++protocol) Clear(protocol);
+}
+
+ClientSlots::Row* ClientSlots::RowOf(int32_t protocol) {
+    return protocol >= 0 && protocol < kProtocolCount ? &rows_[protocol] : nullptr;
+}
+
+void ClientSlots::Clear(int32_t protocol) {
+    Row* row = RowOf(protocol);
+    if (row == nullptr) return;
+    MutexLock hold(row->lock);
+    for (int& entry : row->entries) entry = kFree;
+}
+
+std::optional<int32_t> ClientSlots::TakeSlot(int32_t protocol, int sock, bool* clientGone) {
+    Row* row = RowOf(protocol);
+    if (row == nullptr || sock < 0) return std::nullopt;
+    MutexLock hold(row->lock);
+    for (int32_t i = 0; i < kClientSlotCount; ++i) {
+        if (row->entries[i] != kFree) continue;
+        row->entries[i] = sock;
+        return i;
+    }
+    if (clientGone != nullptr) *clientGone = row->AnyGone();
+    return std::nullopt;
+}
+
+std::optional<int32_t> ClientSlots::Release(int32_t protocol, int sock) {
+    Row* row = RowOf(protocol);
+    if (row == nullptr || sock < 0) return std::nullopt;
+    MutexLock hold(row->lock);
+    for (int32_t i = 0; i < kClientSlotCount; ++i) {
+        if (row->entries[i] != sock) continue;
+        row->entries[i] = kFree;
+        return i;
+    }
+    return std::nullopt;
+}
+
+bool ClientSlots::AnyClientGone(int32_t protocol) {
+    Row* row = RowOf(protocol);
+    if (row == nullptr) return false;
+    MutexLock hold(row->lock);
+    return row->AnyGone();
+}
+
+bool ClientSlots::Row::AnyGone() const {
+    pollfd taken[kClientSlotCount];
+    nfds_t count = 0;
+    for (int entry : entries)
+        if (entry >= 0) taken[count++] = pollfd{entry, POLLRDHUP, 0};
+    if (poll(taken, count, 0) <= 0) return false;
+    for (nfds_t i = 0; i < count; ++i)
+        if (taken[i].revents & (POLLRDHUP | POLLHUP | POLLERR)) return true;
+    return false;
+}

@@ -1,0 +1,49 @@
+// ClientSlots caps the mail clients the proxy serves at 32 per protocol. A
+// row per protocol, under its own lock, holds the sockets of the clients its
+// listener has handed to client processes. An entry is a copy of the number,
+// never its owner: the client's session owns the socket (its ProxySocket's
+// UniqueFd) and frees the entry before it closes the socket, so that a number
+// the next accept hands out again never stands in two entries. The entries
+// serve to tell, when a row is full, whether some client of it has gone.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "catalogue/ProtocalInfo.h"
+#include "platform/Mutex.h"
+
+inline constexpr int kClientSlotCount = 32;
+
+class ClientSlots {
+public:
+    ClientSlots();
+    ClientSlots(const ClientSlots&) = delete;
+    ClientSlots& operator=(const ClientSlots&) = delete;
+
+    // Frees every entry of the protocol's row, as a listener does that starts.
+    void Clear(int32_t protocol);
+    // Puts sock in the first free entry of the protocol's row: its index, or
+    // none when every entry is taken (or there is no such protocol or sock).
+    // With
+    // clientGone, a full row also tells whether some client of it has gone.
+    std::optional<int32_t> TakeSlot(int32_t protocol, int sock, bool* clientGone = nullptr);
+    // Frees the first entry holding sock: its index, or none when no entry
+    // of the protocol's row holds it.
+    std::optional<int32_t> Release(int32_t protocol, int sock);
+    // True when the mail client of some taken entry of the protocol's row has
+    // ended its side of the connection (its end of data or a reset has
+    // come): that session is ending and its entry is about to be freed.
+    bool AnyClientGone(int32_t protocol);
+
+private:
+    struct Row {
+        Mutex lock;
+        int entries[kClientSlotCount] GUARDED_BY(lock);  // -1: free
+
+        bool AnyGone() const REQUIRES(lock);
+    };
+    Row* RowOf(int32_t protocol);
+
+    Row rows_[kProtocolCount];
+};
