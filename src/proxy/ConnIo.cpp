@@ -3,7 +3,6 @@
 #include <cerrno>
 
 #include <sys/socket.h>
-#include <unistd.h>
 
 
 namespace {
@@ -41,7 +40,7 @@ int32_t SendPlain(int sock, const char* data, int32_t length, SocketWait* wait) 
 int32_t RecvConn(ProxySocket& conn, char* buffer, int32_t size, bool useTls, SocketWait* wait) {
     Report(wait, SocketWait::None);
     if (buffer == nullptr || size <= 0) return -1;
-    if (!useTls) return RecvPlain(conn.sock, buffer, size, wait);
+    if (!useTls) return RecvPlain(conn.sock.Get(), buffer, size, wait);
     if (!conn.tls.Attached()) return -1;
     SocketWait tlsWait = SocketWait::None;
     int32_t n = conn.tls.ReadSome(buffer, size, tlsWait);
@@ -53,7 +52,7 @@ int32_t SendConn(ProxySocket& conn, const char* data, int32_t length, bool useTl
     Report(wait, SocketWait::None);
     if (data == nullptr) return -1;
     if (length <= 0) return 0;
-    if (!useTls) return SendPlain(conn.sock, data, length, wait);
+    if (!useTls) return SendPlain(conn.sock.Get(), data, length, wait);
     if (!conn.tls.Attached()) return -1;
     SocketWait tlsWait = SocketWait::None;
     int32_t n = conn.tls.WriteSome(data, length, tlsWait);
@@ -62,19 +61,16 @@ int32_t SendConn(ProxySocket& conn, const char* data, int32_t length, bool useTl
 }
 
 void CloseConn(ProxySocket& conn) {
-    if (conn.sock > 0) {
-        // Once both peers have ended the connection, a shutdown only fails.
-        if (!conn.sendShut) shutdown(conn.sock, SHUT_RDWR);
-        close(conn.sock);
-    }
-    conn.sock = -1;
+    // Once both peers have ended the connection, a shutdown only fails.
+    if (conn.sock && !conn.sendShut) shutdown(conn.sock.Get(), SHUT_RDWR);
+    conn.sock.Reset();
     conn.sendShut = false;
     conn.tls.Release();
 }
 
 void ShutdownSend(ProxySocket& conn, bool useTls) {
-    if (conn.sock <= 0) return;
+    if (!conn.sock) return;
     if (useTls) conn.tls.ShutdownSendNow();
-    shutdown(conn.sock, SHUT_WR);
+    shutdown(conn.sock.Get(), SHUT_WR);
     conn.sendShut = true;
 }

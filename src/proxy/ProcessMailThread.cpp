@@ -2,8 +2,7 @@
 
 #include <chrono>
 #include <memory>
-
-#include <unistd.h>
+#include <utility>
 
 #include "core/WriteLog.h"
 #include "proxy/ConnIo.h"
@@ -23,7 +22,7 @@ constexpr auto kGoneClientWait = std::chrono::seconds(2);
 // A client that reconnects straight away must find it free.
 void CloseSession(const ProxyRuntime& runtime, RelaySession& s) {
     const char* name = ProtocolTypeName(s.protocol);
-    std::optional<int32_t> freed = s.ctx.clientSlots.Release(s.protocol, s.client.sock);
+    std::optional<int32_t> freed = s.ctx.clientSlots.Release(s.protocol, s.client.sock.Get());
     // -1: no entry held it, as the line has always said.
     WriteLog(s.ctx, PROXY, DUMP, "process %s free index %d", name, freed.value_or(-1));
     CloseConn(s.client);
@@ -66,14 +65,14 @@ void TurnAway(std::unique_ptr<RelaySession> session, const ProxyRuntime& runtime
 Admission AdmitClient(RelaySession& s, const ProxyRuntime& runtime, AdmitTry when) {
     const char* name = ProtocolTypeName(s.protocol);
     bool clientGone = false;
-    s.slot = TakeClientSlot(s.ctx, s.protocol, s.client.sock, when == AdmitTry::Round ? &clientGone : nullptr);
+    int sock = s.client.sock.Get();
+    s.slot = TakeClientSlot(s.ctx, s.protocol, sock, when == AdmitTry::Round ? &clientGone : nullptr);
     if (s.slot) {
-        WriteLog(s.ctx, PROXY, DUMP, "process %s in index %d client socket=%d", name, *s.slot, s.client.sock);
+        WriteLog(s.ctx, PROXY, DUMP, "process %s in index %d client socket=%d", name, *s.slot, sock);
         return Admission::Admitted;
     }
     if (when == AdmitTry::Arrival || clientGone) return Admission::Waiting;
-    close(s.client.sock);
-    s.client.sock = -1;
+    s.client.sock.Reset();
     WriteLog(s.ctx, PROXY, MINOR, "ERROR: proxy %s no avail socket", name);
     --runtime.workers;
     return Admission::Refused;
@@ -118,25 +117,22 @@ std::optional<int32_t> TakeClientSlot(AppContext& ctx, int32_t protocol, int soc
 // relays with those of every other client, and hands the session back here
 // to be announced, turned away or closed; the client process itself holds
 // no thread while it waits for a server.
-ProxyResult ProcessMailThread(AppContext& ctx, const ProcessMailParam* param, const ProxyRuntime& runtime) {
-    if (param == nullptr) return ProxyResult::MissingArgument;
-    if (param->protocol < 0 || param->protocol >= kProtocolCount) return ProxyResult::MissingArgument;
-    if (param->client < 0 || (param->slot && (*param->slot < 0 || *param->slot >= kClientSlotCount)))
-        return ProxyResult::MissingArgument;
-    const char* name = ProtocolTypeName(param->protocol);
+ProxyResult ProcessMailThread(AppContext& ctx, ProcessMailParam& param, const ProxyRuntime& runtime) {
+    if (param.protocol < 0 || param.protocol >= kProtocolCount || !param.client) return ProxyResult::MissingArgument;
+    if (param.slot && (*param.slot < 0 || *param.slot >= kClientSlotCount)) return ProxyResult::MissingArgument;
+    const char* name = ProtocolTypeName(param.protocol);
     auto session = std::make_unique<RelaySession>(ctx);
     RelaySession& s = *session;
-    s.protocol = param->protocol;
-    s.slot = param->slot;
+    s.protocol = param.protocol;
+    s.slot = param.slot;
+    s.client.sock = std::move(param.client);
     if (!s.slot) {
-        s.client.sock = param->client;
         s.admit = [&runtime](RelaySession& r, AdmitTry when) { return AdmitClient(r, runtime, when); };
         s.admitBy = RelayClock::now() + kGoneClientWait;
     } else {
-        s.client.sock = param->client;
-        WriteLog(ctx, PROXY, DUMP, "process %s in index %d client socket=%d", name, *s.slot, s.client.sock);
+        WriteLog(ctx, PROXY, DUMP, "process %s in index %d client socket=%d", name, *s.slot, s.client.sock.Get());
     }
-    s.choice = std::make_unique<ServerChoice>(ctx, s.protocol, param->candidates, runtime.connectBounds);
+    s.choice = std::make_unique<ServerChoice>(ctx, s.protocol, param.candidates, runtime.connectBounds);
     s.chosen = [&runtime](RelaySession& r) {
         AnnounceServer(r);
         AfterFailover(r, runtime);

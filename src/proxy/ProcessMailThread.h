@@ -18,18 +18,19 @@
 #include "context/AppContext.h"
 #include "catalogue/ProtocalInfo.h"
 #include "catalogue/ProtocalInfoList.h"
+#include "platform/UniqueFd.h"
 #include "proxy/ProxyResultCodes.h"
 #include "proxy/ProxyRuntime.h"
 
-// The argument of one client process: the client socket, and the entry of
-// the protocol's row of clientSlots that names it. A client without a slot
-// found its protocol's row full: the client process first waits for a slot
-// on the relay loop, while the session of a client that has gone ends, and
-// is refused once none can come.
+// The argument of one client process: the client socket, which the client
+// process takes over, and the entry of the protocol's row of clientSlots
+// that names it. A client without a slot found its protocol's row full: the
+// client process first waits for a slot on the relay loop, while the session
+// of a client that has gone ends, and is refused once none can come.
 struct ProcessMailParam {
     int32_t protocol = SMTP;
     std::optional<int32_t> slot;  // none: to come
-    int client = -1;
+    UniqueFd client;
     ProtocalInfoList candidates;
 };
 
@@ -38,8 +39,9 @@ struct ProcessMailParam {
 // clientGone, a full row also tells whether some client of it has gone.
 std::optional<int32_t> TakeClientSlot(AppContext& ctx, int32_t protocol, int sock, bool* clientGone = nullptr);
 
-// MissingArgument without param or with a protocol or slot out of range,
-// otherwise Ok once the client's session is in the relay loop's hands or,
-// when the loop cannot run, the client has been closed. It never waits;
-// runtime must outlive the sessions it starts (workers).
-ProxyResult ProcessMailThread(AppContext& ctx, const ProcessMailParam* param, const ProxyRuntime& runtime);
+// MissingArgument, with the client left in param, without a client or with
+// a protocol or slot out of range. Otherwise Ok, with the client taken over,
+// once the client's session is in the relay loop's hands or, when the loop
+// cannot run, the client has been closed. It never waits; runtime must
+// outlive the sessions it starts (workers).
+ProxyResult ProcessMailThread(AppContext& ctx, ProcessMailParam& param, const ProxyRuntime& runtime);

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include "catalogue/DetectResult.h"
 #include "catalogue/ProtocalInfoList.h"
@@ -54,13 +54,13 @@ int32_t WrittenTime(AppContext& ctx, bool manual) {
 // A failed read closes the client before it is logged: it is told at once.
 // It leaves no list behind, neither the other mode's nor a part of this
 // file's, so that nothing is served until a read succeeds.
-bool FirstLoad(Listener& l, bool manual, int32_t& loaded, int client) {
+bool FirstLoad(Listener& l, bool manual, int32_t& loaded, UniqueFd& client) {
     ProtocalInfoList fresh;
     int32_t stamp = loaded;
     if (ReadDetectResult(l.ctx, stamp, fresh, manual) != 0) {
         l.candidates.Clear();
         l.held = HeldList::None;
-        close(client);
+        client.Reset();
         WriteLog(l.ctx, PROXY, MAJOR, "ERROR: read detection result log fail");
         return false;
     }
@@ -73,12 +73,12 @@ bool FirstLoad(Listener& l, bool manual, int32_t& loaded, int client) {
 
 // A newer file of the mode, or a file of the other mode than the one held
 // (after the user switched modes), replaces the candidates.
-bool Reload(Listener& l, bool manual, int32_t& loaded, int client) {
+bool Reload(Listener& l, bool manual, int32_t& loaded, UniqueFd& client) {
     int32_t stamp = WrittenTime(l.ctx, manual);
     if (stamp <= loaded && l.held == ListOf(manual)) return true;
     ProtocalInfoList fresh;
     if (ReadDetectResult(l.ctx, stamp, fresh, manual) != 0) {
-        close(client);
+        client.Reset();
         WriteLog(l.ctx, PROXY, MAJOR, "ERROR: re-read detection result log fail");
         return false;
     }
@@ -90,7 +90,7 @@ bool Reload(Listener& l, bool manual, int32_t& loaded, int client) {
 }
 
 // False when the read failed; the client is then closed.
-bool RefreshCandidates(Listener& l, bool manual, int client) {
+bool RefreshCandidates(Listener& l, bool manual, UniqueFd& client) {
     int32_t& loaded = manual ? l.loadedManualTime : l.loadedAutoTime;
     return loaded == 0 ? FirstLoad(l, manual, loaded, client) : Reload(l, manual, loaded, client);
 }
@@ -104,13 +104,16 @@ bool AfterFailedRead(Listener& l, bool manual) {
 
 // The client process starts in the listener's relay loop and takes no
 // thread of its own: the listener is back at its accept at once.
-bool StartClientProcess(Listener& l, std::optional<int32_t> slot, int client) {
+// False, with the client left in client, when it could not be started.
+bool StartClientProcess(Listener& l, std::optional<int32_t> slot, UniqueFd& client) {
     ProcessMailParam param;
     param.protocol = l.protocol;
     param.slot = slot;
-    param.client = client;
+    param.client = std::move(client);
     param.candidates = l.candidates;
-    return ProcessMailThread(l.ctx, &param, *l.runtime) == ProxyResult::Ok;
+    if (ProcessMailThread(l.ctx, param, *l.runtime) == ProxyResult::Ok) return true;
+    client = std::move(param.client);
+    return false;
 }
 
 // The slot's lines are written before the hand-over: the relay loop may
@@ -119,57 +122,52 @@ bool StartClientProcess(Listener& l, std::optional<int32_t> slot, int client) {
 // again at once may be accepted before its old session has finished ending,
 // and the loop, which ends that session, has it wait for the slot or refuses
 // it, without this thread waiting.
-void HandOver(Listener& l, int client) {
-    std::optional<int32_t> slot = TakeClientSlot(l.ctx, l.protocol, client);
+void HandOver(Listener& l, UniqueFd client) {
+    std::optional<int32_t> slot = TakeClientSlot(l.ctx, l.protocol, client.Get());
     if (StartClientProcess(l, slot, client)) return;
     WriteLog(l.ctx, PROXY, CRITICAL, "proxy %s start to process mail failed", l.name);
-    l.ctx.clientSlots.Release(l.protocol, client);
-    close(client);
+    l.ctx.clientSlots.Release(l.protocol, client.Get());
 }
 
 // One accepted client; false when the listener must end.
-bool ServeClient(Listener& l, int client) {
-    WriteLog(l.ctx, PROXY, DUMP, "proxy %s accept client %d", l.name, client);
-    SetNoDelay(client);
+bool ServeClient(Listener& l, UniqueFd client) {
+    WriteLog(l.ctx, PROXY, DUMP, "proxy %s accept client %d", l.name, client.Get());
+    SetNoDelay(client.Get());
     bool manual = l.ctx.userConfig.IS_MANUAL_DETECT;
     if (!RefreshCandidates(l, manual, client)) return AfterFailedRead(l, manual);
     WriteLog(l.ctx, PROXY, DUMP, "proxy %s mail server num = %d", l.name, l.candidates.Count());
     if (l.candidates.Empty()) {
         WriteLog(l.ctx, PROXY, DUMP, "proxy %s no mail server in record", l.name);
-        close(client);
         return true;
     }
-    HandOver(l, client);
+    HandOver(l, std::move(client));
     return true;
 }
 
-void StartListening(Listener& l, int listenSock) {
-    l.runtime->listenSocket = listenSock;
+void StartListening(Listener& l, const UniqueFd& listening) {
+    l.runtime->listenSocket = listening.Get();
     l.ctx.clientSlots.Clear(l.protocol);
     PostProxyInfoLine(l.ctx, "proxy %s at port %d start\r\n", l.name, l.port);
     WriteLog(l.ctx, PROXY, MINOR, "proxy %s at port %d start", l.name, l.port);
 }
 
 // Returns when the listener must end: true on a fatal failure, false when told to stop.
-bool AcceptLoop(Listener& l, int listenSock) {
+bool AcceptLoop(Listener& l, const UniqueFd& listening) {
     for (;;) {
-        int client = accept4(listenSock, nullptr, nullptr, SOCK_CLOEXEC);
-        if (l.runtime->stop) {
-            if (client >= 0) close(client);
-            return false;
-        }
-        if (client < 0) {
+        UniqueFd client(accept4(listening.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+        if (l.runtime->stop) return false;
+        if (!client) {
             WriteLog(l.ctx, PROXY, CRITICAL, "ERROR: proxy %s accept client failed(%d)", l.name, errno);
             std::this_thread::sleep_for(kAcceptRetryPause);
             continue;
         }
-        if (!ServeClient(l, client)) return true;
+        if (!ServeClient(l, std::move(client))) return true;
     }
 }
 
-ProxyResult EndListener(Listener& l, int listenSock, bool fatal) {
+ProxyResult EndListener(Listener& l, UniqueFd listening, bool fatal) {
     l.runtime->listenSocket = -1;
-    if (listenSock >= 0) close(listenSock);
+    listening.Reset();
     if (fatal) WriteLog(l.ctx, PROXY, CRITICAL, "proxy %s unexpectedly end", l.name);
     return ProxyResult::Ok;
 }
@@ -189,20 +187,20 @@ ProxyResult RunProxyListener(AppContext& ctx, const ListenParam* param, std::sha
     Listener l{ctx, runtime, param->protocol, param->port, ProtocolTypeName(param->protocol), {}};
     WriteLog(ctx, PROXY, DUMP, "proxy %s intializing", l.name);
     // A standard mail port may have been bound at start-up, while that was still allowed.
-    int listenSock = TakePreboundSocket(l.port);
-    if (listenSock < 0) ListenTcp(ListenAddress(ctx).c_str(), l.port, kListenBacklog, listenSock);
-    if (listenSock < 0) {
+    UniqueFd listening(TakePreboundSocket(l.port));
+    if (!listening) ListenTcp(ListenAddress(ctx).c_str(), l.port, kListenBacklog, listening);
+    if (!listening) {
         int reason = errno;
         WriteLog(ctx, PROXY, CRITICAL, "ERROR: proxy %s start to listen failed(%d)", l.name, reason);
         // Only the log would know otherwise, and the user would never learn
         // why the mail client cannot connect.
         PostProxyInfoLine(ctx, "proxy %s cannot listen on port %d: %s\r\n", l.name, l.port,
                           strerrordesc_np(reason));
-        return EndListener(l, -1, true);
+        return EndListener(l, UniqueFd(), true);
     }
-    StartListening(l, listenSock);
-    bool fatal = AcceptLoop(l, listenSock);
-    return EndListener(l, listenSock, fatal);
+    StartListening(l, listening);
+    bool fatal = AcceptLoop(l, listening);
+    return EndListener(l, std::move(listening), fatal);
 }
 
 void ProxyListenThread(AppContext& ctx, const ListenParam& param, std::shared_ptr<RelayLoop> relays) {

@@ -31,6 +31,8 @@ struct ProxyRuntime {
     // Starts one AutoDetectThread; false when it cannot be started.
     std::function<bool(AppContext&)> startDetection = StartDetectionThread;
     std::atomic<bool> stop{false};
+    // A copy of the number of the socket the listener owns, for StopListener
+    // to shut down; -1 while there is none.
     std::atomic<int> listenSocket{-1};
     // Client processes started and not yet ended, and sessions handed to the
     // relay loop and not yet ended.

@@ -17,6 +17,7 @@
 #include "core/WriteLog.h"
 #include "platform/FreedMemory.h"
 #include "platform/StartThread.h"
+#include "platform/UniqueFd.h"
 #include "proxy/DataTransmission.h"
 #include "proxy/ProxyResultCodes.h"
 #include "proxy/TcpSocket.h"
@@ -137,8 +138,8 @@ struct RelayLoop::Loop {
     void DropStaleTimers();
     int WaitMillis(RelayClock::time_point now) const;
 
-    int epoll = -1;
-    int wake = -1;
+    UniqueFd epoll;
+    UniqueFd wake;
     std::atomic<bool> stop{false};
     ServiceThread thread;
     std::mutex incomingLock;
@@ -157,18 +158,18 @@ struct RelayLoop::Loop {
 };
 
 bool RelayLoop::Loop::Open() {
-    epoll = epoll_create1(EPOLL_CLOEXEC);
-    wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (epoll < 0 || wake < 0) return false;
+    epoll.Reset(epoll_create1(EPOLL_CLOEXEC));
+    wake.Reset(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    if (!epoll || !wake) return false;
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.u64 = kWakeEvent;
-    return epoll_ctl(epoll, EPOLL_CTL_ADD, wake, &event) == 0;
+    return epoll_ctl(epoll.Get(), EPOLL_CTL_ADD, wake.Get(), &event) == 0;
 }
 
 RelayLoop::Loop::~Loop() {
     stop = true;
-    if (wake >= 0) Wake();
+    if (wake) Wake();
     thread.Join();
     // A resolution under way still posts its answer here; the resolver's own
     // time-outs bound the wait.
@@ -182,8 +183,6 @@ RelayLoop::Loop::~Loop() {
     TakeIncoming();
     while (!sessions.empty()) End(*sessions.begin()->second);
     ended.clear();
-    if (wake >= 0) close(wake);
-    if (epoll >= 0) close(epoll);
 }
 
 // Only whoever fills the empty queues wakes the loop: it takes everything
@@ -191,7 +190,7 @@ RelayLoop::Loop::~Loop() {
 // session. Called with incomingLock held, Idle tells whether to.
 void RelayLoop::Loop::Wake() {
     uint64_t one = 1;
-    ssize_t ignored = write(wake, &one, sizeof one);
+    ssize_t ignored = write(wake.Get(), &one, sizeof one);
     (void)ignored;
 }
 
@@ -433,12 +432,12 @@ void RelayLoop::Loop::Settle(Session& s, RelayTurn a, RelayTurn b) {
 // otherwise report itself again and again.
 bool RelayLoop::Loop::Poll(Session& s, LoopEnd& end, uint32_t events) {
     if (events == end.events) return true;
-    int sock = end.server ? s.ends->server.sock : s.ends->client.sock;
+    int sock = (end.server ? s.ends->server.sock : s.ends->client.sock).Get();
     epoll_event event{};
     event.events = events;
     event.data.u64 = EventOf(s, end);
     int op = events == 0 ? EPOLL_CTL_DEL : (end.events == 0 ? EPOLL_CTL_ADD : EPOLL_CTL_MOD);
-    if (epoll_ctl(epoll, op, sock, &event) != 0 && events != 0) return false;
+    if (epoll_ctl(epoll.Get(), op, sock, &event) != 0 && events != 0) return false;
     end.events = events;
     return true;
 }
@@ -511,7 +510,7 @@ void RelayLoop::Loop::End(Session& s) {
     }
     if (s.ends->ended) s.ends->ended(*s.ends);
     for (LoopEnd* end : {&s.clientEnd, &s.serverEnd}) {
-        if ((end->server ? s.ends->server.sock : s.ends->client.sock) > 0)
+        if (end->server ? s.ends->server.sock.Valid() : s.ends->client.sock.Valid())
             Poll(s, *end, 0);
         else
             end->events = 0;
@@ -549,7 +548,7 @@ void RelayLoop::Loop::Run() {
     epoll_event events[kEventsPerWait];
     while (!stop) {
         DropStaleTimers();
-        int n = epoll_wait(epoll, events, kEventsPerWait, WaitMillis(RelayClock::now()));
+        int n = epoll_wait(epoll.Get(), events, kEventsPerWait, WaitMillis(RelayClock::now()));
         if (n < 0 && errno != EINTR) break;
         if (n == 0 && trimDue) {
             trimDue = false;
@@ -560,7 +559,7 @@ void RelayLoop::Loop::Run() {
             uint64_t named = events[i].data.u64;
             if (named == kWakeEvent) {
                 uint64_t count;
-                ssize_t ignored = read(wake, &count, sizeof count);
+                ssize_t ignored = read(wake.Get(), &count, sizeof count);
                 (void)ignored;
                 TakeIncoming();
                 continue;

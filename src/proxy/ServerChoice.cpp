@@ -73,14 +73,13 @@ ChoiceStep ServerChoice::Connect(ProxySocket& server, const in_addr& address, Re
     const ProtocalInfo& candidate = candidates_[index_];
     int32_t port = candidate.Port[protocol_];
     StartSocketLayer();
-    server.sock = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (server.sock < 0) {
-        server.sock = -1;
+    server.sock.Reset(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!server.sock) {
         failureCode_ = CodeOf(candidate.IsSSL ? ProxyResult::SocketFailure : ProxyResult::NetFailure);
         return Fail(candidate.IsSSL ? Failure::Preparation : Failure::Connection);
     }
     if (candidate.IsSSL) {
-        NetResult attached = server.tls.Attach(ctx_.tlsClient, server.sock, candidate.Dest, port);
+        NetResult attached = server.tls.Attach(ctx_.tlsClient, server.sock.Get(), candidate.Dest, port);
         if (attached != NetResult::Ok) {
             failureCode_ = CodeOf(attached);
             return Fail(Failure::Preparation);
@@ -92,12 +91,12 @@ ChoiceStep ServerChoice::Connect(ProxySocket& server, const in_addr& address, Re
     to.sin_port = htons(static_cast<uint16_t>(port));
     phase_ = Phase::Connecting;
     const sockaddr* peer = reinterpret_cast<const sockaddr*>(&to);
-    if (connect(server.sock, peer, sizeof to) == 0) return Connected(server, now);
+    if (connect(server.sock.Get(), peer, sizeof to) == 0) return Connected(server, now);
     if (errno != EINPROGRESS) return Fail(Failure::Connection);
     // A server on this machine or next to it has answered before the call
     // returned. Asking once more costs one call, where waiting for the socket
     // costs a round of the loop and two changes to what it polls for.
-    if (connect(server.sock, peer, sizeof to) == 0 || errno == EISCONN) return Connected(server, now);
+    if (connect(server.sock.Get(), peer, sizeof to) == 0 || errno == EISCONN) return Connected(server, now);
     if (errno != EALREADY && errno != EINPROGRESS) return Fail(Failure::Connection);
     return Await(SocketWait::Writable, now + std::chrono::seconds(bounds_.connectSeconds));
 }
@@ -111,7 +110,7 @@ ChoiceStep ServerChoice::Ready(ProxySocket& server, bool failed, RelayClock::tim
 }
 
 ChoiceStep ServerChoice::Connected(ProxySocket& server, RelayClock::time_point now) {
-    SetNoDelay(server.sock);
+    SetNoDelay(server.sock.Get());
     if (!candidates_[index_].IsSSL) {
         phase_ = Phase::Done;
         wait_ = SocketWait::None;
@@ -154,7 +153,6 @@ ChoiceStep ServerChoice::Fail(Failure failure) {
 ChoiceStep ServerChoice::Next(ProxySocket& server, RelayClock::time_point now) {
     LogFailure(server);
     CloseConn(server);
-    server.sock = -1;
     passedFailure_ = true;
     ++index_;
     return Begin(server, now);
@@ -171,5 +169,6 @@ void ServerChoice::LogFailure(const ProxySocket& server) const {
     if (failure_ == Failure::Preparation)
         WriteLog(ctx_, PROXY, MINOR, "ERROR: process %s prepare failed(%d) when choose server", name_, failureCode_);
     else
-        WriteLog(ctx_, PROXY, MINOR, "ERROR: process %s connect failed(%d) when choose server", name_, server.sock);
+        WriteLog(ctx_, PROXY, MINOR, "ERROR: process %s connect failed(%d) when choose server", name_,
+                 server.sock.Get());
 }

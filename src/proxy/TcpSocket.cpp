@@ -2,12 +2,12 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include "platform/SocketLayer.h"
 
@@ -31,8 +31,8 @@ void SetNoDelay(int sock) {
     setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
-ProxyResult ListenTcp(const char* local, int32_t port, int32_t backlog, int& listening) {
-    listening = -1;
+ProxyResult ListenTcp(const char* local, int32_t port, int32_t backlog, UniqueFd& listening) {
+    listening.Reset();
     if (!StartSocketLayer()) return ProxyResult::NetFailure;
     if (port <= 0 || port > 65535) return ProxyResult::NetFailure;
     sockaddr_in address{};
@@ -43,17 +43,17 @@ ProxyResult ListenTcp(const char* local, int32_t port, int32_t backlog, int& lis
     }
     address.sin_port = htons(static_cast<uint16_t>(port));
 
-    int sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (sock < 0) return ProxyResult::SocketFailure;
+    UniqueFd sock(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+    if (!sock) return ProxyResult::SocketFailure;
     int on = 1;
-    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(sock, backlog) != 0) {
+    setsockopt(sock.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (bind(sock.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(sock.Get(), backlog) != 0) {
         int error = errno;
-        close(sock);
+        sock.Reset();
         errno = error;
         return ProxyResult::NetFailure;
     }
-    listening = sock;
+    listening = std::move(sock);
     return ProxyResult::Ok;
 }

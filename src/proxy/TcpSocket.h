@@ -8,6 +8,7 @@
 
 #include <netinet/in.h>
 
+#include "platform/UniqueFd.h"
 #include "proxy/ProxyResultCodes.h"
 
 // Resolves host as a name (its first IPv4 address), or failing that as a
@@ -19,7 +20,7 @@ bool ResolveIpv4(const char* host, in_addr& address);
 // (no such address, port 0, bind or listen failed; errno tells why) or
 // SocketFailure. Addresses in TIME_WAIT from an earlier run do not block the
 // port; a live listener does.
-ProxyResult ListenTcp(const char* address, int32_t port, int32_t backlog, int& listening);
+ProxyResult ListenTcp(const char* address, int32_t port, int32_t backlog, UniqueFd& listening);
 
 // Forwarded chunks go out at once: the relay never waits to gather more.
 void SetNoDelay(int sock);

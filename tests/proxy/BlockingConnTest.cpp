@@ -46,7 +46,7 @@ TEST(BlockingConnTest, PrepareNeedsAResolvableHost) {
     ProxySocket conn;
     sockaddr_in address{};
     EXPECT_EQ(PrepareConn(conn, "", 25, address, true, tlsClient), NetResult::Failure);
-    EXPECT_EQ(conn.sock, -1) << "nothing is left in the record";
+    EXPECT_FALSE(conn.sock.Valid()) << "nothing is left in the record";
     EXPECT_FALSE(conn.tls.Attached());
 }
 
@@ -57,9 +57,9 @@ TEST(BlockingConnTest, ConnectToAPortWithoutListenerFailsAndLeavesTheSocketToClo
     ASSERT_EQ(PrepareConn(conn, "127.0.0.1", loopback::FreePort(), address, true, tlsClient), NetResult::Ok);
     ASSERT_TRUE(conn.tls.Attached());
     EXPECT_EQ(ConnectConn(conn, address, true), NetResult::ConnectFailure);
-    EXPECT_GT(conn.sock, 0);
+    EXPECT_TRUE(conn.sock.Valid());
     CloseConn(conn);
-    EXPECT_EQ(conn.sock, -1);
+    EXPECT_FALSE(conn.sock.Valid());
     EXPECT_FALSE(conn.tls.Attached());
 }
 
@@ -163,7 +163,7 @@ TEST(BlockingConnTest, TlsConnectionCarriesDataBothWaysWithAnyCertificate) {
     sockaddr_in address{};
     ASSERT_EQ(PrepareConn(conn, "127.0.0.1", server.port(), address, true, tlsClient), NetResult::Ok);
     ASSERT_EQ(ConnectConn(conn, address, true), NetResult::Ok) << "a self-signed certificate is accepted";
-    EXPECT_TRUE(fcntl(conn.sock, F_GETFL, 0) & O_NONBLOCK);
+    EXPECT_TRUE(fcntl(conn.sock.Get(), F_GETFL, 0) & O_NONBLOCK);
     EXPECT_EQ(SendConn(conn, "ping", 4, true), 4);
     std::string got;
     char buffer[64];

@@ -200,7 +200,7 @@ TEST(ConnIoTest, ANonBlockingTlsDuplexMovesEverything) {
         for (SocketWait w : {readWait, writeWait})
             events |= w == SocketWait::Readable ? POLLIN : w == SocketWait::Writable ? POLLOUT : 0;
         if (events == 0) continue;
-        pollfd p{conn.sock, events, 0};
+        pollfd p{conn.sock.Get(), events, 0};
         poll(&p, 1, 1000);
     }
     server.Join();

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <thread>
 
+#include <fcntl.h>
+
 #include <gtest/gtest.h>
 
 #include "proxy/ProxyTestContext.h"
@@ -37,9 +39,9 @@ protected:
         close(listener);
         param.protocol = protocol;
         param.slot = test.ctx.clientSlots.TakeSlot(protocol, clientSock);
-        param.client = clientSock;
+        param.client.Reset(clientSock);
         param.candidates = candidates;
-        worker = std::thread([this] { result = ProcessMailThread(test.ctx, &param, runtime); });
+        worker = std::thread([this] { result = ProcessMailThread(test.ctx, param, runtime); });
     }
     // The client process returns once the relay loop has the session; the
     // session itself ends later, on the loop's thread.
@@ -74,12 +76,15 @@ protected:
 };
 
 TEST_F(ProcessMailThreadTest, MissingArgument) {
-    EXPECT_EQ(ProcessMailThread(test.ctx, nullptr, runtime), ProxyResult::MissingArgument);
+    ProcessMailParam none;
+    EXPECT_EQ(ProcessMailThread(test.ctx, none, runtime), ProxyResult::MissingArgument) << "no client";
     ProcessMailParam unknown;
     unknown.protocol = kProtocolCount;
     unknown.slot = 0;
-    unknown.client = 0;
-    EXPECT_EQ(ProcessMailThread(test.ctx, &unknown, runtime), ProxyResult::MissingArgument);
+    unknown.client.Reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
+    EXPECT_EQ(ProcessMailThread(test.ctx, unknown, runtime), ProxyResult::MissingArgument);
+    EXPECT_TRUE(unknown.client.Valid()) << "the client is left to the caller";
+    EXPECT_EQ(runtime.workers, 0);
 }
 
 TEST_F(ProcessMailThreadTest, PreferredTlsCandidatesGoFirstThenThePlainOnes) {
@@ -287,11 +292,11 @@ TEST_F(ProcessMailThreadTest, AClientWaitingForAServerThatNeverAnswersHoldsUpNoO
     int otherPeer = loopback::Connect(port);
     ProcessMailParam other;
     other.protocol = SMTP;
-    other.client = loopback::Accept(listener);
-    other.slot = test.ctx.clientSlots.TakeSlot(SMTP, other.client);
+    other.client.Reset(loopback::Accept(listener));
+    other.slot = test.ctx.clientSlots.TakeSlot(SMTP, other.client.Get());
     close(listener);
     other.candidates.PushBack(Candidate("alive", alive.port(), false, 10));
-    ASSERT_EQ(ProcessMailThread(test.ctx, &other, runtime), ProxyResult::Ok);
+    ASSERT_EQ(ProcessMailThread(test.ctx, other, runtime), ProxyResult::Ok);
     int served = alive.TakeConnection(2s);
     ASSERT_GE(served, 0);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "served while the first client still waits";

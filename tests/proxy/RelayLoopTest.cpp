@@ -67,8 +67,7 @@ protected:
     // Connects into to a fresh loopback connection; peer is its far end.
     static void Take(ProxySocket& into, int& peer) {
         PlainEnd pair;
-        into.sock = pair.conn.sock;
-        pair.conn.sock = -1;
+        into.sock = std::move(pair.conn.sock);
         peer = pair.peer;
         pair.peer = -1;
     }
@@ -110,7 +109,7 @@ protected:
         auto s = NewSession(protocol, peers.client);
         Take(s->server, peers.server);
         if (bytes > 0) {
-            setsockopt(towardsClient ? s->client.sock : s->server.sock, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
+            setsockopt((towardsClient ? s->client.sock : s->server.sock).Get(), SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
             setsockopt(towardsClient ? peers.client : peers.server, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
         }
         ASSERT_TRUE(Start(s, timeouts));
@@ -362,19 +361,18 @@ protected:
     using Rule = std::function<Admission(AdmitTry)>;
     std::unique_ptr<RelaySession> Waiting(Rule rule, std::chrono::milliseconds bound = 10s) {
         auto s = NewSession(POP3, peers.client);
-        s->slot = -1;
+        s->slot.reset();
         // Made here, so that the loop's thread touches none of the test's peers.
         ProxySocket made;
         Take(made, peers.server);
-        int server = made.sock;
-        made.sock = -1;
+        int server = made.sock.Release();
         s->admit = [this, rule, server](RelaySession& r, AdmitTry when) {
             Admission answer = rule(when);
             {
                 std::lock_guard<std::mutex> hold(lock);
                 tries += when == AdmitTry::Arrival ? 'A' : when == AdmitTry::Round ? 'R' : 'L';
             }
-            if (answer == Admission::Admitted) r.server.sock = server;
+            if (answer == Admission::Admitted) r.server.sock.Reset(server);
             if (answer == Admission::Refused) {
                 CloseConn(r.client);
                 close(server);

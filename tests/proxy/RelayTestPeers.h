@@ -15,7 +15,7 @@ struct PlainEnd {
     PlainEnd() {
         int port = 0;
         int listener = loopback::Listen(port);
-        conn.sock = loopback::Connect(port);
+        conn.sock.Reset(loopback::Connect(port));
         peer = loopback::Accept(listener);
         close(listener);
     }

@@ -29,7 +29,7 @@ protected:
                 step = choice.Next(server, RelayClock::now());
                 continue;
             }
-            pollfd entry{server.sock, static_cast<short>(choice.Wait() == SocketWait::Readable ? POLLIN : POLLOUT), 0};
+            pollfd entry{server.sock.Get(), static_cast<short>(choice.Wait() == SocketWait::Readable ? POLLIN : POLLOUT), 0};
             int ready = poll(&entry, 1, 100);
             if (ready > 0)
                 step = choice.Ready(server, (entry.revents & (POLLERR | POLLHUP)) != 0, RelayClock::now());
@@ -54,7 +54,7 @@ TEST_F(ServerChoiceTest, ARefusedServerIsPassedForTheNextAndThePassingIsKnown) {
     ASSERT_EQ(Walk(choice, choice.Start(server, RelayClock::now())), ChoiceStep::Chosen);
     EXPECT_STREQ(choice.Chosen().Code, "live");
     EXPECT_TRUE(choice.PassedFailure());
-    EXPECT_GT(server.sock, 0);
+    EXPECT_TRUE(server.sock.Valid());
     int upstream = live.TakeConnection();
     ASSERT_GE(upstream, 0);
     live.Close(upstream);
@@ -72,7 +72,7 @@ TEST_F(ServerChoiceTest, AConnectAnsweredAtOnceIsNotWaitedFor) {
     plain.PushBack(Candidate("near", port, false, 1));
     ServerChoice choice(test.ctx, POP3, plain, ConnectBounds{});
     EXPECT_EQ(choice.Start(server, RelayClock::now()), ChoiceStep::Chosen);
-    EXPECT_GT(server.sock, 0);
+    EXPECT_TRUE(server.sock.Valid());
     CloseConn(server);
 
     ProtocalInfoList tls;
@@ -89,7 +89,7 @@ TEST_F(ServerChoiceTest, ANameWaitsForTheResolverAndAnUnknownTlsNameFailsItsPrep
     ServerChoice choice(test.ctx, POP3, list, ConnectBounds{});
     ASSERT_EQ(choice.Start(server, RelayClock::now()), ChoiceStep::Resolving);
     EXPECT_EQ(choice.Host(), "mail.example.invalid");
-    EXPECT_EQ(server.sock, -1) << "nothing is opened before the address is known";
+    EXPECT_FALSE(server.sock.Valid()) << "nothing is opened before the address is known";
     EXPECT_EQ(choice.Deadline(), RelayClock::time_point::max()) << "the resolver's own bounds hold";
     ASSERT_EQ(choice.Resolved(server, false, in_addr{}, RelayClock::now()), ChoiceStep::Failed);
     EXPECT_EQ(choice.Next(server, RelayClock::now()), ChoiceStep::Exhausted);
@@ -107,7 +107,7 @@ TEST_F(ServerChoiceTest, AConnectThatGetsNoAnswerFailsAtItsDeadlineAndLeavesTheE
     EXPECT_EQ(choice.Deadline(), start + 1s);
     EXPECT_EQ(Walk(choice, ChoiceStep::Waiting), ChoiceStep::Exhausted);
     EXPECT_GE(RelayClock::now() - start, 900ms);
-    EXPECT_EQ(server.sock, -1);
+    EXPECT_FALSE(server.sock.Valid());
     EXPECT_FALSE(server.tls.Attached());
     EXPECT_EQ(test.CountInLog("[PROXY][MINOR] ERROR: process IMAP4 connect failed("), 1);
 }
@@ -122,7 +122,7 @@ TEST_F(ServerChoiceTest, NoUsablePortAndNoCandidatesAtAll) {
 
     ServerChoice none(test.ctx, SMTP, ProtocalInfoList{}, ConnectBounds{});
     EXPECT_EQ(none.Start(server, RelayClock::now()), ChoiceStep::Exhausted);
-    EXPECT_EQ(server.sock, -1);
+    EXPECT_FALSE(server.sock.Valid());
 }
 
 }  // namespace

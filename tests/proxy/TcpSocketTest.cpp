@@ -32,9 +32,9 @@ TEST(TcpSocketTest, ListenRefusesABusyPortPortZeroAndABadAddress) {
     int port = 0;
     int busy = loopback::Listen(port);
     ASSERT_GE(busy, 0);
-    int sock = 0;
+    UniqueFd sock;
     EXPECT_EQ(ListenTcp("127.0.0.1", port, 32, sock), ProxyResult::NetFailure);
-    EXPECT_EQ(sock, -1);
+    EXPECT_FALSE(sock.Valid());
     close(busy);
 
     EXPECT_EQ(ListenTcp("127.0.0.1", 0, 32, sock), ProxyResult::NetFailure);
@@ -45,34 +45,32 @@ TEST(TcpSocketTest, ListenRefusesABusyPortPortZeroAndABadAddress) {
 
 TEST(TcpSocketTest, ListensOnTheGivenAddressOnly) {
     int port = loopback::FreePort();
-    int sock = -1;
+    UniqueFd sock;
     ASSERT_EQ(ListenTcp("127.0.0.1", port, 32, sock), ProxyResult::Ok);
     int client = loopback::Connect(port);
     EXPECT_GE(client, 0);
     close(client);
     EXPECT_EQ(ConnectFromElsewhere(port), -1) << "nobody else on the network reaches it";
-    close(sock);
+    sock.Reset();
 
     ASSERT_EQ(ListenTcp("0.0.0.0", port, 32, sock), ProxyResult::Ok);
     client = ConnectFromElsewhere(port);
     EXPECT_GE(client, 0) << "every address when asked";
     close(client);
-    close(sock);
 }
 
 TEST(TcpSocketTest, ListenAgainRightAfterConnectionsOnThePort) {
     // A restart must not wait for TIME_WAIT entries of the last run to expire.
     int port = loopback::FreePort();
-    int sock = -1;
+    UniqueFd sock;
     ASSERT_EQ(ListenTcp("127.0.0.1", port, 32, sock), ProxyResult::Ok);
     int client = loopback::Connect(port);
-    int served = accept(sock, nullptr, nullptr);
+    int served = accept(sock.Get(), nullptr, nullptr);
     close(served);  // the server side closes first and keeps TIME_WAIT
     close(client);
-    close(sock);
-    int again = -1;
+    sock.Reset();
+    UniqueFd again;
     EXPECT_EQ(ListenTcp("127.0.0.1", port, 32, again), ProxyResult::Ok);
-    close(again);
 }
 
 // Every upstream connect is bounded; the socket it leaves blocks as usual.

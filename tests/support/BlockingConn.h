@@ -32,16 +32,10 @@ inline NetResult PrepareConn(ProxySocket& conn, const char* host, int32_t port, 
     if (host == nullptr || port < 0 || port > 65535 || !ResolveIpv4(host, address.sin_addr)) return NetResult::Failure;
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
-    conn.sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (conn.sock < 0) {
-        conn.sock = -1;
-        return NetResult::SocketFailure;
-    }
-    NetResult attached = useTls ? conn.tls.Attach(tlsClient, conn.sock, host, port) : NetResult::Ok;
-    if (attached != NetResult::Ok) {
-        close(conn.sock);
-        conn.sock = -1;
-    }
+    conn.sock.Reset(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!conn.sock) return NetResult::SocketFailure;
+    NetResult attached = useTls ? conn.tls.Attach(tlsClient, conn.sock.Get(), host, port) : NetResult::Ok;
+    if (attached != NetResult::Ok) conn.sock.Reset();
     return attached;
 }
 
@@ -51,8 +45,8 @@ inline NetResult PrepareConn(ProxySocket& conn, const char* host, int32_t port, 
 // caller's CloseConn.
 inline NetResult ConnectConn(ProxySocket& conn, const sockaddr_in& address, bool useTls,
                            const ConnectBounds& bounds = ConnectBounds{}) {
-    if (ConnectWithin(conn.sock, address, bounds.connectSeconds) != 0) return NetResult::ConnectFailure;
-    SetNoDelay(conn.sock);
+    if (ConnectWithin(conn.sock.Get(), address, bounds.connectSeconds) != 0) return NetResult::ConnectFailure;
+    SetNoDelay(conn.sock.Get());
     if (useTls && !conn.tls.Handshake(DeadlineAfterSeconds(bounds.handshakeSeconds)))
         return NetResult::HandshakeFailure;
     return NetResult::Ok;
@@ -64,5 +58,5 @@ inline NetResult ConnectConn(ProxySocket& conn, const sockaddr_in& address, bool
 inline bool WaitForData(ProxySocket& conn, int32_t seconds) {
     Deadline deadline = DeadlineAfterSeconds(seconds);
     if (conn.tls.Attached()) return conn.tls.WaitReadable(deadline) == NetResult::Ok;
-    return conn.sock >= 0 && PollOne(conn.sock, POLLIN, deadline) > 0;
+    return conn.sock && PollOne(conn.sock.Get(), POLLIN, deadline) > 0;
 }
