@@ -11,6 +11,8 @@
 #include "proxy/RecordingUpstreams.h"
 #include "proxy/RelayTestPeers.h"
 #include "proxy/TestTlsServer.h"
+#include "support/ChildProcess.h"
+#include "support/OpenDescriptors.h"
 #include "support/UnansweredPort.h"
 
 namespace {
@@ -336,6 +338,43 @@ TEST_F(ProcessMailThreadTest, ATlsServerThatNeverAnswersTheHandshakeIsLeftAtItsB
     close(mute);
     EXPECT_EQ(test.CountInLog("[PROXY][MINOR] ERROR: process POP3 connect failed("), 1);
     EXPECT_STREQ(test.ctx.bestConnection.Code, "alive");
+}
+
+// However a session ends, each socket it held is closed once: after a
+// relayed session, one whose TLS server failed its handshake before the
+// client was turned away, and one refused a slot, the process holds what it
+// held before.
+TEST_F(ProcessMailThreadTest, EverySessionClosesItsSocketsOnceHoweverItEnds) {
+    RecordingUpstream alive("alive", attempts, false), refusing("refusing", attempts, true);
+    ProtocalInfoList relayed;
+    relayed.PushBack(Candidate("alive", alive.port(), false, 1));
+    ProtocalInfoList unreachable;
+    unreachable.PushBack(Candidate("refusing", refusing.port(), true, 1));
+    auto relay = [&] {
+        Run(SMTP, relayed);
+        int upstream = alive.TakeConnection();
+        ASSERT_GE(upstream, 0);
+        close(clientPeer);
+        clientPeer = -1;
+        EXPECT_TRUE(loopback::SeesClose(upstream));
+        alive.Close(upstream);
+        Finish();
+    };
+    relay();  // the relay loop's own descriptors come with its first session
+    const int open = OpenDescriptors();
+    relay();
+    Run(POP3, unreachable);
+    EXPECT_TRUE(loopback::SeesClose(clientPeer));
+    Finish();
+    close(clientPeer);
+    for (int i = 0; i < kClientSlotCount; ++i) test.ctx.clientSlots.TakeSlot(IMAP4, 100000 + i);
+    Run(IMAP4, relayed);
+    EXPECT_TRUE(loopback::SeesClose(clientPeer));
+    Finish();
+    close(clientPeer);
+    clientPeer = -1;
+    EXPECT_TRUE(test.WaitForLog("[PROXY][MINOR] ERROR: proxy IMAP4 no avail socket"));
+    EXPECT_TRUE(WaitUntil([&] { return OpenDescriptors() == open; }, 2s)) << OpenDescriptors() << " open, not " << open;
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "catalogue/DetectResult.h"
 #include "support/ChildProcess.h"
+#include "support/OpenDescriptors.h"
 #include "proxy/ListenerRun.h"
 #include "proxy/ProxyTestContext.h"
 #include "proxy/RecordingUpstreams.h"
@@ -210,13 +211,15 @@ TEST_F(ProxyListenThreadTest, TheThirtyThirdClientIsClosedWhileTheOthersWork) {
 
 // Mail clients that end their sessions and connect again at once are never
 // more than 32 at any moment, so none of them may be refused, however fast
-// they come back.
+// they come back. Each client's socket goes from the accept through its slot
+// into its session, which closes it and its server's end once.
 TEST_F(ProxyListenThreadTest, ClientsThatCloseAndComeBackAtOnceAreAllServed) {
     // Declared before the upstream, which thus goes first: the sessions end
     // before the listener is stopped.
     ListenerRun run(test.ctx, POP3);
     GreetingUpstream upstream("+OK ready\r\n");
     WriteResult({Candidate("U", upstream.port(), false, 3)});
+    int open = 0;
     for (int round = 0; round < 4; ++round) {
         std::vector<int> clients;
         for (int i = 0; i < kClientSlotCount; ++i) clients.push_back(run.Connect());
@@ -224,7 +227,11 @@ TEST_F(ProxyListenThreadTest, ClientsThatCloseAndComeBackAtOnceAreAllServed) {
         for (int client : clients) served += loopback::Read(client, 11, 5s).data == "+OK ready\r\n";
         EXPECT_EQ(served, kClientSlotCount) << "round " << round;
         for (int client : clients) close(client);
+        ASSERT_TRUE(test.WaitForLog("[PROXY][DUMP] process POP3 end", (round + 1) * kClientSlotCount));
+        // The relay loop's own descriptors come with its first session.
+        if (round == 0) open = OpenDescriptors();
     }
+    EXPECT_TRUE(WaitUntil([&] { return OpenDescriptors() == open; }, 2s)) << OpenDescriptors() << " open, not " << open;
     EXPECT_EQ(test.CountInLog("no avail socket"), 0);
     EXPECT_EQ(upstream.Accepted(), 4 * kClientSlotCount);
 }
