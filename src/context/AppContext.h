@@ -7,12 +7,14 @@
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 
 #include "catalogue/CatalogueContext.h"
 #include "catalogue/ProtocalInfo.h"
 #include "context/ClientSlots.h"
 #include "core/UiNotifier.h"
 #include "platform/AutoResetEvent.h"
+#include "platform/MonotonicClock.h"
 
 // The argument of one proxy listener: which protocol, on which local port.
 struct ListenParam {
@@ -35,9 +37,9 @@ struct AppContext : CatalogueContext {
 
     std::mutex detectModeLock;
     int32_t detectOnDemand = 0;          // 1: report an unreachable Internet at once
-    // Steady-clock milliseconds of the last detection a proxy fail-over asked
-    // for (0: none yet); it keeps such requests to one per interval.
-    int64_t failoverDetectMillis = 0;
+    // When a proxy fail-over last asked for a detection (none yet: empty);
+    // it keeps such requests to one per interval.
+    std::optional<MonotonicClock::time_point> failoverDetectAt;
 
     std::mutex detectRunningLock;
     bool detectRunning = false;

@@ -7,6 +7,8 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
+#include "platform/Ipv4Address.h"
+
 namespace {
 
 // The close-notify is one small record: a few rounds of waiting for room
@@ -27,11 +29,8 @@ const TlsStream::Outcome TlsStream::kNothingBuffered{-1, SSL_ERROR_WANT_READ, 0}
 
 bool IsAddressLiteral(const char* host) {
     if (host == nullptr) return false;
-    in_addr v4{};
     in6_addr v6{};
-    // inet_aton also takes the short forms ("127.1") that the resolver reads
-    // as addresses.
-    return inet_aton(host, &v4) != 0 || inet_pton(AF_INET6, host, &v6) == 1;
+    return ParseIpv4Address(host) || inet_pton(AF_INET6, host, &v6) == 1;
 }
 
 NetResult TlsStream::Attach(TlsClientContext& context, int sock, const char* host, int32_t port) {
@@ -171,7 +170,7 @@ void TlsStream::ShutdownSend() {
     for (int round = 0; round < kShutdownRounds; ++round) {
         Outcome out = SendCloseNotify();
         if (out.result >= 0 || out.tlsError != SSL_ERROR_WANT_WRITE) return;
-        PollOne(sock_, POLLOUT, std::chrono::steady_clock::now() + kShutdownWait);
+        PollOne(sock_, POLLOUT, MonotonicClock::now() + kShutdownWait);
     }
 }
 

@@ -27,7 +27,8 @@ enum class SocketWait : uint8_t {
     Writable,  // room for ours: the socket must turn writable
 };
 
-// True when host is written as an IPv4 or IPv6 address rather than a name.
+// True when host is written as a dotted IPv4 or an IPv6 address rather than
+// a name.
 bool IsAddressLiteral(const char* host);
 
 class TlsStream {

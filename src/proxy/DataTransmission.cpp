@@ -53,7 +53,7 @@ void DataTransmission::LogSendFailure(int error) {
         WriteLog(ctx_, PROXY, MAJOR, "ERROR: send data from %s failed(%d)", side_, error);
 }
 
-void DataTransmission::Hold(const char* data, int32_t length, RelayClock::time_point now) {
+void DataTransmission::Hold(const char* data, int32_t length, MonotonicClock::time_point now) {
     if (!held_) held_.reset(new char[kRelayBufferSize]);
     std::memcpy(held_.get(), data, static_cast<size_t>(length));
     heldOffset_ = 0;
@@ -62,7 +62,7 @@ void DataTransmission::Hold(const char* data, int32_t length, RelayClock::time_p
 }
 
 // False when a send failed. What the destination does not take now is held.
-bool DataTransmission::Forward(const char* data, int32_t length, RelayClock::time_point now) {
+bool DataTransmission::Forward(const char* data, int32_t length, MonotonicClock::time_point now) {
     int32_t sent = 0;
     while (sent < length) {
         SocketWait wait = SocketWait::None;
@@ -83,7 +83,7 @@ bool DataTransmission::Forward(const char* data, int32_t length, RelayClock::tim
 }
 
 // False when a send failed; the buffer goes once it is empty.
-bool DataTransmission::SendHeld(RelayClock::time_point now) {
+bool DataTransmission::SendHeld(MonotonicClock::time_point now) {
     while (heldLength_ > 0) {
         SocketWait wait = SocketWait::None;
         int32_t n = SendConn(*p_.destination, held_.get() + heldOffset_, heldLength_, p_.destinationTls, &wait);
@@ -111,7 +111,7 @@ void DataTransmission::PassOnTheEnd() {
     Finish();
 }
 
-RelayTurn DataTransmission::Run(char* chunk, RelayClock::time_point now, RelayClock::time_point& activity) {
+RelayTurn DataTransmission::Run(char* chunk, MonotonicClock::time_point now, MonotonicClock::time_point& activity) {
     if (ended_) return RelayTurn::Done;
     // Past the chunk limit it goes on only for what no socket would wake it
     // for again: records the library holds, or an end still to pass on.

@@ -18,17 +18,15 @@
 // hears only what the server says.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
 
 #include "context/AppContext.h"
+#include "platform/MonotonicClock.h"
 #include "proxy/ProxySocket.h"
 
 // The relay's buffer; one receive asks for at most one byte less.
 inline constexpr int32_t kRelayBufferSize = 100000;
-
-using RelayClock = std::chrono::steady_clock;
 
 // The argument of one relay: which direction, and the two ends, which
 // belong to the session and outlive the relay.
@@ -57,7 +55,7 @@ public:
     // Sends what it holds, then receives and forwards while both ends allow.
     // chunk is the loop's buffer of kRelayBufferSize bytes. activity is set
     // to now when data came in.
-    RelayTurn Run(char* chunk, RelayClock::time_point now, RelayClock::time_point& activity);
+    RelayTurn Run(char* chunk, MonotonicClock::time_point now, MonotonicClock::time_point& activity);
 
     // What the relay waits for on its source and on its destination; None
     // when it needs nothing from that end.
@@ -75,7 +73,7 @@ public:
     bool Ended() const { return ended_; }
     bool Holding() const { return heldLength_ > 0; }
     // When the destination last took something of what the relay holds.
-    RelayClock::time_point StalledSince() const { return stalledSince_; }
+    MonotonicClock::time_point StalledSince() const { return stalledSince_; }
     const char* SideName() const { return side_; }
 
     // The destination took nothing of what the relay holds for the whole
@@ -87,9 +85,9 @@ public:
 private:
     int32_t Receive(char* chunk);
     RelayTurn NothingReceived();
-    bool Forward(const char* data, int32_t length, RelayClock::time_point now);
-    bool SendHeld(RelayClock::time_point now);
-    void Hold(const char* data, int32_t length, RelayClock::time_point now);
+    bool Forward(const char* data, int32_t length, MonotonicClock::time_point now);
+    bool SendHeld(MonotonicClock::time_point now);
+    void Hold(const char* data, int32_t length, MonotonicClock::time_point now);
     void PassOnTheEnd();
     void LogSendFailure(int error);
 
@@ -105,5 +103,5 @@ private:
     std::unique_ptr<char[]> held_;  // only while the destination owes us room
     int32_t heldOffset_ = 0;
     int32_t heldLength_ = 0;
-    RelayClock::time_point stalledSince_{};
+    MonotonicClock::time_point stalledSince_{};
 };

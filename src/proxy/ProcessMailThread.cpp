@@ -128,7 +128,7 @@ ProxyResult ProcessMailThread(AppContext& ctx, ProcessMailParam& param, const Pr
     s.client.sock = std::move(param.client);
     if (!s.slot) {
         s.admit = [&runtime](RelaySession& r, AdmitTry when) { return AdmitClient(r, runtime, when); };
-        s.admitBy = RelayClock::now() + kGoneClientWait;
+        s.admitBy = MonotonicClock::now() + kGoneClientWait;
     } else {
         WriteLog(ctx, PROXY, DUMP, "process %s in index %d client socket=%d", name, *s.slot, s.client.sock.Get());
     }

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 
 #include "detect/AutoDetectThread.h"
+#include "platform/MonotonicClock.h"
 #include "platform/StartThread.h"
 
 bool ProxyRuntime::StartDetectionThread(AppContext& ctx) {
@@ -20,14 +21,12 @@ bool RequestDetection(AppContext& ctx, const ProxyRuntime& runtime) {
 }
 
 bool RequestFailoverDetection(AppContext& ctx, const ProxyRuntime& runtime) {
-    int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      std::chrono::steady_clock::now().time_since_epoch())
-                      .count();
+    MonotonicClock::time_point now = MonotonicClock::now();
     {
         std::lock_guard<std::mutex> lock(ctx.detectModeLock);
-        if (ctx.failoverDetectMillis != 0 && now - ctx.failoverDetectMillis < runtime.failoverDetectSeconds * 1000LL)
+        if (ctx.failoverDetectAt && now - *ctx.failoverDetectAt < std::chrono::seconds(runtime.failoverDetectSeconds))
             return false;
-        ctx.failoverDetectMillis = now;
+        ctx.failoverDetectAt = now;
         ctx.detectOnDemand = 0;
     }
     return runtime.startDetection(ctx);

@@ -46,7 +46,7 @@ TransmissionParam Direction(RelaySession& s, int32_t side) {
 
 struct Session {
     Session(std::unique_ptr<RelaySession> taken, const RelayTimeouts& timeouts)
-        : ends(std::move(taken)), quiet(std::chrono::seconds(timeouts.quietSeconds)), lastActivity(RelayClock::now()) {}
+        : ends(std::move(taken)), quiet(std::chrono::seconds(timeouts.quietSeconds)), lastActivity(MonotonicClock::now()) {}
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
@@ -60,12 +60,12 @@ struct Session {
     std::optional<DataTransmission> toClient;  // reads the upstream server
     LoopEnd clientEnd{this, false};
     LoopEnd serverEnd{this, true};
-    RelayClock::duration quiet;
-    RelayClock::time_point lastActivity;
+    MonotonicClock::duration quiet;
+    MonotonicClock::time_point lastActivity;
     uint64_t id = 0;
     // When the session's one timer in the heap is due; any other timer of
     // the session there is stale.
-    RelayClock::time_point timerDue = RelayClock::time_point::max();
+    MonotonicClock::time_point timerDue = kNoDeadline;
     bool over = false;
 };
 
@@ -81,7 +81,7 @@ struct Answer {
 };
 
 struct Timer {
-    RelayClock::time_point when;
+    MonotonicClock::time_point when;
     uint64_t session;
     bool operator>(const Timer& other) const { return when > other.when; }
 };
@@ -119,24 +119,24 @@ struct RelayLoop::Loop {
     void TakeIncoming();
     void Register(std::unique_ptr<Session> session);
     bool Admit(Session& s, AdmitTry when);
-    void AdmitWaiting(RelayClock::time_point now);
-    void Begin(Session& s, RelayClock::time_point now);
+    void AdmitWaiting(MonotonicClock::time_point now);
+    void Begin(Session& s, MonotonicClock::time_point now);
     void Forget(Session& s);
-    void Choose(Session& s, ChoiceStep step, RelayClock::time_point now);
+    void Choose(Session& s, ChoiceStep step, MonotonicClock::time_point now);
     void Resolve(Session& s, const std::string& host);
     void Answered(const Answer& answer);
-    void StartRelays(Session& s, RelayClock::time_point now);
+    void StartRelays(Session& s, MonotonicClock::time_point now);
     void GiveUp(Session& s);
-    void Arm(Session& s, RelayClock::time_point when);
-    void Serve(LoopEnd& end, uint32_t events, RelayClock::time_point now);
+    void Arm(Session& s, MonotonicClock::time_point when);
+    void Serve(LoopEnd& end, uint32_t events, MonotonicClock::time_point now);
     void Settle(Session& s, RelayTurn a, RelayTurn b);
     bool Poll(Session& s, LoopEnd& end, uint32_t events);
-    RelayClock::time_point Deadline(const Session& s) const;
-    void Expire(RelayClock::time_point now);
-    void TimeOut(Session& s, RelayClock::time_point now);
+    MonotonicClock::time_point Deadline(const Session& s) const;
+    void Expire(MonotonicClock::time_point now);
+    void TimeOut(Session& s, MonotonicClock::time_point now);
     void End(Session& s);
     void DropStaleTimers();
-    int WaitMillis(RelayClock::time_point now) const;
+    int WaitMillis(MonotonicClock::time_point now) const;
 
     UniqueFd epoll;
     UniqueFd wake;
@@ -221,7 +221,7 @@ void RelayLoop::Loop::Register(std::unique_ptr<Session> session) {
         Arm(s, s.ends->admitBy);
         return;
     }
-    Begin(s, RelayClock::now());
+    Begin(s, MonotonicClock::now());
 }
 
 // True once the session's client holds a slot. A client whose row is full
@@ -234,14 +234,14 @@ bool RelayLoop::Loop::Admit(Session& s, AdmitTry when) {
     r.admit = nullptr;
     if (answer == Admission::Admitted) {
         // Its wait's timer goes stale; the walk arms its own.
-        s.timerDue = RelayClock::time_point::max();
+        s.timerDue = kNoDeadline;
         return true;
     }
     Forget(s);
     return false;
 }
 
-void RelayLoop::Loop::AdmitWaiting(RelayClock::time_point now) {
+void RelayLoop::Loop::AdmitWaiting(MonotonicClock::time_point now) {
     if (admitting.empty()) return;
     std::vector<uint64_t> asked;
     asked.swap(admitting);
@@ -257,7 +257,7 @@ void RelayLoop::Loop::AdmitWaiting(RelayClock::time_point now) {
     }
 }
 
-void RelayLoop::Loop::Begin(Session& s, RelayClock::time_point now) {
+void RelayLoop::Loop::Begin(Session& s, MonotonicClock::time_point now) {
     if (s.ends->choice)
         Choose(s, s.ends->choice->Start(s.ends->server, now), now);
     else
@@ -277,7 +277,7 @@ void RelayLoop::Loop::Forget(Session& s) {
 // Takes the walk's steps until it waits for something: the socket, the
 // resolver, or nothing more. A candidate's socket leaves the poll set before
 // the walk closes it.
-void RelayLoop::Loop::Choose(Session& s, ChoiceStep step, RelayClock::time_point now) {
+void RelayLoop::Loop::Choose(Session& s, ChoiceStep step, MonotonicClock::time_point now) {
     RelaySession& r = *s.ends;
     ServerChoice& choice = *r.choice;
     for (; step == ChoiceStep::Failed || step == ChoiceStep::Waiting; step = choice.Next(r.server, now)) {
@@ -330,7 +330,7 @@ void RelayLoop::Loop::Resolve(Session& s, const std::string& host) {
         std::lock_guard<std::mutex> lock(incomingLock);
         --resolving;
     }
-    RelayClock::time_point now = RelayClock::now();
+    MonotonicClock::time_point now = MonotonicClock::now();
     Choose(s, s.ends->choice->Resolved(s.ends->server, false, in_addr{}, now), now);
 }
 
@@ -339,17 +339,17 @@ void RelayLoop::Loop::Answered(const Answer& answer) {
     if (found == sessions.end()) return;
     Session& s = *found->second;
     if (s.over || !s.Choosing() || !s.ends->choice) return;
-    RelayClock::time_point now = RelayClock::now();
+    MonotonicClock::time_point now = MonotonicClock::now();
     Choose(s, s.ends->choice->Resolved(s.ends->server, answer.found, answer.address, now), now);
 }
 
-void RelayLoop::Loop::StartRelays(Session& s, RelayClock::time_point now) {
+void RelayLoop::Loop::StartRelays(Session& s, MonotonicClock::time_point now) {
     s.toServer.emplace(s.ends->ctx, Direction(*s.ends, CLIENT));
     s.toClient.emplace(s.ends->ctx, Direction(*s.ends, SERVER));
     s.lastActivity = now;
     // The bound of the connect is over: its timer, if any, goes stale.
-    s.timerDue = RelayClock::time_point::max();
-    if (s.quiet > RelayClock::duration::zero()) Arm(s, s.lastActivity + s.quiet);
+    s.timerDue = kNoDeadline;
+    if (s.quiet > MonotonicClock::duration::zero()) Arm(s, s.lastActivity + s.quiet);
     // Data that came before the session was polled is waiting on the socket.
     Settle(s, RelayTurn::Waiting, RelayTurn::Waiting);
 }
@@ -374,7 +374,7 @@ void RelayLoop::Loop::GiveUp(Session& s) {
     }
 }
 
-void RelayLoop::Loop::Arm(Session& s, RelayClock::time_point when) {
+void RelayLoop::Loop::Arm(Session& s, MonotonicClock::time_point when) {
     if (when >= s.timerDue) return;
     s.timerDue = when;
     timers.push(Timer{when, s.id});
@@ -383,7 +383,7 @@ void RelayLoop::Loop::Arm(Session& s, RelayClock::time_point when) {
 // Runs the relays that wait on end: the one that sends to it and the one
 // that reads from it. Records one call left in the TLS library are read at
 // once, as no socket will tell of them.
-void RelayLoop::Loop::Serve(LoopEnd& end, uint32_t events, RelayClock::time_point now) {
+void RelayLoop::Loop::Serve(LoopEnd& end, uint32_t events, MonotonicClock::time_point now) {
     Session& s = *end.session;
     if (s.Choosing()) {
         bool failed = (events & (EPOLLERR | EPOLLHUP)) != 0;
@@ -444,17 +444,17 @@ bool RelayLoop::Loop::Poll(Session& s, LoopEnd& end, uint32_t events) {
 
 // Sending what it holds counts as activity, however slowly it goes; only a
 // held chunk that does not move at all runs into the send bound.
-RelayClock::time_point RelayLoop::Loop::Deadline(const Session& s) const {
+MonotonicClock::time_point RelayLoop::Loop::Deadline(const Session& s) const {
     if (s.Admitting()) return s.ends->admitBy;
-    if (s.Choosing()) return s.ends->choice ? s.ends->choice->Deadline() : RelayClock::time_point::max();
-    if (s.quiet <= RelayClock::duration::zero()) return RelayClock::time_point::max();
-    RelayClock::time_point last = s.lastActivity;
+    if (s.Choosing()) return s.ends->choice ? s.ends->choice->Deadline() : kNoDeadline;
+    if (s.quiet <= MonotonicClock::duration::zero()) return kNoDeadline;
+    MonotonicClock::time_point last = s.lastActivity;
     for (const DataTransmission* relay : {&*s.toServer, &*s.toClient})
         if (relay->Holding() && relay->StalledSince() > last) last = relay->StalledSince();
     return last + s.quiet;
 }
 
-void RelayLoop::Loop::Expire(RelayClock::time_point now) {
+void RelayLoop::Loop::Expire(MonotonicClock::time_point now) {
     while (!timers.empty() && timers.top().when <= now) {
         Timer timer = timers.top();
         timers.pop();
@@ -462,8 +462,8 @@ void RelayLoop::Loop::Expire(RelayClock::time_point now) {
         if (found == sessions.end()) continue;
         Session& s = *found->second;
         if (timer.when != s.timerDue) continue;
-        s.timerDue = RelayClock::time_point::max();
-        RelayClock::time_point due = Deadline(s);
+        s.timerDue = kNoDeadline;
+        MonotonicClock::time_point due = Deadline(s);
         if (due > now) {
             Arm(s, due);
             continue;
@@ -472,7 +472,7 @@ void RelayLoop::Loop::Expire(RelayClock::time_point now) {
     }
 }
 
-void RelayLoop::Loop::TimeOut(Session& s, RelayClock::time_point now) {
+void RelayLoop::Loop::TimeOut(Session& s, MonotonicClock::time_point now) {
     if (s.Admitting()) {
         if (Admit(s, AdmitTry::Last)) Begin(s, now);
         return;
@@ -532,7 +532,7 @@ void RelayLoop::Loop::DropStaleTimers() {
     }
 }
 
-int RelayLoop::Loop::WaitMillis(RelayClock::time_point now) const {
+int RelayLoop::Loop::WaitMillis(MonotonicClock::time_point now) const {
     long long left = -1;
     if (!timers.empty()) left = std::chrono::ceil<std::chrono::milliseconds>(timers.top().when - now).count();
     if (trimDue && (left < 0 || left > kQuietBeforeTrim.count())) left = kQuietBeforeTrim.count();
@@ -548,13 +548,13 @@ void RelayLoop::Loop::Run() {
     epoll_event events[kEventsPerWait];
     while (!stop) {
         DropStaleTimers();
-        int n = epoll_wait(epoll.Get(), events, kEventsPerWait, WaitMillis(RelayClock::now()));
+        int n = epoll_wait(epoll.Get(), events, kEventsPerWait, WaitMillis(MonotonicClock::now()));
         if (n < 0 && errno != EINTR) break;
         if (n == 0 && trimDue) {
             trimDue = false;
             ReturnFreedMemory();
         }
-        RelayClock::time_point now = RelayClock::now();
+        MonotonicClock::time_point now = MonotonicClock::now();
         for (int i = 0; i < n; ++i) {
             uint64_t named = events[i].data.u64;
             if (named == kWakeEvent) {

@@ -45,7 +45,7 @@ struct RelaySession {
     // never waiting, until it answers other than Waiting. Last comes at
     // admitBy at the latest.
     std::function<Admission(RelaySession&, AdmitTry)> admit;
-    RelayClock::time_point admitBy = RelayClock::time_point::max();
+    MonotonicClock::time_point admitBy = kNoDeadline;
     // Still choosing the server; none when the server's end came ready.
     std::unique_ptr<ServerChoice> choice;
     // Run on the loop's thread, neither of them waiting. Once the server is

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 
 #include "core/WriteLog.h"
+#include "platform/Ipv4Address.h"
 #include "platform/SocketLayer.h"
 #include "proxy/ConnIo.h"
 #include "proxy/ProxyResultCodes.h"
@@ -35,18 +36,18 @@ ServerChoice::ServerChoice(AppContext& ctx, int32_t protocol, const ProtocalInfo
       bounds_(bounds),
       candidates_(WalkOrder(candidates, ctx.userConfig.IS_PREFER_SSL)) {}
 
-RelayClock::time_point ServerChoice::Deadline() const {
-    return wait_ == SocketWait::None ? RelayClock::time_point::max() : deadline_;
+MonotonicClock::time_point ServerChoice::Deadline() const {
+    return wait_ == SocketWait::None ? kNoDeadline : deadline_;
 }
 
-ChoiceStep ServerChoice::Start(ProxySocket& server, RelayClock::time_point now) {
+ChoiceStep ServerChoice::Start(ProxySocket& server, MonotonicClock::time_point now) {
     index_ = 0;
     return Begin(server, now);
 }
 
-// An address is taken as it stands (inet_aton, as the resolver reads one);
-// anything else is a name for the resolver.
-ChoiceStep ServerChoice::Begin(ProxySocket& server, RelayClock::time_point now) {
+// A dotted address is taken as it stands; anything else goes to the
+// resolver, which also reads the short forms ("127.1") as addresses.
+ChoiceStep ServerChoice::Begin(ProxySocket& server, MonotonicClock::time_point now) {
     wait_ = SocketWait::None;
     if (index_ >= candidates_.size()) return ChoiceStep::Exhausted;
     const ProtocalInfo& candidate = candidates_[index_];
@@ -56,20 +57,20 @@ ChoiceStep ServerChoice::Begin(ProxySocket& server, RelayClock::time_point now) 
         return Fail(candidate.IsSSL ? Failure::Preparation : Failure::Connection);
     }
     in_addr address{};
-    if (inet_aton(candidate.Dest, &address) != 0) return Connect(server, address, now);
+    if (ParseIpv4Address(candidate.Dest, &address)) return Connect(server, address, now);
     host_ = candidate.Dest;
     phase_ = Phase::Resolving;
     return ChoiceStep::Resolving;
 }
 
-ChoiceStep ServerChoice::Resolved(ProxySocket& server, bool found, in_addr address, RelayClock::time_point now) {
+ChoiceStep ServerChoice::Resolved(ProxySocket& server, bool found, in_addr address, MonotonicClock::time_point now) {
     if (phase_ != Phase::Resolving) return Fail(Failure::Connection);
     if (found) return Connect(server, address, now);
     failureCode_ = CodeOf(ProxyResult::NetFailure);
     return Fail(candidates_[index_].IsSSL ? Failure::Preparation : Failure::Connection);
 }
 
-ChoiceStep ServerChoice::Connect(ProxySocket& server, const in_addr& address, RelayClock::time_point now) {
+ChoiceStep ServerChoice::Connect(ProxySocket& server, const in_addr& address, MonotonicClock::time_point now) {
     const ProtocalInfo& candidate = candidates_[index_];
     int32_t port = candidate.Port[protocol_];
     StartSocketLayer();
@@ -103,13 +104,13 @@ ChoiceStep ServerChoice::Connect(ProxySocket& server, const in_addr& address, Re
 
 // A connect that failed reports an error on the socket; one that turned
 // writable without it has succeeded.
-ChoiceStep ServerChoice::Ready(ProxySocket& server, bool failed, RelayClock::time_point now) {
+ChoiceStep ServerChoice::Ready(ProxySocket& server, bool failed, MonotonicClock::time_point now) {
     if (phase_ == Phase::Handshaking) return Handshake(server);
     if (phase_ != Phase::Connecting || failed) return Fail(Failure::Connection);
     return Connected(server, now);
 }
 
-ChoiceStep ServerChoice::Connected(ProxySocket& server, RelayClock::time_point now) {
+ChoiceStep ServerChoice::Connected(ProxySocket& server, MonotonicClock::time_point now) {
     SetNoDelay(server.sock.Get());
     if (!candidates_[index_].IsSSL) {
         phase_ = Phase::Done;
@@ -138,7 +139,7 @@ ChoiceStep ServerChoice::Expired() {
     return Fail(Failure::Connection);
 }
 
-ChoiceStep ServerChoice::Await(SocketWait wait, RelayClock::time_point deadline) {
+ChoiceStep ServerChoice::Await(SocketWait wait, MonotonicClock::time_point deadline) {
     wait_ = wait;
     deadline_ = deadline;
     return ChoiceStep::Waiting;
@@ -150,7 +151,7 @@ ChoiceStep ServerChoice::Fail(Failure failure) {
     return ChoiceStep::Failed;
 }
 
-ChoiceStep ServerChoice::Next(ProxySocket& server, RelayClock::time_point now) {
+ChoiceStep ServerChoice::Next(ProxySocket& server, MonotonicClock::time_point now) {
     LogFailure(server);
     CloseConn(server);
     passedFailure_ = true;

@@ -56,21 +56,21 @@ public:
     ServerChoice& operator=(const ServerChoice&) = delete;
 
     // Tries the first candidate.
-    ChoiceStep Start(ProxySocket& server, RelayClock::time_point now);
+    ChoiceStep Start(ProxySocket& server, MonotonicClock::time_point now);
     // The socket did what Wait asked for or, with failed, reported an error
     // or a hang-up.
-    ChoiceStep Ready(ProxySocket& server, bool failed, RelayClock::time_point now);
+    ChoiceStep Ready(ProxySocket& server, bool failed, MonotonicClock::time_point now);
     // The deadline of a wait passed.
     ChoiceStep Expired();
     // The answer for Host: its IPv4 address, or none.
-    ChoiceStep Resolved(ProxySocket& server, bool found, in_addr address, RelayClock::time_point now);
+    ChoiceStep Resolved(ProxySocket& server, bool found, in_addr address, MonotonicClock::time_point now);
     // After Failed: logs the failure, closes the server's end and tries the
     // next candidate.
-    ChoiceStep Next(ProxySocket& server, RelayClock::time_point now);
+    ChoiceStep Next(ProxySocket& server, MonotonicClock::time_point now);
 
     SocketWait Wait() const { return wait_; }
     // Only while Waiting; the latest possible time otherwise.
-    RelayClock::time_point Deadline() const;
+    MonotonicClock::time_point Deadline() const;
     const std::string& Host() const { return host_; }
     const ProtocalInfo& Chosen() const { return candidates_[index_]; }
     // A candidate failed before the chosen one.
@@ -84,12 +84,12 @@ private:
         Connection,   // the connect, or the TLS handshake
     };
 
-    ChoiceStep Begin(ProxySocket& server, RelayClock::time_point now);
-    ChoiceStep Connect(ProxySocket& server, const in_addr& address, RelayClock::time_point now);
-    ChoiceStep Connected(ProxySocket& server, RelayClock::time_point now);
+    ChoiceStep Begin(ProxySocket& server, MonotonicClock::time_point now);
+    ChoiceStep Connect(ProxySocket& server, const in_addr& address, MonotonicClock::time_point now);
+    ChoiceStep Connected(ProxySocket& server, MonotonicClock::time_point now);
     ChoiceStep Handshake(ProxySocket& server);
     ChoiceStep Fail(Failure failure);
-    ChoiceStep Await(SocketWait wait, RelayClock::time_point deadline);
+    ChoiceStep Await(SocketWait wait, MonotonicClock::time_point deadline);
     void LogFailure(const ProxySocket& server) const;
 
     AppContext& ctx_;
@@ -104,7 +104,7 @@ private:
     // transport's for a TLS stream that could not be made.
     int32_t failureCode_ = 0;
     SocketWait wait_ = SocketWait::None;
-    RelayClock::time_point deadline_ = RelayClock::time_point::max();
+    MonotonicClock::time_point deadline_ = kNoDeadline;
     std::string host_;
     bool passedFailure_ = false;
 };

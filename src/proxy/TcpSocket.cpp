@@ -9,6 +9,7 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include "platform/Ipv4Address.h"
 #include "platform/SocketLayer.h"
 
 bool ResolveIpv4(const char* host, in_addr& address) {
@@ -23,7 +24,7 @@ bool ResolveIpv4(const char* host, in_addr& address) {
         return true;
     }
     if (found != nullptr) freeaddrinfo(found);
-    return inet_pton(AF_INET, host, &address) == 1;
+    return ParseIpv4Address(host, &address);
 }
 
 void SetNoDelay(int sock) {
@@ -37,7 +38,7 @@ ProxyResult ListenTcp(const char* local, int32_t port, int32_t backlog, UniqueFd
     if (port <= 0 || port > 65535) return ProxyResult::NetFailure;
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    if (local == nullptr || inet_pton(AF_INET, local, &address.sin_addr) != 1) {
+    if (!ParseIpv4Address(local, &address.sin_addr)) {
         errno = EINVAL;
         return ProxyResult::NetFailure;
     }

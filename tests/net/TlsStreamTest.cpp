@@ -118,7 +118,7 @@ TEST_F(TlsStreamTest, TheServerNameIsSentForAHostNameOnly) {
     EXPECT_EQ(seen[1].serverName, "");
     EXPECT_EQ(seen[2].serverName, "");
     EXPECT_TRUE(IsAddressLiteral("10.1.2.3"));
-    EXPECT_TRUE(IsAddressLiteral("127.1"));
+    EXPECT_FALSE(IsAddressLiteral("127.1")) << "only the dotted form is an address, as everywhere";
     EXPECT_TRUE(IsAddressLiteral("fe80::1"));
     EXPECT_FALSE(IsAddressLiteral("mail.example.com"));
 }

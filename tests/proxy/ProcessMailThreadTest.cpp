@@ -251,7 +251,7 @@ TEST_F(ProcessMailThreadTest, FallingBackPastAServerThatNeverAnswersIsBoundedAnd
     EXPECT_EQ(test.notifier.Boxes().size(), 0u);
 
     // In manual mode a fall-back asks for nothing.
-    test.ctx.failoverDetectMillis = 0;
+    test.ctx.failoverDetectAt.reset();
     test.ctx.userConfig.IS_MANUAL_DETECT = true;
     Run(SMTP, list);
     int upstream = alive.TakeConnection(5s);

@@ -379,7 +379,7 @@ protected:
             }
             return answer;
         };
-        s->admitBy = RelayClock::now() + bound;
+        s->admitBy = MonotonicClock::now() + bound;
         return s;
     }
     std::string Tries() {

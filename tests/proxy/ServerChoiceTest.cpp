@@ -26,14 +26,14 @@ protected:
         while ((step == ChoiceStep::Waiting || step == ChoiceStep::Failed) &&
                std::chrono::steady_clock::now() < until) {
             if (step == ChoiceStep::Failed) {
-                step = choice.Next(server, RelayClock::now());
+                step = choice.Next(server, MonotonicClock::now());
                 continue;
             }
             pollfd entry{server.sock.Get(), static_cast<short>(choice.Wait() == SocketWait::Readable ? POLLIN : POLLOUT), 0};
             int ready = poll(&entry, 1, 100);
             if (ready > 0)
-                step = choice.Ready(server, (entry.revents & (POLLERR | POLLHUP)) != 0, RelayClock::now());
-            else if (RelayClock::now() >= choice.Deadline())
+                step = choice.Ready(server, (entry.revents & (POLLERR | POLLHUP)) != 0, MonotonicClock::now());
+            else if (MonotonicClock::now() >= choice.Deadline())
                 step = choice.Expired();
         }
         return step;
@@ -51,7 +51,7 @@ TEST_F(ServerChoiceTest, ARefusedServerIsPassedForTheNextAndThePassingIsKnown) {
     list.PushBack(Candidate("refused", loopback::FreePort(), false, 1));
     list.PushBack(Candidate("live", live.port(), false, 2));
     ServerChoice choice(test.ctx, SMTP, list, ConnectBounds{});
-    ASSERT_EQ(Walk(choice, choice.Start(server, RelayClock::now())), ChoiceStep::Chosen);
+    ASSERT_EQ(Walk(choice, choice.Start(server, MonotonicClock::now())), ChoiceStep::Chosen);
     EXPECT_STREQ(choice.Chosen().Code, "live");
     EXPECT_TRUE(choice.PassedFailure());
     EXPECT_TRUE(server.sock.Valid());
@@ -71,14 +71,14 @@ TEST_F(ServerChoiceTest, AConnectAnsweredAtOnceIsNotWaitedFor) {
     ProtocalInfoList plain;
     plain.PushBack(Candidate("near", port, false, 1));
     ServerChoice choice(test.ctx, POP3, plain, ConnectBounds{});
-    EXPECT_EQ(choice.Start(server, RelayClock::now()), ChoiceStep::Chosen);
+    EXPECT_EQ(choice.Start(server, MonotonicClock::now()), ChoiceStep::Chosen);
     EXPECT_TRUE(server.sock.Valid());
     CloseConn(server);
 
     ProtocalInfoList tls;
     tls.PushBack(Candidate("near", port, true, 1));
     ServerChoice secure(test.ctx, POP3, tls, ConnectBounds{});
-    ASSERT_EQ(secure.Start(server, RelayClock::now()), ChoiceStep::Waiting);
+    ASSERT_EQ(secure.Start(server, MonotonicClock::now()), ChoiceStep::Waiting);
     EXPECT_EQ(secure.Wait(), SocketWait::Readable) << "the handshake waits for the server's hello";
     close(listener);
 }
@@ -87,12 +87,12 @@ TEST_F(ServerChoiceTest, ANameWaitsForTheResolverAndAnUnknownTlsNameFailsItsPrep
     ProtocalInfoList list;
     list.PushBack(Candidate("named", 995, true, 1, "mail.example.invalid"));
     ServerChoice choice(test.ctx, POP3, list, ConnectBounds{});
-    ASSERT_EQ(choice.Start(server, RelayClock::now()), ChoiceStep::Resolving);
+    ASSERT_EQ(choice.Start(server, MonotonicClock::now()), ChoiceStep::Resolving);
     EXPECT_EQ(choice.Host(), "mail.example.invalid");
     EXPECT_FALSE(server.sock.Valid()) << "nothing is opened before the address is known";
-    EXPECT_EQ(choice.Deadline(), RelayClock::time_point::max()) << "the resolver's own bounds hold";
-    ASSERT_EQ(choice.Resolved(server, false, in_addr{}, RelayClock::now()), ChoiceStep::Failed);
-    EXPECT_EQ(choice.Next(server, RelayClock::now()), ChoiceStep::Exhausted);
+    EXPECT_EQ(choice.Deadline(), kNoDeadline) << "the resolver's own bounds hold";
+    ASSERT_EQ(choice.Resolved(server, false, in_addr{}, MonotonicClock::now()), ChoiceStep::Failed);
+    EXPECT_EQ(choice.Next(server, MonotonicClock::now()), ChoiceStep::Exhausted);
     EXPECT_EQ(test.CountInLog("[PROXY][MINOR] ERROR: process POP3 prepare failed(-1) when choose server"), 1);
 }
 
@@ -101,12 +101,12 @@ TEST_F(ServerChoiceTest, AConnectThatGetsNoAnswerFailsAtItsDeadlineAndLeavesTheE
     ProtocalInfoList list;
     list.PushBack(Candidate("dead", dead.port(), true, 1));
     ServerChoice choice(test.ctx, IMAP4, list, ConnectBounds{1, 30});
-    RelayClock::time_point start = RelayClock::now();
+    MonotonicClock::time_point start = MonotonicClock::now();
     ASSERT_EQ(choice.Start(server, start), ChoiceStep::Waiting);
     EXPECT_EQ(choice.Wait(), SocketWait::Writable);
     EXPECT_EQ(choice.Deadline(), start + 1s);
     EXPECT_EQ(Walk(choice, ChoiceStep::Waiting), ChoiceStep::Exhausted);
-    EXPECT_GE(RelayClock::now() - start, 900ms);
+    EXPECT_GE(MonotonicClock::now() - start, 900ms);
     EXPECT_FALSE(server.sock.Valid());
     EXPECT_FALSE(server.tls.Attached());
     EXPECT_EQ(test.CountInLog("[PROXY][MINOR] ERROR: process IMAP4 connect failed("), 1);
@@ -117,11 +117,11 @@ TEST_F(ServerChoiceTest, NoUsablePortAndNoCandidatesAtAll) {
     list.PushBack(Candidate("zero", 0, false, 1));
     list.PushBack(Candidate("after-failed", 25, false, -1));
     ServerChoice choice(test.ctx, SMTP, list, ConnectBounds{});
-    ASSERT_EQ(choice.Start(server, RelayClock::now()), ChoiceStep::Failed);
-    EXPECT_EQ(choice.Next(server, RelayClock::now()), ChoiceStep::Exhausted);
+    ASSERT_EQ(choice.Start(server, MonotonicClock::now()), ChoiceStep::Failed);
+    EXPECT_EQ(choice.Next(server, MonotonicClock::now()), ChoiceStep::Exhausted);
 
     ServerChoice none(test.ctx, SMTP, ProtocalInfoList{}, ConnectBounds{});
-    EXPECT_EQ(none.Start(server, RelayClock::now()), ChoiceStep::Exhausted);
+    EXPECT_EQ(none.Start(server, MonotonicClock::now()), ChoiceStep::Exhausted);
     EXPECT_FALSE(server.sock.Valid());
 }
 
