@@ -1,25 +1,23 @@
 #include "proxy/RelayLoop.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <condition_variable>
 #include <optional>
-#include <queue>
 #include <unordered_map>
+#include <variant>
 #include <vector>
 
 #include <pthread.h>
 #include <sys/epoll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include "core/WriteLog.h"
 #include "platform/FreedMemory.h"
 #include "platform/StartThread.h"
-#include "platform/UniqueFd.h"
 #include "proxy/DataTransmission.h"
 #include "proxy/ProxyResultCodes.h"
+#include "proxy/Reactor.h"
 #include "proxy/TcpSocket.h"
 
 namespace {
@@ -80,17 +78,15 @@ struct Answer {
     in_addr address;
 };
 
-struct Timer {
-    MonotonicClock::time_point when;
-    uint64_t session;
-    bool operator>(const Timer& other) const { return when > other.when; }
-};
+// What other threads hand the loop: a new session, or a resolver's answer.
+using Incoming = std::variant<std::unique_ptr<Session>, Answer>;
 
-// What an event names: the loop's wake-up, or one end of a session by the
-// session's number, which is never reused. An event of an end whose session
-// is gone finds nothing, so a socket that some other holder of its file
-// keeps in the poll set after the session closed it is harmless.
-constexpr uint64_t kWakeEvent = 0;
+// Besides the wake-up, an event names one end of a session by the session's
+// number, which is never reused (and never the wake-up's). An event of an
+// end whose session is gone finds nothing, so a socket that some other
+// holder of its file keeps in the poll set after the session closed it is
+// harmless.
+static_assert(Reactor::kWakeToken == 0, "session numbers start at 1");
 
 // A read also hears of the peer's end, so that the end can go out with the
 // last data.
@@ -112,10 +108,8 @@ struct RelayLoop::Loop {
     Loop& operator=(const Loop&) = delete;
     ~Loop();
 
-    bool Open();
     void Run();
-    void Wake();
-    bool Idle() const { return incoming.empty() && answers.empty(); }
+    void Handle(const epoll_event& event, MonotonicClock::time_point now);
     void TakeIncoming();
     void Register(std::unique_ptr<Session> session);
     bool Admit(Session& s, AdmitTry when);
@@ -135,49 +129,31 @@ struct RelayLoop::Loop {
     void Expire(MonotonicClock::time_point now);
     void TimeOut(Session& s, MonotonicClock::time_point now);
     void End(Session& s);
-    void DropStaleTimers();
+    bool Current(const Reactor::Timer& timer) const;
     int WaitMillis(MonotonicClock::time_point now) const;
 
-    UniqueFd epoll;
-    UniqueFd wake;
+    Reactor reactor;
+    // Sessions added and answers resolved, not yet taken; the resolutions
+    // under way are promised.
+    Handoff<Incoming> inbox{reactor};
     std::atomic<bool> stop{false};
     ServiceThread thread;
-    std::mutex incomingLock;
-    std::vector<std::unique_ptr<Session>> incoming;  // added, not yet polled
-    std::vector<Answer> answers;                     // resolved, not yet taken
-    int resolving = 0;                               // resolutions under way
-    std::condition_variable resolved;                // resolving went down
     // The rest belongs to the loop's thread alone.
     std::unordered_map<uint64_t, std::unique_ptr<Session>> sessions;
     std::vector<uint64_t> admitting;              // sessions whose clients wait for a slot
     std::vector<std::unique_ptr<Session>> ended;  // freed once the events at hand are handled
-    std::priority_queue<Timer, std::vector<Timer>, std::greater<Timer>> timers;
     std::unique_ptr<char[]> chunk{new char[kRelayBufferSize]};
     uint64_t lastId = 0;
     bool trimDue = false;  // sessions came or went since the last trim
 };
 
-bool RelayLoop::Loop::Open() {
-    epoll.Reset(epoll_create1(EPOLL_CLOEXEC));
-    wake.Reset(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
-    if (!epoll || !wake) return false;
-    epoll_event event{};
-    event.events = EPOLLIN;
-    event.data.u64 = kWakeEvent;
-    return epoll_ctl(epoll.Get(), EPOLL_CTL_ADD, wake.Get(), &event) == 0;
-}
-
 RelayLoop::Loop::~Loop() {
     stop = true;
-    if (wake) Wake();
+    reactor.Wake();
     thread.Join();
     // A resolution under way still posts its answer here; the resolver's own
     // time-outs bound the wait.
-    {
-        std::unique_lock<std::mutex> lock(incomingLock);
-        resolved.wait(lock, [this] { return resolving == 0; });
-        answers.clear();
-    }
+    inbox.AwaitPromised();
     // Whatever is still running is cut; its client processes' callers wait
     // for that.
     TakeIncoming();
@@ -185,25 +161,14 @@ RelayLoop::Loop::~Loop() {
     ended.clear();
 }
 
-// Only whoever fills the empty queues wakes the loop: it takes everything
-// queued by then at once, and a busy loop is spared a write and a read per
-// session. Called with incomingLock held, Idle tells whether to.
-void RelayLoop::Loop::Wake() {
-    uint64_t one = 1;
-    ssize_t ignored = write(wake.Get(), &one, sizeof one);
-    (void)ignored;
-}
-
+// A loop that is going cuts the sessions that come and takes no answer.
 void RelayLoop::Loop::TakeIncoming() {
-    std::vector<std::unique_ptr<Session>> taken;
-    std::vector<Answer> answered;
-    {
-        std::lock_guard<std::mutex> lock(incomingLock);
-        taken.swap(incoming);
-        answered.swap(answers);
+    for (Incoming& item : inbox.TakeAll()) {
+        if (auto* session = std::get_if<std::unique_ptr<Session>>(&item))
+            Register(std::move(*session));
+        else if (!stop)
+            Answered(std::get<Answer>(item));
     }
-    for (auto& session : taken) Register(std::move(session));
-    for (const Answer& answer : answered) Answered(answer);
 }
 
 void RelayLoop::Loop::Register(std::unique_ptr<Session> session) {
@@ -309,27 +274,16 @@ void RelayLoop::Loop::Choose(Session& s, ChoiceStep step, MonotonicClock::time_p
 // runs on a service thread, whose answer comes back like a new session.
 void RelayLoop::Loop::Resolve(Session& s, const std::string& host) {
     uint64_t id = s.id;
-    {
-        std::lock_guard<std::mutex> lock(incomingLock);
-        ++resolving;
-    }
+    inbox.Promise();
     bool started = StartThread(
         [this, id, host] {
             Answer answer{id, false, {}};
             answer.found = ResolveIpv4(host.c_str(), answer.address);
-            std::lock_guard<std::mutex> lock(incomingLock);
-            bool idle = Idle();
-            answers.push_back(answer);
-            if (idle) Wake();
-            --resolving;
-            resolved.notify_all();
+            inbox.Fulfil(answer);
         },
         kServiceStackBytes);
     if (started) return;
-    {
-        std::lock_guard<std::mutex> lock(incomingLock);
-        --resolving;
-    }
+    inbox.Withdraw();
     MonotonicClock::time_point now = MonotonicClock::now();
     Choose(s, s.ends->choice->Resolved(s.ends->server, false, in_addr{}, now), now);
 }
@@ -377,7 +331,7 @@ void RelayLoop::Loop::GiveUp(Session& s) {
 void RelayLoop::Loop::Arm(Session& s, MonotonicClock::time_point when) {
     if (when >= s.timerDue) return;
     s.timerDue = when;
-    timers.push(Timer{when, s.id});
+    reactor.Arm(when, s.id);
 }
 
 // Runs the relays that wait on end: the one that sends to it and the one
@@ -431,15 +385,8 @@ void RelayLoop::Loop::Settle(Session& s, RelayTurn a, RelayTurn b) {
 // An end that nothing waits for leaves the poll set: a closed peer would
 // otherwise report itself again and again.
 bool RelayLoop::Loop::Poll(Session& s, LoopEnd& end, uint32_t events) {
-    if (events == end.events) return true;
     int sock = (end.server ? s.ends->server.sock : s.ends->client.sock).Get();
-    epoll_event event{};
-    event.events = events;
-    event.data.u64 = EventOf(s, end);
-    int op = events == 0 ? EPOLL_CTL_DEL : (end.events == 0 ? EPOLL_CTL_ADD : EPOLL_CTL_MOD);
-    if (epoll_ctl(epoll.Get(), op, sock, &event) != 0 && events != 0) return false;
-    end.events = events;
-    return true;
+    return reactor.Watch(sock, end.events, events, EventOf(s, end));
 }
 
 // Sending what it holds counts as activity, however slowly it goes; only a
@@ -455,10 +402,9 @@ MonotonicClock::time_point RelayLoop::Loop::Deadline(const Session& s) const {
 }
 
 void RelayLoop::Loop::Expire(MonotonicClock::time_point now) {
-    while (!timers.empty() && timers.top().when <= now) {
-        Timer timer = timers.top();
-        timers.pop();
-        auto found = sessions.find(timer.session);
+    Reactor::Timer timer;
+    while (reactor.TakeDue(now, timer)) {
+        auto found = sessions.find(timer.key);
         if (found == sessions.end()) continue;
         Session& s = *found->second;
         if (timer.when != s.timerDue) continue;
@@ -524,19 +470,28 @@ void RelayLoop::Loop::End(Session& s) {
 
 // A timer of a session that has ended, or one that a later timer of its
 // session replaced, would wake the loop for nothing.
-void RelayLoop::Loop::DropStaleTimers() {
-    while (!timers.empty()) {
-        auto found = sessions.find(timers.top().session);
-        if (found != sessions.end() && found->second->timerDue == timers.top().when) return;
-        timers.pop();
-    }
+bool RelayLoop::Loop::Current(const Reactor::Timer& timer) const {
+    auto found = sessions.find(timer.key);
+    return found != sessions.end() && found->second->timerDue == timer.when;
 }
 
 int RelayLoop::Loop::WaitMillis(MonotonicClock::time_point now) const {
-    long long left = -1;
-    if (!timers.empty()) left = std::chrono::ceil<std::chrono::milliseconds>(timers.top().when - now).count();
+    long long left = reactor.MillisUntilFirst(now);
     if (trimDue && (left < 0 || left > kQuietBeforeTrim.count())) left = kQuietBeforeTrim.count();
-    return left < 0 ? -1 : left == 0 ? 0 : static_cast<int>(std::min<long long>(left, INT_MAX));
+    return left < 0 ? -1 : static_cast<int>(std::min<long long>(left, INT_MAX));
+}
+
+void RelayLoop::Loop::Handle(const epoll_event& event, MonotonicClock::time_point now) {
+    uint64_t named = event.data.u64;
+    if (named == Reactor::kWakeToken) {
+        reactor.TakeWakeUps();
+        TakeIncoming();
+        return;
+    }
+    auto found = sessions.find(named >> 1);
+    if (found == sessions.end() || found->second->over) return;
+    Session& s = *found->second;
+    Serve((named & 1) != 0 ? s.serverEnd : s.clientEnd, event.events, now);
 }
 
 void RelayLoop::Loop::Run() {
@@ -547,28 +502,15 @@ void RelayLoop::Loop::Run() {
     pthread_setname_np(pthread_self(), kRelayThreadName);
     epoll_event events[kEventsPerWait];
     while (!stop) {
-        DropStaleTimers();
-        int n = epoll_wait(epoll.Get(), events, kEventsPerWait, WaitMillis(MonotonicClock::now()));
+        reactor.DropStale([this](const Reactor::Timer& timer) { return Current(timer); });
+        int n = reactor.Wait(events, kEventsPerWait, WaitMillis(MonotonicClock::now()));
         if (n < 0 && errno != EINTR) break;
         if (n == 0 && trimDue) {
             trimDue = false;
             ReturnFreedMemory();
         }
         MonotonicClock::time_point now = MonotonicClock::now();
-        for (int i = 0; i < n; ++i) {
-            uint64_t named = events[i].data.u64;
-            if (named == kWakeEvent) {
-                uint64_t count;
-                ssize_t ignored = read(wake.Get(), &count, sizeof count);
-                (void)ignored;
-                TakeIncoming();
-                continue;
-            }
-            auto found = sessions.find(named >> 1);
-            if (found == sessions.end() || found->second->over) continue;
-            Session& s = *found->second;
-            Serve((named & 1) != 0 ? s.serverEnd : s.clientEnd, events[i].events, now);
-        }
+        for (int i = 0; i < n; ++i) Handle(events[i], now);
         Expire(now);
         AdmitWaiting(now);
         ended.clear();
@@ -579,25 +521,19 @@ void RelayLoop::Loop::Run() {
 RelayLoop::RelayLoop() = default;
 
 RelayLoop::~RelayLoop() {
-    std::lock_guard<std::mutex> lock(lock_);
+    MutexLock hold(lock_);
     loop_.reset();
 }
 
 bool RelayLoop::Add(std::unique_ptr<RelaySession>& session, const RelayTimeouts& timeouts) {
     if (!session) return false;
-    std::lock_guard<std::mutex> lock(lock_);
+    MutexLock hold(lock_);
     if (!loop_) {
         auto loop = std::make_unique<Loop>();
         Loop* raw = loop.get();
-        if (!loop->Open() || !loop->thread.Start([raw] { raw->Run(); }, kServiceStackBytes)) return false;
+        if (!loop->reactor.Open() || !loop->thread.Start([raw] { raw->Run(); }, kServiceStackBytes)) return false;
         loop_ = std::move(loop);
     }
-    bool idle;
-    {
-        std::lock_guard<std::mutex> incoming(loop_->incomingLock);
-        idle = loop_->Idle();
-        loop_->incoming.push_back(std::make_unique<Session>(std::move(session), timeouts));
-    }
-    if (idle) loop_->Wake();
+    loop_->inbox.Post(std::make_unique<Session>(std::move(session), timeouts));
     return true;
 }

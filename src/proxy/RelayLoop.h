@@ -20,12 +20,16 @@
 // happens on the loop's thread, which starts with the first session, except
 // resolving a host name, which blocks and runs on a service thread of its
 // own. Destroying the loop cuts the sessions still running.
+//
+// What the loop waits on (the poll set, the wake-up, the timers and the
+// queue from other threads) is its Reactor; this is the sessions' life
+// cycle on top of it.
 #pragma once
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
+#include "platform/Mutex.h"
 #include "proxy/RelaySession.h"
 
 // The name of a loop's thread, as ps and top show it.
@@ -46,11 +50,11 @@ public:
 
     // Takes session over and starts its two relays. False, with session
     // left to the caller, when the loop cannot run.
-    bool Add(std::unique_ptr<RelaySession>& session, const RelayTimeouts& timeouts);
+    bool Add(std::unique_ptr<RelaySession>& session, const RelayTimeouts& timeouts) EXCLUDES(lock_);
 
     struct Loop;
 
 private:
-    std::mutex lock_;
-    std::unique_ptr<Loop> loop_;  // made with the first session
+    Mutex lock_;
+    std::unique_ptr<Loop> loop_ GUARDED_BY(lock_);  // made with the first session
 };
