@@ -32,7 +32,7 @@ std::optional<int32_t> ClientSlots::TakeSlot(int32_t protocol, int sock, bool* c
         row->entries[i] = sock;
         return i;
     }
-    if (clientGone != nullptr) *clientGone = row->AnyGone();
+    if (clientGone != nullptr) *clientGone = AnyClientGone(*row);
     return std::nullopt;
 }
 
@@ -48,17 +48,10 @@ std::optional<int32_t> ClientSlots::Release(int32_t protocol, int sock) {
     return std::nullopt;
 }
 
-bool ClientSlots::AnyClientGone(int32_t protocol) {
-    Row* row = RowOf(protocol);
-    if (row == nullptr) return false;
-    MutexLock hold(row->lock);
-    return row->AnyGone();
-}
-
-bool ClientSlots::Row::AnyGone() const {
+bool ClientSlots::AnyClientGone(const Row& row) {
     pollfd taken[kClientSlotCount];
     nfds_t count = 0;
-    for (int entry : entries)
+    for (int entry : row.entries)
         if (entry >= 0) taken[count++] = pollfd{entry, POLLRDHUP, 0};
     if (poll(taken, count, 0) <= 0) return false;
     for (nfds_t i = 0; i < count; ++i)

@@ -25,25 +25,21 @@ public:
     void Clear(int32_t protocol);
     // Puts sock in the first free entry of the protocol's row: its index, or
     // none when every entry is taken (or there is no such protocol or sock).
-    // With
-    // clientGone, a full row also tells whether some client of it has gone.
+    // With clientGone, a full row also tells whether the mail client of some
+    // entry has ended its side of the connection (its end of data or a reset
+    // has come): that session is ending and its entry is about to be freed.
     std::optional<int32_t> TakeSlot(int32_t protocol, int sock, bool* clientGone = nullptr);
     // Frees the first entry holding sock: its index, or none when no entry
     // of the protocol's row holds it.
     std::optional<int32_t> Release(int32_t protocol, int sock);
-    // True when the mail client of some taken entry of the protocol's row has
-    // ended its side of the connection (its end of data or a reset has
-    // come): that session is ending and its entry is about to be freed.
-    bool AnyClientGone(int32_t protocol);
 
 private:
     struct Row {
         Mutex lock;
         int entries[kClientSlotCount] GUARDED_BY(lock);  // -1: free
-
-        bool AnyGone() const REQUIRES(lock);
     };
     Row* RowOf(int32_t protocol);
+    static bool AnyClientGone(const Row& row) REQUIRES(row.lock);
 
     Row rows_[kProtocolCount];
 };

@@ -2,8 +2,6 @@
 
 #include <chrono>
 
-#include <sys/socket.h>
-
 #include "detect/AutoDetectThread.h"
 #include "platform/MonotonicClock.h"
 #include "platform/StartThread.h"
@@ -30,11 +28,4 @@ bool RequestFailoverDetection(AppContext& ctx, const ProxyRuntime& runtime) {
         ctx.detectOnDemand = 0;
     }
     return runtime.startDetection(ctx);
-}
-
-void StopListener(ProxyRuntime& runtime) {
-    runtime.stop = true;
-    // A blocked accept returns once its socket is shut down.
-    int sock = runtime.listenSocket.load();
-    if (sock >= 0) shutdown(sock, SHUT_RDWR);
 }

@@ -30,9 +30,11 @@ struct ProxyRuntime {
     int32_t failoverDetectSeconds = 300;
     // Starts one AutoDetectThread; false when it cannot be started.
     std::function<bool(AppContext&)> startDetection = StartDetectionThread;
+    // Set to end the listener's accept loop, which a shutdown of its socket
+    // wakes; its client processes run on.
     std::atomic<bool> stop{false};
-    // A copy of the number of the socket the listener owns, for StopListener
-    // to shut down; -1 while there is none.
+    // A copy of the number of the socket the listener owns, for that
+    // shutdown; -1 while there is none.
     std::atomic<int> listenSocket{-1};
     // Client processes started and not yet ended, and sessions handed to the
     // relay loop and not yet ended.
@@ -56,5 +58,3 @@ bool RequestDetection(AppContext& ctx, const ProxyRuntime& runtime);
 // runtime's interval. True when a run was started.
 bool RequestFailoverDetection(AppContext& ctx, const ProxyRuntime& runtime);
 
-// Ends the listener's accept loop; its client processes run on.
-void StopListener(ProxyRuntime& runtime);

@@ -47,18 +47,20 @@ TEST(ClientSlotsTest, TellsWhenTheClientOfSomeEntryHasGone) {
         slots.TakeSlot(SMTP, pair[0]);
     }
     for (int i = 2; i < kClientSlotCount; ++i) slots.TakeSlot(SMTP, kUnopened + i);
-    EXPECT_FALSE(slots.AnyClientGone(SMTP));
-    ASSERT_EQ(send(pairs[0][1], "NOOP\r\n", 6, MSG_NOSIGNAL), 6);
-    EXPECT_FALSE(slots.AnyClientGone(SMTP)) << "data waiting is no end";
     bool gone = true;
     EXPECT_EQ(slots.TakeSlot(SMTP, kUnopened, &gone), std::nullopt);
     EXPECT_FALSE(gone);
-    close(pairs[1][1]);
-    EXPECT_TRUE(slots.AnyClientGone(SMTP));
+    ASSERT_EQ(send(pairs[0][1], "NOOP\r\n", 6, MSG_NOSIGNAL), 6);
     EXPECT_EQ(slots.TakeSlot(SMTP, kUnopened, &gone), std::nullopt);
-    EXPECT_TRUE(gone) << "a full row tells";
-    EXPECT_FALSE(slots.AnyClientGone(POP3));
-    EXPECT_FALSE(slots.AnyClientGone(kProtocolCount));
+    EXPECT_FALSE(gone) << "data waiting is no end";
+    close(pairs[1][1]);
+    EXPECT_EQ(slots.TakeSlot(SMTP, kUnopened, &gone), std::nullopt);
+    EXPECT_TRUE(gone);
+    gone = false;
+    EXPECT_EQ(slots.TakeSlot(SMTP, kUnopened, &gone), std::nullopt);
+    EXPECT_TRUE(gone) << "until that client's entry is freed";
+    EXPECT_EQ(slots.Release(SMTP, pairs[1][0]), 1);
+    EXPECT_EQ(slots.TakeSlot(SMTP, kUnopened, &gone), 1);
     close(pairs[0][0]);
     close(pairs[0][1]);
     close(pairs[1][0]);

@@ -46,7 +46,10 @@ public:
     // them goes) and waits for every client process to end.
     void Stop() {
         if (!thread_.joinable()) return;
-        StopListener(*runtime);
+        runtime->stop = true;
+        // A blocked accept returns once its socket is shut down.
+        int sock = runtime->listenSocket.load();
+        if (sock >= 0) shutdown(sock, SHUT_RDWR);
         thread_.join();
         runtime->relays.reset();
         while (runtime->workers > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
