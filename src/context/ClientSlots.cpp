@@ -27,22 +27,22 @@ std::optional<int32_t> ClientSlots::TakeSlot(int32_t protocol, int sock, bool* c
     Row* row = RowOf(protocol);
     if (row == nullptr || sock < 0) return std::nullopt;
     MutexLock hold(row->lock);
-    for (int32_t i = 0; i < kClientSlotCount; ++i) {
-        if (row->entries[i] != kFree) continue;
-        row->entries[i] = sock;
-        return i;
-    }
-    if (clientGone != nullptr) *clientGone = AnyClientGone(*row);
-    return std::nullopt;
+    std::optional<int32_t> slot = Replace(*row, kFree, sock);
+    if (!slot && clientGone != nullptr) *clientGone = AnyClientGone(*row);
+    return slot;
 }
 
 std::optional<int32_t> ClientSlots::Release(int32_t protocol, int sock) {
     Row* row = RowOf(protocol);
     if (row == nullptr || sock < 0) return std::nullopt;
     MutexLock hold(row->lock);
+    return Replace(*row, sock, kFree);
+}
+
+std::optional<int32_t> ClientSlots::Replace(Row& row, int from, int to) {
     for (int32_t i = 0; i < kClientSlotCount; ++i) {
-        if (row->entries[i] != sock) continue;
-        row->entries[i] = kFree;
+        if (row.entries[i] != from) continue;
+        row.entries[i] = to;
         return i;
     }
     return std::nullopt;

@@ -39,6 +39,8 @@ private:
         int entries[kClientSlotCount] GUARDED_BY(lock);  // -1: free
     };
     Row* RowOf(int32_t protocol);
+    // Puts to in the first entry of row that holds from: its index, or none.
+    static std::optional<int32_t> Replace(Row& row, int from, int to) REQUIRES(row.lock);
     static bool AnyClientGone(const Row& row) REQUIRES(row.lock);
 
     Row rows_[kProtocolCount];
