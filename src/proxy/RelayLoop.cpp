@@ -44,7 +44,9 @@ TransmissionParam Direction(RelaySession& s, int32_t side) {
 
 struct Session {
     Session(std::unique_ptr<RelaySession> taken, const RelayTimeouts& timeouts)
-        : ends(std::move(taken)), quiet(std::chrono::seconds(timeouts.quietSeconds)), lastActivity(MonotonicClock::now()) {}
+        : ends(std::move(taken)),
+          quiet(std::chrono::seconds(timeouts.quietSeconds)),
+          lastActivity(MonotonicClock::now()) {}
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
