@@ -1,8 +1,6 @@
 #include "core/UserConfigFile.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +14,7 @@
 #include "core/CoreContext.h"
 #include "core/MailCode.h"
 #include "core/WriteLog.h"
+#include "platform/Ipv4Address.h"
 
 namespace {
 
@@ -64,12 +63,6 @@ constexpr SettingKey Sealed(const char* name, char (UserConfig::*field)[kConfigT
     return {name, ValueKind::Protected, nullptr, nullptr, nullptr, field, 0, 0, 0, nullptr, nullptr};
 }
 
-// The listeners bind this text, so only a dotted IPv4 address will do.
-bool IsIPv4Address(const std::string& text) {
-    in_addr address{};
-    return inet_pton(AF_INET, text.c_str(), &address) == 1;
-}
-
 using VK = ValueKind;
 using UC = UserConfig;
 // In the order the defaults pass checks them.
@@ -99,7 +92,7 @@ const SettingKey kSettingKeys[] = {
     Sealed("TEST_MAIL_CODE7", &UC::DOWNLOAD_SERVER),
     Sealed("TEST_MAIL_CODE8", &UC::DOWNLOAD_PATH),
     Textual("USER_MAIL", &UC::USER_MAIL, nullptr),
-    Textual("LISTEN_ADDRESS", &UC::LISTEN_ADDRESS, kDefaultListenAddress, IsIPv4Address),
+    Textual("LISTEN_ADDRESS", &UC::LISTEN_ADDRESS, kDefaultListenAddress, IsIpv4Address),
 };
 constexpr std::size_t kSettingKeyCount = sizeof kSettingKeys / sizeof kSettingKeys[0];
 

@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/Ipv4Address.h"
 #include "platform/MonotonicClock.h"
 #include "platform/PollWait.h"
 
@@ -47,7 +48,7 @@ int32_t AutoMailChecker::Open(const char* host, int32_t port, sockaddr_in& addre
     Close(useTls);  // a previous dialogue that skipped Close must not leak
 
     in_addr dotted{};
-    if (host == nullptr || inet_pton(AF_INET, host, &dotted) != 1) return kOpenNotAnAddress;
+    if (!ParseIpv4Address(host, &dotted)) return kOpenNotAnAddress;
     std::memset(&address, 0, sizeof address);
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));

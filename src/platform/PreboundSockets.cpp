@@ -4,10 +4,11 @@
 #include <mutex>
 #include <vector>
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include "platform/Ipv4Address.h"
 
 namespace {
 
@@ -31,8 +32,7 @@ Table& ProcessTable() {
 int PrebindListenSocket(const char* address, int32_t port, int backlog) {
     sockaddr_in where{};
     where.sin_family = AF_INET;
-    if (address == nullptr || inet_pton(AF_INET, address, &where.sin_addr) != 1 || port <= 0 ||
-        port > 65535) {
+    if (!ParseIpv4Address(address, &where.sin_addr) || port <= 0 || port > 65535) {
         errno = EINVAL;
         return -1;
     }
