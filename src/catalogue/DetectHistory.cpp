@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "core/WriteLog.h"
+#include "platform/ReplaceFile.h"
 
 namespace {
 
@@ -137,31 +138,6 @@ std::string Serialise(const std::vector<HistoryRecord>& records) {
         if (n > 0) text.append(line, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof line - 1));
     }
     return text;
-}
-
-bool WriteAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        ssize_t put = ::write(fd, text.data() + done, text.size() - done);
-        if (put <= 0) return false;
-        done += static_cast<std::size_t>(put);
-    }
-    return true;
-}
-
-// Writes text to a temporary file beside path, flushed to the disk, and
-// renames it over path: a crash or a full disk leaves the old history whole.
-bool ReplaceFile(const std::string& path, const std::string& text) {
-    std::string temporary = path + ".tmp";
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
-    written = ::close(fd) == 0 && written;
-    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        return false;
-    }
-    return true;
 }
 
 }  // namespace

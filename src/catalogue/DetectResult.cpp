@@ -1,8 +1,6 @@
 #include "catalogue/DetectResult.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +12,7 @@
 #include "catalogue/RecordFields.h"
 #include "core/TextLineReader.h"
 #include "core/WriteLog.h"
+#include "platform/ReplaceFile.h"
 
 namespace {
 
@@ -40,44 +39,29 @@ void FormatLocalTime(int32_t stamp, char (&text)[32]) {
     std::strftime(text, sizeof text, "%Y/%m/%d %H:%M:%S", &local);
 }
 
-// Opens the temporary file beside the result file, created for this write.
-FILE* OpenTemporary(const std::string& temporary) {
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return nullptr;
-    FILE* out = ::fdopen(fd, "w");
-    if (out == nullptr) ::close(fd);
-    return out;
+// The whole file: the stamp, the local time, one line per record.
+std::string ResultText(int32_t stamp, const char* localTime, const ProtocalInfoList& list) {
+    std::string text = std::to_string(stamp) + "\n" + localTime + "\n";
+    char line[kCodeSize + kDestSize + 64];
+    for (const ProtocalInfo& r : list) {
+        int n = std::snprintf(line, sizeof line, "%d %s %.63s %d %d %d %.511s\n", r.LinkCost,
+                              LinkTypeName(r.Type), r.Dest, r.Port[SMTP], r.Port[POP3], r.Port[IMAP4],
+                              r.Code);
+        if (n > 0) text.append(line, std::min(static_cast<std::size_t>(n), sizeof line - 1));
+    }
+    return text;
 }
 
-void WriteRecords(FILE* out, int32_t stamp, const char* localTime, const ProtocalInfoList& list) {
-    std::fprintf(out, "%ld\n", static_cast<long>(stamp));
-    std::fprintf(out, "%s\n", localTime);
-    for (const ProtocalInfo& r : list)
-        std::fprintf(out, "%d %s %.63s %d %d %d %.511s\n", r.LinkCost, LinkTypeName(r.Type), r.Dest,
-                     r.Port[SMTP], r.Port[POP3], r.Port[IMAP4], r.Code);
-}
-
-// Writes the whole content into a temporary file and renames it over the
-// result file, so a reader never meets a half-written file and a write that
-// fails part-way leaves the previous file in place. Called under
-// resultFileLock.
-int32_t ReplaceResultFile(CatalogueContext& ctx, const std::string& path, int32_t stamp,
-                          const char* localTime, const ProtocalInfoList& list) {
-    std::string temporary = path + ".tmp";
-    FILE* out = OpenTemporary(temporary);
-    if (out == nullptr) {
+// The file is replaced whole, so a reader never meets a half-written file
+// and a write that fails part-way leaves the previous file in place. The
+// line that tells of the write follows it, as the open it once followed
+// happens inside the replacement. Called under resultFileLock.
+int32_t ReplaceResultFile(CatalogueContext& ctx, const std::string& path, const std::string& text) {
+    if (!ReplaceFile(path, text)) {
         WriteLog(ctx, DETECT, MAJOR, "ERROR: open result log to write failed");
         return kResultWriteError;
     }
     WriteLog(ctx, DETECT, DUMP, "start to write detect result log");
-    WriteRecords(out, stamp, localTime, list);
-    bool written = std::ferror(out) == 0;
-    written = std::fclose(out) == 0 && written;
-    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        WriteLog(ctx, DETECT, MAJOR, "ERROR: open result log to write failed");
-        return kResultWriteError;
-    }
     return 0;
 }
 
@@ -132,8 +116,9 @@ int32_t WriteDetectResult(CatalogueContext& ctx, ProtocalInfoList list, bool man
     char localTime[32];
     FormatLocalTime(stamp, localTime);
 
+    std::string text = ResultText(stamp, localTime, list);
     std::lock_guard<std::mutex> hold(ctx.resultFileLock);
-    return ReplaceResultFile(ctx, path, stamp, localTime, list);
+    return ReplaceResultFile(ctx, path, text);
 }
 
 int32_t ReadDetectResult(CatalogueContext& ctx, int32_t& stamp, ProtocalInfoList& list,

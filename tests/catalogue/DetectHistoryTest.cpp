@@ -1,7 +1,6 @@
 #include "catalogue/DetectHistory.h"
 
 #include <atomic>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -10,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "core/LogLevel.h"
+#include "support/FileSizeLimit.h"
 #include "support/LoggedContext.h"
 #include "support/TempDir.h"
 
@@ -59,7 +60,7 @@ TEST_F(DetectHistoryTest, AppendWritesOneRecordPerCandidateWithTheRunsTime) {
 
     std::string line = std::to_string(records[0].time) + " plain-1 10.0.0.1 312\n";
     EXPECT_EQ(dir.Read("detect_history.log").substr(0, line.size()), line);
-    EXPECT_FALSE(dir.Exists("detect_history.log.tmp"));
+    EXPECT_FALSE(dir.HasEntryBeginningWith("detect_history.log."));
 }
 
 TEST_F(DetectHistoryTest, RunsFollowEachOtherInOrderEvenWithinOneMillisecond) {
@@ -138,11 +139,15 @@ TEST_F(DetectHistoryTest, BlanksInACodeCannotSplitTheRecord) {
 }
 
 TEST_F(DetectHistoryTest, AFailedWriteLeavesThePreviousHistoryWhole) {
-    ASSERT_EQ(AppendDetectHistory(ctx, ThreeCandidates(1, 2, 3)), 0);
+    ctx.userConfig.LOG_LVL = MAJOR;  // a log short enough for the full disk below
+    for (int run = 0; run < 5; ++run) ASSERT_EQ(AppendDetectHistory(ctx, ThreeCandidates(1, 2, 3)), 0);
     std::string before = dir.Read("detect_history.log");
-    std::filesystem::create_directory(dir.File("detect_history.log.tmp"));
-    EXPECT_EQ(AppendDetectHistory(ctx, ThreeCandidates(4, 5, 6)), kHistoryWriteError);
+    {
+        FileSizeLimit full(before.size());  // the longer new history does not fit
+        EXPECT_EQ(AppendDetectHistory(ctx, ThreeCandidates(4, 5, 6)), kHistoryWriteError);
+    }
     EXPECT_EQ(dir.Read("detect_history.log"), before);
+    EXPECT_FALSE(dir.HasEntryBeginningWith("detect_history.log."));
     EXPECT_NE(ReadLog(dir).find("[DETECT][MAJOR] ERROR: write history log failed"),
               std::string::npos);
 }

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/FileSizeLimit.h"
 #include "support/LoggedContext.h"
 #include "support/TempDir.h"
 
@@ -83,7 +84,7 @@ TEST_F(DetectResultTest, RoundTripKeepsRecordsOrderAndStamp) {
     EXPECT_EQ("12 MAIL 10.0.0.1 25 110 143 plain-1", lines[2]);
     EXPECT_EQ("40 MAIL-SSL mailhost 465 995 993 ssl-1", lines[3]);
     EXPECT_EQ("-1 MAIL down.example 25 110 143 plain-2", lines[4]);
-    EXPECT_FALSE(dir.Exists("detect_result.log.tmp"));
+    EXPECT_FALSE(dir.HasEntryBeginningWith("detect_result.log."));
     EXPECT_TRUE(Logged("[DETECT][DUMP] start to write detect result log"));
 
     ASSERT_EQ(0, ReadDetectResult(ctx, stamp, list, false));
@@ -163,10 +164,14 @@ TEST_F(DetectResultTest, TypeZZZIsUnknown) {
 }
 
 TEST_F(DetectResultTest, FailedWriteStillAdvancesTheStamp) {
-    // The temporary file cannot be created, so the old file stays as it was.
+    // A disk too full for the new file (but not for the log's one line), so
+    // the old file stays as it was.
     dir.Write("detect_result.log", "100\n2009/03/05 14:07:09\n");
-    std::filesystem::create_directory(dir.File("detect_result.log.tmp"));
-    EXPECT_EQ(-17, WriteDetectResult(ctx, ranked, false));
+    for (int i = 0; i < 20; ++i) ranked.PushBack(Record(i, MAIL, "host", "code"));
+    {
+        FileSizeLimit full(200);
+        EXPECT_EQ(-17, WriteDetectResult(ctx, ranked, false));
+    }
     EXPECT_GE(ctx.autoResultTime, 1000000000);
     EXPECT_EQ("100\n2009/03/05 14:07:09\n", dir.Read("detect_result.log"));
     EXPECT_TRUE(Logged("[DETECT][MAJOR] ERROR: open result log to write failed"));
@@ -192,7 +197,7 @@ TEST_F(DetectResultTest, ResultPathThatIsADirectoryIsNotReplaced) {
     EXPECT_EQ(-17, WriteDetectResult(ctx, ranked, true));
     EXPECT_NE(0, ctx.manualResultTime);
     EXPECT_TRUE(std::filesystem::is_directory(dir.File("manual_set.log")));
-    EXPECT_FALSE(dir.Exists("manual_set.log.tmp"));
+    EXPECT_FALSE(dir.HasEntryBeginningWith("manual_set.log."));
     EXPECT_EQ(-18, ReadDetectResult(ctx, stamp, list, true));
     EXPECT_EQ(77, stamp);
 }
