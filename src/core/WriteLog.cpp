@@ -36,7 +36,9 @@ FILE* OpenLog(const CoreContext& ctx) {
 }
 
 // Moves the full log to the backup name and opens a fresh log. On failure the
-// stream stays closed so that the next line tries the rotation again.
+// stream stays closed so that the next line tries the rotation again. The
+// rename moves a whole file to another name; it writes no new content over
+// an old one, so it is no case for ReplaceFile.
 bool Rotate(CoreContext& ctx) {
     LogState& log = ctx.log;
     std::fclose(log.stream);
