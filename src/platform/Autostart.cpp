@@ -2,13 +2,14 @@
 
 #include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform/ReplaceFile.h"
 
 namespace {
 
@@ -114,21 +115,7 @@ int EnableAutostart(const std::string& path, const AutostartTarget& target) {
     if (slash == std::string::npos || !MakeDirectories(path.substr(0, slash))) return kFileFailure;
     // A session reading the directory at login sees the old entry or the new
     // one, never half of one.
-    std::string temporary = path + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << AutostartEntryText(target);
-        out.flush();
-        if (!out) {
-            std::remove(temporary.c_str());
-            return kFileFailure;
-        }
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        return kFileFailure;
-    }
-    return 0;
+    return ReplaceFile(path, AutostartEntryText(target)) ? 0 : kFileFailure;
 }
 
 int DisableAutostart(const std::string& path) {

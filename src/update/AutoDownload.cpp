@@ -111,7 +111,7 @@ bool AutoDownload::RunDetectionThread(int* exitCode) {
 // can be reading it. The old file stays whole unless the new one is.
 bool AutoDownload::InstallNewList() {
     std::lock_guard<std::mutex> hold(ctx_.connListLock);
-    return ReplaceListFile(DataFilePath(ctx_, kConnConfigName), state_.downloadBuffer, state_.downloadLength);
+    return WriteListFile(DataFilePath(ctx_, kConnConfigName), state_.downloadBuffer, state_.downloadLength);
 }
 
 void AutoDownload::Pause(int32_t intervalMs) const {

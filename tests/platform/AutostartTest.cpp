@@ -64,7 +64,7 @@ TEST_F(AutostartTest, OffUntilTurnedOnAndOffAgain) {
     std::string text = dir.Read("config/autostart/" + std::string(kDesktopAppId) + ".desktop");
     EXPECT_EQ(0u, text.find("[Desktop Entry]\nType=Application\n"));
     EXPECT_NE(std::string::npos, text.find("\nExec=quillomark\n"));
-    EXPECT_FALSE(dir.Exists("config/autostart/" + std::string(kDesktopAppId) + ".desktop.tmp"));
+    EXPECT_FALSE(dir.HasEntryBeginningWith("config/autostart/" + std::string(kDesktopAppId) + ".desktop."));
     struct stat info {};
     ASSERT_EQ(0, stat(dir.File("config").c_str(), &info));
     EXPECT_EQ(0700u, info.st_mode & 0777u);
