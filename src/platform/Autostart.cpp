@@ -13,9 +13,6 @@
 
 namespace {
 
-constexpr int kMissingArgument = -51;
-constexpr int kFileFailure = -1;
-
 std::string AbsoluteEnv(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr && value[0] == '/' ? std::string(value) : std::string();
@@ -107,21 +104,21 @@ std::string AutostartEntryText(const AutostartTarget& target) {
            "X-GNOME-Autostart-enabled=true\n";
 }
 
-int EnableAutostart(const std::string& path, const AutostartTarget& target) {
+PlatformResult EnableAutostart(const std::string& path, const AutostartTarget& target) {
     if (path.empty() || target.program.empty() || HasLineBreak(target.program) ||
         HasLineBreak(target.workDir))
-        return kMissingArgument;
+        return PlatformResult::MissingArgument;
     size_t slash = path.rfind('/');
-    if (slash == std::string::npos || !MakeDirectories(path.substr(0, slash))) return kFileFailure;
+    if (slash == std::string::npos || !MakeDirectories(path.substr(0, slash))) return PlatformResult::SystemRefused;
     // A session reading the directory at login sees the old entry or the new
     // one, never half of one.
-    return ReplaceFile(path, AutostartEntryText(target)) ? 0 : kFileFailure;
+    return ReplaceFile(path, AutostartEntryText(target)) ? PlatformResult::Ok : PlatformResult::SystemRefused;
 }
 
-int DisableAutostart(const std::string& path) {
-    if (path.empty()) return kMissingArgument;
-    if (unlink(path.c_str()) != 0 && errno != ENOENT) return kFileFailure;
-    return 0;
+PlatformResult DisableAutostart(const std::string& path) {
+    if (path.empty()) return PlatformResult::MissingArgument;
+    if (unlink(path.c_str()) != 0 && errno != ENOENT) return PlatformResult::SystemRefused;
+    return PlatformResult::Ok;
 }
 
 bool IsAutostartEnabled(const std::string& path) {

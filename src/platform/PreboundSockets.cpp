@@ -29,28 +29,28 @@ Table& ProcessTable() {
 
 }  // namespace
 
-int PrebindListenSocket(const char* address, int32_t port, int backlog) {
+PlatformResult PrebindListenSocket(const char* address, int32_t port, int backlog) {
     sockaddr_in where{};
     where.sin_family = AF_INET;
     if (!ParseIpv4Address(address, &where.sin_addr) || port <= 0 || port > 65535) {
         errno = EINVAL;
-        return -1;
+        return PlatformResult::SystemRefused;
     }
     where.sin_port = htons(static_cast<uint16_t>(port));
     int sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (sock < 0) return -1;
+    if (sock < 0) return PlatformResult::SystemRefused;
     int on = 1;
     setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (bind(sock, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 || listen(sock, backlog) != 0) {
         int error = errno;
         close(sock);
         errno = error;
-        return -1;
+        return PlatformResult::SystemRefused;
     }
     Table& table = ProcessTable();
     std::lock_guard<std::mutex> hold(table.lock);
     table.sockets.push_back({port, sock});
-    return 0;
+    return PlatformResult::Ok;
 }
 
 int TakePreboundSocket(int32_t port) {

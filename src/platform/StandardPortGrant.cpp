@@ -64,11 +64,11 @@ ListenRequest ReadListenRequest(const char* path) {
     return request;
 }
 
-int UseStandardPortGrant(const char* settingsPath) {
+PlatformResult UseStandardPortGrant(const char* settingsPath) {
     if (CanBindPrivilegedPorts()) {
         ListenRequest request = ReadListenRequest(settingsPath);
         for (int32_t port : request.ports)
             if (IsStandardMailPort(port)) PrebindListenSocket(request.address.c_str(), port, kBacklog);
     }
-    return DropAllCapabilities() ? 0 : -1;
+    return DropAllCapabilities() ? PlatformResult::Ok : PlatformResult::SystemRefused;
 }

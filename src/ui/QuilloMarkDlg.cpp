@@ -484,11 +484,11 @@ void QuilloMarkDlg::OnPreferSsl(bool checked) {
 void QuilloMarkDlg::OnAutostart(bool checked) {
     WriteLog(ctx, UI, MINOR, checked ? "User check start at login" : "User unchecked start at login");
     const std::string entry = AutostartEntryPath(kDesktopAppId);
-    const int result = checked ? EnableAutostart(entry, CurrentAutostartTarget())
-                               : DisableAutostart(entry);
-    if (result != 0) {
+    const PlatformResult result = checked ? EnableAutostart(entry, CurrentAutostartTarget())
+                                          : DisableAutostart(entry);
+    if (result != PlatformResult::Ok) {
         WriteLog(ctx, UI, MAJOR, "Failed to change the start at login entry %s, ret=%d",
-                 entry.c_str(), result);
+                 entry.c_str(), CodeOf(result));
         TellUser(ctx, this, "", "MSG_AUTOSTART_FAIL");
     }
     autostartCheck.setChecked(IsAutostartEnabled(entry));
