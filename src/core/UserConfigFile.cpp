@@ -17,8 +17,6 @@
 
 namespace {
 
-constexpr int kOpenFailed = -38;
-constexpr int kMissingArgument = -50;
 constexpr std::size_t kLineBufferSize = 512;  // 511 characters a read and a terminator
 
 enum class ValueKind { Number, Thousands, Flag, Text, Protected };
@@ -342,7 +340,7 @@ void RewriteSettingsFile(CoreContext& ctx, const char* replaceKey,
 
 }  // namespace
 
-int LoadUserConfig(CoreContext& ctx) {
+CoreResult LoadUserConfig(CoreContext& ctx) {
     std::string path = DataFilePath(ctx, kUserConfigFileName);
     WriteLog(ctx, UI, DUMP, "load user config file %s", path.c_str());
     bool seen[kSettingKeyCount] = {};
@@ -350,7 +348,7 @@ int LoadUserConfig(CoreContext& ctx) {
     if (file == nullptr) {
         WriteLog(ctx, UI, MAJOR, "ERROR: open user config %s failed", path.c_str());
         DefaultMissingKeys(ctx, seen);
-        return kOpenFailed;
+        return CoreResult::SettingsUnreadable;
     }
     ConfigLine line;
     SplitLine split;
@@ -370,29 +368,29 @@ int LoadUserConfig(CoreContext& ctx) {
     }
     std::fclose(file);
     DefaultMissingKeys(ctx, seen);
-    return 0;
+    return CoreResult::Ok;
 }
 
-int CheckUserConfig(CoreContext& ctx) {
+CoreResult CheckUserConfig(CoreContext& ctx) {
     for (const SettingKey& key : kSettingKeys) {
         if (key.defaultText != nullptr && !KeptByDefaultsPass(ctx.userConfig, key)) {
             ModifyUserConfig(ctx, key.name, key.defaultText);
         }
     }
-    return 0;
+    return CoreResult::Ok;
 }
 
-int ModifyUserConfig(CoreContext& ctx, const char* name, const char* value) {
-    if (name == nullptr || value == nullptr) return kMissingArgument;
+CoreResult ModifyUserConfig(CoreContext& ctx, const char* name, const char* value) {
+    if (name == nullptr || value == nullptr) return CoreResult::MissingArgument;
     const SettingKey* key = FindSettingKey(name);
     if (key == nullptr || key->kind == ValueKind::Protected) {
         // A refused name never replaces a line: the protected values in
         // particular must reach the file only from the sealing tool.
         WriteLog(ctx, UI, MINOR, "ERROR: modify user config of unrecognized field name=%s", name);
         RewriteSettingsFile(ctx, nullptr, std::string());
-        return 0;
+        return CoreResult::Ok;
     }
-    if (!StoreModifiedValue(ctx, *key, value)) return 0;
+    if (!StoreModifiedValue(ctx, *key, value)) return CoreResult::Ok;
     RewriteSettingsFile(ctx, key->name, ReplacementLine(ctx, *key, value));
-    return 0;
+    return CoreResult::Ok;
 }

@@ -15,6 +15,7 @@
 #include "detect/AutoDetectThread.h"
 #include "detect/AutoMailChecker.h"
 #include "detect/CheckInternet.h"
+#include "support/OutcomeText.h"
 #include "support/RecordingNotifier.h"
 #include "integration/DetectRealServers.h"
 #include "support/LoggedContext.h"
@@ -60,7 +61,7 @@ protected:
         std::string file = SettingsFile(Servers(), Web().port(), password);
         ASSERT_NE(file.find("TEST_MAIL_CODE3="), std::string::npos) << "quillomark-seal failed";
         dir.Write("Quillomark.ini", file);
-        ASSERT_EQ(LoadUserConfig(ctx), 0);
+        ASSERT_EQ(LoadUserConfig(ctx), CoreResult::Ok);
         CheckUserConfig(ctx);
         ASSERT_STREQ(ctx.userConfig.LOGIN_PASS, password.c_str());
     }

@@ -19,6 +19,7 @@
 #include "detect/AutoDetectThread.h"
 #include "integration/DetectRealServers.h"
 #include "support/LoggedContext.h"
+#include "support/OutcomeText.h"
 #include "support/TempDir.h"
 #include "ui/ProgressRows.h"
 #include "ui/QuilloMarkDlg.h"
@@ -54,7 +55,7 @@ protected:
         LoadMessageFile(ctx, dir.File("message_EN.txt"));
         BuildMailCodeKeys(ctx.mailCodeKeys);
         dir.Write("Quillomark.ini", SettingsFile(*servers_, web_->port(), servers_->Get("PROBE_PASS")));
-        ASSERT_EQ(LoadUserConfig(ctx), 0);
+        ASSERT_EQ(LoadUserConfig(ctx), CoreResult::Ok);
         CheckUserConfig(ctx);
         std::string maildir = servers_->Get("MAILDIR_PROBE");
         ClearMaildir(maildir);

@@ -19,6 +19,7 @@
 #include "support/LoggedContext.h"
 #include "support/MailServers.h"
 #include "support/ModalAnswer.h"
+#include "support/OutcomeText.h"
 #include "support/RecordingNotifier.h"
 #include "support/TempDir.h"
 #include "ui/DialogCommands.h"
@@ -46,7 +47,7 @@ protected:
         LoadMessageFile(ctx, dir.File("message_EN.txt"));
         LoadMessageFile(ctx, dir.File("message_EN.txt"));
         dir.Write("Quillomark.ini", "LOG_REPORT_SIZE=2\nUSER_MAIL=\"\"\n");
-        ASSERT_EQ(LoadUserConfig(ctx), 0);
+        ASSERT_EQ(LoadUserConfig(ctx), CoreResult::Ok);
         LogInto(ctx, dir);
         ctx.mainWindow = &pane;
         UserConfig& c = ctx.userConfig;
