@@ -160,19 +160,19 @@ int ParseDetectHistory(const std::string& text, std::vector<HistoryRecord>& reco
     return skipped;
 }
 
-int32_t ReadDetectHistory(CatalogueContext& ctx, std::vector<HistoryRecord>& records) {
+CatalogueResult ReadDetectHistory(CatalogueContext& ctx, std::vector<HistoryRecord>& records) {
     std::string text;
     if (!ReadHistoryText(HistoryPath(ctx), text)) {
         WriteLog(ctx, DETECT, MINOR, "ERROR: open history log to read failed");
-        return kHistoryReadError;
+        return CatalogueResult::ReadFailed;
     }
     int skipped = ParseDetectHistory(text, records);
     if (skipped > 0) WriteLog(ctx, DETECT, MINOR, "ERROR: history log skipped %d bad lines", skipped);
-    return 0;
+    return CatalogueResult::Ok;
 }
 
-int32_t AppendDetectHistory(CatalogueContext& ctx, const ProtocalInfoList& list) {
-    if (list.Count() == 0) return 0;
+CatalogueResult AppendDetectHistory(CatalogueContext& ctx, const ProtocalInfoList& list) {
+    if (list.Count() == 0) return CatalogueResult::Ok;
     std::string path = HistoryPath(ctx);
     std::lock_guard<std::mutex> hold(ctx.historyFileLock);
     std::vector<HistoryRecord> records;
@@ -183,8 +183,8 @@ int32_t AppendDetectHistory(CatalogueContext& ctx, const ProtocalInfoList& list)
     for (const ProtocalInfo& r : list) records.push_back({time, AsField(r.Code), AsField(r.Dest), r.LinkCost});
     if (!ReplaceFile(path, Serialise(records))) {
         WriteLog(ctx, DETECT, MAJOR, "ERROR: write history log failed");
-        return kHistoryWriteError;
+        return CatalogueResult::WriteFailed;
     }
     WriteLog(ctx, DETECT, DUMP, "detect history appended, %d records", static_cast<int>(list.Count()));
-    return 0;
+    return CatalogueResult::Ok;
 }

@@ -56,32 +56,32 @@ std::string ResultText(int32_t stamp, const char* localTime, const ProtocalInfoL
 // and a write that fails part-way leaves the previous file in place. The
 // line that tells of the write follows it, as the open it once followed
 // happens inside the replacement. Called under resultFileLock.
-int32_t ReplaceResultFile(CatalogueContext& ctx, const std::string& path, const std::string& text) {
+CatalogueResult ReplaceResultFile(CatalogueContext& ctx, const std::string& path, const std::string& text) {
     if (!ReplaceFile(path, text)) {
         WriteLog(ctx, DETECT, MAJOR, "ERROR: open result log to write failed");
-        return kResultWriteError;
+        return CatalogueResult::WriteFailed;
     }
     WriteLog(ctx, DETECT, DUMP, "start to write detect result log");
-    return 0;
+    return CatalogueResult::Ok;
 }
 
-// One record line into a record; the result is 0 or -18, logged.
-int32_t ParseResultLine(CatalogueContext& ctx, const char* line, ProtocalInfo& record) {
+// One record line into a record; a line that is none is logged.
+CatalogueResult ParseResultLine(CatalogueContext& ctx, const char* line, ProtocalInfo& record) {
     RecordFields f;
     int read = std::sscanf(line, "%d %511s %511s %d %d %d %511s", &f.cost, f.type, f.dest,
                            &f.port[SMTP], &f.port[POP3], &f.port[IMAP4], f.code);
     if (read < 7 || !f.FitsRecord()) {
         WriteLog(ctx, DETECT, MINOR, "ERROR: result log format error at line=%s", line);
-        return kResultReadError;
+        return CatalogueResult::ReadFailed;
     }
     int32_t type = MatchLinkType(f.type);
     if (type < 0) {
         WriteLog(ctx, DETECT, MINOR, "ERROR: unknown protocal name %s", f.type);
-        return kResultReadError;
+        return CatalogueResult::ReadFailed;
     }
     f.FillRecord(type, record);
     record.LinkCost = f.cost;
-    return 0;
+    return CatalogueResult::Ok;
 }
 
 // A decimal number at the start of line 1; anything else, or a number that
@@ -94,23 +94,23 @@ void ReadStamp(const char* line, int32_t& stamp) {
     stamp = static_cast<int32_t>(value);
 }
 
-int32_t ReadResultLines(CatalogueContext& ctx, TextLineReader& reader, int32_t& stamp,
-                        ProtocalInfoList& list) {
-    if (!reader.Next()) return 0;  // an empty file
+CatalogueResult ReadResultLines(CatalogueContext& ctx, TextLineReader& reader, int32_t& stamp,
+                                ProtocalInfoList& list) {
+    if (!reader.Next()) return CatalogueResult::Ok;  // an empty file
     ReadStamp(reader.Line(), stamp);
-    if (!reader.Next()) return 0;  // line 2, the local time, is for people
+    if (!reader.Next()) return CatalogueResult::Ok;  // line 2, the local time, is for people
     while (reader.Next()) {
         ProtocalInfo record;
-        int32_t result = ParseResultLine(ctx, reader.Line(), record);
-        if (result != 0) return result;
+        CatalogueResult result = ParseResultLine(ctx, reader.Line(), record);
+        if (result != CatalogueResult::Ok) return result;
         list.PushBack(record);
     }
-    return 0;
+    return CatalogueResult::Ok;
 }
 
 }  // namespace
 
-int32_t WriteDetectResult(CatalogueContext& ctx, ProtocalInfoList list, bool manual) {
+CatalogueResult WriteDetectResult(CatalogueContext& ctx, ProtocalInfoList list, bool manual) {
     std::string path = ResultPath(ctx, manual);
     int32_t stamp = AdvanceStamp(ctx, manual);  // resultTimeLock is released again here
     char localTime[32];
@@ -121,16 +121,16 @@ int32_t WriteDetectResult(CatalogueContext& ctx, ProtocalInfoList list, bool man
     return ReplaceResultFile(ctx, path, text);
 }
 
-int32_t ReadDetectResult(CatalogueContext& ctx, int32_t& stamp, ProtocalInfoList& list,
-                         bool manual) {
+CatalogueResult ReadDetectResult(CatalogueContext& ctx, int32_t& stamp, ProtocalInfoList& list,
+                                 bool manual) {
     std::string path = ResultPath(ctx, manual);
-    int32_t result = 0;
+    CatalogueResult result = CatalogueResult::Ok;
     {
         std::lock_guard<std::mutex> hold(ctx.resultFileLock);
         TextLineReader reader(path);
         if (!reader.IsOpen()) {
             WriteLog(ctx, DETECT, MAJOR, "ERROR: open result log to read failed");
-            result = kResultReadError;
+            result = CatalogueResult::ReadFailed;
         } else {
             WriteLog(ctx, DETECT, DUMP, "start to read detect result log");
             result = ReadResultLines(ctx, reader, stamp, list);

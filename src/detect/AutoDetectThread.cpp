@@ -110,9 +110,9 @@ int32_t RankAndPublish(AppContext& ctx, ProtocalInfoList& list, bool downloadedL
         std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
         ctx.bestConnection = *first;
     }
-    int32_t written = WriteDetectResult(ctx, list, false);
-    if (written != 0) {
-        WriteLog(ctx, DETECT, MAJOR, "ERROR: auto detect write result log failed(%d)", written);
+    CatalogueResult written = WriteDetectResult(ctx, list, false);
+    if (written != CatalogueResult::Ok) {
+        WriteLog(ctx, DETECT, MAJOR, "ERROR: auto detect write result log failed(%d)", CodeOf(written));
         ctx.Notifier().ShowMessageBox("", "MSG_WRITE_RESULT_LOG_FAIL");
         return kDetectWriteResultFailed;
     }
@@ -125,9 +125,9 @@ int32_t DetectRun(AppContext& ctx, const char* listName, bool downloadedList) {
     WriteLog(ctx, DETECT, DUMP, "auto detect internet is connectable");
 
     ProtocalInfoList list;
-    int32_t read = ReadConnConfig(ctx, listName, list);
-    if (read != 0) {
-        WriteLog(ctx, DETECT, MAJOR, "ERROR: read connection config file failed(%d)", read);
+    CatalogueResult read = ReadConnConfig(ctx, listName, list);
+    if (read != CatalogueResult::Ok) {
+        WriteLog(ctx, DETECT, MAJOR, "ERROR: read connection config file failed(%d)", CodeOf(read));
         ctx.Notifier().ShowMessageBox("", "MSG_READ_CONFIG_FAIL");
         return kDetectReadConfigFailed;
     }

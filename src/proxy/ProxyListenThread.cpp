@@ -58,7 +58,7 @@ int32_t WrittenTime(AppContext& ctx, bool manual) {
 bool FirstLoad(Listener& l, bool manual, int32_t& loaded, int client) {
     ProtocalInfoList fresh;
     int32_t stamp = loaded;
-    if (ReadDetectResult(l.ctx, stamp, fresh, manual) != 0) {
+    if (ReadDetectResult(l.ctx, stamp, fresh, manual) != CatalogueResult::Ok) {
         l.candidates.Clear();
         l.held = HeldList::None;
         close(client);
@@ -78,7 +78,7 @@ bool Reload(Listener& l, bool manual, int32_t& loaded, int client) {
     int32_t stamp = WrittenTime(l.ctx, manual);
     if (stamp <= loaded && l.held == ListOf(manual)) return true;
     ProtocalInfoList fresh;
-    if (ReadDetectResult(l.ctx, stamp, fresh, manual) != 0) {
+    if (ReadDetectResult(l.ctx, stamp, fresh, manual) != CatalogueResult::Ok) {
         close(client);
         WriteLog(l.ctx, PROXY, MAJOR, "ERROR: re-read detection result log fail");
         return false;

@@ -12,6 +12,7 @@
 #include "core/LogLevel.h"
 #include "support/FileSizeLimit.h"
 #include "support/LoggedContext.h"
+#include "support/OutcomeText.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -38,7 +39,7 @@ protected:
 
     std::vector<HistoryRecord> Read() {
         std::vector<HistoryRecord> records;
-        EXPECT_EQ(ReadDetectHistory(ctx, records), 0);
+        EXPECT_EQ(ReadDetectHistory(ctx, records), CatalogueResult::Ok);
         return records;
     }
 
@@ -47,7 +48,7 @@ protected:
 };
 
 TEST_F(DetectHistoryTest, AppendWritesOneRecordPerCandidateWithTheRunsTime) {
-    ASSERT_EQ(AppendDetectHistory(ctx, ThreeCandidates(312, -1, 40)), 0);
+    ASSERT_EQ(AppendDetectHistory(ctx, ThreeCandidates(312, -1, 40)), CatalogueResult::Ok);
     std::vector<HistoryRecord> records = Read();
     ASSERT_EQ(records.size(), 3u);
     EXPECT_EQ(records[0].Code, "plain-1");
@@ -64,7 +65,7 @@ TEST_F(DetectHistoryTest, AppendWritesOneRecordPerCandidateWithTheRunsTime) {
 }
 
 TEST_F(DetectHistoryTest, RunsFollowEachOtherInOrderEvenWithinOneMillisecond) {
-    for (int run = 0; run < 5; ++run) ASSERT_EQ(AppendDetectHistory(ctx, ThreeCandidates(run, run, run)), 0);
+    for (int run = 0; run < 5; ++run) ASSERT_EQ(AppendDetectHistory(ctx, ThreeCandidates(run, run, run)), CatalogueResult::Ok);
     std::vector<HistoryRecord> records = Read();
     ASSERT_EQ(records.size(), 15u);
     for (std::size_t i = 3; i < records.size(); i += 3) {
@@ -74,10 +75,10 @@ TEST_F(DetectHistoryTest, RunsFollowEachOtherInOrderEvenWithinOneMillisecond) {
 }
 
 TEST_F(DetectHistoryTest, EmptyListAddsNothingAndMissingFileIsAReadError) {
-    EXPECT_EQ(AppendDetectHistory(ctx, ProtocalInfoList()), 0);
+    EXPECT_EQ(AppendDetectHistory(ctx, ProtocalInfoList()), CatalogueResult::Ok);
     EXPECT_FALSE(dir.Exists("detect_history.log"));
     std::vector<HistoryRecord> records;
-    EXPECT_EQ(ReadDetectHistory(ctx, records), kHistoryReadError);
+    EXPECT_EQ(ReadDetectHistory(ctx, records), CatalogueResult::ReadFailed);
     EXPECT_TRUE(records.empty());
 }
 
@@ -86,7 +87,7 @@ TEST_F(DetectHistoryTest, KeepsTheLast500Runs) {
         ProtocalInfoList list;
         list.PushBack(Candidate("a", "h1", run));
         list.PushBack(Candidate("b", "h2", -1));
-        ASSERT_EQ(AppendDetectHistory(ctx, list), 0);
+        ASSERT_EQ(AppendDetectHistory(ctx, list), CatalogueResult::Ok);
     }
     std::vector<HistoryRecord> records = Read();
     ASSERT_EQ(records.size(), 2u * kHistoryRunLimit);
@@ -120,7 +121,7 @@ TEST_F(DetectHistoryTest, MalformedLinesAreSkippedAndDroppedAtTheNextAppend) {
     EXPECT_EQ(records[2].LinkCost, INT32_MIN);
     EXPECT_NE(ReadLog(dir).find("ERROR: history log skipped 10 bad lines"), std::string::npos);
 
-    ASSERT_EQ(AppendDetectHistory(ctx, ThreeCandidates(1, 2, 3)), 0);
+    ASSERT_EQ(AppendDetectHistory(ctx, ThreeCandidates(1, 2, 3)), CatalogueResult::Ok);
     records = Read();
     EXPECT_EQ(records.size(), 6u);
     EXPECT_EQ(ReadLog(dir).find("skipped", ReadLog(dir).find("skipped") + 1), std::string::npos);
@@ -130,7 +131,7 @@ TEST_F(DetectHistoryTest, BlanksInACodeCannotSplitTheRecord) {
     ProtocalInfoList list;
     list.PushBack(Candidate("two words", "host\tname", 7));
     list.PushBack(Candidate("", "h", 8));
-    ASSERT_EQ(AppendDetectHistory(ctx, list), 0);
+    ASSERT_EQ(AppendDetectHistory(ctx, list), CatalogueResult::Ok);
     std::vector<HistoryRecord> records = Read();
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].Code, "two?words");
@@ -140,11 +141,11 @@ TEST_F(DetectHistoryTest, BlanksInACodeCannotSplitTheRecord) {
 
 TEST_F(DetectHistoryTest, AFailedWriteLeavesThePreviousHistoryWhole) {
     ctx.userConfig.LOG_LVL = MAJOR;  // a log short enough for the full disk below
-    for (int run = 0; run < 5; ++run) ASSERT_EQ(AppendDetectHistory(ctx, ThreeCandidates(1, 2, 3)), 0);
+    for (int run = 0; run < 5; ++run) ASSERT_EQ(AppendDetectHistory(ctx, ThreeCandidates(1, 2, 3)), CatalogueResult::Ok);
     std::string before = dir.Read("detect_history.log");
     {
         FileSizeLimit full(before.size());  // the longer new history does not fit
-        EXPECT_EQ(AppendDetectHistory(ctx, ThreeCandidates(4, 5, 6)), kHistoryWriteError);
+        EXPECT_EQ(AppendDetectHistory(ctx, ThreeCandidates(4, 5, 6)), CatalogueResult::WriteFailed);
     }
     EXPECT_EQ(dir.Read("detect_history.log"), before);
     EXPECT_FALSE(dir.HasEntryBeginningWith("detect_history.log."));

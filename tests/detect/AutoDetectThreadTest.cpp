@@ -13,6 +13,7 @@
 #include "catalogue/DetectHistory.h"
 #include "catalogue/DetectResult.h"
 #include "detect/FakeMailDialogues.h"
+#include "support/OutcomeText.h"
 #include "support/RecordingNotifier.h"
 #include "detect/TinyHttpServer.h"
 #include "support/LoggedContext.h"
@@ -72,7 +73,7 @@ protected:
     ProtocalInfoList ReadResult() {
         ProtocalInfoList list;
         int32_t stamp = 0;
-        EXPECT_EQ(ReadDetectResult(ctx, stamp, list, false), 0);
+        EXPECT_EQ(ReadDetectResult(ctx, stamp, list, false), CatalogueResult::Ok);
         return list;
     }
     // The event was set exactly once since the last call.
@@ -194,7 +195,7 @@ TEST_F(AutoDetectThreadTest, HistoryKeepsEveryRunOnTheListInUseButNotAProofRun) 
     ASSERT_EQ(AutoDetectThread(ctx, "/NewQuilloMark.conf"), kDetectDone);
 
     std::vector<HistoryRecord> history;
-    ASSERT_EQ(ReadDetectHistory(ctx, history), 0);
+    ASSERT_EQ(ReadDetectHistory(ctx, history), CatalogueResult::Ok);
     ASSERT_EQ(history.size(), 3u);  // in probe order; the failed run is kept too
     EXPECT_EQ(history[0].Code, "closed-1");
     EXPECT_EQ(history[0].LinkCost, -1);

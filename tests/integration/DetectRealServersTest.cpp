@@ -105,7 +105,7 @@ TEST_F(DetectRealServersTest, OneRunRanksPlainAndTlsAheadOfDeadCandidates) {
 
     ProtocalInfoList result;
     int32_t stamp = 0;
-    ASSERT_EQ(ReadDetectResult(ctx, stamp, result, false), 0);
+    ASSERT_EQ(ReadDetectResult(ctx, stamp, result, false), CatalogueResult::Ok);
     EXPECT_EQ(stamp, ctx.autoResultTime);
     ASSERT_EQ(result.Count(), 4);
     std::vector<ProtocalInfo> ranked(result.begin(), result.end());
@@ -237,7 +237,7 @@ TEST_F(DetectRealServersTest, SilentTlsServerAndASecondRunDuringTheFirst) {
 
     ProtocalInfoList result;
     int32_t stamp = 0;
-    ASSERT_EQ(ReadDetectResult(ctx, stamp, result, false), 0);
+    ASSERT_EQ(ReadDetectResult(ctx, stamp, result, false), CatalogueResult::Ok);
     ASSERT_EQ(result.Count(), 2);
     EXPECT_STREQ(result.First()->Code, "plain-1");
     EXPECT_EQ((*++result.begin()).LinkCost, -1);

@@ -125,7 +125,7 @@ TEST_F(DetectWindowProgressTest, RowsShowEachCostInProbeOrderWhileTheRunGoesOn) 
 
     ProtocalInfoList ranked;
     int32_t stamp = 0;
-    ASSERT_EQ(ReadDetectResult(ctx, stamp, ranked, false), 0);
+    ASSERT_EQ(ReadDetectResult(ctx, stamp, ranked, false), CatalogueResult::Ok);
     std::string plainCost, sslCost;
     for (const ProtocalInfo& r : ranked) {
         if (std::string(r.Code) == "plain-1") plainCost = std::to_string(r.LinkCost);

@@ -19,6 +19,7 @@
 #include "proxy/RecordingUpstreams.h"
 #include "integration/ProxyServerSuite.h"
 #include "support/ChildProcess.h"
+#include "support/OutcomeText.h"
 #include "support/UnansweredPort.h"
 
 namespace {
@@ -43,7 +44,7 @@ protected:
     void WriteResult(std::vector<ProtocalInfo> records) {
         ProtocalInfoList list;
         for (const ProtocalInfo& r : records) list.PushBack(r);
-        ASSERT_EQ(WriteDetectResult(test.ctx, list, false), 0);
+        ASSERT_EQ(WriteDetectResult(test.ctx, list, false), CatalogueResult::Ok);
     }
     // Starts scripted_upstream.py with args and waits until its port answers.
     bool StartScripted(ChildProcess& child, const std::vector<std::string>& args, int port) {

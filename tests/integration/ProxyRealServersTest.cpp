@@ -15,6 +15,7 @@
 #include "proxy/RecordingUpstreams.h"
 #include "integration/ProxyServerSuite.h"
 #include "support/ChildProcess.h"
+#include "support/OutcomeText.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ protected:
         while (last != 0 && std::time(nullptr) <= last) std::this_thread::sleep_for(20ms);
         ProtocalInfoList list;
         for (const ProtocalInfo& r : records) list.PushBack(r);
-        ASSERT_EQ(WriteDetectResult(test.ctx, list, manual), 0);
+        ASSERT_EQ(WriteDetectResult(test.ctx, list, manual), CatalogueResult::Ok);
     }
     std::string Credentials() const { return Servers().Get("PROBE_USER") + " " + Servers().Get("PROBE_PASS"); }
 

@@ -17,6 +17,7 @@
 #include "proxy/ProxyTestContext.h"
 #include "proxy/RecordingUpstreams.h"
 #include "proxy/TestTlsServer.h"
+#include "support/OutcomeText.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ protected:
     void WriteResult(std::vector<ProtocalInfo> records, bool manual = false) {
         ProtocalInfoList list;
         for (const ProtocalInfo& r : records) list.PushBack(r);
-        ASSERT_EQ(WriteDetectResult(test.ctx, list, manual), 0);
+        ASSERT_EQ(WriteDetectResult(test.ctx, list, manual), CatalogueResult::Ok);
     }
     // Result stamps are whole seconds: a rewrite must land in a later one.
     void WriteNewerResult(std::vector<ProtocalInfo> records, bool manual = false) {

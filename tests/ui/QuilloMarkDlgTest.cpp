@@ -14,6 +14,7 @@
 #include "catalogue/DetectHistory.h"
 #include "context/AppStartup.h"
 #include "detect/AutoDetectThread.h"
+#include "support/OutcomeText.h"
 #include "ui/HintDialog.h"
 #include "ui/TrayIcons.h"
 #include "ui/TrayDialog.h"
@@ -633,7 +634,7 @@ TEST_F(QuilloMarkDlgTest, HistoryOpensTheChartOfTheListedCandidates) {
     run.PushBack(Record("Office", "h", 30));
     run.PushBack(Record("Home", "h2", -1));
     run.PushBack(Record("Gone", "h3", 10));
-    ASSERT_EQ(AppendDetectHistory(ctx, run), 0);
+    ASSERT_EQ(AppendDetectHistory(ctx, run), CatalogueResult::Ok);
     QuilloMarkDlg& w = Open();
     ctx.bestConnection = Record("Office", "h", 30);
     EXPECT_EQ(w.HistoryButton().text().toStdString(), "History");
@@ -647,7 +648,7 @@ TEST_F(QuilloMarkDlgTest, HistoryOpensTheChartOfTheListedCandidates) {
     EXPECT_EQ(data.series[1].points.at(0).LinkCost, -1);
 
     // An open history follows the next run.
-    ASSERT_EQ(AppendDetectHistory(ctx, run), 0);
+    ASSERT_EQ(AppendDetectHistory(ctx, run), CatalogueResult::Ok);
     w.OnDetectionStarted();
     w.OnDetectionFinished();
     EXPECT_EQ(w.History()->Chart()->Data().series[0].points.size(), 2u);

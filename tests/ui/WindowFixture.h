@@ -27,6 +27,7 @@
 #include "core/MessageTable.h"
 #include "support/LoggedContext.h"
 #include "support/ModalAnswer.h"
+#include "support/OutcomeText.h"
 #include "support/TempDir.h"
 
 // The one QApplication of the test program, shared with the dialog tests.
@@ -84,7 +85,7 @@ protected:
     void WriteResults(const std::vector<ProtocalInfo>& records) {
         ProtocalInfoList list;
         for (const ProtocalInfo& r : records) list.PushBack(r);
-        ASSERT_EQ(WriteDetectResult(ctx, list, false), 0);
+        ASSERT_EQ(WriteDetectResult(ctx, list, false), CatalogueResult::Ok);
     }
 
     static ProtocalInfo Record(const char* code, const char* dest, int32_t cost,
