@@ -37,18 +37,18 @@ bool OnDemand(AppContext& ctx) {
 // on-demand run tells the user at the first failure. The mode is read afresh
 // after every failed check, so a user's request during a retry pause ends the
 // waiting at its next failure.
-int32_t AwaitInternet(AppContext& ctx) {
+DetectionResult AwaitInternet(AppContext& ctx) {
     for (int32_t retries = 0;; ++retries) {
-        if (CheckInternet(ctx) == kInternetReachable) return kDetectDone;
+        if (CheckInternet(ctx) == DetectionResult::Ok) return DetectionResult::Ok;
         if (OnDemand(ctx)) {
             WriteLog(ctx, DETECT, MAJOR, "ERROR: auto detect internet is not connectable\r\n");
             ctx.Notifier().ShowMessageBox("", "MSG_INTERNET_NOT_CONNECTABLE");
-            return kDetectInternetUnreachable;
+            return DetectionResult::InternetUnreachable;
         }
         if (retries >= ctx.userConfig.TEST_INTERNET_RETRY_NUM) {
             WriteLog(ctx, DETECT, MINOR,
                      "ERROR: auto detect wait and retry end with internet not connectable");
-            return kDetectInternetUnreachable;
+            return DetectionResult::InternetUnreachable;
         }
         char line[128];
         std::snprintf(line, sizeof line, "internet is not connectable, wait and retry num=%d\r\n",
@@ -97,14 +97,14 @@ void ProbeCandidates(AppContext& ctx, ProtocalInfoList& list) {
     }
 }
 
-int32_t RankAndPublish(AppContext& ctx, ProtocalInfoList& list, bool downloadedList) {
+DetectionResult RankAndPublish(AppContext& ctx, ProtocalInfoList& list, bool downloadedList) {
     WriteLog(ctx, DETECT, DUMP, "auto detect mail server end");
     list.Sort();
     const ProtocalInfo* first = list.First();
     if (first == nullptr || first->LinkCost == -1) {
         WriteLog(ctx, DETECT, MAJOR, "ERROR: auto detect No Available Connection");
         if (!downloadedList) ctx.Notifier().ShowMessageBox("", "MSG_NO_AVAIL_SERVER");
-        return kDetectNoAvailableConnection;
+        return DetectionResult::NoAvailableConnection;
     }
     {
         std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
@@ -114,13 +114,13 @@ int32_t RankAndPublish(AppContext& ctx, ProtocalInfoList& list, bool downloadedL
     if (written != CatalogueResult::Ok) {
         WriteLog(ctx, DETECT, MAJOR, "ERROR: auto detect write result log failed(%d)", CodeOf(written));
         ctx.Notifier().ShowMessageBox("", "MSG_WRITE_RESULT_LOG_FAIL");
-        return kDetectWriteResultFailed;
+        return DetectionResult::WriteResultFailed;
     }
-    return kDetectDone;
+    return DetectionResult::Ok;
 }
 
-int32_t DetectRun(AppContext& ctx, const char* listName, bool downloadedList) {
-    if (AwaitInternet(ctx) != kDetectDone) return kDetectInternetUnreachable;
+DetectionResult DetectRun(AppContext& ctx, const char* listName, bool downloadedList) {
+    if (AwaitInternet(ctx) != DetectionResult::Ok) return DetectionResult::InternetUnreachable;
     ctx.Notifier().PostInfoLine("auto detect Internet is Connectable\r\n");
     WriteLog(ctx, DETECT, DUMP, "auto detect internet is connectable");
 
@@ -129,7 +129,7 @@ int32_t DetectRun(AppContext& ctx, const char* listName, bool downloadedList) {
     if (read != CatalogueResult::Ok) {
         WriteLog(ctx, DETECT, MAJOR, "ERROR: read connection config file failed(%d)", CodeOf(read));
         ctx.Notifier().ShowMessageBox("", "MSG_READ_CONFIG_FAIL");
-        return kDetectReadConfigFailed;
+        return DetectionResult::ListUnreadable;
     }
     ProbeCandidates(ctx, list);
     // The history follows the list in use; a downloaded list on trial is not it yet.
@@ -139,17 +139,17 @@ int32_t DetectRun(AppContext& ctx, const char* listName, bool downloadedList) {
 
 }  // namespace
 
-int AutoDetectThread(AppContext& ctx, const char* listPath) {
+DetectionResult AutoDetectThread(AppContext& ctx, const char* listPath) {
     const char* listName = listPath != nullptr ? listPath : kConnConfigName;
     if (!EnterRun(ctx)) {
         WriteLog(ctx, DETECT, DUMP, "auto detect end since already a thread detecting");
-        return kDetectAlreadyRunning;
+        return DetectionResult::AlreadyRunning;
     }
     ctx.Notifier().PostInfoLine("auto detect start\r\n");
     WriteLog(ctx, DETECT, MINOR, "auto detect start, conf=%s", listName);
     ctx.Notifier().DetectionStarted();
 
-    int32_t result = DetectRun(ctx, listName, listPath != nullptr);
+    DetectionResult result = DetectRun(ctx, listName, listPath != nullptr);
 
     ctx.Notifier().DetectionFinished();
     ctx.Notifier().PostInfoLine("auto detect end\r\n");

@@ -10,16 +10,12 @@
 #include <cstdint>
 
 #include "context/AppContext.h"
-
-inline constexpr int32_t kDetectDone = 0;
-inline constexpr int32_t kDetectAlreadyRunning = -15;
-inline constexpr int32_t kDetectNoAvailableConnection = -16;
-inline constexpr int32_t kDetectWriteResultFailed = -17;
-inline constexpr int32_t kDetectReadConfigFailed = -21;
-inline constexpr int32_t kDetectInternetUnreachable = -36;
+#include "detect/DetectionResult.h"
 
 // listPath names the connection list relative to the base directory and
-// begins with "/"; null means "/Quillomark.conf". Returns one of the codes
-// above. Starters set detectOnDemand first: 1 reports an unreachable Internet
-// at once, 0 waits and retries TEST_INTERNET_RETRY_NUM times.
-int AutoDetectThread(AppContext& ctx, const char* listPath);
+// begins with "/"; null means "/Quillomark.conf". Returns Ok, AlreadyRunning,
+// InternetUnreachable, ListUnreadable, NoAvailableConnection or
+// WriteResultFailed. Starters set detectOnDemand first: 1 reports an
+// unreachable Internet at once, 0 waits and retries TEST_INTERNET_RETRY_NUM
+// times.
+DetectionResult AutoDetectThread(AppContext& ctx, const char* listPath);

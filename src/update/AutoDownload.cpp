@@ -72,9 +72,9 @@ int32_t AutoDownload::DetectNewList() {
         std::lock_guard<std::mutex> hold(ctx_.detectModeLock);
         ctx_.detectOnDemand = 0;  // wait and retry quietly when the Internet is unreachable
     }
-    int exitCode = 0;
+    DetectionResult exitCode = DetectionResult::Ok;
     if (!RunDetectionThread(&exitCode)) return kDetectNewListFailed;
-    if (exitCode != 0) {
+    if (exitCode != DetectionResult::Ok) {
         WriteLog(ctx_, DOWNLOAD, DUMP, "wait for auto detect thread fail");
         return kDetectNewListFailed;
     }
@@ -97,7 +97,7 @@ int32_t AutoDownload::DetectNewListWithRetry() {
 
 // Runs the detection in a thread of its own and waits for it without a time
 // limit; false when no thread could be started.
-bool AutoDownload::RunDetectionThread(int* exitCode) {
+bool AutoDownload::RunDetectionThread(DetectionResult* exitCode) {
     try {
         std::thread run([this, exitCode] { *exitCode = options_.runDetection(ctx_, kNewConnConfigName); });
         run.join();

@@ -11,6 +11,7 @@
 #include <functional>
 
 #include "context/AppContext.h"
+#include "detect/DetectionResult.h"
 #include "update/DownloadConnList.h"
 #include "update/DownloadState.h"
 
@@ -26,7 +27,7 @@ inline constexpr int kUpdateRetryCount = 5;
 struct AutoDownloadOptions {
     int32_t port = kDownloadPort;
     // One detection run on the named list; returns the run's exit code.
-    std::function<int(AppContext&, const char*)> runDetection;
+    std::function<DetectionResult(AppContext&, const char*)> runDetection;
 };
 
 class AutoDownload {
@@ -51,7 +52,7 @@ public:
     const DownloadState& state() const { return state_; }
 
 private:
-    bool RunDetectionThread(int* exitCode);
+    bool RunDetectionThread(DetectionResult* exitCode);
     bool InstallNewList();
     void Pause(int32_t intervalMs) const;
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -94,7 +95,7 @@ TEST_F(AutoDetectThreadTest, RanksMeasuredCandidatesFirstAndPublishesTheBest) {
               "MAIL 127.0.0.1 " + std::to_string(FreePort()) + " 110 143 closed-1\n" +
               "MAIL mail.qm.invalid 25 110 143 named-1\n" + secure->Line("ssl-1"));
 
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectDone);
+    EXPECT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::Ok);
 
     ProtocalInfoList result = ReadResult();
     ASSERT_EQ(result.Count(), 4);
@@ -140,7 +141,7 @@ TEST_F(AutoDetectThreadTest, CostIsSmtpSendingPlusPop3ReceivingAndPop3FailureCos
     auto failing = Candidate(false, empty);
     auto good = Candidate(false);
     WriteList(failing->Line("empty-1") + good->Line("good-1"));
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectDone);
+    EXPECT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::Ok);
     ProtocalInfoList result = ReadResult();
     ASSERT_EQ(result.Count(), 2);
     EXPECT_STREQ(result.First()->Code, "good-1");
@@ -152,12 +153,12 @@ TEST_F(AutoDetectThreadTest, CostIsSmtpSendingPlusPop3ReceivingAndPop3FailureCos
 TEST_F(AutoDetectThreadTest, NoPassingCandidateKeepsThePreviousRanking) {
     auto good = Candidate(false);
     WriteList(good->Line("good-1"));
-    ASSERT_EQ(AutoDetectThread(ctx, nullptr), kDetectDone);
+    ASSERT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::Ok);
     std::string before = dir.Read("detect_result.log");
     ASSERT_TRUE(SignalledOnce());
 
     WriteList("MAIL 127.0.0.1 " + std::to_string(FreePort()) + " 110 143 closed-1\n");
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectNoAvailableConnection);
+    EXPECT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::NoAvailableConnection);
     EXPECT_EQ(dir.Read("detect_result.log"), before);
     {
         std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
@@ -172,7 +173,7 @@ TEST_F(AutoDetectThreadTest, NoPassingCandidateKeepsThePreviousRanking) {
 
     // A downloaded list that fails says nothing to the user.
     WriteList("", "NewQuilloMark.conf");
-    EXPECT_EQ(AutoDetectThread(ctx, "/NewQuilloMark.conf"), kDetectNoAvailableConnection);
+    EXPECT_EQ(AutoDetectThread(ctx, "/NewQuilloMark.conf"), DetectionResult::NoAvailableConnection);
     EXPECT_EQ(pane.Boxes().size(), 1u);
     EXPECT_NE(Log().find("auto detect start, conf=/NewQuilloMark.conf"), std::string::npos);
 }
@@ -180,7 +181,7 @@ TEST_F(AutoDetectThreadTest, NoPassingCandidateKeepsThePreviousRanking) {
 TEST_F(AutoDetectThreadTest, DownloadedListIsProbedAndWrittenAsTheResult) {
     auto good = Candidate(true);
     WriteList(good->Line("new-1"), "NewQuilloMark.conf");
-    EXPECT_EQ(AutoDetectThread(ctx, "/NewQuilloMark.conf"), kDetectDone);
+    EXPECT_EQ(AutoDetectThread(ctx, "/NewQuilloMark.conf"), DetectionResult::Ok);
     EXPECT_STREQ(ReadResult().First()->Code, "new-1");
 }
 
@@ -188,11 +189,11 @@ TEST_F(AutoDetectThreadTest, HistoryKeepsEveryRunOnTheListInUseButNotAProofRun) 
     auto good = Candidate(false);
     std::string closed = "MAIL 127.0.0.1 " + std::to_string(FreePort()) + " 110 143 closed-1\n";
     WriteList(closed + good->Line("good-1"));
-    ASSERT_EQ(AutoDetectThread(ctx, nullptr), kDetectDone);
+    ASSERT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::Ok);
     WriteList(closed);
-    ASSERT_EQ(AutoDetectThread(ctx, nullptr), kDetectNoAvailableConnection);
+    ASSERT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::NoAvailableConnection);
     WriteList(good->Line("new-1"), "NewQuilloMark.conf");
-    ASSERT_EQ(AutoDetectThread(ctx, "/NewQuilloMark.conf"), kDetectDone);
+    ASSERT_EQ(AutoDetectThread(ctx, "/NewQuilloMark.conf"), DetectionResult::Ok);
 
     std::vector<HistoryRecord> history;
     ASSERT_EQ(ReadDetectHistory(ctx, history), CatalogueResult::Ok);
@@ -210,7 +211,7 @@ TEST_F(AutoDetectThreadTest, ReportsEachCandidateInProbeOrderAsItsCostIsKnown) {
     auto good = Candidate(false);
     std::string closed = "MAIL 127.0.0.1 " + std::to_string(FreePort()) + " 110 143 closed-1\n";
     WriteList(closed + good->Line("good-1"));
-    ASSERT_EQ(AutoDetectThread(ctx, nullptr), kDetectDone);
+    ASSERT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::Ok);
 
     std::vector<DetectProgress> reports = pane.Progress();
     ASSERT_EQ(reports.size(), 4u);
@@ -229,11 +230,11 @@ TEST_F(AutoDetectThreadTest, ReportsEachCandidateInProbeOrderAsItsCostIsKnown) {
 }
 
 TEST_F(AutoDetectThreadTest, UnreadableListEndsTheRunWithABox) {
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectReadConfigFailed);
+    EXPECT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::ListUnreadable);
     EXPECT_NE(Log().find("[DETECT][MAJOR] ERROR: read connection config file failed(-22)"),
               std::string::npos);
     WriteList("MAILX 127.0.0.1 25 110 143 bad-1\n");
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectReadConfigFailed);
+    EXPECT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::ListUnreadable);
     EXPECT_NE(Log().find("ERROR: read connection config file failed(-21)"), std::string::npos);
     auto boxes = pane.Boxes();
     ASSERT_EQ(boxes.size(), 2u);
@@ -245,7 +246,7 @@ TEST_F(AutoDetectThreadTest, UnwritableResultLogStillSetsTheBestConnection) {
     auto good = Candidate(false);
     WriteList(good->Line("good-1"));
     std::filesystem::create_directories(dir.File("detect_result.log/blocked"));
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectWriteResultFailed);
+    EXPECT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::WriteResultFailed);
     {
         std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
         EXPECT_STREQ(ctx.bestConnection.Code, "good-1");
@@ -262,7 +263,7 @@ TEST_F(AutoDetectThreadTest, OnDemandRunReportsUnreachableInternetAtOnce) {
     Internet(missing.port());
     OnDemand(1);
     auto start = Clock::now();
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectInternetUnreachable);
+    EXPECT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::InternetUnreachable);
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 1.0);
     EXPECT_EQ(missing.Requests().size(), 1u);
     auto boxes = pane.Boxes();
@@ -279,7 +280,7 @@ TEST_F(AutoDetectThreadTest, BackgroundRunRetriesQuietlyWithNumberedLines) {
     TinyHttpServer missing(404);
     Internet(missing.port());
     OnDemand(0);
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectInternetUnreachable);
+    EXPECT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::InternetUnreachable);
     EXPECT_EQ(missing.Requests().size(), 4u);
     std::vector<std::string> expected = {
         "auto detect start\r\n",
@@ -298,7 +299,7 @@ TEST_F(AutoDetectThreadTest, BackgroundRunRetriesQuietlyWithNumberedLines) {
     EXPECT_TRUE(SignalledOnce());
 
     ctx.userConfig.TEST_INTERNET_RETRY_NUM = 0;
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectInternetUnreachable);
+    EXPECT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::InternetUnreachable);
     EXPECT_EQ(missing.Requests().size(), 5u);
 }
 
@@ -308,7 +309,7 @@ TEST_F(AutoDetectThreadTest, UserRequestDuringRetryPauseEndsTheWaitAtTheNextFail
     OnDemand(0);
     ctx.userConfig.TEST_INTERNET_RETRY_NUM = 50;
     ctx.userConfig.TEST_INTERNET_RETRY_INTERVAL = 1000;
-    int result = 0;
+    std::optional<DetectionResult> result;
     std::thread run([&] { result = AutoDetectThread(ctx, nullptr); });
     // The request must come inside the pause after the first failure, not
     // before it: a loaded machine can take longer than any fixed sleep to
@@ -317,9 +318,9 @@ TEST_F(AutoDetectThreadTest, UserRequestDuringRetryPauseEndsTheWaitAtTheNextFail
     EXPECT_EQ(missing.Requests().size(), 1u);
     std::this_thread::sleep_for(300ms);
     OnDemand(1);
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectAlreadyRunning);  // the re-detect's own run
+    EXPECT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::AlreadyRunning);  // the re-detect's own run
     run.join();
-    EXPECT_EQ(result, kDetectInternetUnreachable);
+    EXPECT_EQ(result, DetectionResult::InternetUnreachable);
     EXPECT_EQ(missing.Requests().size(), 2u);
     ASSERT_EQ(pane.Boxes().size(), 1u);
     EXPECT_EQ(pane.Boxes()[0].second, "MSG_INTERNET_NOT_CONNECTABLE");
@@ -340,18 +341,18 @@ TEST_F(AutoDetectThreadTest, SecondRunDuringAFirstEndsWithMinusFifteenAndChanges
     WriteList("MAIL 127.0.0.1 " + std::to_string(smtp.port()) + " " + std::to_string(pop3.port()) +
               " 143 slow-1\n");
 
-    int first = 1;
+    std::optional<DetectionResult> first;
     std::thread run([&] { first = AutoDetectThread(ctx, nullptr); });
     ASSERT_TRUE([&] {
         for (int i = 0; i < 200 && smtp.accepted() == 0; ++i) std::this_thread::sleep_for(5ms);
         return smtp.accepted() == 1;
     }());
     std::size_t linesBefore = pane.Lines().size();
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectAlreadyRunning);
+    EXPECT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::AlreadyRunning);
     EXPECT_EQ(pane.Started(), 1);
     EXPECT_GE(pane.Lines().size(), linesBefore);
     run.join();
-    EXPECT_EQ(first, kDetectDone);
+    EXPECT_EQ(first, DetectionResult::Ok);
     EXPECT_EQ(pane.Started(), 1);
     EXPECT_EQ(pane.Finished(), 1);
     EXPECT_TRUE(SignalledOnce());  // one signal: the second run passed no guard
@@ -364,7 +365,7 @@ TEST_F(AutoDetectThreadTest, GuardedRunLeavesNoTrace) {
         std::lock_guard<std::mutex> hold(ctx.detectRunningLock);
         ctx.detectRunning = true;
     }
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectAlreadyRunning);
+    EXPECT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::AlreadyRunning);
     EXPECT_TRUE(pane.Lines().empty());
     EXPECT_EQ(pane.Started(), 0);
     EXPECT_EQ(pane.Finished(), 0);

@@ -5,6 +5,7 @@
 
 #include "detect/AutoMailChecker.h"
 #include "detect/FakeMailDialogues.h"
+#include "support/OutcomeText.h"
 #include "support/RecordingNotifier.h"
 #include "detect/TestMail.h"
 
@@ -125,10 +126,10 @@ TEST_F(SmtpProbeTest, EachRefusedStepGivesItsCode) {
         int32_t code;
     };
     const Case cases[] = {
-        {&SmtpScript::auth, kSmtpAuthFailed},      {&SmtpScript::user, kSmtpAuthFailed},
-        {&SmtpScript::pass, kSmtpAuthFailed},      {&SmtpScript::mailFrom, kSmtpMailFromFailed},
-        {&SmtpScript::rcptTo, kSmtpRcptToFailed},  {&SmtpScript::data, kSmtpDataFailed},
-        {&SmtpScript::endOfData, kSmtpEndOfDataFailed}, {&SmtpScript::quit, kProbeQuitFailed},
+        {&SmtpScript::auth, CodeOf(DetectionResult::SmtpAuthFailed)},      {&SmtpScript::user, CodeOf(DetectionResult::SmtpAuthFailed)},
+        {&SmtpScript::pass, CodeOf(DetectionResult::SmtpAuthFailed)},      {&SmtpScript::mailFrom, CodeOf(DetectionResult::SmtpMailFromFailed)},
+        {&SmtpScript::rcptTo, CodeOf(DetectionResult::SmtpRcptToFailed)},  {&SmtpScript::data, CodeOf(DetectionResult::SmtpDataFailed)},
+        {&SmtpScript::endOfData, CodeOf(DetectionResult::SmtpEndOfDataFailed)}, {&SmtpScript::quit, CodeOf(DetectionResult::QuitFailed)},
     };
     for (const Case& c : cases) {
         SmtpScript refusing;
@@ -161,7 +162,7 @@ TEST_F(SmtpProbeTest, HostNameCandidateFailsWithoutConnecting) {
     std::vector<std::string> expected = {"[Connecting mail.qm.invalid : 25]\r\n",
                                          "[Connection mail.qm.invalid failed]\r\n"};
     EXPECT_EQ(pane.Lines(), expected);
-    EXPECT_EQ(checker.ProbeSmtp(nullptr), kProbeNoCandidate);
+    EXPECT_EQ(checker.ProbeSmtp(nullptr), CodeOf(DetectionResult::NoCandidate));
     EXPECT_EQ(pane.Lines().size(), 2u);
 }
 

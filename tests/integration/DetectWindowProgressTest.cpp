@@ -5,6 +5,7 @@
 #include <QApplication>
 
 #include <atomic>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -107,7 +108,7 @@ TEST_F(DetectWindowProgressTest, RowsShowEachCostInProbeOrderWhileTheRunGoesOn) 
         seenDuringRun += window.ReportButton().isEnabled() ? 0 : 1;
     });
 
-    int32_t result = 1;
+    std::optional<DetectionResult> result;
     std::thread run([&] {
         result = AutoDetectThread(ctx, nullptr);
         done = true;
@@ -119,7 +120,7 @@ TEST_F(DetectWindowProgressTest, RowsShowEachCostInProbeOrderWhileTheRunGoesOn) 
     }
     run.join();
     QApplication::processEvents();
-    ASSERT_EQ(result, kDetectDone) << ReadLog(dir);
+    ASSERT_EQ(result, DetectionResult::Ok) << ReadLog(dir);
     EXPECT_TRUE(detectingSeen);
     EXPECT_EQ(window.CurrentTrayStatus(), TrayStatus::Connected);
 

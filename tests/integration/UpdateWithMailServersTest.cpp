@@ -13,6 +13,7 @@
 #include "catalogue/DetectResult.h"
 #include "detect/AutoDetectThread.h"
 #include "detect/FakePeer.h"
+#include "support/OutcomeText.h"
 #include "support/RecordingNotifier.h"
 #include "support/MailServerSuite.h"
 #include "support/ChildProcess.h"
@@ -141,7 +142,7 @@ TEST_F(UpdateWithMailServersTest, RunOnTheNewListStartsOnlyAfterTheActiveRunEnde
     std::string list = PassingList(kNewHeader);
     web.Serve("/list.conf", list);
 
-    std::atomic<int> firstResult{1};
+    std::atomic<DetectionResult> firstResult{DetectionResult::Ok};
     std::thread first([&] { firstResult = AutoDetectThread(ctx, nullptr); });
     ASSERT_TRUE(WaitUntil(
         [&] {
@@ -152,7 +153,7 @@ TEST_F(UpdateWithMailServersTest, RunOnTheNewListStartsOnlyAfterTheActiveRunEnde
     RunUpdate();
     first.join();
 
-    EXPECT_EQ(firstResult.load(), -16);
+    EXPECT_EQ(firstResult.load(), DetectionResult::NoAvailableConnection);
     std::vector<std::string> log = LogMessages(dir);
     auto at = [&](const std::string& line) {
         return std::find(log.begin(), log.end(), line) - log.begin();

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "detect/FakeMailDialogues.h"
+#include "support/OutcomeText.h"
 #include "support/RecordingNotifier.h"
 #include "support/LoggedContext.h"
 #include "support/TempDir.h"
@@ -77,7 +78,7 @@ TEST_F(ReportLogTest, ReportMailGoesToTheSupportMailbox) {
 
 TEST_F(ReportLogTest, NoConnectionShowsOnlyTheFirstLine) {
     AutoMailChecker checker(ctx.userConfig, pane, ctx.tlsClient);
-    EXPECT_EQ(ReportLog(ctx, checker, nullptr), kProbeNoCandidate);
+    EXPECT_EQ(ReportLog(ctx, checker, nullptr), CodeOf(DetectionResult::NoCandidate));
     EXPECT_EQ(pane.Lines(), std::vector<std::string>{"Report log to support@qm.test...\r\n"});
 }
 
@@ -87,10 +88,10 @@ TEST_F(ReportLogTest, FailedStepsKeepTheProbeCodes) {
         int32_t code;
     };
     const Case cases[] = {
-        {&SmtpScript::auth, kSmtpAuthFailed},       {&SmtpScript::pass, kSmtpAuthFailed},
-        {&SmtpScript::mailFrom, kSmtpMailFromFailed}, {&SmtpScript::rcptTo, kSmtpRcptToFailed},
-        {&SmtpScript::data, kSmtpDataFailed},       {&SmtpScript::endOfData, kSmtpEndOfDataFailed},
-        {&SmtpScript::quit, kProbeQuitFailed},
+        {&SmtpScript::auth, CodeOf(DetectionResult::SmtpAuthFailed)},       {&SmtpScript::pass, CodeOf(DetectionResult::SmtpAuthFailed)},
+        {&SmtpScript::mailFrom, CodeOf(DetectionResult::SmtpMailFromFailed)}, {&SmtpScript::rcptTo, CodeOf(DetectionResult::SmtpRcptToFailed)},
+        {&SmtpScript::data, CodeOf(DetectionResult::SmtpDataFailed)},       {&SmtpScript::endOfData, CodeOf(DetectionResult::SmtpEndOfDataFailed)},
+        {&SmtpScript::quit, CodeOf(DetectionResult::QuitFailed)},
     };
     for (const Case& c : cases) {
         SmtpScript failing;

@@ -341,7 +341,7 @@ public:
         return true;
     }
     std::vector<std::thread> runs;
-    std::vector<int32_t> results;  // in the order the runs ended; read after a join
+    std::vector<DetectionResult> results;  // in the order the runs ended; read after a join
 };
 
 TEST_F(QuilloMarkDlgTest, ReDetectTwiceEndsTheSecondRunAtOnce) {
@@ -371,7 +371,7 @@ TEST_F(QuilloMarkDlgTest, ReDetectTwiceEndsTheSecondRunAtOnce) {
     // The second run returns while the first still waits for the web host.
     threads.runs[1].join();
     ASSERT_EQ(threads.results.size(), 1u);
-    EXPECT_EQ(threads.results[0], kDetectAlreadyRunning);
+    EXPECT_EQ(threads.results[0], DetectionResult::AlreadyRunning);
     shutdown(host, SHUT_RDWR);
     close(host);
     threads.runs[0].join();

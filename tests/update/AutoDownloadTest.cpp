@@ -26,7 +26,7 @@ const std::string kNewList =
 // another run is active and signals the event when it did work.
 class FakeDetection {
 public:
-    explicit FakeDetection(std::vector<int> codes) : codes_(std::move(codes)) {}
+    explicit FakeDetection(std::vector<DetectionResult> codes) : codes_(std::move(codes)) {}
 
     AutoDownloadOptions Options(int port) {
         AutoDownloadOptions options;
@@ -45,10 +45,10 @@ public:
     }
 
 private:
-    int Run(AppContext& ctx, const char* name) {
+    DetectionResult Run(AppContext& ctx, const char* name) {
         {
             std::lock_guard<std::mutex> hold(ctx.detectRunningLock);
-            if (ctx.detectRunning) return -15;
+            if (ctx.detectRunning) return DetectionResult::AlreadyRunning;
         }
         int n = calls_++;
         {
@@ -61,7 +61,7 @@ private:
         return codes_[static_cast<std::size_t>(n) < codes_.size() ? n : codes_.size() - 1];
     }
 
-    std::vector<int> codes_;
+    std::vector<DetectionResult> codes_;
     std::atomic<int> calls_{0};
     std::mutex mutex_;
     std::vector<std::string> names_;
@@ -89,7 +89,7 @@ TEST_F(AutoDownloadTest, NewerListProvenByDetectionReplacesTheCurrentOne) {
     dir.Write("Quillomark.conf", kOldList);
     server.Serve("/list.conf", kNewList);
     ctx.detectOnDemand = 1;
-    FakeDetection detection({0});
+    FakeDetection detection({DetectionResult::Ok});
     RunUpdate(detection);
 
     EXPECT_EQ(detection.names(), std::vector<std::string>{"/NewQuilloMark.conf"});
@@ -112,7 +112,7 @@ TEST_F(AutoDownloadTest, ListThatIsNotNewerIsDiscarded) {
     for (const std::string& body : {sameHeader, older}) {
         dir.Write("Quillomark.conf", kOldList);
         server.Serve("/list.conf", body);
-        FakeDetection detection({0});
+        FakeDetection detection({DetectionResult::Ok});
         RunUpdate(detection);
         EXPECT_EQ(detection.calls(), 0);
         EXPECT_EQ(dir.Read("Quillomark.conf"), kOldList);
@@ -123,7 +123,7 @@ TEST_F(AutoDownloadTest, ListThatIsNotNewerIsDiscarded) {
 
 TEST_F(AutoDownloadTest, MissingCurrentListIsReplacedByAValidDownload) {
     server.Serve("/list.conf", kNewList);
-    FakeDetection detection({0});
+    FakeDetection detection({DetectionResult::Ok});
     RunUpdate(detection);
     EXPECT_EQ(detection.calls(), 1);
     EXPECT_EQ(dir.Read("Quillomark.conf"), WithoutCr(kNewList));
@@ -133,11 +133,11 @@ TEST_F(AutoDownloadTest, HeaderOutOfRangeReplacesOnlyAMissingList) {
     const std::string noTime = "2040/01/01 00:00:00\r\nMAIL 10.0.0.1 25 110 143 a\r\n";
     server.Serve("/list.conf", noTime);
     dir.Write("Quillomark.conf", "no header\nMAIL 10.0.0.9 25 110 143 old\n");
-    FakeDetection unused({0});
+    FakeDetection unused({DetectionResult::Ok});
     RunUpdate(unused);
     EXPECT_EQ(unused.calls(), 0);  // -1 is not later than -1
     std::filesystem::remove(dir.File("Quillomark.conf"));
-    FakeDetection detection({0});
+    FakeDetection detection({DetectionResult::Ok});
     RunUpdate(detection);
     EXPECT_EQ(detection.calls(), 1);
     EXPECT_EQ(dir.Read("Quillomark.conf"), WithoutCr(noTime));
@@ -149,7 +149,7 @@ TEST_F(AutoDownloadTest, SecondDownloadAfterOneIntervalIsUsedAsIfItWereTheFirst)
         return index == 0 ? HttpTestResponse{503, "", ""} : HttpTestResponse{200, kNewList, ""};
     });
     dir.Write("Quillomark.conf", kOldList);
-    FakeDetection detection({0});
+    FakeDetection detection({DetectionResult::Ok});
     auto start = std::chrono::steady_clock::now();
     RunUpdate(detection);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
@@ -162,7 +162,7 @@ TEST_F(AutoDownloadTest, SixFailedDownloadsEndTheThread) {
     server.Serve("/elsewhere.conf", kNewList);
     dir.Write("NewQuilloMark.conf", "left by an earlier run");
     dir.Write("Quillomark.conf", kOldList);
-    FakeDetection detection({0});
+    FakeDetection detection({DetectionResult::Ok});
     RunUpdate(detection);
     EXPECT_EQ(server.CountFor("/list.conf"), 6);
     EXPECT_EQ(detection.calls(), 0);
@@ -178,7 +178,7 @@ TEST_F(AutoDownloadTest, SixFailedDownloadsEndTheThread) {
 TEST_F(AutoDownloadTest, DetectionThatFailsIsRetriedFiveTimesThenTheListIsDiscarded) {
     dir.Write("Quillomark.conf", kOldList);
     server.Serve("/list.conf", kNewList);
-    FakeDetection detection({-16});
+    FakeDetection detection({DetectionResult::NoAvailableConnection});
     RunUpdate(detection);
     EXPECT_EQ(detection.calls(), 6);
     EXPECT_EQ(CountLog(dir, "[DOWNLOAD][DUMP] wait for auto detect thread fail"), 6);
@@ -190,7 +190,8 @@ TEST_F(AutoDownloadTest, DetectionThatFailsIsRetriedFiveTimesThenTheListIsDiscar
 TEST_F(AutoDownloadTest, DetectionThatSucceedsOnARetryReplaces) {
     dir.Write("Quillomark.conf", kOldList);
     server.Serve("/list.conf", kNewList);
-    FakeDetection detection({-36, -36, 0});
+    FakeDetection detection(
+        {DetectionResult::InternetUnreachable, DetectionResult::InternetUnreachable, DetectionResult::Ok});
     RunUpdate(detection);
     EXPECT_EQ(detection.calls(), 3);
     EXPECT_EQ(dir.Read("Quillomark.conf"), WithoutCr(kNewList));
@@ -204,7 +205,7 @@ TEST_F(AutoDownloadTest, RunningDetectionIsWaitedForBeforeTheNewListIsTried) {
         std::lock_guard<std::mutex> hold(ctx.detectRunningLock);
         ctx.detectRunning = true;
     }
-    FakeDetection detection({0});
+    FakeDetection detection({DetectionResult::Ok});
     std::thread update([&] { RunUpdate(detection); });
     ASSERT_TRUE(WaitUntil([&] { return server.CountFor("/list.conf") == 1; }, std::chrono::seconds(10)));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -232,7 +233,7 @@ TEST_F(AutoDownloadTest, StaleEventWithARunStillActiveCountsAsAFailedAttempt) {
         ctx.detectRunning = true;
     }
     ctx.eventDetectComplete.Set();  // left by a run that nobody waited for
-    FakeDetection detection({0});
+    FakeDetection detection({DetectionResult::Ok});
     std::thread update([&] { RunUpdate(detection); });
     ASSERT_TRUE(WaitUntil([&] { return CountLog(dir, "[DOWNLOAD][DUMP] wait for auto detect thread fail") == 1; },
                           std::chrono::seconds(10)));
@@ -250,7 +251,7 @@ TEST_F(AutoDownloadTest, CurrentListThatCannotBeReplacedStaysWhole) {
     // attempt fails after its detection succeeded.
     std::filesystem::create_directory(dir.File("Quillomark.conf"));
     server.Serve("/list.conf", kNewList);
-    FakeDetection detection({0});
+    FakeDetection detection({DetectionResult::Ok});
     RunUpdate(detection);
     EXPECT_EQ(detection.calls(), 6);
     EXPECT_EQ(CountLog(dir, "[DOWNLOAD][DUMP] wait for auto detect thread success"), 6);
@@ -263,7 +264,7 @@ TEST_F(AutoDownloadTest, CurrentListThatCannotBeReplacedStaysWhole) {
 TEST_F(AutoDownloadTest, ReplacementWaitsForAReaderOfTheList) {
     dir.Write("Quillomark.conf", kOldList);
     server.Serve("/list.conf", kNewList);
-    FakeDetection detection({0});
+    FakeDetection detection({DetectionResult::Ok});
     std::unique_lock<std::mutex> reader(ctx.connListLock);
     std::thread update([&] { RunUpdate(detection); });
     ASSERT_TRUE(WaitUntil([&] { return detection.calls() == 1; }, std::chrono::seconds(10)));
