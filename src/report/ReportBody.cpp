@@ -139,7 +139,7 @@ void ReportBodyWriter::Piece(const char* data, std::size_t length) {
     lineStart_ = data[length - 1] == '\n';
 }
 
-int32_t WriteReportLogData(CoreContext& ctx, ReportBodyWriter& body, int32_t budget) {
+ReportResult WriteReportLogData(CoreContext& ctx, ReportBodyWriter& body, int32_t budget) {
     std::string logPath = DataFilePath(ctx, kLogFileName);
     LogDataFailure failure;
     {
@@ -150,9 +150,9 @@ int32_t WriteReportLogData(CoreContext& ctx, ReportBodyWriter& body, int32_t bud
         // A negative budget carries no log data, but the separator shows it as set.
         failure = WriteLogDataLocked(ctx, body, budget < 0 ? 0 : budget, logPath);
     }
-    if (failure == LogDataFailure::None) return 0;
+    if (failure == LogDataFailure::None) return ReportResult::Ok;
     LogFailure(ctx, failure, logPath);
-    return kReportFileFailed;
+    return ReportResult::LogFileFailed;
 }
 
 void WriteReportDetectResult(CoreContext& ctx, ReportBodyWriter& body) {

@@ -12,9 +12,10 @@
 #include <cstdio>
 #include <functional>
 
+#include "report/ReportResult.h"
+
 struct CoreContext;
 
-inline constexpr int32_t kReportFileFailed = -53;
 // The line buffer every body part passes through.
 inline constexpr std::size_t kReportLineBufferSize = 512;
 
@@ -44,10 +45,10 @@ private:
 
 // Body parts 2 and 3: the log separator with the budget, then at most budget
 // bytes (counted on disk) of log data, or the backup note in the place of a
-// missing backup. 0, or -53 when the log cannot be opened, measured,
+// missing backup. LogFileFailed when the log cannot be opened, measured,
 // positioned or reopened, or the backup measured or positioned (logged with
 // category UI, level MAJOR, after logLock has been released).
-int32_t WriteReportLogData(CoreContext& ctx, ReportBodyWriter& body, int32_t budget);
+ReportResult WriteReportLogData(CoreContext& ctx, ReportBodyWriter& body, int32_t budget);
 
 // Body parts 4 and 5: the separator, then the detection result log whole, or
 // a note when it cannot be opened. Read without a lock.

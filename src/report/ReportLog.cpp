@@ -79,8 +79,8 @@ int32_t ReportDialogue::SendReport() {
     WriteHeader();
     ReportBodyWriter body(
         [this](const char* data, std::size_t length) { checker_.Write(data, length, useTls_); });
-    int32_t result = WriteReportLogData(ctx_, body, settings_.LOG_REPORT_SIZE);
-    if (result != 0) return result;
+    ReportResult logData = WriteReportLogData(ctx_, body, settings_.LOG_REPORT_SIZE);
+    if (logData != ReportResult::Ok) return CodeOf(logData);
     WriteReportDetectResult(ctx_, body);
 
     checker_.Show("%s > (skipping...) \r\n", prefix_);
@@ -122,7 +122,7 @@ int32_t ReportLog(CoreContext& ctx, AutoMailChecker& checker, const ProtocalInfo
     if (HoldsControlCharacter(ctx.userConfig.USER_MAIL.Get().c_str())) {
         WriteLog(ctx, UI, MAJOR, "ERROR: user mail address holds a control character");
         checker.Show("Report log fail\r\n");
-        return kReportUserMailRefused;
+        return CodeOf(ReportResult::UserMailRefused);
     }
     const bool useTls = connection->IsSSL;
     sockaddr_in address{};

@@ -114,7 +114,7 @@ TEST_F(ReportLogTest, FailedStepsKeepTheProbeCodes) {
 TEST_F(ReportLogTest, UnreadableLogEndsTheMailWithoutItsEndOfData) {
     std::filesystem::remove(dir.File("Quillomark.log"));
     FakePeer server(SmtpDialogue(script, record));
-    EXPECT_EQ(Report(server.port()), kReportFileFailed);
+    EXPECT_EQ(Report(server.port()), CodeOf(ReportResult::LogFileFailed));
     EXPECT_EQ(record.Message(), "");  // the end of data never came
     EXPECT_EQ(pane.Lines().back(), "Report log fail\r\n");
     EXPECT_EQ(pane.Pane().find("(skipping...)"), std::string::npos);
@@ -129,7 +129,7 @@ TEST_F(ReportLogTest, StoredAddressWithAControlCharacterIsRefusedBeforeConnectin
         SmtpRecord seen;
         FakePeer server(SmtpDialogue(script, seen));
         pane.Clear();
-        EXPECT_EQ(Report(server.port()), kReportUserMailRefused) << stored;
+        EXPECT_EQ(Report(server.port()), CodeOf(ReportResult::UserMailRefused)) << stored;
         EXPECT_TRUE(seen.Lines().empty()) << stored;
         EXPECT_EQ(pane.Lines(), (std::vector<std::string>{"Report log to support@qm.test...\r\n",
                                                           "Report log fail\r\n"}));
