@@ -26,9 +26,9 @@ AutoDownload::AutoDownload(AppContext& ctx, AutoDownloadOptions options)
 
 void AutoDownload::Run() {
     int64_t local = ReadLocalListTime(ctx_);
-    if (DownloadConnList(ctx_, state_, options_.port) == kDownloadFailed) {
+    if (DownloadConnList(ctx_, state_, options_.port) == DownloadOutcome::Failed) {
         WriteLog(ctx_, DOWNLOAD, MINOR, "download config file failed");
-        if (DownloadWithRetry() == kDownloadRetriesFailed) {
+        if (DownloadWithRetry() == DownloadOutcome::RetriesFailed) {
             WriteLog(ctx_, DOWNLOAD, MINOR, "download config file failed");
             return;
         }
@@ -52,47 +52,47 @@ void AutoDownload::Run() {
         WriteLog(ctx_, DOWNLOAD, DUMP, "Detecting the new config file directly.");
     }
 
-    if (DetectNewList() == kDetectNewListFailed && DetectNewListWithRetry() == kDetectRetriesFailed)
+    if (DetectNewList() == NewListOutcome::Failed && DetectNewListWithRetry() == NewListOutcome::RetriesFailed)
         RemoveNewList(ctx_);
 }
 
-int32_t AutoDownload::DownloadWithRetry() {
+DownloadOutcome AutoDownload::DownloadWithRetry() {
     int32_t interval = ctx_.userConfig.DOWNLOAD_RETRY_INTERVAL;
     for (int attempt = 1; attempt <= kUpdateRetryCount; ++attempt) {
         Pause(interval);
-        if (DownloadConnList(ctx_, state_, options_.port) == kDownloadSucceeded) return kDownloadSucceeded;
+        if (DownloadConnList(ctx_, state_, options_.port) == DownloadOutcome::Succeeded) return DownloadOutcome::Succeeded;
     }
     WriteLog(ctx_, DOWNLOAD, MAJOR, "ERR: downlaod new config file fail.");
-    return kDownloadRetriesFailed;
+    return DownloadOutcome::RetriesFailed;
 }
 
-int32_t AutoDownload::DetectNewList() {
+NewListOutcome AutoDownload::DetectNewList() {
     WriteLog(ctx_, DOWNLOAD, DUMP, "start to detect");
     {
         std::lock_guard<std::mutex> hold(ctx_.detectModeLock);
         ctx_.detectOnDemand = 0;  // wait and retry quietly when the Internet is unreachable
     }
     DetectionResult exitCode = DetectionResult::Ok;
-    if (!RunDetectionThread(&exitCode)) return kDetectNewListFailed;
+    if (!RunDetectionThread(&exitCode)) return NewListOutcome::Failed;
     if (exitCode != DetectionResult::Ok) {
         WriteLog(ctx_, DOWNLOAD, DUMP, "wait for auto detect thread fail");
-        return kDetectNewListFailed;
+        return NewListOutcome::Failed;
     }
     WriteLog(ctx_, DOWNLOAD, DUMP, "wait for auto detect thread success");
-    if (!InstallNewList()) return kDetectNewListFailed;
+    if (!InstallNewList()) return NewListOutcome::Failed;
     RemoveNewList(ctx_);
     WriteLog(ctx_, DOWNLOAD, MAJOR, "The config file was updated.");
-    return kNewListInstalled;
+    return NewListOutcome::Installed;
 }
 
-int32_t AutoDownload::DetectNewListWithRetry() {
+NewListOutcome AutoDownload::DetectNewListWithRetry() {
     int32_t interval = ctx_.userConfig.DOWNLOAD_RETRY_INTERVAL;
     for (int attempt = 1; attempt <= kUpdateRetryCount; ++attempt) {
         Pause(interval);
-        if (DetectNewList() == kNewListInstalled) return kNewListInstalled;
+        if (DetectNewList() == NewListOutcome::Installed) return NewListOutcome::Installed;
     }
     WriteLog(ctx_, DOWNLOAD, MAJOR, "ERR: detect fail with the new config file.");
-    return kDetectRetriesFailed;
+    return NewListOutcome::RetriesFailed;
 }
 
 // Runs the detection in a thread of its own and waits for it without a time

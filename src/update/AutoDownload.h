@@ -14,11 +14,8 @@
 #include "detect/DetectionResult.h"
 #include "update/DownloadConnList.h"
 #include "update/DownloadState.h"
+#include "update/UpdateResult.h"
 
-inline constexpr int32_t kDetectNewListFailed = -42;
-inline constexpr int32_t kDownloadRetriesFailed = -44;
-inline constexpr int32_t kNewListInstalled = -45;
-inline constexpr int32_t kDetectRetriesFailed = -46;
 inline constexpr int kUpdateRetryCount = 5;
 
 // How the update reaches its peers. The product uses the defaults: port 80
@@ -40,14 +37,14 @@ public:
     void Run();
 
     // After one interval, up to five downloads with an interval between
-    // them: -43 at the first that succeeds, -44 when all fail.
-    int32_t DownloadWithRetry();
+    // them: Succeeded at the first that succeeds, RetriesFailed when all fail.
+    DownloadOutcome DownloadWithRetry();
     // One detection run on "NewQuilloMark.conf" and, when it succeeds, the
-    // replacement of "Quillomark.conf": -45, or -42 on any failure.
-    int32_t DetectNewList();
+    // replacement of "Quillomark.conf": Installed, or Failed on any failure.
+    NewListOutcome DetectNewList();
     // After one interval, up to five DetectNewList with an interval between
-    // them: -45 at the first that succeeds, -46 when all fail.
-    int32_t DetectNewListWithRetry();
+    // them: Installed at the first that succeeds, RetriesFailed when all fail.
+    NewListOutcome DetectNewListWithRetry();
 
     const DownloadState& state() const { return state_; }
 
