@@ -1,7 +1,6 @@
 #include "platform/PreboundSockets.h"
 
 #include <cerrno>
-#include <mutex>
 #include <vector>
 
 #include <netinet/in.h>
@@ -9,6 +8,7 @@
 #include <unistd.h>
 
 #include "platform/Ipv4Address.h"
+#include "platform/Mutex.h"
 
 namespace {
 
@@ -18,8 +18,8 @@ struct Prebound {
 };
 
 struct Table {
-    std::mutex lock;
-    std::vector<Prebound> sockets;
+    Mutex lock;
+    std::vector<Prebound> sockets GUARDED_BY(lock);
 };
 
 Table& ProcessTable() {
@@ -48,14 +48,14 @@ PlatformResult PrebindListenSocket(const char* address, int32_t port, int backlo
         return PlatformResult::SystemRefused;
     }
     Table& table = ProcessTable();
-    std::lock_guard<std::mutex> hold(table.lock);
+    MutexLock hold(table.lock);
     table.sockets.push_back({port, sock});
     return PlatformResult::Ok;
 }
 
 int TakePreboundSocket(int32_t port) {
     Table& table = ProcessTable();
-    std::lock_guard<std::mutex> hold(table.lock);
+    MutexLock hold(table.lock);
     for (auto it = table.sockets.begin(); it != table.sockets.end(); ++it) {
         if (it->port != port) continue;
         int sock = it->sock;
