@@ -334,8 +334,7 @@ TEST_F(ProxyListenThreadTest, AFailedReadOfTheManualFileLeavesNothingForAutomati
                        test.CountInLog("ERROR: read detection result log fail") ==
                    clients;
         }, 5s));
-        std::lock_guard<std::mutex> lock(test.ctx.log.logLock);
-        test.ctx.userConfig.IS_MANUAL_DETECT = manualMode;
+        test.ctx.log.Hold([&](LogFile&) { test.ctx.userConfig.IS_MANUAL_DETECT = manualMode; });
     };
     ASSERT_GE(Open(run, automatic).upstream, 0);
     ++clients;

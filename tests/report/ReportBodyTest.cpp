@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "core/CoreContext.h"
+#include "support/LogStateProbe.h"
 #include "support/LoggedContext.h"
 #include "support/OutcomeText.h"
 #include "support/TempDir.h"
@@ -45,15 +46,10 @@ protected:
         for (int i = 0; i < count; ++i) text += tag + " line " + std::to_string(i) + "\n";
         return text;
     }
-    // Whether another thread could take logLock right now.
+    // Whether another thread could take the log's lock right now.
     bool LogLockFree() {
         bool taken = false;
-        std::thread probe([&] {
-            if (ctx.log.logLock.try_lock()) {
-                taken = true;
-                ctx.log.logLock.unlock();
-            }
-        });
+        std::thread probe([&] { taken = LogStateProbe::Free(ctx.log); });
         probe.join();
         return taken;
     }
