@@ -2,11 +2,11 @@
 
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 
 #include "catalogue/RecordFields.h"
 #include "core/TextLineReader.h"
 #include "core/WriteLog.h"
+#include "platform/ReplaceFile.h"
 
 namespace {
 
@@ -46,20 +46,23 @@ CatalogueResult ReadConnLines(CatalogueContext& ctx, TextLineReader& reader, Pro
 CatalogueResult ReadConnConfig(CatalogueContext& ctx, const char* name, ProtocalInfoList& list) {
     if (name == nullptr) return CatalogueResult::MissingName;
     std::string path = DataFilePath(ctx, name);
-    CatalogueResult result = CatalogueResult::Ok;
-    {
-        // Held for the whole read so that the update never replaces the file
-        // under the reader.
-        std::lock_guard<std::mutex> hold(ctx.connListLock);
+    // Held for the whole read so that the update never replaces the file
+    // under the reader.
+    CatalogueResult result = ctx.connListLock.Hold([&] {
         TextLineReader reader(path);
         if (!reader.IsOpen()) {
-            result = CatalogueResult::ListUnopenable;
             WriteLog(ctx, DETECT, MAJOR, "ERROR: open conn config failed");
-        } else {
-            WriteLog(ctx, DETECT, DUMP, "start to read config %s", path.c_str());
-            result = ReadConnLines(ctx, reader, list);
+            return CatalogueResult::ListUnopenable;
         }
-    }
+        WriteLog(ctx, DETECT, DUMP, "start to read config %s", path.c_str());
+        return ReadConnLines(ctx, reader, list);
+    });
     WriteLog(ctx, DETECT, DUMP, "read config end");
     return result;
+}
+
+CatalogueResult ReplaceConnConfig(CatalogueContext& ctx, std::string_view text) {
+    std::string path = DataFilePath(ctx, kConnConfigName);
+    bool replaced = ctx.connListLock.Hold([&] { return ReplaceFile(path, text); });
+    return replaced ? CatalogueResult::Ok : CatalogueResult::WriteFailed;
 }

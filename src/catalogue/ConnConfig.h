@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "catalogue/CatalogueContext.h"
 #include "catalogue/CatalogueResult.h"
@@ -21,3 +22,8 @@ inline constexpr const char* kNewConnConfigName = "/NewQuilloMark.conf";
 // line (the records before it stay), ListUnopenable when the file cannot be
 // opened, MissingName without a name.
 CatalogueResult ReadConnConfig(CatalogueContext& ctx, const char* name, ProtocalInfoList& list);
+
+// Replaces "Quillomark.conf" by text, whole, once no read of it is in
+// progress. WriteFailed, with the old file as it was, when it cannot be
+// written.
+CatalogueResult ReplaceConnConfig(CatalogueContext& ctx, std::string_view text);

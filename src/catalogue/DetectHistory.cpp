@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <mutex>
 #include <string_view>
 
 #include "core/WriteLog.h"
@@ -140,6 +139,23 @@ std::string Serialise(const std::vector<HistoryRecord>& records) {
     return text;
 }
 
+// Adds one run to the history at path, dropping the oldest runs beyond the
+// limit. Called with the history held.
+CatalogueResult AppendRun(CatalogueContext& ctx, const std::string& path, const ProtocalInfoList& list) {
+    std::vector<HistoryRecord> records;
+    std::string text;
+    if (ReadHistoryText(path, text)) ParseDetectHistory(text, records);
+    int64_t time = NextRunTime(records);
+    KeepLastRuns(records, kHistoryRunLimit - 1);
+    for (const ProtocalInfo& r : list) records.push_back({time, AsField(r.Code), AsField(r.Dest), r.LinkCost});
+    if (!ReplaceFile(path, Serialise(records))) {
+        WriteLog(ctx, DETECT, MAJOR, "ERROR: write history log failed");
+        return CatalogueResult::WriteFailed;
+    }
+    WriteLog(ctx, DETECT, DUMP, "detect history appended, %d records", static_cast<int>(list.Count()));
+    return CatalogueResult::Ok;
+}
+
 }  // namespace
 
 int ParseDetectHistory(const std::string& text, std::vector<HistoryRecord>& records) {
@@ -174,17 +190,5 @@ CatalogueResult ReadDetectHistory(CatalogueContext& ctx, std::vector<HistoryReco
 CatalogueResult AppendDetectHistory(CatalogueContext& ctx, const ProtocalInfoList& list) {
     if (list.Count() == 0) return CatalogueResult::Ok;
     std::string path = HistoryPath(ctx);
-    std::lock_guard<std::mutex> hold(ctx.historyFileLock);
-    std::vector<HistoryRecord> records;
-    std::string text;
-    if (ReadHistoryText(path, text)) ParseDetectHistory(text, records);
-    int64_t time = NextRunTime(records);
-    KeepLastRuns(records, kHistoryRunLimit - 1);
-    for (const ProtocalInfo& r : list) records.push_back({time, AsField(r.Code), AsField(r.Dest), r.LinkCost});
-    if (!ReplaceFile(path, Serialise(records))) {
-        WriteLog(ctx, DETECT, MAJOR, "ERROR: write history log failed");
-        return CatalogueResult::WriteFailed;
-    }
-    WriteLog(ctx, DETECT, DUMP, "detect history appended, %d records", static_cast<int>(list.Count()));
-    return CatalogueResult::Ok;
+    return ctx.historyFileLock.Hold([&] { return AppendRun(ctx, path, list); });
 }

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <mutex>
 #include <string>
 
 #include "catalogue/RecordFields.h"
@@ -18,18 +17,6 @@ namespace {
 
 std::string ResultPath(const CatalogueContext& ctx, bool manual) {
     return DataFilePath(ctx, manual ? kManualResultName : kAutoResultName);
-}
-
-// Takes the moment of writing and publishes it as the mode's stamp before the
-// file is touched, as listeners compare against it. A listener reloads only
-// for a stamp greater than the one it loaded, so a second write within the
-// same second takes the next second: otherwise its ranking would be missed.
-int32_t AdvanceStamp(CatalogueContext& ctx, bool manual) {
-    std::lock_guard<std::mutex> hold(ctx.resultTimeLock);
-    int32_t& written = manual ? ctx.manualResultTime : ctx.autoResultTime;
-    int32_t now = static_cast<int32_t>(std::time(nullptr));
-    written = (written != 0 && now <= written) ? written + 1 : now;
-    return written;
 }
 
 void FormatLocalTime(int32_t stamp, char (&text)[32]) {
@@ -55,7 +42,7 @@ std::string ResultText(int32_t stamp, const char* localTime, const ProtocalInfoL
 // The file is replaced whole, so a reader never meets a half-written file
 // and a write that fails part-way leaves the previous file in place. The
 // line that tells of the write follows it, as the open it once followed
-// happens inside the replacement. Called under resultFileLock.
+// happens inside the replacement. Called with the result files held.
 CatalogueResult ReplaceResultFile(CatalogueContext& ctx, const std::string& path, const std::string& text) {
     if (!ReplaceFile(path, text)) {
         WriteLog(ctx, DETECT, MAJOR, "ERROR: open result log to write failed");
@@ -112,30 +99,29 @@ CatalogueResult ReadResultLines(CatalogueContext& ctx, TextLineReader& reader, i
 
 CatalogueResult WriteDetectResult(CatalogueContext& ctx, ProtocalInfoList list, bool manual) {
     std::string path = ResultPath(ctx, manual);
-    int32_t stamp = AdvanceStamp(ctx, manual);  // resultTimeLock is released again here
+    // The time is published before the file is touched, as listeners compare
+    // against it; a listener reloads only for a time later than the one it
+    // loaded, which Advance sees to.
+    int32_t stamp = ctx.resultTimes.Advance(manual);
     char localTime[32];
     FormatLocalTime(stamp, localTime);
 
     std::string text = ResultText(stamp, localTime, list);
-    std::lock_guard<std::mutex> hold(ctx.resultFileLock);
-    return ReplaceResultFile(ctx, path, text);
+    return ctx.resultFileLock.Hold([&] { return ReplaceResultFile(ctx, path, text); });
 }
 
 CatalogueResult ReadDetectResult(CatalogueContext& ctx, int32_t& stamp, ProtocalInfoList& list,
                                  bool manual) {
     std::string path = ResultPath(ctx, manual);
-    CatalogueResult result = CatalogueResult::Ok;
-    {
-        std::lock_guard<std::mutex> hold(ctx.resultFileLock);
+    CatalogueResult result = ctx.resultFileLock.Hold([&] {
         TextLineReader reader(path);
         if (!reader.IsOpen()) {
             WriteLog(ctx, DETECT, MAJOR, "ERROR: open result log to read failed");
-            result = CatalogueResult::ReadFailed;
-        } else {
-            WriteLog(ctx, DETECT, DUMP, "start to read detect result log");
-            result = ReadResultLines(ctx, reader, stamp, list);
+            return CatalogueResult::ReadFailed;
         }
-    }
+        WriteLog(ctx, DETECT, DUMP, "start to read detect result log");
+        return ReadResultLines(ctx, reader, stamp, list);
+    });
     WriteLog(ctx, DETECT, DUMP, "read detect result log end");
     return result;
 }

@@ -48,8 +48,7 @@ struct Listener {
 };
 
 int32_t WrittenTime(AppContext& ctx, bool manual) {
-    std::lock_guard<std::mutex> lock(ctx.resultTimeLock);
-    return manual ? ctx.manualResultTime : ctx.autoResultTime;
+    return ctx.resultTimes.Get(manual);
 }
 
 // A failed read closes the client before it is logged: it is told at once.

@@ -110,8 +110,8 @@ bool AutoDownload::RunDetectionThread(DetectionResult* exitCode) {
 // Writes the downloaded body over "Quillomark.conf" while no detection run
 // can be reading it. The old file stays whole unless the new one is.
 bool AutoDownload::InstallNewList() {
-    std::lock_guard<std::mutex> hold(ctx_.connListLock);
-    return WriteListFile(DataFilePath(ctx_, kConnConfigName), state_.downloadBuffer, state_.downloadLength);
+    std::string text = ListFileText(state_.downloadBuffer, state_.downloadLength);
+    return ReplaceConnConfig(ctx_, text) == CatalogueResult::Ok;
 }
 
 void AutoDownload::Pause(int32_t intervalMs) const {

@@ -74,14 +74,14 @@ TEST_F(DetectResultTest, RoundTripKeepsRecordsOrderAndStamp) {
     int32_t before = static_cast<int32_t>(std::time(nullptr));
     ASSERT_EQ(CatalogueResult::Ok, WriteDetectResult(ctx, ranked, false));
     int32_t after = static_cast<int32_t>(std::time(nullptr));
-    EXPECT_GE(ctx.autoResultTime, before);
-    EXPECT_LE(ctx.autoResultTime, after);
-    EXPECT_EQ(0, ctx.manualResultTime);
+    EXPECT_GE(ctx.resultTimes.Get(false), before);
+    EXPECT_LE(ctx.resultTimes.Get(false), after);
+    EXPECT_EQ(0, ctx.resultTimes.Get(true));
 
     std::vector<std::string> lines = Lines(dir.Read("detect_result.log"));
     ASSERT_EQ(5u, lines.size());
-    EXPECT_EQ(std::to_string(ctx.autoResultTime), lines[0]);
-    EXPECT_EQ(LocalTime(ctx.autoResultTime), lines[1]);
+    EXPECT_EQ(std::to_string(ctx.resultTimes.Get(false)), lines[0]);
+    EXPECT_EQ(LocalTime(ctx.resultTimes.Get(false)), lines[1]);
     EXPECT_EQ("12 MAIL 10.0.0.1 25 110 143 plain-1", lines[2]);
     EXPECT_EQ("40 MAIL-SSL mailhost 465 995 993 ssl-1", lines[3]);
     EXPECT_EQ("-1 MAIL down.example 25 110 143 plain-2", lines[4]);
@@ -89,7 +89,7 @@ TEST_F(DetectResultTest, RoundTripKeepsRecordsOrderAndStamp) {
     EXPECT_TRUE(Logged("[DETECT][DUMP] start to write detect result log"));
 
     ASSERT_EQ(CatalogueResult::Ok, ReadDetectResult(ctx, stamp, list, false));
-    EXPECT_EQ(ctx.autoResultTime, stamp);
+    EXPECT_EQ(ctx.resultTimes.Get(false), stamp);
     ASSERT_EQ(3, list.Count());
     auto expected = ranked.begin();
     for (const ProtocalInfo& r : list) {
@@ -110,13 +110,13 @@ TEST_F(DetectResultTest, ManualChoiceHasItsOwnFileAndStamp) {
     ProtocalInfoList chosen;
     chosen.PushBack(Record(40, MAIL_SSL, "mailhost", "ssl-1"));
     ASSERT_EQ(CatalogueResult::Ok, WriteDetectResult(ctx, chosen, true));
-    EXPECT_NE(0, ctx.manualResultTime);
-    EXPECT_EQ(0, ctx.autoResultTime);
+    EXPECT_NE(0, ctx.resultTimes.Get(true));
+    EXPECT_EQ(0, ctx.resultTimes.Get(false));
     EXPECT_TRUE(dir.Exists("manual_set.log"));
     EXPECT_FALSE(dir.Exists("detect_result.log"));
 
     ASSERT_EQ(CatalogueResult::Ok, ReadDetectResult(ctx, stamp, list, true));
-    EXPECT_EQ(ctx.manualResultTime, stamp);
+    EXPECT_EQ(ctx.resultTimes.Get(true), stamp);
     ASSERT_EQ(1, list.Count());
     EXPECT_STREQ("ssl-1", list.First()->Code);
     EXPECT_EQ(CatalogueResult::ReadFailed, ReadDetectResult(ctx, stamp, list, false));
@@ -126,7 +126,7 @@ TEST_F(DetectResultTest, EmptyListGivesTheTwoHeaderLines) {
     ASSERT_EQ(CatalogueResult::Ok, WriteDetectResult(ctx, ProtocalInfoList(), false));
     EXPECT_EQ(2u, Lines(dir.Read("detect_result.log")).size());
     EXPECT_EQ(CatalogueResult::Ok, ReadDetectResult(ctx, stamp, list, false));
-    EXPECT_EQ(ctx.autoResultTime, stamp);
+    EXPECT_EQ(ctx.resultTimes.Get(false), stamp);
     EXPECT_TRUE(list.Empty());
 }
 
@@ -173,7 +173,7 @@ TEST_F(DetectResultTest, FailedWriteStillAdvancesTheStamp) {
         FileSizeLimit full(200);
         EXPECT_EQ(CatalogueResult::WriteFailed, WriteDetectResult(ctx, ranked, false));
     }
-    EXPECT_GE(ctx.autoResultTime, 1000000000);
+    EXPECT_GE(ctx.resultTimes.Get(false), 1000000000);
     EXPECT_EQ("100\n2009/03/05 14:07:09\n", dir.Read("detect_result.log"));
     EXPECT_TRUE(Logged("[DETECT][MAJOR] ERROR: open result log to write failed"));
 }
@@ -184,19 +184,19 @@ TEST_F(DetectResultTest, EveryWriteGetsAGreaterStampEvenWithinOneSecond) {
     int32_t previous = 0;
     for (int i = 0; i < 3; ++i) {
         ASSERT_EQ(CatalogueResult::Ok, WriteDetectResult(ctx, ranked, false));
-        EXPECT_GT(ctx.autoResultTime, previous);
-        previous = ctx.autoResultTime;
+        EXPECT_GT(ctx.resultTimes.Get(false), previous);
+        previous = ctx.resultTimes.Get(false);
         ProtocalInfoList back;
         ASSERT_EQ(CatalogueResult::Ok, ReadDetectResult(ctx, stamp, back, false));
-        EXPECT_EQ(stamp, ctx.autoResultTime);
+        EXPECT_EQ(stamp, ctx.resultTimes.Get(false));
     }
-    EXPECT_EQ(0, ctx.manualResultTime) << "each mode has its own stamp";
+    EXPECT_EQ(0, ctx.resultTimes.Get(true)) << "each mode has its own stamp";
 }
 
 TEST_F(DetectResultTest, ResultPathThatIsADirectoryIsNotReplaced) {
     std::filesystem::create_directory(dir.File("manual_set.log"));
     EXPECT_EQ(CatalogueResult::WriteFailed, WriteDetectResult(ctx, ranked, true));
-    EXPECT_NE(0, ctx.manualResultTime);
+    EXPECT_NE(0, ctx.resultTimes.Get(true));
     EXPECT_TRUE(std::filesystem::is_directory(dir.File("manual_set.log")));
     EXPECT_FALSE(dir.HasEntryBeginningWith("manual_set.log."));
     EXPECT_EQ(CatalogueResult::ReadFailed, ReadDetectResult(ctx, stamp, list, true));
@@ -206,7 +206,7 @@ TEST_F(DetectResultTest, ResultPathThatIsADirectoryIsNotReplaced) {
 TEST_F(DetectResultTest, WriteIntoMissingDirectory) {
     ctx.baseDirectory = dir.File("gone");
     EXPECT_EQ(CatalogueResult::WriteFailed, WriteDetectResult(ctx, ranked, false));
-    EXPECT_NE(0, ctx.autoResultTime);
+    EXPECT_NE(0, ctx.resultTimes.Get(false));
 }
 
 TEST_F(DetectResultTest, MissingFileLeavesStampAndList) {

@@ -107,7 +107,7 @@ TEST_F(DetectRealServersTest, OneRunRanksPlainAndTlsAheadOfDeadCandidates) {
     ProtocalInfoList result;
     int32_t stamp = 0;
     ASSERT_EQ(ReadDetectResult(ctx, stamp, result, false), CatalogueResult::Ok);
-    EXPECT_EQ(stamp, ctx.autoResultTime);
+    EXPECT_EQ(stamp, ctx.resultTimes.Get(false));
     ASSERT_EQ(result.Count(), 4);
     std::vector<ProtocalInfo> ranked(result.begin(), result.end());
     std::string firstTwo = std::string(ranked[0].Code) + "," + ranked[1].Code;

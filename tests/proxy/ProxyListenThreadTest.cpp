@@ -34,11 +34,7 @@ protected:
     }
     // Result stamps are whole seconds: a rewrite must land in a later one.
     void WriteNewerResult(std::vector<ProtocalInfo> records, bool manual = false) {
-        int32_t last;
-        {
-            std::lock_guard<std::mutex> lock(test.ctx.resultTimeLock);
-            last = manual ? test.ctx.manualResultTime : test.ctx.autoResultTime;
-        }
+        int32_t last = test.ctx.resultTimes.Get(manual);
         while (std::time(nullptr) <= last) std::this_thread::sleep_for(20ms);
         WriteResult(records, manual);
     }
@@ -285,14 +281,14 @@ TEST_F(ProxyListenThreadTest, ANewerResultIsTakenUpByTheNextClientOnly) {
     WriteResult({Candidate("first", first.port(), false, 3)});
     Session old = Open(run, first);
     ASSERT_GE(old.upstream, 0);
-    int32_t stamp = test.ctx.autoResultTime;
+    int32_t stamp = test.ctx.resultTimes.Get(false);
     EXPECT_TRUE(test.WaitForLog("[PROXY][DUMP] proxy SMTP new log time=" + std::to_string(stamp) + "\n"));
 
     WriteNewerResult({Candidate("second", second.port(), false, 1), Candidate("first", first.port(), false, 3)});
     Session fresh = Open(run, second);
     ASSERT_GE(fresh.upstream, 0);
     EXPECT_TRUE(test.WaitForLog("[PROXY][DUMP] proxy SMTP update log time=" +
-                                std::to_string(test.ctx.autoResultTime) + "\n"));
+                                std::to_string(test.ctx.resultTimes.Get(false)) + "\n"));
     EXPECT_TRUE(test.WaitForLog("proxy SMTP mail server num = 2"));
     EXPECT_TRUE(Works(old, "still the first\r\n")) << "a client being relayed keeps its server";
     EXPECT_TRUE(Works(fresh, "the second\r\n"));

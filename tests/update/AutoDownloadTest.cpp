@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -265,12 +266,21 @@ TEST_F(AutoDownloadTest, ReplacementWaitsForAReaderOfTheList) {
     dir.Write("Quillomark.conf", kOldList);
     server.Serve("/list.conf", kNewList);
     FakeDetection detection({DetectionResult::Ok});
-    std::unique_lock<std::mutex> reader(ctx.connListLock);
+    // A reader that holds the list until the test lets it go.
+    std::promise<void> holding, release;
+    std::thread reader([&] {
+        ctx.connListLock.Hold([&] {
+            holding.set_value();
+            release.get_future().wait();
+        });
+    });
+    holding.get_future().wait();
     std::thread update([&] { RunUpdate(detection); });
     ASSERT_TRUE(WaitUntil([&] { return detection.calls() == 1; }, std::chrono::seconds(10)));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(dir.Read("Quillomark.conf"), kOldList);
-    reader.unlock();
+    release.set_value();
+    reader.join();
     update.join();
     EXPECT_EQ(dir.Read("Quillomark.conf"), WithoutCr(kNewList));
 }
