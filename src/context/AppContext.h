@@ -10,6 +10,7 @@
 
 #include "catalogue/CatalogueContext.h"
 #include "catalogue/ProtocalInfo.h"
+#include "context/BestConnection.h"
 #include "core/UiNotifier.h"
 #include "platform/AutoResetEvent.h"
 
@@ -31,8 +32,7 @@ struct AppContext : CatalogueContext {
 
     std::mutex infoPaneLock;
 
-    std::mutex bestConnectionLock;
-    ProtocalInfo bestConnection;         // LinkCost 0, IsSSL false at start
+    BestConnection bestConnection;
 
     std::mutex detectModeLock;
     int32_t detectOnDemand = 0;          // 1: report an unreachable Internet at once

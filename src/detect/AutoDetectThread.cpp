@@ -106,10 +106,7 @@ DetectionResult RankAndPublish(AppContext& ctx, ProtocalInfoList& list, bool dow
         if (!downloadedList) ctx.Notifier().ShowMessageBox("", "MSG_NO_AVAIL_SERVER");
         return DetectionResult::NoAvailableConnection;
     }
-    {
-        std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
-        ctx.bestConnection = *first;
-    }
+    ctx.bestConnection.Set(*first);
     CatalogueResult written = WriteDetectResult(ctx, list, false);
     if (written != CatalogueResult::Ok) {
         WriteLog(ctx, DETECT, MAJOR, "ERROR: auto detect write result log failed(%d)", CodeOf(written));

@@ -291,11 +291,7 @@ void QuilloMarkDlg::RefreshConnectionList() {
 }
 
 void QuilloMarkDlg::RefreshCurrentConnection() {
-    ProtocalInfo best;
-    {
-        std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
-        best = ctx.bestConnection;
-    }
+    ProtocalInfo best = ctx.bestConnection.Get();
     QString line;
     if (best.LinkCost < 0) {
         line = QString::asprintf("%s  %s  %s  (SMTP:%d POP3:%d IMAP4:%d)", "FAILD", best.Code,
@@ -349,8 +345,7 @@ void QuilloMarkDlg::OnCurrentLinkChanged() {
 }
 
 int32_t QuilloMarkDlg::BestCost() {
-    std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
-    return ctx.bestConnection.LinkCost;
+    return ctx.bestConnection.Get().LinkCost;
 }
 
 // The tooltip stays the window title whatever the state.
@@ -372,11 +367,7 @@ void QuilloMarkDlg::RefreshHistory() {
     if (historyDialog == nullptr || !historyDialog->isVisible()) return;
     std::vector<std::string> codes;
     for (const ProtocalInfo& record : displayedConnections) codes.emplace_back(record.Code);
-    std::string inUse;
-    {
-        std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
-        inUse = ctx.bestConnection.Code;
-    }
+    std::string inUse = ctx.bestConnection.Get().Code;
     historyDialog->Refresh(codes, inUse);
 }
 
@@ -450,10 +441,7 @@ void QuilloMarkDlg::ApplyChoice(const ProtocalInfo& record) {
              "MSG_MANUAL_MODE_COMPLETE_MSGBOX_BODY");
     ProtocalInfoList chosen;
     chosen.PushBack(record);
-    {
-        std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
-        ctx.bestConnection = record;
-    }
+    ctx.bestConnection.Set(record);
     trayState.ConnectionChanged(record.LinkCost);
     ShowTrayStatus();
     WriteDetectResult(ctx, chosen, true);

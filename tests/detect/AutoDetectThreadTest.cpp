@@ -109,11 +109,8 @@ TEST_F(AutoDetectThreadTest, RanksMeasuredCandidatesFirstAndPublishesTheBest) {
     EXPECT_EQ((*it++).LinkCost, -1);
     EXPECT_STREQ((*it).Code, "named-1");
     EXPECT_EQ((*it).LinkCost, -1);
-    {
-        std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
-        EXPECT_STREQ(ctx.bestConnection.Code, first.Code);
-        EXPECT_EQ(ctx.bestConnection.LinkCost, first.LinkCost);
-    }
+    EXPECT_STREQ(ctx.bestConnection.Get().Code, first.Code);
+    EXPECT_EQ(ctx.bestConnection.Get().LinkCost, first.LinkCost);
     EXPECT_EQ(plain->smtpSeen.sessions, 1);
     EXPECT_EQ(secure->smtpSeen.sessions, 1);
     EXPECT_TRUE(secure->pop3Seen.Received("RETR 1\r\n"));
@@ -160,10 +157,7 @@ TEST_F(AutoDetectThreadTest, NoPassingCandidateKeepsThePreviousRanking) {
     WriteList("MAIL 127.0.0.1 " + std::to_string(FreePort()) + " 110 143 closed-1\n");
     EXPECT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::NoAvailableConnection);
     EXPECT_EQ(dir.Read("detect_result.log"), before);
-    {
-        std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
-        EXPECT_STREQ(ctx.bestConnection.Code, "good-1");
-    }
+    EXPECT_STREQ(ctx.bestConnection.Get().Code, "good-1");
     auto boxes = pane.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].second, "MSG_NO_AVAIL_SERVER");
@@ -247,10 +241,7 @@ TEST_F(AutoDetectThreadTest, UnwritableResultLogStillSetsTheBestConnection) {
     WriteList(good->Line("good-1"));
     std::filesystem::create_directories(dir.File("detect_result.log/blocked"));
     EXPECT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::WriteResultFailed);
-    {
-        std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
-        EXPECT_STREQ(ctx.bestConnection.Code, "good-1");
-    }
+    EXPECT_STREQ(ctx.bestConnection.Get().Code, "good-1");
     auto boxes = pane.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].second, "MSG_WRITE_RESULT_LOG_FAIL");

@@ -118,12 +118,9 @@ TEST_F(DetectRealServersTest, OneRunRanksPlainAndTlsAheadOfDeadCandidates) {
     EXPECT_EQ(ranked[2].LinkCost, -1);
     EXPECT_STREQ(ranked[3].Code, "named-1");
     EXPECT_EQ(ranked[3].LinkCost, -1);
-    {
-        std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
-        EXPECT_STREQ(ctx.bestConnection.Code, ranked[0].Code);
-        EXPECT_EQ(ctx.bestConnection.LinkCost, ranked[0].LinkCost);
-        EXPECT_EQ(ctx.bestConnection.IsSSL, ranked[0].IsSSL);
-    }
+    EXPECT_STREQ(ctx.bestConnection.Get().Code, ranked[0].Code);
+    EXPECT_EQ(ctx.bestConnection.Get().LinkCost, ranked[0].LinkCost);
+    EXPECT_EQ(ctx.bestConnection.Get().IsSSL, ranked[0].IsSSL);
     // The seed and both test mails.
     EXPECT_TRUE(MailboxReaches(3)) << CountMessages(maildir);
     std::string pane_ = pane.Pane();

@@ -55,9 +55,11 @@ protected:
         std::strcpy(c.LOGIN_PASS, servers_->Get("PROBE_PASS").c_str());
         std::strcpy(c.MAIL_FROM, servers_->Get("PROBE_ADDR").c_str());
         std::strcpy(c.LOG_RCPT_TO, servers_->Get("SUPPORT_ADDR").c_str());
-        ctx.bestConnection.Type = MAIL;
-        ctx.bestConnection.SetDest("127.0.0.1");
-        ctx.bestConnection.Port[SMTP] = servers_->Port("SMTP_PORT");
+        ProtocalInfo connection;
+        connection.Type = MAIL;
+        connection.SetDest("127.0.0.1");
+        connection.Port[SMTP] = servers_->Port("SMTP_PORT");
+        ctx.bestConnection.Set(connection);
         mailbox = servers_->Get("MAILDIR_SUPPORT");
         ClearMaildir(mailbox);
         logStart = ReadLog(dir).size();  // only the command's own lines count

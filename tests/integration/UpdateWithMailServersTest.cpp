@@ -94,8 +94,7 @@ TEST_F(UpdateWithMailServersTest, NewerListWhoseCandidatesPassReplacesTheCurrent
     std::string result = dir.Read("detect_result.log");
     EXPECT_NE(result.find("plain-1"), std::string::npos) << result;
     EXPECT_NE(result.find("ssl-1"), std::string::npos) << result;
-    std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
-    EXPECT_GE(ctx.bestConnection.LinkCost, 0);
+    EXPECT_GE(ctx.bestConnection.Get().LinkCost, 0);
     EXPECT_TRUE(pane.Boxes().empty());
 }
 

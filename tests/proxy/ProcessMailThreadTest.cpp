@@ -104,7 +104,7 @@ TEST_F(ProcessMailThreadTest, PreferredTlsCandidatesGoFirstThenThePlainOnes) {
     EXPECT_EQ(result, 0);
     EXPECT_EQ(attempts.Order(), (Order{"B", "D", "A"}));
     EXPECT_EQ(test.ctx.clientSlots[SMTP][3], -1);
-    EXPECT_STREQ(test.ctx.bestConnection.Code, "A");
+    EXPECT_STREQ(test.ctx.bestConnection.Get().Code, "A");
     EXPECT_EQ(test.notifier.LinkChanges(), 1);
     EXPECT_EQ(test.CountInLog("ERROR: process SMTP connect failed("), 2);
     std::string info = "process SMTP choose server Code=A, Dest=127.0.0.1, Port=" + std::to_string(a.port()) +
@@ -137,7 +137,7 @@ TEST_F(ProcessMailThreadTest, WithoutPreferenceTheRankedOrderHolds) {
     clientPeer = -1;
     Finish();
     EXPECT_EQ(attempts.Order(), (Order{"A", "B", "C"}));
-    EXPECT_STREQ(test.ctx.bestConnection.Code, "C");
+    EXPECT_STREQ(test.ctx.bestConnection.Get().Code, "C");
     EXPECT_EQ(test.notifier.LinkChanges(), 1);
     EXPECT_EQ(test.CountInLog("ERROR: prcess"), 0);
 }
@@ -206,8 +206,8 @@ TEST_F(ProcessMailThreadTest, UnresolvableTlsCandidateFailsItsPreparation) {
     Finish();
     upstream.Join();
     EXPECT_EQ(test.CountInLog("[PROXY][MINOR] ERROR: process POP3 prepare failed(-1) when choose server"), 1);
-    EXPECT_STREQ(test.ctx.bestConnection.Code, "T");
-    EXPECT_TRUE(test.ctx.bestConnection.IsSSL);
+    EXPECT_STREQ(test.ctx.bestConnection.Get().Code, "T");
+    EXPECT_TRUE(test.ctx.bestConnection.Get().IsSSL);
     ASSERT_FALSE(test.notifier.Lines().empty());
     EXPECT_NE(test.notifier.Lines()[0].find("Code=T, Dest=127.0.0.1"), std::string::npos);
     EXPECT_NE(test.notifier.Lines()[0].find(", IsSSL=1\r\n"), std::string::npos);
@@ -262,7 +262,7 @@ TEST_F(ProcessMailThreadTest, AHostNameIsResolvedAndConnected) {
     named.Close(upstream);
     EXPECT_TRUE(loopback::SeesClose(clientPeer, 2s));
     Finish();
-    EXPECT_STREQ(test.ctx.bestConnection.Dest, "localhost");
+    EXPECT_STREQ(test.ctx.bestConnection.Get().Dest, "localhost");
     EXPECT_EQ(test.CountInLog("Code=N, Dest=localhost, Port=" + std::to_string(named.port())), 1);
 }
 
@@ -325,7 +325,7 @@ TEST_F(ProcessMailThreadTest, ATlsServerThatNeverAnswersTheHandshakeIsLeftAtItsB
     Finish();
     close(mute);
     EXPECT_EQ(test.CountInLog("[PROXY][MINOR] ERROR: process POP3 connect failed("), 1);
-    EXPECT_STREQ(test.ctx.bestConnection.Code, "alive");
+    EXPECT_STREQ(test.ctx.bestConnection.Get().Code, "alive");
 }
 
 }  // namespace

@@ -143,15 +143,15 @@ TEST_F(QuilloMarkDlgTest, InitialStatesFollowTheSettings) {
 
 TEST_F(QuilloMarkDlgTest, TheCurrentConnectionLineHasThreeForms) {
     QuilloMarkDlg& w = Open();
-    ctx.bestConnection = Record("Office", "mail.example.net", 120, 25, 110, 143);
+    ctx.bestConnection.Set(Record("Office", "mail.example.net", 120, 25, 110, 143));
     w.RefreshCurrentConnection();
     EXPECT_EQ(Line(), "Office  mail.example.net  (SMTP:25 POP3:110 IMAP4:143)");
 
-    ctx.bestConnection = Record("Backup", "10.1.1.1", -1, 587, 995, 993);
+    ctx.bestConnection.Set(Record("Backup", "10.1.1.1", -1, 587, 995, 993));
     w.RefreshCurrentConnection();
     EXPECT_EQ(Line(), "FAILD  Backup  10.1.1.1  (SMTP:587 POP3:995 IMAP4:993)");
 
-    ctx.bestConnection = Record("None", "x", 0);
+    ctx.bestConnection.Set(Record("None", "x", 0));
     w.RefreshCurrentConnection();
     EXPECT_EQ(Line(), "No available connection for the mail service");
 }
@@ -190,8 +190,8 @@ TEST_F(QuilloMarkDlgTest, ConfirmingAFailedRowSetsManualModeWithIt) {
     EXPECT_EQ(Line().rfind("FAILD", 0), 0u) << Line();
     EXPECT_TRUE(ctx.userConfig.IS_MANUAL_DETECT);
     EXPECT_EQ(w.ManualChoice(), "dead");
-    EXPECT_EQ(std::string(ctx.bestConnection.Code), "dead");
-    EXPECT_EQ(ctx.bestConnection.LinkCost, -1);
+    EXPECT_EQ(std::string(ctx.bestConnection.Get().Code), "dead");
+    EXPECT_EQ(ctx.bestConnection.Get().LinkCost, -1);
     EXPECT_FALSE(w.AutoSettingCheck().isChecked());
     EXPECT_TRUE(w.AutoSettingCheck().isEnabled());
     EXPECT_FALSE(w.ManualSetButton().isEnabled());
@@ -208,7 +208,7 @@ TEST_F(QuilloMarkDlgTest, CancellingApplyKeepsTheModeAndTheConnection) {
     for (bool manual : {false, true}) {
         SCOPED_TRACE(manual);
         ctx.userConfig.IS_MANUAL_DETECT = manual;
-        ctx.bestConnection = Record("fast", "10.0.0.1", 120);
+        ctx.bestConnection.Set(Record("fast", "10.0.0.1", 120));
         answered.clear();
         QuilloMarkDlg& w = Open();
         ClickRow(1);
@@ -220,7 +220,7 @@ TEST_F(QuilloMarkDlgTest, CancellingApplyKeepsTheModeAndTheConnection) {
         EXPECT_EQ(answered[1].text, manual ? "Manual setting cancelled, keep previous setting"
                                            : "Manual setting cancelled, keep Auto Mode");
         EXPECT_EQ(ctx.userConfig.IS_MANUAL_DETECT, manual);
-        EXPECT_EQ(std::string(ctx.bestConnection.Code), "fast");
+        EXPECT_EQ(std::string(ctx.bestConnection.Get().Code), "fast");
         EXPECT_FALSE(w.ManualSetButton().isEnabled());
     }
 }
@@ -383,7 +383,7 @@ TEST_F(QuilloMarkDlgTest, DetectionRunsDisableAndEnableSendLog) {
     QuilloMarkDlg& w = Open();
     w.OnDetectionStarted();
     EXPECT_FALSE(w.ReportButton().isEnabled());
-    ctx.bestConnection = Record("Office", "h", 5);
+    ctx.bestConnection.Set(Record("Office", "h", 5));
     w.OnDetectionFinished();
     EXPECT_TRUE(w.ReportButton().isEnabled());
     EXPECT_EQ(Line(), "Office  h  (SMTP:25 POP3:110 IMAP4:143)");
@@ -596,7 +596,7 @@ TEST_F(QuilloMarkDlgTest, TheTrayIconFollowsRunsAndTheConnectionInUse) {
     passed.Code = "Office";
     passed.LinkCost = 120;
     w.OnDetectionProgress(passed);
-    ctx.bestConnection = Record("Office", "h", 120);
+    ctx.bestConnection.Set(Record("Office", "h", 120));
     w.OnDetectionFinished();
     EXPECT_EQ(w.CurrentTrayStatus(), TrayStatus::Connected);
     EXPECT_EQ(shown(), drawn(TrayStatus::Connected));
@@ -619,7 +619,7 @@ TEST_F(QuilloMarkDlgTest, TheTrayIconFollowsRunsAndTheConnectionInUse) {
 TEST_F(QuilloMarkDlgTest, ChoosingAFailedRowShowsNoConnection) {
     WriteResults({Record("Office", "h", 30), Record("Home", "h2", -1)});
     QuilloMarkDlg& w = Open();
-    ctx.bestConnection = Record("Office", "h", 30);
+    ctx.bestConnection.Set(Record("Office", "h", 30));
     w.OnCurrentLinkChanged();
     ASSERT_EQ(w.CurrentTrayStatus(), TrayStatus::Connected);
     AnswerBoxes({QMessageBox::Ok, QMessageBox::Ok});
@@ -636,7 +636,7 @@ TEST_F(QuilloMarkDlgTest, HistoryOpensTheChartOfTheListedCandidates) {
     run.PushBack(Record("Gone", "h3", 10));
     ASSERT_EQ(AppendDetectHistory(ctx, run), CatalogueResult::Ok);
     QuilloMarkDlg& w = Open();
-    ctx.bestConnection = Record("Office", "h", 30);
+    ctx.bestConnection.Set(Record("Office", "h", 30));
     EXPECT_EQ(w.HistoryButton().text().toStdString(), "History");
     w.HistoryButton().click();
     ASSERT_NE(w.History(), nullptr);
