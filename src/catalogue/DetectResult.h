@@ -1,8 +1,8 @@
 // The detection result files carry a ranked candidate list from the one who
 // decides it to the proxy listeners: "detect_result.log" for the detection
 // run's ranking, "manual_set.log" for the user's manual choice. Line 1 is the
-// moment of writing in seconds since 1970 (mirrored in autoResultTime or
-// manualResultTime, so a listener sees when its copy is superseded), line 2
+// moment of writing in seconds since 1970 (mirrored in the context's
+// resultTimes, so a listener sees when its copy is superseded), line 2
 // the same moment in local time for people, and every further line a record:
 // cost, type name, destination, SMTP, POP3 and IMAP4 ports, code.
 #pragma once

@@ -11,6 +11,8 @@
 #include "catalogue/CatalogueContext.h"
 #include "catalogue/ProtocalInfo.h"
 #include "context/BestConnection.h"
+#include "context/DetectRunning.h"
+#include "context/FailoverGate.h"
 #include "core/UiNotifier.h"
 #include "platform/AutoResetEvent.h"
 
@@ -34,14 +36,9 @@ struct AppContext : CatalogueContext {
 
     BestConnection bestConnection;
 
-    std::mutex detectModeLock;
-    int32_t detectOnDemand = 0;          // 1: report an unreachable Internet at once
-    // Steady-clock milliseconds of the last detection a proxy fail-over asked
-    // for (0: none yet); it keeps such requests to one per interval.
-    int64_t failoverDetectMillis = 0;
-
-    std::mutex detectRunningLock;
-    bool detectRunning = false;
+    DetectRunning detectRunning;
+    // The detection runs that client processes ask for after a fall-back.
+    FailoverGate failoverDetect;
 
     // Per protocol: the row lock and the 32 client sockets (-1 = free). A
     // session's quiet time is kept by the relay loop that runs both of its

@@ -3,22 +3,11 @@
 #include "core/WriteLog.h"
 
 void CreateLocks(AppContext& ctx) {
-    // Every lock is a std::mutex member of the context, constructed with it in
-    // the order infoPaneLock, resultFileLock, bestConnectionLock,
-    // detectModeLock, detectRunningLock, resultTimeLock, logLock,
-    // connListLock, then per protocol its row lock and 32 slot locks. What is
-    // left to do is to mark them usable before any thread starts.
+    // Every lock lives in the part of the context whose data it guards and is
+    // constructed with it. What is left to do is to mark them usable before
+    // any thread starts.
     ctx.locksCreated = true;
 }
-
-namespace {
-
-void SetDetectMode(AppContext& ctx, int32_t onDemand) {
-    std::lock_guard<std::mutex> hold(ctx.detectModeLock);
-    ctx.detectOnDemand = onDemand;
-}
-
-}  // namespace
 
 void StartServices(AppContext& ctx, ServiceStarter& starter) {
     const UserConfig& cfg = ctx.userConfig;
@@ -38,8 +27,7 @@ void StartServices(AppContext& ctx, ServiceStarter& starter) {
         }
     }
 
-    SetDetectMode(ctx, 0);
-    if (!starter.StartAutoDetect(ctx)) {
+    if (!starter.StartAutoDetect(ctx, DetectMode::Background)) {
         WriteLog(ctx, DETECT, CRITICAL, "ERROR: initial auto detect failed");
         return;
     }
@@ -52,8 +40,7 @@ void StartServices(AppContext& ctx, ServiceStarter& starter) {
 
 void OnDetectTimer(AppContext& ctx, ServiceStarter& starter) {
     WriteLog(ctx, UI, DUMP, "auto detect timer activated");
-    SetDetectMode(ctx, 0);
-    if (!starter.StartAutoDetect(ctx))
+    if (!starter.StartAutoDetect(ctx, DetectMode::Background))
         WriteLog(ctx, DETECT, CRITICAL, "ERROR: try to start auto detect failed");
     WriteLog(ctx, UI, DUMP, "timer end");
 }

@@ -15,24 +15,6 @@
 
 namespace {
 
-// The single-run guard: true when this run may work.
-bool EnterRun(AppContext& ctx) {
-    std::lock_guard<std::mutex> hold(ctx.detectRunningLock);
-    if (ctx.detectRunning) return false;
-    ctx.detectRunning = true;
-    return true;
-}
-
-void LeaveRun(AppContext& ctx) {
-    std::lock_guard<std::mutex> hold(ctx.detectRunningLock);
-    ctx.detectRunning = false;
-}
-
-bool OnDemand(AppContext& ctx) {
-    std::lock_guard<std::mutex> hold(ctx.detectModeLock);
-    return ctx.detectOnDemand == 1;
-}
-
 // Checks the Internet; a background run waits and retries quietly, an
 // on-demand run tells the user at the first failure. The mode is read afresh
 // after every failed check, so a user's request during a retry pause ends the
@@ -40,7 +22,7 @@ bool OnDemand(AppContext& ctx) {
 DetectionResult AwaitInternet(AppContext& ctx) {
     for (int32_t retries = 0;; ++retries) {
         if (CheckInternet(ctx) == DetectionResult::Ok) return DetectionResult::Ok;
-        if (OnDemand(ctx)) {
+        if (ctx.detectRunning.Mode() == DetectMode::OnDemand) {
             WriteLog(ctx, DETECT, MAJOR, "ERROR: auto detect internet is not connectable\r\n");
             ctx.Notifier().ShowMessageBox("", "MSG_INTERNET_NOT_CONNECTABLE");
             return DetectionResult::InternetUnreachable;
@@ -136,9 +118,9 @@ DetectionResult DetectRun(AppContext& ctx, const char* listName, bool downloaded
 
 }  // namespace
 
-DetectionResult AutoDetectThread(AppContext& ctx, const char* listPath) {
-    const char* listName = listPath != nullptr ? listPath : kConnConfigName;
-    if (!EnterRun(ctx)) {
+DetectionResult AutoDetectThread(AppContext& ctx, const DetectRequest& request) {
+    const char* listName = request.listPath != nullptr ? request.listPath : kConnConfigName;
+    if (!ctx.detectRunning.TryEnter(request.mode)) {
         WriteLog(ctx, DETECT, DUMP, "auto detect end since already a thread detecting");
         return DetectionResult::AlreadyRunning;
     }
@@ -146,12 +128,12 @@ DetectionResult AutoDetectThread(AppContext& ctx, const char* listPath) {
     WriteLog(ctx, DETECT, MINOR, "auto detect start, conf=%s", listName);
     ctx.Notifier().DetectionStarted();
 
-    DetectionResult result = DetectRun(ctx, listName, listPath != nullptr);
+    DetectionResult result = DetectRun(ctx, listName, request.listPath != nullptr);
 
     ctx.Notifier().DetectionFinished();
     ctx.Notifier().PostInfoLine("auto detect end\r\n");
     WriteLog(ctx, DETECT, MINOR, "auto detect end");
-    LeaveRun(ctx);
+    ctx.detectRunning.Leave();
     ctx.eventDetectComplete.Set();
     return result;
 }

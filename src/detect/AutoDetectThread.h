@@ -12,10 +12,14 @@
 #include "context/AppContext.h"
 #include "detect/DetectionResult.h"
 
-// listPath names the connection list relative to the base directory and
-// begins with "/"; null means "/Quillomark.conf". Returns Ok, AlreadyRunning,
-// InternetUnreachable, ListUnreadable, NoAvailableConnection or
-// WriteResultFailed. Starters set detectOnDemand first: 1 reports an
-// unreachable Internet at once, 0 waits and retries TEST_INTERNET_RETRY_NUM
-// times.
-DetectionResult AutoDetectThread(AppContext& ctx, const char* listPath);
+// What a starter asks of one run.
+struct DetectRequest {
+    DetectMode mode = DetectMode::Background;
+    // The connection list relative to the base directory, beginning with
+    // "/"; null means "/Quillomark.conf".
+    const char* listPath = nullptr;
+};
+
+// Returns Ok, AlreadyRunning, InternetUnreachable, ListUnreadable,
+// NoAvailableConnection or WriteResultFailed.
+DetectionResult AutoDetectThread(AppContext& ctx, const DetectRequest& request);

@@ -7,30 +7,17 @@
 #include "detect/AutoDetectThread.h"
 #include "platform/StartThread.h"
 
-bool ProxyRuntime::StartDetectionThread(AppContext& ctx) {
-    return StartThread([&ctx] { AutoDetectThread(ctx, nullptr); });
+bool ProxyRuntime::StartDetectionThread(AppContext& ctx, DetectMode mode) {
+    return StartThread([&ctx, mode] { AutoDetectThread(ctx, DetectRequest{mode}); });
 }
 
 bool RequestDetection(AppContext& ctx, const ProxyRuntime& runtime) {
-    {
-        std::lock_guard<std::mutex> lock(ctx.detectModeLock);
-        ctx.detectOnDemand = 1;
-    }
-    return runtime.startDetection(ctx);
+    return runtime.startDetection(ctx, DetectMode::OnDemand);
 }
 
 bool RequestFailoverDetection(AppContext& ctx, const ProxyRuntime& runtime) {
-    int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      std::chrono::steady_clock::now().time_since_epoch())
-                      .count();
-    {
-        std::lock_guard<std::mutex> lock(ctx.detectModeLock);
-        if (ctx.failoverDetectMillis != 0 && now - ctx.failoverDetectMillis < runtime.failoverDetectSeconds * 1000LL)
-            return false;
-        ctx.failoverDetectMillis = now;
-        ctx.detectOnDemand = 0;
-    }
-    return runtime.startDetection(ctx);
+    if (!ctx.failoverDetect.TryPass(std::chrono::seconds(runtime.failoverDetectSeconds))) return false;
+    return runtime.startDetection(ctx, DetectMode::Background);
 }
 
 void StopListener(ProxyRuntime& runtime) {

@@ -37,11 +37,6 @@ constexpr int kStatusPointSize = 14;
 constexpr int kWindowWidth = 800;
 constexpr int kWindowHeight = 600;
 
-void SetDetectMode(AppContext& ctx, int32_t onDemand) {
-    std::lock_guard<std::mutex> hold(ctx.detectModeLock);
-    ctx.detectOnDemand = onDemand;
-}
-
 QString Text(AppContext& ctx, const char* key) {
     return QString::fromUtf8(GetMessageText(ctx, key));
 }
@@ -391,8 +386,7 @@ bool QuilloMarkDlg::eventFilter(QObject* watched, QEvent* event) {
 
 void QuilloMarkDlg::OnAutoDetect() {
     WriteLog(ctx, UI, MINOR, "User press Auto-Detect button");
-    SetDetectMode(ctx, 1);
-    if (!starter.StartAutoDetect(ctx))
+    if (!starter.StartAutoDetect(ctx, DetectMode::OnDemand))
         WriteLog(ctx, DETECT, CRITICAL, "ERROR: try to start auto detect failed");
     WriteLog(ctx, UI, DUMP, "End of Press Auto Detect");
 }

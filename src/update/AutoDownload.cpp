@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <mutex>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -38,12 +37,7 @@ void AutoDownload::Run() {
         return;
     }
 
-    bool running = false;
-    {
-        std::lock_guard<std::mutex> hold(ctx_.detectRunningLock);
-        running = ctx_.detectRunning;
-    }
-    if (running) {
+    if (ctx_.detectRunning.Get()) {
         // A run that ended before this wait has left the event set, so the
         // wait then returns at once.
         ctx_.eventDetectComplete.Wait();
@@ -68,10 +62,6 @@ DownloadOutcome AutoDownload::DownloadWithRetry() {
 
 NewListOutcome AutoDownload::DetectNewList() {
     WriteLog(ctx_, DOWNLOAD, DUMP, "start to detect");
-    {
-        std::lock_guard<std::mutex> hold(ctx_.detectModeLock);
-        ctx_.detectOnDemand = 0;  // wait and retry quietly when the Internet is unreachable
-    }
     DetectionResult exitCode = DetectionResult::Ok;
     if (!RunDetectionThread(&exitCode)) return NewListOutcome::Failed;
     if (exitCode != DetectionResult::Ok) {
@@ -96,10 +86,12 @@ NewListOutcome AutoDownload::DetectNewListWithRetry() {
 }
 
 // Runs the detection in a thread of its own and waits for it without a time
-// limit; false when no thread could be started.
+// limit; false when no thread could be started. The run waits and retries
+// quietly when the Internet is unreachable.
 bool AutoDownload::RunDetectionThread(DetectionResult* exitCode) {
+    DetectRequest request{DetectMode::Background, kNewConnConfigName};
     try {
-        std::thread run([this, exitCode] { *exitCode = options_.runDetection(ctx_, kNewConnConfigName); });
+        std::thread run([this, exitCode, request] { *exitCode = options_.runDetection(ctx_, request); });
         run.join();
     } catch (const std::system_error&) {
         return false;

@@ -11,6 +11,7 @@
 #include <functional>
 
 #include "context/AppContext.h"
+#include "detect/AutoDetectThread.h"
 #include "detect/DetectionResult.h"
 #include "update/DownloadConnList.h"
 #include "update/DownloadState.h"
@@ -23,8 +24,8 @@ inline constexpr int kUpdateRetryCount = 5;
 // in for the detection run.
 struct AutoDownloadOptions {
     int32_t port = kDownloadPort;
-    // One detection run on the named list; returns the run's exit code.
-    std::function<DetectionResult(AppContext&, const char*)> runDetection;
+    // One detection run; returns the run's exit code.
+    std::function<DetectionResult(AppContext&, const DetectRequest&)> runDetection;
 };
 
 class AutoDownload {

@@ -60,10 +60,11 @@ protected:
         ctx.userConfig.TEST_INTERNET_SERVER.Set("127.0.0.1");
         ctx.userConfig.TEST_INTERNET_PORT = port;
     }
-    void OnDemand(int32_t value) {
-        std::lock_guard<std::mutex> hold(ctx.detectModeLock);
-        ctx.detectOnDemand = value;
-    }
+    // The requests of the two kinds of run; a run on the downloaded list is
+    // always a background one.
+    static DetectRequest Background() { return DetectRequest{DetectMode::Background}; }
+    static DetectRequest OnDemand() { return DetectRequest{DetectMode::OnDemand}; }
+    static DetectRequest DownloadedList() { return DetectRequest{DetectMode::Background, "/NewQuilloMark.conf"}; }
     std::unique_ptr<FakeCandidate> Candidate(bool tls, Pop3Script pop3 = {}) {
         return std::make_unique<FakeCandidate>(tls, pop3);
     }
@@ -95,7 +96,7 @@ TEST_F(AutoDetectThreadTest, RanksMeasuredCandidatesFirstAndPublishesTheBest) {
               "MAIL 127.0.0.1 " + std::to_string(FreePort()) + " 110 143 closed-1\n" +
               "MAIL mail.qm.invalid 25 110 143 named-1\n" + secure->Line("ssl-1"));
 
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::Ok);
+    EXPECT_EQ(AutoDetectThread(ctx, Background()), DetectionResult::Ok);
 
     ProtocalInfoList result = ReadResult();
     ASSERT_EQ(result.Count(), 4);
@@ -124,7 +125,7 @@ TEST_F(AutoDetectThreadTest, RanksMeasuredCandidatesFirstAndPublishesTheBest) {
     EXPECT_EQ(pane.Finished(), 1);
     EXPECT_TRUE(pane.Boxes().empty());
     EXPECT_TRUE(SignalledOnce());
-    EXPECT_FALSE(ctx.detectRunning);
+    EXPECT_FALSE(ctx.detectRunning.Get());
     std::string log = Log();
     EXPECT_NE(log.find("[DETECT][MINOR] auto detect start, conf=/Quillomark.conf"), std::string::npos);
     EXPECT_NE(log.find("[DETECT][DUMP] auto detect internet is connectable"), std::string::npos);
@@ -138,7 +139,7 @@ TEST_F(AutoDetectThreadTest, CostIsSmtpSendingPlusPop3ReceivingAndPop3FailureCos
     auto failing = Candidate(false, empty);
     auto good = Candidate(false);
     WriteList(failing->Line("empty-1") + good->Line("good-1"));
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::Ok);
+    EXPECT_EQ(AutoDetectThread(ctx, Background()), DetectionResult::Ok);
     ProtocalInfoList result = ReadResult();
     ASSERT_EQ(result.Count(), 2);
     EXPECT_STREQ(result.First()->Code, "good-1");
@@ -150,12 +151,12 @@ TEST_F(AutoDetectThreadTest, CostIsSmtpSendingPlusPop3ReceivingAndPop3FailureCos
 TEST_F(AutoDetectThreadTest, NoPassingCandidateKeepsThePreviousRanking) {
     auto good = Candidate(false);
     WriteList(good->Line("good-1"));
-    ASSERT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::Ok);
+    ASSERT_EQ(AutoDetectThread(ctx, Background()), DetectionResult::Ok);
     std::string before = dir.Read("detect_result.log");
     ASSERT_TRUE(SignalledOnce());
 
     WriteList("MAIL 127.0.0.1 " + std::to_string(FreePort()) + " 110 143 closed-1\n");
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::NoAvailableConnection);
+    EXPECT_EQ(AutoDetectThread(ctx, Background()), DetectionResult::NoAvailableConnection);
     EXPECT_EQ(dir.Read("detect_result.log"), before);
     EXPECT_STREQ(ctx.bestConnection.Get().Code, "good-1");
     auto boxes = pane.Boxes();
@@ -167,7 +168,7 @@ TEST_F(AutoDetectThreadTest, NoPassingCandidateKeepsThePreviousRanking) {
 
     // A downloaded list that fails says nothing to the user.
     WriteList("", "NewQuilloMark.conf");
-    EXPECT_EQ(AutoDetectThread(ctx, "/NewQuilloMark.conf"), DetectionResult::NoAvailableConnection);
+    EXPECT_EQ(AutoDetectThread(ctx, DownloadedList()), DetectionResult::NoAvailableConnection);
     EXPECT_EQ(pane.Boxes().size(), 1u);
     EXPECT_NE(Log().find("auto detect start, conf=/NewQuilloMark.conf"), std::string::npos);
 }
@@ -175,7 +176,7 @@ TEST_F(AutoDetectThreadTest, NoPassingCandidateKeepsThePreviousRanking) {
 TEST_F(AutoDetectThreadTest, DownloadedListIsProbedAndWrittenAsTheResult) {
     auto good = Candidate(true);
     WriteList(good->Line("new-1"), "NewQuilloMark.conf");
-    EXPECT_EQ(AutoDetectThread(ctx, "/NewQuilloMark.conf"), DetectionResult::Ok);
+    EXPECT_EQ(AutoDetectThread(ctx, DownloadedList()), DetectionResult::Ok);
     EXPECT_STREQ(ReadResult().First()->Code, "new-1");
 }
 
@@ -183,11 +184,11 @@ TEST_F(AutoDetectThreadTest, HistoryKeepsEveryRunOnTheListInUseButNotAProofRun) 
     auto good = Candidate(false);
     std::string closed = "MAIL 127.0.0.1 " + std::to_string(FreePort()) + " 110 143 closed-1\n";
     WriteList(closed + good->Line("good-1"));
-    ASSERT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::Ok);
+    ASSERT_EQ(AutoDetectThread(ctx, Background()), DetectionResult::Ok);
     WriteList(closed);
-    ASSERT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::NoAvailableConnection);
+    ASSERT_EQ(AutoDetectThread(ctx, Background()), DetectionResult::NoAvailableConnection);
     WriteList(good->Line("new-1"), "NewQuilloMark.conf");
-    ASSERT_EQ(AutoDetectThread(ctx, "/NewQuilloMark.conf"), DetectionResult::Ok);
+    ASSERT_EQ(AutoDetectThread(ctx, DownloadedList()), DetectionResult::Ok);
 
     std::vector<HistoryRecord> history;
     ASSERT_EQ(ReadDetectHistory(ctx, history), CatalogueResult::Ok);
@@ -205,7 +206,7 @@ TEST_F(AutoDetectThreadTest, ReportsEachCandidateInProbeOrderAsItsCostIsKnown) {
     auto good = Candidate(false);
     std::string closed = "MAIL 127.0.0.1 " + std::to_string(FreePort()) + " 110 143 closed-1\n";
     WriteList(closed + good->Line("good-1"));
-    ASSERT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::Ok);
+    ASSERT_EQ(AutoDetectThread(ctx, Background()), DetectionResult::Ok);
 
     std::vector<DetectProgress> reports = pane.Progress();
     ASSERT_EQ(reports.size(), 4u);
@@ -224,11 +225,11 @@ TEST_F(AutoDetectThreadTest, ReportsEachCandidateInProbeOrderAsItsCostIsKnown) {
 }
 
 TEST_F(AutoDetectThreadTest, UnreadableListEndsTheRunWithABox) {
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::ListUnreadable);
+    EXPECT_EQ(AutoDetectThread(ctx, Background()), DetectionResult::ListUnreadable);
     EXPECT_NE(Log().find("[DETECT][MAJOR] ERROR: read connection config file failed(-22)"),
               std::string::npos);
     WriteList("MAILX 127.0.0.1 25 110 143 bad-1\n");
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::ListUnreadable);
+    EXPECT_EQ(AutoDetectThread(ctx, Background()), DetectionResult::ListUnreadable);
     EXPECT_NE(Log().find("ERROR: read connection config file failed(-21)"), std::string::npos);
     auto boxes = pane.Boxes();
     ASSERT_EQ(boxes.size(), 2u);
@@ -240,7 +241,7 @@ TEST_F(AutoDetectThreadTest, UnwritableResultLogStillSetsTheBestConnection) {
     auto good = Candidate(false);
     WriteList(good->Line("good-1"));
     std::filesystem::create_directories(dir.File("detect_result.log/blocked"));
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::WriteResultFailed);
+    EXPECT_EQ(AutoDetectThread(ctx, Background()), DetectionResult::WriteResultFailed);
     EXPECT_STREQ(ctx.bestConnection.Get().Code, "good-1");
     auto boxes = pane.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
@@ -252,9 +253,8 @@ TEST_F(AutoDetectThreadTest, UnwritableResultLogStillSetsTheBestConnection) {
 TEST_F(AutoDetectThreadTest, OnDemandRunReportsUnreachableInternetAtOnce) {
     TinyHttpServer missing(404);
     Internet(missing.port());
-    OnDemand(1);
     auto start = Clock::now();
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::InternetUnreachable);
+    EXPECT_EQ(AutoDetectThread(ctx, OnDemand()), DetectionResult::InternetUnreachable);
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 1.0);
     EXPECT_EQ(missing.Requests().size(), 1u);
     auto boxes = pane.Boxes();
@@ -270,8 +270,7 @@ TEST_F(AutoDetectThreadTest, OnDemandRunReportsUnreachableInternetAtOnce) {
 TEST_F(AutoDetectThreadTest, BackgroundRunRetriesQuietlyWithNumberedLines) {
     TinyHttpServer missing(404);
     Internet(missing.port());
-    OnDemand(0);
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::InternetUnreachable);
+    EXPECT_EQ(AutoDetectThread(ctx, Background()), DetectionResult::InternetUnreachable);
     EXPECT_EQ(missing.Requests().size(), 4u);
     std::vector<std::string> expected = {
         "auto detect start\r\n",
@@ -290,26 +289,24 @@ TEST_F(AutoDetectThreadTest, BackgroundRunRetriesQuietlyWithNumberedLines) {
     EXPECT_TRUE(SignalledOnce());
 
     ctx.userConfig.TEST_INTERNET_RETRY_NUM = 0;
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::InternetUnreachable);
+    EXPECT_EQ(AutoDetectThread(ctx, Background()), DetectionResult::InternetUnreachable);
     EXPECT_EQ(missing.Requests().size(), 5u);
 }
 
 TEST_F(AutoDetectThreadTest, UserRequestDuringRetryPauseEndsTheWaitAtTheNextFailure) {
     TinyHttpServer missing(404);
     Internet(missing.port());
-    OnDemand(0);
     ctx.userConfig.TEST_INTERNET_RETRY_NUM = 50;
     ctx.userConfig.TEST_INTERNET_RETRY_INTERVAL = 1000;
     std::optional<DetectionResult> result;
-    std::thread run([&] { result = AutoDetectThread(ctx, nullptr); });
+    std::thread run([&] { result = AutoDetectThread(ctx, Background()); });
     // The request must come inside the pause after the first failure, not
     // before it: a loaded machine can take longer than any fixed sleep to
     // send the first check.
     for (int i = 0; i < 1000 && missing.Requests().empty(); ++i) std::this_thread::sleep_for(5ms);
     EXPECT_EQ(missing.Requests().size(), 1u);
     std::this_thread::sleep_for(300ms);
-    OnDemand(1);
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::AlreadyRunning);  // the re-detect's own run
+    EXPECT_EQ(AutoDetectThread(ctx, OnDemand()), DetectionResult::AlreadyRunning);  // the re-detect's own run
     run.join();
     EXPECT_EQ(result, DetectionResult::InternetUnreachable);
     EXPECT_EQ(missing.Requests().size(), 2u);
@@ -333,13 +330,13 @@ TEST_F(AutoDetectThreadTest, SecondRunDuringAFirstEndsWithMinusFifteenAndChanges
               " 143 slow-1\n");
 
     std::optional<DetectionResult> first;
-    std::thread run([&] { first = AutoDetectThread(ctx, nullptr); });
+    std::thread run([&] { first = AutoDetectThread(ctx, Background()); });
     ASSERT_TRUE([&] {
         for (int i = 0; i < 200 && smtp.accepted() == 0; ++i) std::this_thread::sleep_for(5ms);
         return smtp.accepted() == 1;
     }());
     std::size_t linesBefore = pane.Lines().size();
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::AlreadyRunning);
+    EXPECT_EQ(AutoDetectThread(ctx, Background()), DetectionResult::AlreadyRunning);
     EXPECT_EQ(pane.Started(), 1);
     EXPECT_GE(pane.Lines().size(), linesBefore);
     run.join();
@@ -352,16 +349,13 @@ TEST_F(AutoDetectThreadTest, SecondRunDuringAFirstEndsWithMinusFifteenAndChanges
 }
 
 TEST_F(AutoDetectThreadTest, GuardedRunLeavesNoTrace) {
-    {
-        std::lock_guard<std::mutex> hold(ctx.detectRunningLock);
-        ctx.detectRunning = true;
-    }
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::AlreadyRunning);
+    ASSERT_TRUE(ctx.detectRunning.TryEnter(DetectMode::Background));
+    EXPECT_EQ(AutoDetectThread(ctx, Background()), DetectionResult::AlreadyRunning);
     EXPECT_TRUE(pane.Lines().empty());
     EXPECT_EQ(pane.Started(), 0);
     EXPECT_EQ(pane.Finished(), 0);
     EXPECT_FALSE(ctx.eventDetectComplete.WaitFor(0ms));
-    EXPECT_TRUE(ctx.detectRunning);
+    EXPECT_TRUE(ctx.detectRunning.Get());
 }
 
 }  // namespace

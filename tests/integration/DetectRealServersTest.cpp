@@ -102,7 +102,7 @@ TEST_F(DetectRealServersTest, OneRunRanksPlainAndTlsAheadOfDeadCandidates) {
               Servers().Get("POP3_PORT") + " 143 named-1\n" + PlainLine(Servers(), "plain-1") +
               TlsLine(Servers(), "ssl-1"));
 
-    ASSERT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::Ok) << pane.Pane();
+    ASSERT_EQ(AutoDetectThread(ctx, DetectRequest{}), DetectionResult::Ok) << pane.Pane();
 
     ProtocalInfoList result;
     int32_t stamp = 0;
@@ -183,7 +183,7 @@ TEST_F(DetectRealServersTest, ReachabilityOfARealWebHost) {
     ctx.userConfig.TEST_INTERNET_SERVER.Set("127.0.0.1");
     ctx.userConfig.TEST_INTERNET_RETRY_INTERVAL = 100;
     EXPECT_EQ(ctx.userConfig.TEST_INTERNET_RETRY_NUM, 3);
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::InternetUnreachable);
+    EXPECT_EQ(AutoDetectThread(ctx, DetectRequest{}), DetectionResult::InternetUnreachable);
     std::string lines = pane.Pane();
     EXPECT_NE(lines.find("auto detect start\r\n"
                          "internet is not connectable, wait and retry num=1\r\n"
@@ -195,11 +195,7 @@ TEST_F(DetectRealServersTest, ReachabilityOfARealWebHost) {
     EXPECT_TRUE(pane.Boxes().empty());
 
     pane.Clear();
-    {
-        std::lock_guard<std::mutex> hold(ctx.detectModeLock);
-        ctx.detectOnDemand = 1;
-    }
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::InternetUnreachable);
+    EXPECT_EQ(AutoDetectThread(ctx, DetectRequest{DetectMode::OnDemand}), DetectionResult::InternetUnreachable);
     ASSERT_EQ(pane.Boxes().size(), 1u);
     EXPECT_EQ(pane.Boxes()[0].second, "MSG_INTERNET_NOT_CONNECTABLE");
     EXPECT_EQ(pane.Pane().find("retry"), std::string::npos);
@@ -222,10 +218,10 @@ TEST_F(DetectRealServersTest, SilentTlsServerAndASecondRunDuringTheFirst) {
 
     std::optional<DetectionResult> first;
     auto start = Clock::now();
-    std::thread run([&] { first = AutoDetectThread(ctx, nullptr); });
+    std::thread run([&] { first = AutoDetectThread(ctx, DetectRequest{}); });
     ASSERT_TRUE(WaitUntil([&] { return pane.Pane().find("[Connecting") != std::string::npos; },
                           std::chrono::seconds(10)));
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), DetectionResult::AlreadyRunning);
+    EXPECT_EQ(AutoDetectThread(ctx, DetectRequest{}), DetectionResult::AlreadyRunning);
     EXPECT_FALSE(dir.Exists("detect_result.log"));
     run.join();
     double seconds = SecondsSince(start);

@@ -110,7 +110,7 @@ TEST_F(DetectWindowProgressTest, RowsShowEachCostInProbeOrderWhileTheRunGoesOn) 
 
     std::optional<DetectionResult> result;
     std::thread run([&] {
-        result = AutoDetectThread(ctx, nullptr);
+        result = AutoDetectThread(ctx, DetectRequest{});
         done = true;
     });
     bool detectingSeen = false;

@@ -142,12 +142,9 @@ TEST_F(UpdateWithMailServersTest, RunOnTheNewListStartsOnlyAfterTheActiveRunEnde
     web.Serve("/list.conf", list);
 
     std::atomic<DetectionResult> firstResult{DetectionResult::Ok};
-    std::thread first([&] { firstResult = AutoDetectThread(ctx, nullptr); });
+    std::thread first([&] { firstResult = AutoDetectThread(ctx, DetectRequest{}); });
     ASSERT_TRUE(WaitUntil(
-        [&] {
-            std::lock_guard<std::mutex> hold(ctx.detectRunningLock);
-            return ctx.detectRunning;
-        },
+        [&] { return ctx.detectRunning.Get(); },
         std::chrono::seconds(5)));
     RunUpdate();
     first.join();

@@ -22,8 +22,9 @@ class ProcessMailThreadTest : public ::testing::Test {
 protected:
     void SetUp() override {
         runtime.timeouts = RelayTimeouts{5};
-        runtime.startDetection = [this](AppContext&) {
+        runtime.startDetection = [this](AppContext&, DetectMode mode) {
             ++detections;
+            if (mode == DetectMode::OnDemand) ++onDemand;
             return detectionStarts;
         };
     }
@@ -64,6 +65,7 @@ protected:
     ProxyTestContext test;
     ProxyRuntime runtime;
     std::atomic<int> detections{0};
+    std::atomic<int> onDemand{0};  // of the detections, those asked for on demand
     bool detectionStarts = true;
     ProcessMailParam param;
     std::thread worker;
@@ -158,7 +160,7 @@ TEST_F(ProcessMailThreadTest, NothingAtOrAfterTheFirstFailedCandidateIsTried) {
     using Box = std::pair<std::string, std::string>;
     EXPECT_EQ(test.notifier.Boxes(), (std::vector<Box>{{"", "MSG_NO_AVAIL_SERVER"}}));
     EXPECT_EQ(detections, 1);
-    EXPECT_EQ(test.ctx.detectOnDemand, 1);
+    EXPECT_EQ(onDemand, 1);
     EXPECT_EQ(test.notifier.LinkChanges(), 0);
     EXPECT_EQ(test.ctx.clientSlots[POP3][3], -1);
     EXPECT_EQ(test.notifier.Lines(), (Order{"process POP3 end\r\n"}));
@@ -186,7 +188,6 @@ TEST_F(ProcessMailThreadTest, ManualModeShowsTheBoxButStartsNoDetection) {
     Finish();
     EXPECT_EQ(test.notifier.Boxes().size(), 1u);
     EXPECT_EQ(detections, 0);
-    EXPECT_EQ(test.ctx.detectOnDemand, 0);
     EXPECT_EQ(test.CountInLog("[PROXY][MINOR] ERROR: process IMAP4 connect failed("), 1);
 }
 
@@ -233,13 +234,13 @@ TEST_F(ProcessMailThreadTest, FallingBackPastAServerThatNeverAnswersIsBoundedAnd
         Finish();
     }
     EXPECT_EQ(detections, 1) << "one request for the first fall-back, none for the second";
-    EXPECT_EQ(test.ctx.detectOnDemand, 0) << "a quiet, background detection";
+    EXPECT_EQ(onDemand, 0) << "a quiet, background detection";
     EXPECT_EQ(test.CountInLog("[PROXY][MINOR] process SMTP fell back past a failed server, auto detect requested"), 1);
     EXPECT_EQ(runtime.failoverDetectSeconds, 300) << "the product's interval";
     EXPECT_EQ(test.notifier.Boxes().size(), 0u);
 
-    // In manual mode a fall-back asks for nothing.
-    test.ctx.failoverDetectMillis = 0;
+    // In manual mode a fall-back asks for nothing, even with no interval to wait.
+    runtime.failoverDetectSeconds = 0;
     test.ctx.userConfig.IS_MANUAL_DETECT = true;
     Run(SMTP, list);
     int upstream = alive.TakeConnection(5s);

@@ -137,7 +137,7 @@ TEST_F(ProxyListenThreadTest, WithoutResultsEveryClientIsClosedAndADetectionRequ
     }
     EXPECT_TRUE(test.WaitForLog("[PROXY][MAJOR] ERROR: read detection result log fail", 2));
     EXPECT_TRUE(WaitUntil([&] { return run.detections == 2; }, 2s));
-    EXPECT_EQ(test.ctx.detectOnDemand, 1);
+    EXPECT_EQ(run.onDemand, 2);
 }
 
 TEST_F(ProxyListenThreadTest, ManualModeWithoutItsFileStartsNoDetection) {
@@ -149,7 +149,6 @@ TEST_F(ProxyListenThreadTest, ManualModeWithoutItsFileStartsNoDetection) {
     EXPECT_TRUE(loopback::SeesClose(client, 5ms)) << "the client is closed before the failure is logged";
     close(client);
     EXPECT_EQ(run.detections, 0);
-    EXPECT_EQ(test.ctx.detectOnDemand, 0);
 }
 
 TEST_F(ProxyListenThreadTest, ADetectionThatCannotStartEndsTheListener) {

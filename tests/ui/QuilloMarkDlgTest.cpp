@@ -324,7 +324,7 @@ TEST_F(QuilloMarkDlgTest, ReDetectStartsARunOnDemandAndLogsAFailedStart) {
     w.AutoDetectButton().click();
     starter.startSucceeds = false;
     w.AutoDetectButton().click();
-    EXPECT_EQ(starter.onDemand, (std::vector<int32_t>{1, 1}));
+    EXPECT_EQ(starter.modes, (std::vector<DetectMode>{DetectMode::OnDemand, DetectMode::OnDemand}));
     std::string log = Log();
     EXPECT_NE(log.find("User press Auto-Detect button"), std::string::npos);
     EXPECT_NE(log.find("End of Press Auto Detect"), std::string::npos);
@@ -335,9 +335,9 @@ TEST_F(QuilloMarkDlgTest, ReDetectStartsARunOnDemandAndLogsAFailedStart) {
 // Starts real detection runs on joinable threads, so a test can wait for them.
 class ThreadStarter : public RecordingStarter {
 public:
-    bool StartAutoDetect(AppContext& ctx) override {
-        RecordingStarter::StartAutoDetect(ctx);
-        runs.emplace_back([this, &ctx] { results.push_back(AutoDetectThread(ctx, nullptr)); });
+    bool StartAutoDetect(AppContext& ctx, DetectMode mode) override {
+        RecordingStarter::StartAutoDetect(ctx, mode);
+        runs.emplace_back([this, &ctx, mode] { results.push_back(AutoDetectThread(ctx, DetectRequest{mode})); });
         return true;
     }
     std::vector<std::thread> runs;
@@ -362,10 +362,7 @@ TEST_F(QuilloMarkDlgTest, ReDetectTwiceEndsTheSecondRunAtOnce) {
     ThreadStarter threads;
     QuilloMarkDlg dlg(ctx, threads);
     dlg.OnAutoDetect();
-    ASSERT_TRUE(Eventually([&] {
-        std::lock_guard<std::mutex> hold(ctx.detectRunningLock);
-        return ctx.detectRunning;
-    }));
+    ASSERT_TRUE(Eventually([&] { return ctx.detectRunning.Get(); }));
     dlg.OnAutoDetect();
     ASSERT_EQ(threads.runs.size(), 2u);
     // The second run returns while the first still waits for the web host.
@@ -376,7 +373,7 @@ TEST_F(QuilloMarkDlgTest, ReDetectTwiceEndsTheSecondRunAtOnce) {
     close(host);
     threads.runs[0].join();
     threads.runs.clear();
-    EXPECT_EQ(threads.onDemand, (std::vector<int32_t>{1, 1}));
+    EXPECT_EQ(threads.modes, (std::vector<DetectMode>{DetectMode::OnDemand, DetectMode::OnDemand}));
 }
 
 TEST_F(QuilloMarkDlgTest, DetectionRunsDisableAndEnableSendLog) {
@@ -526,14 +523,14 @@ TEST_F(TutorialAtStartTest, ShownBeforeTheWindowAndTheServicesAndDisabledForTheN
     std::size_t runsStarted = 99;
     WhenShown<HintDialog>([&](HintDialog* hint) {
         windowVisible = window->isVisible();
-        runsStarted = starter.onDemand.size();
+        runsStarted = starter.modes.size();
         hint->findChild<QCheckBox*>("disableTipsBox")->click();
         hint->findChild<QPushButton*>("okButton")->click();
     });
     Start(ctx, starter);
     EXPECT_FALSE(windowVisible);
     EXPECT_EQ(runsStarted, 0u);
-    EXPECT_EQ(starter.onDemand.size(), 1u);  // the services started after it closed
+    EXPECT_EQ(starter.modes.size(), 1u);  // the services started after it closed
     EXPECT_NE(dir.Read("Quillomark.ini").find("IS_OPEN_TUTORIAL=0\n"), std::string::npos);
 
     // The next start shows no tutorial.
@@ -553,7 +550,7 @@ TEST_F(TutorialAtStartTest, ShownBeforeTheWindowAndTheServicesAndDisabledForTheN
     QTest::qWait(100);
     watch.stop();
     EXPECT_FALSE(shown);
-    EXPECT_EQ(nextServices.onDemand.size(), 1u);
+    EXPECT_EQ(nextServices.modes.size(), 1u);
     window.reset();
 }
 

@@ -40,15 +40,14 @@ inline QApplication& TestApplication() {
 class RecordingStarter : public ServiceStarter {
 public:
     bool StartListener(AppContext&, const ListenParam&) override { return true; }
-    bool StartAutoDetect(AppContext& ctx) override {
-        std::lock_guard<std::mutex> hold(ctx.detectModeLock);
-        onDemand.push_back(ctx.detectOnDemand);
+    bool StartAutoDetect(AppContext&, DetectMode mode) override {
+        modes.push_back(mode);
         return startSucceeds;
     }
     bool StartDetectTimer(AppContext&, int32_t) override { return true; }
     bool StartAutoDownload(AppContext&) override { return true; }
 
-    std::vector<int32_t> onDemand;  // detectOnDemand at each start
+    std::vector<DetectMode> modes;  // the mode of each start
     bool startSucceeds = true;
 };
 

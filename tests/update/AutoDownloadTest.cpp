@@ -32,7 +32,7 @@ public:
     AutoDownloadOptions Options(int port) {
         AutoDownloadOptions options;
         options.port = port;
-        options.runDetection = [this](AppContext& ctx, const char* name) { return Run(ctx, name); };
+        options.runDetection = [this](AppContext& ctx, const DetectRequest& request) { return Run(ctx, request); };
         return options;
     }
     int calls() const { return calls_.load(); }
@@ -44,18 +44,20 @@ public:
         std::lock_guard<std::mutex> hold(mutex_);
         return sawNewList_;
     }
+    std::vector<DetectMode> modes() {
+        std::lock_guard<std::mutex> hold(mutex_);
+        return modes_;
+    }
 
 private:
-    DetectionResult Run(AppContext& ctx, const char* name) {
-        {
-            std::lock_guard<std::mutex> hold(ctx.detectRunningLock);
-            if (ctx.detectRunning) return DetectionResult::AlreadyRunning;
-        }
+    DetectionResult Run(AppContext& ctx, const DetectRequest& request) {
+        if (ctx.detectRunning.Get()) return DetectionResult::AlreadyRunning;
         int n = calls_++;
         {
             std::lock_guard<std::mutex> hold(mutex_);
-            names_.push_back(name);
-            std::ifstream in(DataFilePath(ctx, name), std::ios::binary);
+            names_.push_back(request.listPath);
+            modes_.push_back(request.mode);
+            std::ifstream in(DataFilePath(ctx, request.listPath), std::ios::binary);
             sawNewList_.push_back(std::string(std::istreambuf_iterator<char>(in), {}));
         }
         ctx.eventDetectComplete.Set();
@@ -67,6 +69,7 @@ private:
     std::mutex mutex_;
     std::vector<std::string> names_;
     std::vector<std::string> sawNewList_;
+    std::vector<DetectMode> modes_;
 };
 
 class AutoDownloadTest : public ::testing::Test {
@@ -89,13 +92,12 @@ protected:
 TEST_F(AutoDownloadTest, NewerListProvenByDetectionReplacesTheCurrentOne) {
     dir.Write("Quillomark.conf", kOldList);
     server.Serve("/list.conf", kNewList);
-    ctx.detectOnDemand = 1;
     FakeDetection detection({DetectionResult::Ok});
     RunUpdate(detection);
 
     EXPECT_EQ(detection.names(), std::vector<std::string>{"/NewQuilloMark.conf"});
     EXPECT_EQ(detection.sawNewList(), std::vector<std::string>{WithoutCr(kNewList)});
-    EXPECT_EQ(ctx.detectOnDemand, 0);
+    EXPECT_EQ(detection.modes(), std::vector<DetectMode>{DetectMode::Background});
     EXPECT_EQ(dir.Read("Quillomark.conf"), WithoutCr(kNewList));
     EXPECT_FALSE(dir.Exists("NewQuilloMark.conf"));
     EXPECT_FALSE(dir.HasEntryBeginningWith("Quillomark.conf."));
@@ -202,10 +204,7 @@ TEST_F(AutoDownloadTest, DetectionThatSucceedsOnARetryReplaces) {
 TEST_F(AutoDownloadTest, RunningDetectionIsWaitedForBeforeTheNewListIsTried) {
     dir.Write("Quillomark.conf", kOldList);
     server.Serve("/list.conf", kNewList);
-    {
-        std::lock_guard<std::mutex> hold(ctx.detectRunningLock);
-        ctx.detectRunning = true;
-    }
+    ASSERT_TRUE(ctx.detectRunning.TryEnter(DetectMode::Background));
     FakeDetection detection({DetectionResult::Ok});
     std::thread update([&] { RunUpdate(detection); });
     ASSERT_TRUE(WaitUntil([&] { return server.CountFor("/list.conf") == 1; }, std::chrono::seconds(10)));
@@ -214,10 +213,7 @@ TEST_F(AutoDownloadTest, RunningDetectionIsWaitedForBeforeTheNewListIsTried) {
     EXPECT_EQ(CountLog(dir, "[DOWNLOAD][DUMP] start to detect"), 0);
 
     // The running detection ends the way a real run does.
-    {
-        std::lock_guard<std::mutex> hold(ctx.detectRunningLock);
-        ctx.detectRunning = false;
-    }
+    ctx.detectRunning.Leave();
     ctx.eventDetectComplete.Set();
     update.join();
     EXPECT_EQ(detection.calls(), 1);
@@ -229,19 +225,13 @@ TEST_F(AutoDownloadTest, StaleEventWithARunStillActiveCountsAsAFailedAttempt) {
     dir.Write("Quillomark.conf", kOldList);
     server.Serve("/list.conf", kNewList);
     ctx.userConfig.DOWNLOAD_RETRY_INTERVAL = 200;
-    {
-        std::lock_guard<std::mutex> hold(ctx.detectRunningLock);
-        ctx.detectRunning = true;
-    }
+    ASSERT_TRUE(ctx.detectRunning.TryEnter(DetectMode::Background));
     ctx.eventDetectComplete.Set();  // left by a run that nobody waited for
     FakeDetection detection({DetectionResult::Ok});
     std::thread update([&] { RunUpdate(detection); });
     ASSERT_TRUE(WaitUntil([&] { return CountLog(dir, "[DOWNLOAD][DUMP] wait for auto detect thread fail") == 1; },
                           std::chrono::seconds(10)));
-    {
-        std::lock_guard<std::mutex> hold(ctx.detectRunningLock);
-        ctx.detectRunning = false;
-    }
+    ctx.detectRunning.Leave();
     update.join();
     EXPECT_EQ(detection.calls(), 1);
     EXPECT_EQ(dir.Read("Quillomark.conf"), WithoutCr(kNewList));
