@@ -1,7 +1,8 @@
 // AppContext is the whole process state shared by every thread: the
 // foundation's and the catalogue's state it extends, the connection in use,
-// the detection flags, the proxies' client slots and the listener arguments,
-// each under the lock named beside it. One object exists for the life of the
+// the detection's single-run guard and fail-over gate, the proxies' client
+// slots and the listener arguments. Each part keeps its own lock (the client
+// slots the row lock beside them). One object exists for the life of the
 // process; tests make their own.
 #pragma once
 
@@ -31,8 +32,6 @@ struct AppContext : CatalogueContext {
 
     // Where UiNotifier calls go; set by the entry before any thread starts.
     UiNotifier* mainWindow = &nullNotifier;
-
-    std::mutex infoPaneLock;
 
     BestConnection bestConnection;
 

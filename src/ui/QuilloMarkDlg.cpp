@@ -300,8 +300,9 @@ void QuilloMarkDlg::RefreshCurrentConnection() {
     curLinkLine.setText(line);
 }
 
+// Like every call into the window, it runs on the window thread: workers'
+// lines reach it through WindowNotifier, so the pane needs no lock.
 void QuilloMarkDlg::AppendInfoLine(const std::string& text) {
-    std::lock_guard<std::mutex> hold(ctx.infoPaneLock);
     // An insert at the end costs the inserted text only; the pane drops its
     // oldest lines beyond its block limit, so a long run neither grows
     // without bound nor slows down.
