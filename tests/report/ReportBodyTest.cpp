@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <filesystem>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
