@@ -9,10 +9,6 @@
 
 class FileLock {
 public:
-    FileLock() = default;
-    FileLock(const FileLock&) = delete;
-    FileLock& operator=(const FileLock&) = delete;
-
     // Runs use() while no other use of the file runs; returns what it returns.
     template <typename Use>
     auto Hold(Use&& use) EXCLUDES(lock_) {

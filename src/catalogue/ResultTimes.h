@@ -11,10 +11,6 @@
 
 class ResultTimes {
 public:
-    ResultTimes() = default;
-    ResultTimes(const ResultTimes&) = delete;
-    ResultTimes& operator=(const ResultTimes&) = delete;
-
     // The time of the manual or automatic file's last write.
     int32_t Get(bool manual) const EXCLUDES(lock_);
     // Takes the time of a write now beginning: now, or one second past the

@@ -9,10 +9,6 @@
 
 class BestConnection {
 public:
-    BestConnection() = default;
-    BestConnection(const BestConnection&) = delete;
-    BestConnection& operator=(const BestConnection&) = delete;
-
     // A copy of the record as it is now (LinkCost 0 and IsSSL false until
     // first set).
     ProtocalInfo Get() const EXCLUDES(lock_);

@@ -16,10 +16,6 @@ enum class DetectMode {
 
 class DetectRunning {
 public:
-    DetectRunning() = default;
-    DetectRunning(const DetectRunning&) = delete;
-    DetectRunning& operator=(const DetectRunning&) = delete;
-
     // True when no run was working: the caller's run now is, in mode. False
     // otherwise; a request on demand then puts the working run on demand.
     bool TryEnter(DetectMode mode) EXCLUDES(lock_);

@@ -12,10 +12,6 @@
 
 class FailoverGate {
 public:
-    FailoverGate() = default;
-    FailoverGate(const FailoverGate&) = delete;
-    FailoverGate& operator=(const FailoverGate&) = delete;
-
     // True when no request has passed within the last interval; this one
     // then has.
     bool TryPass(std::chrono::seconds interval) EXCLUDES(lock_);
