@@ -109,7 +109,8 @@ PlatformResult EnableAutostart(const std::string& path, const AutostartTarget& t
         HasLineBreak(target.workDir))
         return PlatformResult::MissingArgument;
     size_t slash = path.rfind('/');
-    if (slash == std::string::npos || !MakeDirectories(path.substr(0, slash))) return PlatformResult::SystemRefused;
+    if (slash == std::string::npos || !MakeDirectories(path.substr(0, slash)))
+        return PlatformResult::SystemRefused;
     // A session reading the directory at login sees the old entry or the new
     // one, never half of one.
     return ReplaceFile(path, AutostartEntryText(target)) ? PlatformResult::Ok : PlatformResult::SystemRefused;

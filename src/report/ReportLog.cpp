@@ -107,7 +107,8 @@ int32_t ReportDialogue::Run() {
                            DetectionResult::SmtpMailFromFailed)) != 0 ||
         (result = Exchange(std::string("RCPT TO: <") + settings_.LOG_RCPT_TO + ">\r\n", "250 ",
                            DetectionResult::SmtpRcptToFailed)) != 0 ||
-        (result = Exchange("DATA\r\n", "354 ", DetectionResult::SmtpDataFailed)) != 0 || (result = SendReport()) != 0)
+        (result = Exchange("DATA\r\n", "354 ", DetectionResult::SmtpDataFailed)) != 0 ||
+        (result = SendReport()) != 0)
         return result;
     return Exchange("QUIT\r\n", "221 ", DetectionResult::QuitFailed);
 }

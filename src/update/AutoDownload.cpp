@@ -46,7 +46,8 @@ void AutoDownload::Run() {
         WriteLog(ctx_, DOWNLOAD, DUMP, "Detecting the new config file directly.");
     }
 
-    if (DetectNewList() == NewListOutcome::Failed && DetectNewListWithRetry() == NewListOutcome::RetriesFailed)
+    if (DetectNewList() == NewListOutcome::Failed &&
+        DetectNewListWithRetry() == NewListOutcome::RetriesFailed)
         RemoveNewList(ctx_);
 }
 
@@ -54,7 +55,8 @@ DownloadOutcome AutoDownload::DownloadWithRetry() {
     int32_t interval = ctx_.userConfig.DOWNLOAD_RETRY_INTERVAL;
     for (int attempt = 1; attempt <= kUpdateRetryCount; ++attempt) {
         Pause(interval);
-        if (DownloadConnList(ctx_, state_, options_.port) == DownloadOutcome::Succeeded) return DownloadOutcome::Succeeded;
+        if (DownloadConnList(ctx_, state_, options_.port) == DownloadOutcome::Succeeded)
+            return DownloadOutcome::Succeeded;
     }
     WriteLog(ctx_, DOWNLOAD, MAJOR, "ERR: downlaod new config file fail.");
     return DownloadOutcome::RetriesFailed;

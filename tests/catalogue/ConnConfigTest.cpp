@@ -123,7 +123,8 @@ TEST_F(ConnConfigTest, NonNumericPortIsAFormatError) {
 }
 
 TEST_F(ConnConfigTest, CrLfAndLfGiveTheSameRecords) {
-    ASSERT_EQ(CatalogueResult::Ok, Read("2009/03/05 14:07:09\r\nMAIL h1 25 110 143 a\r\nMAIL-SSL h2 465 995 993 b\r\n"));
+    ASSERT_EQ(CatalogueResult::Ok,
+              Read("2009/03/05 14:07:09\r\nMAIL h1 25 110 143 a\r\nMAIL-SSL h2 465 995 993 b\r\n"));
     ProtocalInfoList crlf = list;
     list.Clear();
     ASSERT_EQ(CatalogueResult::Ok, Read("2009/03/05 14:07:09\nMAIL h1 25 110 143 a\nMAIL-SSL h2 465 995 993 b\n"));
@@ -147,8 +148,10 @@ TEST_F(ConnConfigTest, FieldsTooLongForTheRecordAreRefused) {
     list.Clear();
     // Cut at 63, the rest "25" would have become the SMTP port and shifted
     // every later field by one.
-    EXPECT_EQ(CatalogueResult::ListFormatError, Read(std::string(kHeader) + "MAIL " + std::string(63, 'd') + "25 110 143 7 x\n"));
-    EXPECT_EQ(CatalogueResult::ListFormatError, Read(std::string(kHeader) + "MAIL" + std::string(60, 'L') + " h 25 110 143 x\n"));
+    EXPECT_EQ(CatalogueResult::ListFormatError,
+              Read(std::string(kHeader) + "MAIL " + std::string(63, 'd') + "25 110 143 7 x\n"));
+    EXPECT_EQ(CatalogueResult::ListFormatError,
+              Read(std::string(kHeader) + "MAIL" + std::string(60, 'L') + " h 25 110 143 x\n"));
     EXPECT_TRUE(list.Empty());
 }
 
@@ -167,13 +170,15 @@ TEST_F(ConnConfigTest, MissingFileOrDirectoryCannotBeOpened) {
 TEST_F(ConnConfigTest, HostileContentGivesItsCodeOnly) {
     // A 10,000-character line: the piece holding the code ends it, the rest
     // is read as further lines, which do not begin with "M".
-    ASSERT_EQ(CatalogueResult::Ok, Read(std::string(kHeader) + "MAIL h 25 110 143 " + std::string(10000, 'x') + "\n"));
+    ASSERT_EQ(CatalogueResult::Ok,
+              Read(std::string(kHeader) + "MAIL h 25 110 143 " + std::string(10000, 'x') + "\n"));
     ASSERT_EQ(1, list.Count());
     EXPECT_EQ(511u - 18u, std::strlen(list.begin()->Code));
 
     list.Clear();
     EXPECT_EQ(CatalogueResult::ListFormatError, Read(std::string(kHeader) + std::string(10000, 'M') + "\n"));
-    EXPECT_EQ(CatalogueResult::ListFormatError, Read(std::string(kHeader) + std::string("MAIL h\0 25 110 143 c\n", 21)));
+    EXPECT_EQ(CatalogueResult::ListFormatError,
+              Read(std::string(kHeader) + std::string("MAIL h\0 25 110 143 c\n", 21)));
     std::string binary = kHeader;
     for (int i = 0; i < 5000; ++i) binary += static_cast<char>(i % 7 == 0 ? 'M' : (i * 91) & 0xFF);
     CatalogueResult result = Read(binary);

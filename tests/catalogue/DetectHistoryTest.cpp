@@ -65,7 +65,8 @@ TEST_F(DetectHistoryTest, AppendWritesOneRecordPerCandidateWithTheRunsTime) {
 }
 
 TEST_F(DetectHistoryTest, RunsFollowEachOtherInOrderEvenWithinOneMillisecond) {
-    for (int run = 0; run < 5; ++run) ASSERT_EQ(AppendDetectHistory(ctx, ThreeCandidates(run, run, run)), CatalogueResult::Ok);
+    for (int run = 0; run < 5; ++run)
+        ASSERT_EQ(AppendDetectHistory(ctx, ThreeCandidates(run, run, run)), CatalogueResult::Ok);
     std::vector<HistoryRecord> records = Read();
     ASSERT_EQ(records.size(), 15u);
     for (std::size_t i = 3; i < records.size(); i += 3) {
@@ -141,7 +142,8 @@ TEST_F(DetectHistoryTest, BlanksInACodeCannotSplitTheRecord) {
 
 TEST_F(DetectHistoryTest, AFailedWriteLeavesThePreviousHistoryWhole) {
     ctx.userConfig.LOG_LVL = MAJOR;  // a log short enough for the full disk below
-    for (int run = 0; run < 5; ++run) ASSERT_EQ(AppendDetectHistory(ctx, ThreeCandidates(1, 2, 3)), CatalogueResult::Ok);
+    for (int run = 0; run < 5; ++run)
+        ASSERT_EQ(AppendDetectHistory(ctx, ThreeCandidates(1, 2, 3)), CatalogueResult::Ok);
     std::string before = dir.Read("detect_history.log");
     {
         FileSizeLimit full(before.size());  // the longer new history does not fit

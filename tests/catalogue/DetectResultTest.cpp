@@ -143,7 +143,8 @@ TEST_F(DetectResultTest, ReaderAppendsAndAcceptsCrLf) {
     ProtocalInfo earlier;
     earlier.SetCode("earlier");
     list.PushBack(earlier);
-    EXPECT_EQ(CatalogueResult::Ok, ReadContent("1236254829\r\n2009/03/05 14:07:09\r\n5 MAIL-SSL h 465 995 993 c\r\n"));
+    EXPECT_EQ(CatalogueResult::Ok,
+              ReadContent("1236254829\r\n2009/03/05 14:07:09\r\n5 MAIL-SSL h 465 995 993 c\r\n"));
     EXPECT_EQ(1236254829, stamp);
     ASSERT_EQ(2, list.Count());
     EXPECT_STREQ("c", (list.begin() + 1)->Code);
@@ -151,7 +152,8 @@ TEST_F(DetectResultTest, ReaderAppendsAndAcceptsCrLf) {
 }
 
 TEST_F(DetectResultTest, EmptyRecordLineIsAFormatError) {
-    EXPECT_EQ(CatalogueResult::ReadFailed, ReadContent("100\n2009/03/05 14:07:09\n5 MAIL h 1 2 3 c\n\n6 MAIL h 1 2 3 d\n"));
+    EXPECT_EQ(CatalogueResult::ReadFailed,
+              ReadContent("100\n2009/03/05 14:07:09\n5 MAIL h 1 2 3 c\n\n6 MAIL h 1 2 3 d\n"));
     EXPECT_EQ(100, stamp);
     EXPECT_EQ(1, list.Count());
     EXPECT_TRUE(Logged("[DETECT][MINOR] ERROR: result log format error at line=\n"));

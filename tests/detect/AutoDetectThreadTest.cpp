@@ -64,7 +64,9 @@ protected:
     // always a background one.
     static DetectRequest Background() { return DetectRequest{DetectMode::Background}; }
     static DetectRequest OnDemand() { return DetectRequest{DetectMode::OnDemand}; }
-    static DetectRequest DownloadedList() { return DetectRequest{DetectMode::Background, "/NewQuilloMark.conf"}; }
+    static DetectRequest DownloadedList() {
+        return DetectRequest{DetectMode::Background, "/NewQuilloMark.conf"};
+    }
     std::unique_ptr<FakeCandidate> Candidate(bool tls, Pop3Script pop3 = {}) {
         return std::make_unique<FakeCandidate>(tls, pop3);
     }

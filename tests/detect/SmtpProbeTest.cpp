@@ -123,13 +123,14 @@ TEST_F(SmtpProbeTest, RejectedHeloIsShownButNotJudged) {
 TEST_F(SmtpProbeTest, EachRefusedStepGivesItsCode) {
     struct Case {
         std::string SmtpScript::*reply;
-        int32_t code;
+        DetectionResult code;
     };
+    using R = DetectionResult;
     const Case cases[] = {
-        {&SmtpScript::auth, CodeOf(DetectionResult::SmtpAuthFailed)},      {&SmtpScript::user, CodeOf(DetectionResult::SmtpAuthFailed)},
-        {&SmtpScript::pass, CodeOf(DetectionResult::SmtpAuthFailed)},      {&SmtpScript::mailFrom, CodeOf(DetectionResult::SmtpMailFromFailed)},
-        {&SmtpScript::rcptTo, CodeOf(DetectionResult::SmtpRcptToFailed)},  {&SmtpScript::data, CodeOf(DetectionResult::SmtpDataFailed)},
-        {&SmtpScript::endOfData, CodeOf(DetectionResult::SmtpEndOfDataFailed)}, {&SmtpScript::quit, CodeOf(DetectionResult::QuitFailed)},
+        {&SmtpScript::auth, R::SmtpAuthFailed},     {&SmtpScript::user, R::SmtpAuthFailed},
+        {&SmtpScript::pass, R::SmtpAuthFailed},     {&SmtpScript::mailFrom, R::SmtpMailFromFailed},
+        {&SmtpScript::rcptTo, R::SmtpRcptToFailed}, {&SmtpScript::data, R::SmtpDataFailed},
+        {&SmtpScript::endOfData, R::SmtpEndOfDataFailed}, {&SmtpScript::quit, R::QuitFailed},
     };
     for (const Case& c : cases) {
         SmtpScript refusing;
@@ -137,7 +138,7 @@ TEST_F(SmtpProbeTest, EachRefusedStepGivesItsCode) {
         SmtpRecord seen;
         FakePeer peer(SmtpDialogue(refusing, seen));
         pane.Clear();
-        EXPECT_EQ(Probe(peer), c.code) << c.code;
+        EXPECT_EQ(Probe(peer), CodeOf(c.code)) << ToText(c.code);
         std::vector<std::string> lines = pane.Lines();
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.back(), "[Connection 127.0.0.1 failed]\r\n");

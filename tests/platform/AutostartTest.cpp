@@ -90,7 +90,8 @@ TEST_F(AutostartTest, FailuresAreReportedNotHidden) {
     EXPECT_EQ(PlatformResult::MissingArgument, EnableAutostart(Entry(), AutostartTarget{}));
     EXPECT_EQ(PlatformResult::MissingArgument, DisableAutostart(""));
     EXPECT_EQ(PlatformResult::MissingArgument, EnableAutostart(Entry(), AutostartTarget{"/opt/q\nExec=evil", {}}));
-    EXPECT_EQ(PlatformResult::MissingArgument, EnableAutostart(Entry(), AutostartTarget{"/opt/q", "/home/a\nExec=evil"}));
+    EXPECT_EQ(PlatformResult::MissingArgument,
+              EnableAutostart(Entry(), AutostartTarget{"/opt/q", "/home/a\nExec=evil"}));
     EXPECT_FALSE(dir.Exists("config/autostart"));
     dir.Write("config", "a file where the directory should be");
     EXPECT_EQ(PlatformResult::SystemRefused, EnableAutostart(Entry(), kOnPath));

@@ -85,13 +85,14 @@ TEST_F(ReportLogTest, NoConnectionShowsOnlyTheFirstLine) {
 TEST_F(ReportLogTest, FailedStepsKeepTheProbeCodes) {
     struct Case {
         std::string SmtpScript::*reply;
-        int32_t code;
+        DetectionResult code;
     };
+    using R = DetectionResult;
     const Case cases[] = {
-        {&SmtpScript::auth, CodeOf(DetectionResult::SmtpAuthFailed)},       {&SmtpScript::pass, CodeOf(DetectionResult::SmtpAuthFailed)},
-        {&SmtpScript::mailFrom, CodeOf(DetectionResult::SmtpMailFromFailed)}, {&SmtpScript::rcptTo, CodeOf(DetectionResult::SmtpRcptToFailed)},
-        {&SmtpScript::data, CodeOf(DetectionResult::SmtpDataFailed)},       {&SmtpScript::endOfData, CodeOf(DetectionResult::SmtpEndOfDataFailed)},
-        {&SmtpScript::quit, CodeOf(DetectionResult::QuitFailed)},
+        {&SmtpScript::auth, R::SmtpAuthFailed},         {&SmtpScript::pass, R::SmtpAuthFailed},
+        {&SmtpScript::mailFrom, R::SmtpMailFromFailed}, {&SmtpScript::rcptTo, R::SmtpRcptToFailed},
+        {&SmtpScript::data, R::SmtpDataFailed},         {&SmtpScript::endOfData, R::SmtpEndOfDataFailed},
+        {&SmtpScript::quit, R::QuitFailed},
     };
     for (const Case& c : cases) {
         SmtpScript failing;
@@ -99,7 +100,7 @@ TEST_F(ReportLogTest, FailedStepsKeepTheProbeCodes) {
         SmtpRecord seen;
         FakePeer server(SmtpDialogue(failing, seen));
         pane.Clear();
-        EXPECT_EQ(Report(server.port()), c.code) << failing.*c.reply;
+        EXPECT_EQ(Report(server.port()), CodeOf(c.code)) << failing.*c.reply;
         EXPECT_EQ(pane.Lines().back(), "Report log fail\r\n");
     }
     pane.Clear();

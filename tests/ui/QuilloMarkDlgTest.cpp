@@ -337,7 +337,8 @@ class ThreadStarter : public RecordingStarter {
 public:
     bool StartAutoDetect(AppContext& ctx, DetectMode mode) override {
         RecordingStarter::StartAutoDetect(ctx, mode);
-        runs.emplace_back([this, &ctx, mode] { results.push_back(AutoDetectThread(ctx, DetectRequest{mode})); });
+        runs.emplace_back(
+            [this, &ctx, mode] { results.push_back(AutoDetectThread(ctx, DetectRequest{mode})); });
         return true;
     }
     std::vector<std::thread> runs;

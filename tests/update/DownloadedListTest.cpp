@@ -62,7 +62,8 @@ TEST(DownloadedListTest, RejectsBodiesWithoutConnectionsOrWithABadLine) {
     EXPECT_EQ(Check(kHeader + good + "MAIL 10.0.0.1 25 pop 143 a\r\n"), UpdateResult::ListRejected);
     EXPECT_EQ(Check(kHeader + good + "MAIL 10.0.0.1 25 110x 143 a\r\n"), UpdateResult::ListRejected);
     EXPECT_EQ(Check(kHeader + good + "MAIL 10.0.0.1 25 110 99999999999 a\r\n"), UpdateResult::ListRejected);
-    EXPECT_EQ(Check(kHeader + good + "MAIL 10.0.0.1 -25 +110 70000 a\r\n"), UpdateResult::Ok);  // ports not range-checked
+    // Ports are not range-checked.
+    EXPECT_EQ(Check(kHeader + good + "MAIL 10.0.0.1 -25 +110 70000 a\r\n"), UpdateResult::Ok);
 }
 
 TEST(DownloadedListTest, RejectsWhatTheFileFormatCannotHold) {
