@@ -10,8 +10,8 @@ bool ThreadServiceStarter::StartListener(AppContext& ctx, const ListenParam& par
     return StartThread([&ctx, &param, relays = relays_] { ProxyListenThread(ctx, param, relays); });
 }
 
-bool ThreadServiceStarter::StartAutoDetect(AppContext& ctx) {
-    return StartThread([&ctx] { AutoDetectThread(ctx, nullptr); });
+bool ThreadServiceStarter::StartAutoDetect(AppContext& ctx, DetectMode mode) {
+    return StartThread([&ctx, mode] { AutoDetectThread(ctx, DetectRequest{mode}); });
 }
 
 bool ThreadServiceStarter::StartDetectTimer(AppContext& ctx, int32_t periodMs) {

@@ -16,7 +16,7 @@ public:
     ThreadServiceStarter& operator=(const ThreadServiceStarter&) = delete;
 
     bool StartListener(AppContext& ctx, const ListenParam& param) override;
-    bool StartAutoDetect(AppContext& ctx) override;
+    bool StartAutoDetect(AppContext& ctx, DetectMode mode) override;
     bool StartDetectTimer(AppContext& ctx, int32_t periodMs) override;
     bool StartAutoDownload(AppContext& ctx) override;
 

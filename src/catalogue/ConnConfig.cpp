@@ -2,64 +2,67 @@
 
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 
 #include "catalogue/RecordFields.h"
 #include "core/TextLineReader.h"
 #include "core/WriteLog.h"
+#include "platform/ReplaceFile.h"
 
 namespace {
 
-// One connection line into a record; the result is 0 or -21, logged.
-int32_t ParseConnLine(CatalogueContext& ctx, const char* line, ProtocalInfo& record) {
+// One connection line into a record; a line that is none is logged.
+CatalogueResult ParseConnLine(CatalogueContext& ctx, const char* line, ProtocalInfo& record) {
     RecordFields f;
     int read = std::sscanf(line, "%511s %511s %d %d %d %511s", f.type, f.dest, &f.port[SMTP],
                            &f.port[POP3], &f.port[IMAP4], f.code);
     if (read < 6 || !f.FitsRecord()) {
         WriteLog(ctx, DETECT, MINOR, "ERROR: conn config format error at line=%s", line);
-        return kConnConfigFormatError;
+        return CatalogueResult::ListFormatError;
     }
     int32_t type = MatchLinkType(f.type);
     if (type < 0) {
         WriteLog(ctx, DETECT, MINOR, "ERROR: unknown protocal name %s", f.type);
-        return kConnConfigFormatError;
+        return CatalogueResult::ListFormatError;
     }
     f.FillRecord(type, record);
     record.LinkCost = 0;
-    return 0;
+    return CatalogueResult::Ok;
 }
 
-int32_t ReadConnLines(CatalogueContext& ctx, TextLineReader& reader, ProtocalInfoList& list) {
+CatalogueResult ReadConnLines(CatalogueContext& ctx, TextLineReader& reader, ProtocalInfoList& list) {
     reader.Next();  // the list's date and time, whatever line 1 holds
     while (reader.Next()) {
         if (reader.Line()[0] != 'M') continue;
         ProtocalInfo record;
-        int32_t result = ParseConnLine(ctx, reader.Line(), record);
-        if (result != 0) return result;
+        CatalogueResult result = ParseConnLine(ctx, reader.Line(), record);
+        if (result != CatalogueResult::Ok) return result;
         list.PushBack(record);
     }
-    return 0;
+    return CatalogueResult::Ok;
 }
 
 }  // namespace
 
-int32_t ReadConnConfig(CatalogueContext& ctx, const char* name, ProtocalInfoList& list) {
-    if (name == nullptr) return kConnConfigMissingName;
+CatalogueResult ReadConnConfig(CatalogueContext& ctx, const char* name, ProtocalInfoList& list) {
+    if (name == nullptr) return CatalogueResult::MissingName;
     std::string path = DataFilePath(ctx, name);
-    int32_t result = 0;
-    {
-        // Held for the whole read so that the update never replaces the file
-        // under the reader.
-        std::lock_guard<std::mutex> hold(ctx.connListLock);
+    // Held for the whole read so that the update never replaces the file
+    // under the reader.
+    CatalogueResult result = ctx.connListLock.Hold([&] {
         TextLineReader reader(path);
         if (!reader.IsOpen()) {
-            result = kConnConfigOpenError;
             WriteLog(ctx, DETECT, MAJOR, "ERROR: open conn config failed");
-        } else {
-            WriteLog(ctx, DETECT, DUMP, "start to read config %s", path.c_str());
-            result = ReadConnLines(ctx, reader, list);
+            return CatalogueResult::ListUnopenable;
         }
-    }
+        WriteLog(ctx, DETECT, DUMP, "start to read config %s", path.c_str());
+        return ReadConnLines(ctx, reader, list);
+    });
     WriteLog(ctx, DETECT, DUMP, "read config end");
     return result;
+}
+
+CatalogueResult ReplaceConnConfig(CatalogueContext& ctx, std::string_view text) {
+    std::string path = DataFilePath(ctx, kConnConfigName);
+    bool replaced = ctx.connListLock.Hold([&] { return ReplaceFile(path, text); });
+    return replaced ? CatalogueResult::Ok : CatalogueResult::WriteFailed;
 }

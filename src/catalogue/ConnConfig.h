@@ -7,20 +7,23 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "catalogue/CatalogueContext.h"
+#include "catalogue/CatalogueResult.h"
 #include "catalogue/ProtocalInfoList.h"
 
 inline constexpr const char* kConnConfigName = "/Quillomark.conf";
 inline constexpr const char* kNewConnConfigName = "/NewQuilloMark.conf";
 
-inline constexpr int32_t kConnConfigFormatError = -21;
-inline constexpr int32_t kConnConfigOpenError = -22;
-inline constexpr int32_t kConnConfigMissingName = -51;
-
 // Appends the records of the file baseDirectory + name to list, in file
 // order, without clearing it; holds connListLock while the file is read.
-// 0 when the whole file was read, -21 at a malformed or unknown line (the
-// records before it stay), -22 when the file cannot be opened, -51 without
-// a name.
-int32_t ReadConnConfig(CatalogueContext& ctx, const char* name, ProtocalInfoList& list);
+// Ok when the whole file was read, ListFormatError at a malformed or unknown
+// line (the records before it stay), ListUnopenable when the file cannot be
+// opened, MissingName without a name.
+CatalogueResult ReadConnConfig(CatalogueContext& ctx, const char* name, ProtocalInfoList& list);
+
+// Replaces "Quillomark.conf" by text, whole, once no read of it is in
+// progress. WriteFailed, with the old file as it was, when it cannot be
+// written.
+CatalogueResult ReplaceConnConfig(CatalogueContext& ctx, std::string_view text);

@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <mutex>
 #include <string_view>
 
 #include "core/WriteLog.h"
+#include "platform/ReplaceFile.h"
 
 namespace {
 
@@ -139,29 +139,21 @@ std::string Serialise(const std::vector<HistoryRecord>& records) {
     return text;
 }
 
-bool WriteAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        ssize_t put = ::write(fd, text.data() + done, text.size() - done);
-        if (put <= 0) return false;
-        done += static_cast<std::size_t>(put);
+// Adds one run to the history at path, dropping the oldest runs beyond the
+// limit. Called with the history held.
+CatalogueResult AppendRun(CatalogueContext& ctx, const std::string& path, const ProtocalInfoList& list) {
+    std::vector<HistoryRecord> records;
+    std::string text;
+    if (ReadHistoryText(path, text)) ParseDetectHistory(text, records);
+    int64_t time = NextRunTime(records);
+    KeepLastRuns(records, kHistoryRunLimit - 1);
+    for (const ProtocalInfo& r : list) records.push_back({time, AsField(r.Code), AsField(r.Dest), r.LinkCost});
+    if (!ReplaceFile(path, Serialise(records))) {
+        WriteLog(ctx, DETECT, MAJOR, "ERROR: write history log failed");
+        return CatalogueResult::WriteFailed;
     }
-    return true;
-}
-
-// Writes text to a temporary file beside path, flushed to the disk, and
-// renames it over path: a crash or a full disk leaves the old history whole.
-bool ReplaceFile(const std::string& path, const std::string& text) {
-    std::string temporary = path + ".tmp";
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
-    written = ::close(fd) == 0 && written;
-    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        return false;
-    }
-    return true;
+    WriteLog(ctx, DETECT, DUMP, "detect history appended, %d records", static_cast<int>(list.Count()));
+    return CatalogueResult::Ok;
 }
 
 }  // namespace
@@ -184,31 +176,19 @@ int ParseDetectHistory(const std::string& text, std::vector<HistoryRecord>& reco
     return skipped;
 }
 
-int32_t ReadDetectHistory(CatalogueContext& ctx, std::vector<HistoryRecord>& records) {
+CatalogueResult ReadDetectHistory(CatalogueContext& ctx, std::vector<HistoryRecord>& records) {
     std::string text;
     if (!ReadHistoryText(HistoryPath(ctx), text)) {
         WriteLog(ctx, DETECT, MINOR, "ERROR: open history log to read failed");
-        return kHistoryReadError;
+        return CatalogueResult::ReadFailed;
     }
     int skipped = ParseDetectHistory(text, records);
     if (skipped > 0) WriteLog(ctx, DETECT, MINOR, "ERROR: history log skipped %d bad lines", skipped);
-    return 0;
+    return CatalogueResult::Ok;
 }
 
-int32_t AppendDetectHistory(CatalogueContext& ctx, const ProtocalInfoList& list) {
-    if (list.Count() == 0) return 0;
+CatalogueResult AppendDetectHistory(CatalogueContext& ctx, const ProtocalInfoList& list) {
+    if (list.Count() == 0) return CatalogueResult::Ok;
     std::string path = HistoryPath(ctx);
-    std::lock_guard<std::mutex> hold(ctx.historyFileLock);
-    std::vector<HistoryRecord> records;
-    std::string text;
-    if (ReadHistoryText(path, text)) ParseDetectHistory(text, records);
-    int64_t time = NextRunTime(records);
-    KeepLastRuns(records, kHistoryRunLimit - 1);
-    for (const ProtocalInfo& r : list) records.push_back({time, AsField(r.Code), AsField(r.Dest), r.LinkCost});
-    if (!ReplaceFile(path, Serialise(records))) {
-        WriteLog(ctx, DETECT, MAJOR, "ERROR: write history log failed");
-        return kHistoryWriteError;
-    }
-    WriteLog(ctx, DETECT, DUMP, "detect history appended, %d records", static_cast<int>(list.Count()));
-    return 0;
+    return ctx.historyFileLock.Hold([&] { return AppendRun(ctx, path, list); });
 }

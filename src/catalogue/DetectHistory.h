@@ -13,13 +13,11 @@
 #include <vector>
 
 #include "catalogue/CatalogueContext.h"
+#include "catalogue/CatalogueResult.h"
 #include "catalogue/ProtocalInfoList.h"
 
 inline constexpr const char* kHistoryName = "/detect_history.log";
 inline constexpr int kHistoryRunLimit = 500;
-
-inline constexpr int32_t kHistoryWriteError = -17;
-inline constexpr int32_t kHistoryReadError = -18;
 
 // One candidate's outcome in one run. All records of a run carry the same
 // time, and every run's time is later than the one before it.
@@ -31,14 +29,14 @@ struct HistoryRecord {
 };
 
 // Adds one run, one record per element of list in its order, and drops the
-// oldest runs beyond 500. An empty list adds nothing. 0, or -17 when the file
-// cannot be written (the previous history then stays as it was).
-int32_t AppendDetectHistory(CatalogueContext& ctx, const ProtocalInfoList& list);
+// oldest runs beyond 500. An empty list adds nothing. WriteFailed when the
+// file cannot be written (the previous history then stays as it was).
+CatalogueResult AppendDetectHistory(CatalogueContext& ctx, const ProtocalInfoList& list);
 
 // Appends the file's records, oldest first, to records. Lines that are not
-// records are skipped and counted in the log. 0, or -18 when the file cannot
-// be opened (records unchanged).
-int32_t ReadDetectHistory(CatalogueContext& ctx, std::vector<HistoryRecord>& records);
+// records are skipped and counted in the log. ReadFailed when the file
+// cannot be opened (records unchanged).
+CatalogueResult ReadDetectHistory(CatalogueContext& ctx, std::vector<HistoryRecord>& records);
 
 // The records of one text as the reader takes them; what the reader and the
 // fuzz target share. Returns the number of lines skipped.

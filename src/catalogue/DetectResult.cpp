@@ -1,36 +1,22 @@
 #include "catalogue/DetectResult.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <mutex>
 #include <string>
 
 #include "catalogue/RecordFields.h"
 #include "core/TextLineReader.h"
 #include "core/WriteLog.h"
+#include "platform/ReplaceFile.h"
 
 namespace {
 
 std::string ResultPath(const CatalogueContext& ctx, bool manual) {
     return DataFilePath(ctx, manual ? kManualResultName : kAutoResultName);
-}
-
-// Takes the moment of writing and publishes it as the mode's stamp before the
-// file is touched, as listeners compare against it. A listener reloads only
-// for a stamp greater than the one it loaded, so a second write within the
-// same second takes the next second: otherwise its ranking would be missed.
-int32_t AdvanceStamp(CatalogueContext& ctx, bool manual) {
-    std::lock_guard<std::mutex> hold(ctx.resultTimeLock);
-    int32_t& written = manual ? ctx.manualResultTime : ctx.autoResultTime;
-    int32_t now = static_cast<int32_t>(std::time(nullptr));
-    written = (written != 0 && now <= written) ? written + 1 : now;
-    return written;
 }
 
 void FormatLocalTime(int32_t stamp, char (&text)[32]) {
@@ -40,64 +26,49 @@ void FormatLocalTime(int32_t stamp, char (&text)[32]) {
     std::strftime(text, sizeof text, "%Y/%m/%d %H:%M:%S", &local);
 }
 
-// Opens the temporary file beside the result file, created for this write.
-FILE* OpenTemporary(const std::string& temporary) {
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return nullptr;
-    FILE* out = ::fdopen(fd, "w");
-    if (out == nullptr) ::close(fd);
-    return out;
+// The whole file: the stamp, the local time, one line per record.
+std::string ResultText(int32_t stamp, const char* localTime, const ProtocalInfoList& list) {
+    std::string text = std::to_string(stamp) + "\n" + localTime + "\n";
+    char line[kCodeSize + kDestSize + 64];
+    for (const ProtocalInfo& r : list) {
+        int n = std::snprintf(line, sizeof line, "%d %s %.63s %d %d %d %.511s\n", r.LinkCost,
+                              LinkTypeName(r.Type), r.Dest, r.Port[SMTP], r.Port[POP3], r.Port[IMAP4],
+                              r.Code);
+        if (n > 0) text.append(line, std::min(static_cast<std::size_t>(n), sizeof line - 1));
+    }
+    return text;
 }
 
-void WriteRecords(FILE* out, int32_t stamp, const char* localTime, const ProtocalInfoList& list) {
-    std::fprintf(out, "%ld\n", static_cast<long>(stamp));
-    std::fprintf(out, "%s\n", localTime);
-    for (const ProtocalInfo& r : list)
-        std::fprintf(out, "%d %s %.63s %d %d %d %.511s\n", r.LinkCost, LinkTypeName(r.Type), r.Dest,
-                     r.Port[SMTP], r.Port[POP3], r.Port[IMAP4], r.Code);
-}
-
-// Writes the whole content into a temporary file and renames it over the
-// result file, so a reader never meets a half-written file and a write that
-// fails part-way leaves the previous file in place. Called under
-// resultFileLock.
-int32_t ReplaceResultFile(CatalogueContext& ctx, const std::string& path, int32_t stamp,
-                          const char* localTime, const ProtocalInfoList& list) {
-    std::string temporary = path + ".tmp";
-    FILE* out = OpenTemporary(temporary);
-    if (out == nullptr) {
+// The file is replaced whole, so a reader never meets a half-written file
+// and a write that fails part-way leaves the previous file in place. The
+// line that tells of the write follows it, as the open it once followed
+// happens inside the replacement. Called with the result files held.
+CatalogueResult ReplaceResultFile(CatalogueContext& ctx, const std::string& path, const std::string& text) {
+    if (!ReplaceFile(path, text)) {
         WriteLog(ctx, DETECT, MAJOR, "ERROR: open result log to write failed");
-        return kResultWriteError;
+        return CatalogueResult::WriteFailed;
     }
     WriteLog(ctx, DETECT, DUMP, "start to write detect result log");
-    WriteRecords(out, stamp, localTime, list);
-    bool written = std::ferror(out) == 0;
-    written = std::fclose(out) == 0 && written;
-    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        WriteLog(ctx, DETECT, MAJOR, "ERROR: open result log to write failed");
-        return kResultWriteError;
-    }
-    return 0;
+    return CatalogueResult::Ok;
 }
 
-// One record line into a record; the result is 0 or -18, logged.
-int32_t ParseResultLine(CatalogueContext& ctx, const char* line, ProtocalInfo& record) {
+// One record line into a record; a line that is none is logged.
+CatalogueResult ParseResultLine(CatalogueContext& ctx, const char* line, ProtocalInfo& record) {
     RecordFields f;
     int read = std::sscanf(line, "%d %511s %511s %d %d %d %511s", &f.cost, f.type, f.dest,
                            &f.port[SMTP], &f.port[POP3], &f.port[IMAP4], f.code);
     if (read < 7 || !f.FitsRecord()) {
         WriteLog(ctx, DETECT, MINOR, "ERROR: result log format error at line=%s", line);
-        return kResultReadError;
+        return CatalogueResult::ReadFailed;
     }
     int32_t type = MatchLinkType(f.type);
     if (type < 0) {
         WriteLog(ctx, DETECT, MINOR, "ERROR: unknown protocal name %s", f.type);
-        return kResultReadError;
+        return CatalogueResult::ReadFailed;
     }
     f.FillRecord(type, record);
     record.LinkCost = f.cost;
-    return 0;
+    return CatalogueResult::Ok;
 }
 
 // A decimal number at the start of line 1; anything else, or a number that
@@ -110,47 +81,47 @@ void ReadStamp(const char* line, int32_t& stamp) {
     stamp = static_cast<int32_t>(value);
 }
 
-int32_t ReadResultLines(CatalogueContext& ctx, TextLineReader& reader, int32_t& stamp,
-                        ProtocalInfoList& list) {
-    if (!reader.Next()) return 0;  // an empty file
+CatalogueResult ReadResultLines(CatalogueContext& ctx, TextLineReader& reader, int32_t& stamp,
+                                ProtocalInfoList& list) {
+    if (!reader.Next()) return CatalogueResult::Ok;  // an empty file
     ReadStamp(reader.Line(), stamp);
-    if (!reader.Next()) return 0;  // line 2, the local time, is for people
+    if (!reader.Next()) return CatalogueResult::Ok;  // line 2, the local time, is for people
     while (reader.Next()) {
         ProtocalInfo record;
-        int32_t result = ParseResultLine(ctx, reader.Line(), record);
-        if (result != 0) return result;
+        CatalogueResult result = ParseResultLine(ctx, reader.Line(), record);
+        if (result != CatalogueResult::Ok) return result;
         list.PushBack(record);
     }
-    return 0;
+    return CatalogueResult::Ok;
 }
 
 }  // namespace
 
-int32_t WriteDetectResult(CatalogueContext& ctx, ProtocalInfoList list, bool manual) {
+CatalogueResult WriteDetectResult(CatalogueContext& ctx, ProtocalInfoList list, bool manual) {
     std::string path = ResultPath(ctx, manual);
-    int32_t stamp = AdvanceStamp(ctx, manual);  // resultTimeLock is released again here
+    // The time is published before the file is touched, as listeners compare
+    // against it; a listener reloads only for a time later than the one it
+    // loaded, which Advance sees to.
+    int32_t stamp = ctx.resultTimes.Advance(manual);
     char localTime[32];
     FormatLocalTime(stamp, localTime);
 
-    std::lock_guard<std::mutex> hold(ctx.resultFileLock);
-    return ReplaceResultFile(ctx, path, stamp, localTime, list);
+    std::string text = ResultText(stamp, localTime, list);
+    return ctx.resultFileLock.Hold([&] { return ReplaceResultFile(ctx, path, text); });
 }
 
-int32_t ReadDetectResult(CatalogueContext& ctx, int32_t& stamp, ProtocalInfoList& list,
-                         bool manual) {
+CatalogueResult ReadDetectResult(CatalogueContext& ctx, int32_t& stamp, ProtocalInfoList& list,
+                                 bool manual) {
     std::string path = ResultPath(ctx, manual);
-    int32_t result = 0;
-    {
-        std::lock_guard<std::mutex> hold(ctx.resultFileLock);
+    CatalogueResult result = ctx.resultFileLock.Hold([&] {
         TextLineReader reader(path);
         if (!reader.IsOpen()) {
             WriteLog(ctx, DETECT, MAJOR, "ERROR: open result log to read failed");
-            result = kResultReadError;
-        } else {
-            WriteLog(ctx, DETECT, DUMP, "start to read detect result log");
-            result = ReadResultLines(ctx, reader, stamp, list);
+            return CatalogueResult::ReadFailed;
         }
-    }
+        WriteLog(ctx, DETECT, DUMP, "start to read detect result log");
+        return ReadResultLines(ctx, reader, stamp, list);
+    });
     WriteLog(ctx, DETECT, DUMP, "read detect result log end");
     return result;
 }

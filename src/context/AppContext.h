@@ -1,20 +1,21 @@
 // AppContext is the whole process state shared by every thread: the
 // foundation's and the catalogue's state it extends, the connection in use,
-// the detection flags, the proxies' client slots and the listener arguments,
-// each under the lock named beside it. One object exists for the life of the
+// the detection's single-run guard and fail-over gate, the proxies' client
+// slots and the listener arguments. Each part keeps its own lock (the client
+// slots the row lock beside them). One object exists for the life of the
 // process; tests make their own.
 #pragma once
 
 #include <cstdint>
-#include <mutex>
-#include <optional>
 
 #include "catalogue/CatalogueContext.h"
 #include "catalogue/ProtocalInfo.h"
+#include "context/BestConnection.h"
 #include "context/ClientSlots.h"
+#include "context/DetectRunning.h"
+#include "context/FailoverGate.h"
 #include "core/UiNotifier.h"
 #include "platform/AutoResetEvent.h"
-#include "platform/MonotonicClock.h"
 
 // The argument of one proxy listener: which protocol, on which local port.
 struct ListenParam {
@@ -30,19 +31,11 @@ struct AppContext : CatalogueContext {
     // Where UiNotifier calls go; set by the entry before any thread starts.
     UiNotifier* mainWindow = &nullNotifier;
 
-    std::mutex infoPaneLock;
+    BestConnection bestConnection;
 
-    std::mutex bestConnectionLock;
-    ProtocalInfo bestConnection;         // LinkCost 0, IsSSL false at start
-
-    std::mutex detectModeLock;
-    int32_t detectOnDemand = 0;          // 1: report an unreachable Internet at once
-    // When a proxy fail-over last asked for a detection (none yet: empty);
-    // it keeps such requests to one per interval.
-    std::optional<MonotonicClock::time_point> failoverDetectAt;
-
-    std::mutex detectRunningLock;
-    bool detectRunning = false;
+    DetectRunning detectRunning;
+    // The detection runs that client processes ask for after a fall-back.
+    FailoverGate failoverDetect;
 
     // Per protocol the 32 client sockets, each row under its own lock. A
     // session's quiet time is kept by the relay loop that runs both of its

@@ -9,15 +9,6 @@ void CreateLocks(AppContext& ctx) {
     (void)ctx;
 }
 
-namespace {
-
-void SetDetectMode(AppContext& ctx, int32_t onDemand) {
-    std::lock_guard<std::mutex> hold(ctx.detectModeLock);
-    ctx.detectOnDemand = onDemand;
-}
-
-}  // namespace
-
 void StartServices(AppContext& ctx, ServiceStarter& starter) {
     const UserConfig& cfg = ctx.userConfig;
     ctx.listenParams[SMTP] = {SMTP, cfg.PORT_SMTP};
@@ -36,8 +27,7 @@ void StartServices(AppContext& ctx, ServiceStarter& starter) {
         }
     }
 
-    SetDetectMode(ctx, 0);
-    if (!starter.StartAutoDetect(ctx)) {
+    if (!starter.StartAutoDetect(ctx, DetectMode::Background)) {
         WriteLog(ctx, DETECT, CRITICAL, "ERROR: initial auto detect failed");
         return;
     }
@@ -50,8 +40,7 @@ void StartServices(AppContext& ctx, ServiceStarter& starter) {
 
 void OnDetectTimer(AppContext& ctx, ServiceStarter& starter) {
     WriteLog(ctx, UI, DUMP, "auto detect timer activated");
-    SetDetectMode(ctx, 0);
-    if (!starter.StartAutoDetect(ctx))
+    if (!starter.StartAutoDetect(ctx, DetectMode::Background))
         WriteLog(ctx, DETECT, CRITICAL, "ERROR: try to start auto detect failed");
     WriteLog(ctx, UI, DUMP, "timer end");
 }

@@ -16,7 +16,7 @@ public:
     virtual ~ServiceStarter() = default;
     // Each returns false when the thread or timer could not be started.
     virtual bool StartListener(AppContext& ctx, const ListenParam& param) = 0;
-    virtual bool StartAutoDetect(AppContext& ctx) = 0;
+    virtual bool StartAutoDetect(AppContext& ctx, DetectMode mode) = 0;
     virtual bool StartDetectTimer(AppContext& ctx, int32_t periodMs) = 0;
     virtual bool StartAutoDownload(AppContext& ctx) = 0;
 };

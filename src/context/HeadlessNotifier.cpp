@@ -8,24 +8,24 @@ void HeadlessNotifier::Print(const std::string& text) {
 }
 
 void HeadlessNotifier::PostInfoLine(const std::string& text) {
-    std::lock_guard<std::mutex> hold(ctx_.infoPaneLock);
+    MutexLock hold(lock_);
     Print(text);
 }
 
 void HeadlessNotifier::DetectionStarted() {
-    std::lock_guard<std::mutex> hold(ctx_.infoPaneLock);
+    MutexLock hold(lock_);
     summary_.Begin();
 }
 
 void HeadlessNotifier::DetectionProgress(const DetectProgress& progress) {
-    std::lock_guard<std::mutex> hold(ctx_.infoPaneLock);
+    MutexLock hold(lock_);
     summary_.Add(progress);
     Print(ProgressLine(progress));
 }
 
 // A run that ended before probing (no Internet, no list) has already said why.
 void HeadlessNotifier::DetectionFinished() {
-    std::lock_guard<std::mutex> hold(ctx_.infoPaneLock);
+    MutexLock hold(lock_);
     if (summary_.HasCandidates()) Print(summary_.Line());
     summary_.Begin();
 }
@@ -34,7 +34,7 @@ void HeadlessNotifier::ShowMessageBox(const std::string& titleKey, const std::st
     // A box asked for with a text only takes the application's name as title.
     const char* title = titleKey.empty() ? "QuilloMark" : GetMessageText(ctx_, titleKey.c_str());
     const char* body = GetMessageText(ctx_, bodyKey.c_str());
-    std::lock_guard<std::mutex> hold(ctx_.infoPaneLock);
+    MutexLock hold(lock_);
     std::fprintf(out_, "[%s] %s\n", title, body);
     std::fflush(out_);
 }

@@ -11,6 +11,7 @@
 #include "context/AppContext.h"
 #include "core/DetectSummary.h"
 #include "core/UiNotifier.h"
+#include "platform/Mutex.h"
 
 class HeadlessNotifier : public UiNotifier {
 public:
@@ -19,17 +20,20 @@ public:
     HeadlessNotifier(const HeadlessNotifier&) = delete;
     HeadlessNotifier& operator=(const HeadlessNotifier&) = delete;
 
-    void PostInfoLine(const std::string& text) override;
-    void DetectionStarted() override;
-    void DetectionFinished() override;
+    void PostInfoLine(const std::string& text) override EXCLUDES(lock_);
+    void DetectionStarted() override EXCLUDES(lock_);
+    void DetectionFinished() override EXCLUDES(lock_);
     void CurrentLinkChanged() override {}
-    void DetectionProgress(const DetectProgress& progress) override;
-    void ShowMessageBox(const std::string& titleKey, const std::string& bodyKey) override;
+    void DetectionProgress(const DetectProgress& progress) override EXCLUDES(lock_);
+    void ShowMessageBox(const std::string& titleKey, const std::string& bodyKey) override EXCLUDES(lock_);
 
 private:
-    void Print(const std::string& text);  // under infoPaneLock
+    void Print(const std::string& text) REQUIRES(lock_);
 
     AppContext& ctx_;
+    // One line, box or summary at a time, so that lines of several threads
+    // never run into each other on out_, which is written only under it.
+    Mutex lock_;
     FILE* out_;
-    DetectSummary summary_;  // of the run in progress, under infoPaneLock
+    DetectSummary summary_ GUARDED_BY(lock_);  // of the run in progress
 };

@@ -5,9 +5,10 @@
 // setting it holds at most 127 characters.
 #pragma once
 
-#include <mutex>
 #include <string>
 #include <string_view>
+
+#include "platform/Mutex.h"
 
 inline constexpr int kConfigTextSize = 128;  // 127 characters and a terminator
 
@@ -18,12 +19,12 @@ public:
     ConfigText& operator=(const ConfigText&) = delete;
 
     // A copy of the text as it is now.
-    std::string Get() const;
-    bool Empty() const;
+    std::string Get() const EXCLUDES(lock_);
+    bool Empty() const EXCLUDES(lock_);
     // Replaces the text by its first 127 characters (up to a NUL).
-    void Set(std::string_view text);
+    void Set(std::string_view text) EXCLUDES(lock_);
 
 private:
-    mutable std::mutex lock_;
-    std::string text_;
+    mutable Mutex lock_;
+    std::string text_ GUARDED_BY(lock_);
 };

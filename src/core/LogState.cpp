@@ -1,12 +1,13 @@
 #include "core/LogState.h"
 
 LogState::~LogState() {
-    if (stream != nullptr) std::fclose(stream);
+    MutexLock hold(lock_);
+    if (file_.stream != nullptr) std::fclose(file_.stream);
 }
 
 void LogState::CloseForShutdown() {
-    std::lock_guard<std::mutex> hold(logLock);
-    shutDown.store(true);
-    if (stream != nullptr) std::fclose(stream);
-    stream = nullptr;
+    MutexLock hold(lock_);
+    shutDown_.store(true);
+    if (file_.stream != nullptr) std::fclose(file_.stream);
+    file_.stream = nullptr;
 }

@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr int kMailCodeFailed = -49;
-
 int HexDigitValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -47,23 +45,23 @@ unsigned char HexPairToByte(const char* oneOrTwoChars) {
     return static_cast<unsigned char>(value & 0xffu);
 }
 
-int DecryptMailCode(const MailCodeKeys& keys, const unsigned char* bytes, int count,
+CoreResult DecryptMailCode(const MailCodeKeys& keys, const unsigned char* bytes, int count,
                     unsigned char* out) {
-    if (bytes == nullptr || out == nullptr || count < 0 || count % 8 != 0) return kMailCodeFailed;
+    if (bytes == nullptr || out == nullptr || count < 0 || count % 8 != 0) return CoreResult::MailCodeRefused;
 
     DES_cblock vector;
     std::memcpy(vector, keys.iv, sizeof vector);
     DES_key_schedule schedule1, schedule2, schedule3;
     if (!BuildSchedule(keys.key1, schedule1) || !BuildSchedule(keys.key2, schedule2) ||
         !BuildSchedule(keys.key3, schedule3)) {
-        return kMailCodeFailed;
+        return CoreResult::MailCodeRefused;
     }
     if (count > 0) {
         DES_ede3_cbc_encrypt(bytes, out, count, &schedule1, &schedule2, &schedule3, &vector,
                              DES_DECRYPT);
     }
     out[count] = '\0';
-    return 0;
+    return CoreResult::Ok;
 }
 
 void ReadMailCode(CoreContext& ctx, const char* hex, char* out, std::size_t outSize) {
@@ -73,7 +71,7 @@ void ReadMailCode(CoreContext& ctx, const char* hex, char* out, std::size_t outS
     unsigned char bytes[kMailCodeMaxBytes];
     unsigned char plain[kMailCodeMaxBytes + 1];
     int count = hex != nullptr ? HexToBytes(hex, bytes) : -1;
-    if (count < 0 || DecryptMailCode(ctx.mailCodeKeys, bytes, count, plain) != 0) {
+    if (count < 0 || DecryptMailCode(ctx.mailCodeKeys, bytes, count, plain) != CoreResult::Ok) {
         WriteLog(ctx, UI, MAJOR, "read mail code failed");
         return;
     }

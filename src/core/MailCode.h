@@ -6,6 +6,7 @@
 
 #include <cstddef>
 
+#include "core/CoreResult.h"
 #include "core/MailCodeKeys.h"
 
 struct CoreContext;
@@ -25,7 +26,7 @@ void ReadMailCode(CoreContext& ctx, const char* hex, char* out, std::size_t outS
 unsigned char HexPairToByte(const char* oneOrTwoChars);
 
 // Decrypts count bytes into out, which must hold count + 1 bytes: a
-// terminator follows the last decrypted byte. Returns 0, or -49 when count is
+// terminator follows the last decrypted byte. MailCodeRefused when count is
 // not a multiple of 8, a buffer is absent or a key is refused.
-int DecryptMailCode(const MailCodeKeys& keys, const unsigned char* bytes, int count,
+CoreResult DecryptMailCode(const MailCodeKeys& keys, const unsigned char* bytes, int count,
                     unsigned char* out);

@@ -1,9 +1,8 @@
 #include "core/MessageTable.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +10,7 @@
 #include "core/CoreContext.h"
 #include "core/TextLineReader.h"
 #include "core/WriteLog.h"
+#include "platform/ReplaceFile.h"
 
 namespace {
 
@@ -114,32 +114,21 @@ void FillDefaults(MessageTable& table) {
 }
 
 // Gives a translator a complete file to start from; the last record has no
-// line end. The text goes to a temporary file beside it that is renamed into
-// place only when it is whole, so a full disk leaves no file at all and the
-// next start tries again, instead of a short file that is never rewritten.
-// A file that exists but cannot be read is never replaced.
+// line end. It goes into place only whole, so a full disk leaves no file at
+// all and the next start tries again, instead of a short file that is never
+// rewritten. A file that exists but cannot be read is never replaced: only a
+// path with nothing at it is written (nothing else creates the file while
+// the one instance starts).
 void WriteDefaultFile(const std::string& path) {
-    std::string temporary = path + ".XXXXXX";
-    int fd = mkstemp(temporary.data());
-    if (fd < 0) return;
-    FILE* out = fdopen(fd, "w");
-    if (out == nullptr) {
-        close(fd);
-        unlink(temporary.c_str());
-        return;
-    }
-    bool written = true;
-    for (int i = 0; i < kMessageDefaultCount && written; ++i) {
+    struct stat info {};
+    if (lstat(path.c_str(), &info) == 0 || errno != ENOENT) return;
+    std::string text;
+    for (int i = 0; i < kMessageDefaultCount; ++i) {
         const DefaultMessage& d = kDefaultMessages[i];
-        written = std::fprintf(out, i + 1 < kMessageDefaultCount ? "%s=\"%s\"\n" : "%s=\"%s\"", d.key,
-                               d.text) > 0;
+        text.append(d.key).append("=\"").append(d.text).append(i + 1 < kMessageDefaultCount ? "\"\n" : "\"");
     }
-    written = std::fflush(out) == 0 && fsync(fileno(out)) == 0 && written;
-    written = std::fclose(out) == 0 && written;
-    // mkstemp leaves the file readable by its owner alone; a message file is no secret.
-    if (!written || chmod(temporary.c_str(), 0644) != 0 ||
-        renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0)
-        unlink(temporary.c_str());
+    // A message file is no secret: readable by all, whatever the umask.
+    if (ReplaceFile(path, text, 0644)) (void)chmod(path.c_str(), 0644);
 }
 
 // key="text": the characters right after "=" and right before the line end

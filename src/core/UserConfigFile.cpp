@@ -1,10 +1,6 @@
 #include "core/UserConfigFile.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <climits>
 #include <cstdint>
@@ -16,11 +12,11 @@
 #include "core/CoreContext.h"
 #include "core/MailCode.h"
 #include "core/WriteLog.h"
+#include "platform/Ipv4Address.h"
+#include "platform/ReplaceFile.h"
 
 namespace {
 
-constexpr int kOpenFailed = -38;
-constexpr int kMissingArgument = -50;
 constexpr std::size_t kLineBufferSize = 512;  // 511 characters a read and a terminator
 
 enum class ValueKind { Number, Thousands, Flag, Text, Protected };
@@ -64,12 +60,6 @@ constexpr SettingKey Sealed(const char* name, char (UserConfig::*field)[kConfigT
     return {name, ValueKind::Protected, nullptr, nullptr, nullptr, field, 0, 0, 0, nullptr, nullptr};
 }
 
-// The listeners bind this text, so only a dotted IPv4 address will do.
-bool IsIPv4Address(const std::string& text) {
-    in_addr address{};
-    return inet_pton(AF_INET, text.c_str(), &address) == 1;
-}
-
 using VK = ValueKind;
 using UC = UserConfig;
 // In the order the defaults pass checks them.
@@ -99,7 +89,7 @@ const SettingKey kSettingKeys[] = {
     Sealed("TEST_MAIL_CODE7", &UC::DOWNLOAD_SERVER),
     Sealed("TEST_MAIL_CODE8", &UC::DOWNLOAD_PATH),
     Textual("USER_MAIL", &UC::USER_MAIL, nullptr),
-    Textual("LISTEN_ADDRESS", &UC::LISTEN_ADDRESS, kDefaultListenAddress, IsIPv4Address),
+    Textual("LISTEN_ADDRESS", &UC::LISTEN_ADDRESS, kDefaultListenAddress, IsIpv4Address),
 };
 constexpr std::size_t kSettingKeyCount = sizeof kSettingKeys / sizeof kSettingKeys[0];
 
@@ -293,34 +283,13 @@ FILE* OpenRegularFile(const std::string& path, mode_t* mode) {
     return file;
 }
 
-FILE* CreateTemporary(const std::string& path, mode_t mode) {
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return nullptr;
-    (void)fchmod(fd, mode);  // keeping the settings file's permissions is a courtesy
-    FILE* file = fdopen(fd, "w");
-    if (file == nullptr) close(fd);
-    return file;
-}
-
-bool WriteAll(FILE* out, const char* data, std::size_t size) {
-    return std::fwrite(data, 1, size, out) == size;
-}
-
-// The new copy must reach the disk whole before it may replace the old file.
-bool FinishTemporary(FILE* out) {
-    bool written = std::fflush(out) == 0 && fsync(fileno(out)) == 0;
-    return std::fclose(out) == 0 && written;
-}
-
-// Copies every line that splits, replacing each line of replaceKey (when not
-// null) by replacement; malformed lines are logged and left out. Returns
-// false when a write failed; reading goes on so that every malformed line is
-// still logged.
-bool CopyLines(CoreContext& ctx, FILE* in, FILE* out, const char* replaceKey,
+// Copies every line that splits into out, replacing each line of
+// replaceKey (when not null) by replacement; malformed lines are logged and
+// left out.
+void CopyLines(CoreContext& ctx, FILE* in, std::string& out, const char* replaceKey,
                const std::string& replacement) {
     ConfigLine line;
     SplitLine split;
-    bool written = true;
     // True while the copy ends inside a line: the first piece of an over-long
     // line was kept. When the rest of that line is dropped, its line break is
     // still written, or the next setting would be glued onto the kept piece.
@@ -329,57 +298,49 @@ bool CopyLines(CoreContext& ctx, FILE* in, FILE* out, const char* replaceKey,
         bool endsLine = line.length > 0 && line.text[line.length - 1] == '\n';
         if (!SplitConfigLine(line, split)) {
             LogFormatError(ctx, line);
-            if (openLine && endsLine && written) written = WriteAll(out, "\n", 1);
+            if (openLine && endsLine) out += '\n';
             if (endsLine) openLine = false;
             continue;
         }
-        if (!written) continue;
         bool replace = replaceKey != nullptr && std::strcmp(split.key, replaceKey) == 0;
-        written = replace ? WriteAll(out, replacement.data(), replacement.size())
-                          : WriteAll(out, line.text, line.length);
+        if (replace)
+            out += replacement;
+        else
+            out.append(line.text, line.length);
         openLine = !replace && !endsLine;
     }
-    return written;
 }
 
-// Writes the new file beside the old one as "<path>.tmp" and renames it into
-// place, so the settings file is at every moment either wholly old or wholly
-// new. On any failure the old file stays as it was.
+// The settings file is replaced whole, so it is at every moment either
+// wholly old or wholly new; on any failure the old file stays as it was.
+// The new file keeps the old one's permissions exactly, whatever the umask.
 void RewriteSettingsFile(CoreContext& ctx, const char* replaceKey,
                          const std::string& replacement) {
     std::string path = DataFilePath(ctx, kUserConfigFileName);
-    std::string temporary = path + ".tmp";
     mode_t mode = 0600;
     FILE* in = OpenRegularFile(path, &mode);
     if (in == nullptr) {
         WriteLog(ctx, UI, MINOR, "ERROR: open user config to modify failed");
         return;
     }
-    FILE* out = CreateTemporary(temporary, mode);
-    if (out == nullptr) {
-        WriteLog(ctx, UI, MINOR, "ERROR: open user config temporary file failed");
-        std::fclose(in);
-        return;
-    }
-    bool written = CopyLines(ctx, in, out, replaceKey, replacement);
+    std::string text;
+    CopyLines(ctx, in, text, replaceKey, replacement);
     bool read = std::ferror(in) == 0;
     std::fclose(in);
-    written = FinishTemporary(out) && written;
-    if (!read || !written) {
-        std::remove(temporary.c_str());
-        WriteLog(ctx, UI, MINOR,
-                 read ? "ERROR: open user config temporary file failed"
-                      : "ERROR: open user config to modify failed");
+    if (!read) {
+        WriteLog(ctx, UI, MINOR, "ERROR: open user config to modify failed");
         return;
     }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        WriteLog(ctx, UI, MINOR, "ERROR: open user config to modify failed");
+    if (!ReplaceFile(path, text, mode)) {
+        WriteLog(ctx, UI, MINOR, "ERROR: open user config temporary file failed");
+        return;
     }
+    (void)chmod(path.c_str(), mode);  // keeping the settings file's permissions is a courtesy
 }
 
 }  // namespace
 
-int LoadUserConfig(CoreContext& ctx) {
+CoreResult LoadUserConfig(CoreContext& ctx) {
     std::string path = DataFilePath(ctx, kUserConfigFileName);
     WriteLog(ctx, UI, DUMP, "load user config file %s", path.c_str());
     bool seen[kSettingKeyCount] = {};
@@ -387,7 +348,7 @@ int LoadUserConfig(CoreContext& ctx) {
     if (file == nullptr) {
         WriteLog(ctx, UI, MAJOR, "ERROR: open user config %s failed", path.c_str());
         DefaultMissingKeys(ctx, seen);
-        return kOpenFailed;
+        return CoreResult::SettingsUnreadable;
     }
     ConfigLine line;
     SplitLine split;
@@ -407,29 +368,29 @@ int LoadUserConfig(CoreContext& ctx) {
     }
     std::fclose(file);
     DefaultMissingKeys(ctx, seen);
-    return 0;
+    return CoreResult::Ok;
 }
 
-int CheckUserConfig(CoreContext& ctx) {
+CoreResult CheckUserConfig(CoreContext& ctx) {
     for (const SettingKey& key : kSettingKeys) {
         if (key.defaultText != nullptr && !KeptByDefaultsPass(ctx.userConfig, key)) {
             ModifyUserConfig(ctx, key.name, key.defaultText);
         }
     }
-    return 0;
+    return CoreResult::Ok;
 }
 
-int ModifyUserConfig(CoreContext& ctx, const char* name, const char* value) {
-    if (name == nullptr || value == nullptr) return kMissingArgument;
+CoreResult ModifyUserConfig(CoreContext& ctx, const char* name, const char* value) {
+    if (name == nullptr || value == nullptr) return CoreResult::MissingArgument;
     const SettingKey* key = FindSettingKey(name);
     if (key == nullptr || key->kind == ValueKind::Protected) {
         // A refused name never replaces a line: the protected values in
         // particular must reach the file only from the sealing tool.
         WriteLog(ctx, UI, MINOR, "ERROR: modify user config of unrecognized field name=%s", name);
         RewriteSettingsFile(ctx, nullptr, std::string());
-        return 0;
+        return CoreResult::Ok;
     }
-    if (!StoreModifiedValue(ctx, *key, value)) return 0;
+    if (!StoreModifiedValue(ctx, *key, value)) return CoreResult::Ok;
     RewriteSettingsFile(ctx, key->name, ReplacementLine(ctx, *key, value));
-    return 0;
+    return CoreResult::Ok;
 }

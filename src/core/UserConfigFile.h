@@ -5,6 +5,8 @@
 // file is never created here: without it the defaults live in memory only.
 #pragma once
 
+#include "core/CoreResult.h"
+
 struct CoreContext;
 
 inline constexpr const char* kUserConfigFileName = "/Quillomark.ini";
@@ -18,15 +20,16 @@ inline constexpr const char* kDefaultInternetTestServer = "www.example.com";
 inline constexpr const char* kDefaultListenAddress = "127.0.0.1";
 
 // Reads the whole settings file into ctx.userConfig, decoding the protected
-// values with ctx.mailCodeKeys. Returns 0, or -38 when the file cannot be
-// opened (ctx.userConfig is then unchanged).
-int LoadUserConfig(CoreContext& ctx);
+// values with ctx.mailCodeKeys. SettingsUnreadable when the file cannot be
+// opened (every setting then takes its default in memory).
+CoreResult LoadUserConfig(CoreContext& ctx);
 
 // Replaces every missing or out-of-range value by its default through
-// ModifyUserConfig. Returns 0.
-int CheckUserConfig(CoreContext& ctx);
+// ModifyUserConfig. Always Ok.
+CoreResult CheckUserConfig(CoreContext& ctx);
 
 // Sets one setting in memory and replaces that key's lines in the file (a key
 // without a line is not added). An illegal value is logged and changes
-// nothing. Returns 0, or -50 when name or value is absent.
-int ModifyUserConfig(CoreContext& ctx, const char* name, const char* value);
+// nothing; so is a file that cannot be rewritten, and both count as Ok.
+// MissingArgument when name or value is absent.
+CoreResult ModifyUserConfig(CoreContext& ctx, const char* name, const char* value);

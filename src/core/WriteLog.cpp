@@ -36,9 +36,10 @@ FILE* OpenLog(const CoreContext& ctx) {
 }
 
 // Moves the full log to the backup name and opens a fresh log. On failure the
-// stream stays closed so that the next line tries the rotation again.
-bool Rotate(CoreContext& ctx) {
-    LogState& log = ctx.log;
+// stream stays closed so that the next line tries the rotation again. The
+// rename moves a whole file to another name; it writes no new content over
+// an old one, so it is no case for ReplaceFile.
+bool Rotate(CoreContext& ctx, LogFile& log) {
     std::fclose(log.stream);
     log.stream = nullptr;
     std::string bak = DataFilePath(ctx, kLogBackupName);
@@ -50,11 +51,33 @@ bool Rotate(CoreContext& ctx) {
 }
 
 // The length of the open log: read from the file once, then counted.
-long LogSize(LogState& log) {
+long LogSize(LogFile& log) {
     if (log.size >= 0) return log.size;
     if (std::fseek(log.stream, 0, SEEK_END) != 0) return -1;
     log.size = std::ftell(log.stream);
     return log.size;
+}
+
+// Appends the formatted line and its break to the held log, rotating first
+// when the line would take the file past LOG_SIZE.
+void AppendLine(CoreContext& ctx, LogFile& log, const char* line, int length) {
+    if (ctx.log.IsShutDown()) return;
+    if (log.stream == nullptr) {
+        if ((log.stream = OpenLog(ctx)) == nullptr) return;
+        log.size = -1;
+    }
+    long lineSize = length + 1;  // the line break counts as one character
+
+    long size = LogSize(log);
+    if (size < 0) return;
+    if (size + lineSize > static_cast<long>(ctx.userConfig.LOG_SIZE) && !Rotate(ctx, log)) return;
+    if (LogSize(log) < 0) return;
+
+    std::fwrite(line, 1, static_cast<size_t>(length), log.stream);
+    std::fputc('\n', log.stream);
+    // A line the disk did not take leaves the count to the file itself.
+    log.size = std::fflush(log.stream) == 0 && !std::ferror(log.stream) ? log.size + lineSize : -1;
+    std::clearerr(log.stream);
 }
 
 }  // namespace
@@ -69,7 +92,7 @@ const char* LogLevelName(LogLevel level) {
 
 void WriteLog(CoreContext& ctx, LogCategory category, LogLevel level, const char* format, ...) {
     if (level > ctx.userConfig.LOG_LVL || format == nullptr) return;
-    if (ctx.log.shutDown.load()) return;
+    if (ctx.log.IsShutDown()) return;
 
     // Formatted before the lock is taken: every thread of the proxy writes
     // lines, and none should wait while another one formats.
@@ -79,23 +102,5 @@ void WriteLog(CoreContext& ctx, LogCategory category, LogLevel level, const char
     int length = FormatLine(line, category, level, format, args);
     va_end(args);
 
-    LogState& log = ctx.log;
-    std::lock_guard<std::mutex> hold(log.logLock);
-    if (log.shutDown.load()) return;
-    if (log.stream == nullptr) {
-        if ((log.stream = OpenLog(ctx)) == nullptr) return;
-        log.size = -1;
-    }
-    long lineSize = length + 1;  // the line break counts as one character
-
-    long size = LogSize(log);
-    if (size < 0) return;
-    if (size + lineSize > static_cast<long>(ctx.userConfig.LOG_SIZE) && !Rotate(ctx)) return;
-    if (LogSize(log) < 0) return;
-
-    std::fwrite(line, 1, static_cast<size_t>(length), log.stream);
-    std::fputc('\n', log.stream);
-    // A line the disk did not take leaves the count to the file itself.
-    log.size = std::fflush(log.stream) == 0 && !std::ferror(log.stream) ? log.size + lineSize : -1;
-    std::clearerr(log.stream);
+    ctx.log.Hold([&](LogFile& log) { AppendLine(ctx, log, line, length); });
 }

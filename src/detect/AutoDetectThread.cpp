@@ -15,40 +15,22 @@
 
 namespace {
 
-// The single-run guard: true when this run may work.
-bool EnterRun(AppContext& ctx) {
-    std::lock_guard<std::mutex> hold(ctx.detectRunningLock);
-    if (ctx.detectRunning) return false;
-    ctx.detectRunning = true;
-    return true;
-}
-
-void LeaveRun(AppContext& ctx) {
-    std::lock_guard<std::mutex> hold(ctx.detectRunningLock);
-    ctx.detectRunning = false;
-}
-
-bool OnDemand(AppContext& ctx) {
-    std::lock_guard<std::mutex> hold(ctx.detectModeLock);
-    return ctx.detectOnDemand == 1;
-}
-
 // Checks the Internet; a background run waits and retries quietly, an
 // on-demand run tells the user at the first failure. The mode is read afresh
 // after every failed check, so a user's request during a retry pause ends the
 // waiting at its next failure.
-int32_t AwaitInternet(AppContext& ctx) {
+DetectionResult AwaitInternet(AppContext& ctx) {
     for (int32_t retries = 0;; ++retries) {
-        if (CheckInternet(ctx) == kInternetReachable) return kDetectDone;
-        if (OnDemand(ctx)) {
+        if (CheckInternet(ctx) == DetectionResult::Ok) return DetectionResult::Ok;
+        if (ctx.detectRunning.Mode() == DetectMode::OnDemand) {
             WriteLog(ctx, DETECT, MAJOR, "ERROR: auto detect internet is not connectable\r\n");
             ctx.Notifier().ShowMessageBox("", "MSG_INTERNET_NOT_CONNECTABLE");
-            return kDetectInternetUnreachable;
+            return DetectionResult::InternetUnreachable;
         }
         if (retries >= ctx.userConfig.TEST_INTERNET_RETRY_NUM) {
             WriteLog(ctx, DETECT, MINOR,
                      "ERROR: auto detect wait and retry end with internet not connectable");
-            return kDetectInternetUnreachable;
+            return DetectionResult::InternetUnreachable;
         }
         char line[128];
         std::snprintf(line, sizeof line, "internet is not connectable, wait and retry num=%d\r\n",
@@ -97,39 +79,36 @@ void ProbeCandidates(AppContext& ctx, ProtocalInfoList& list) {
     }
 }
 
-int32_t RankAndPublish(AppContext& ctx, ProtocalInfoList& list, bool downloadedList) {
+DetectionResult RankAndPublish(AppContext& ctx, ProtocalInfoList& list, bool downloadedList) {
     WriteLog(ctx, DETECT, DUMP, "auto detect mail server end");
     list.Sort();
     const ProtocalInfo* first = list.First();
     if (first == nullptr || first->LinkCost == -1) {
         WriteLog(ctx, DETECT, MAJOR, "ERROR: auto detect No Available Connection");
         if (!downloadedList) ctx.Notifier().ShowMessageBox("", "MSG_NO_AVAIL_SERVER");
-        return kDetectNoAvailableConnection;
+        return DetectionResult::NoAvailableConnection;
     }
-    {
-        std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
-        ctx.bestConnection = *first;
-    }
-    int32_t written = WriteDetectResult(ctx, list, false);
-    if (written != 0) {
-        WriteLog(ctx, DETECT, MAJOR, "ERROR: auto detect write result log failed(%d)", written);
+    ctx.bestConnection.Set(*first);
+    CatalogueResult written = WriteDetectResult(ctx, list, false);
+    if (written != CatalogueResult::Ok) {
+        WriteLog(ctx, DETECT, MAJOR, "ERROR: auto detect write result log failed(%d)", CodeOf(written));
         ctx.Notifier().ShowMessageBox("", "MSG_WRITE_RESULT_LOG_FAIL");
-        return kDetectWriteResultFailed;
+        return DetectionResult::WriteResultFailed;
     }
-    return kDetectDone;
+    return DetectionResult::Ok;
 }
 
-int32_t DetectRun(AppContext& ctx, const char* listName, bool downloadedList) {
-    if (AwaitInternet(ctx) != kDetectDone) return kDetectInternetUnreachable;
+DetectionResult DetectRun(AppContext& ctx, const char* listName, bool downloadedList) {
+    if (AwaitInternet(ctx) != DetectionResult::Ok) return DetectionResult::InternetUnreachable;
     ctx.Notifier().PostInfoLine("auto detect Internet is Connectable\r\n");
     WriteLog(ctx, DETECT, DUMP, "auto detect internet is connectable");
 
     ProtocalInfoList list;
-    int32_t read = ReadConnConfig(ctx, listName, list);
-    if (read != 0) {
-        WriteLog(ctx, DETECT, MAJOR, "ERROR: read connection config file failed(%d)", read);
+    CatalogueResult read = ReadConnConfig(ctx, listName, list);
+    if (read != CatalogueResult::Ok) {
+        WriteLog(ctx, DETECT, MAJOR, "ERROR: read connection config file failed(%d)", CodeOf(read));
         ctx.Notifier().ShowMessageBox("", "MSG_READ_CONFIG_FAIL");
-        return kDetectReadConfigFailed;
+        return DetectionResult::ListUnreadable;
     }
     ProbeCandidates(ctx, list);
     // The history follows the list in use; a downloaded list on trial is not it yet.
@@ -139,22 +118,22 @@ int32_t DetectRun(AppContext& ctx, const char* listName, bool downloadedList) {
 
 }  // namespace
 
-int AutoDetectThread(AppContext& ctx, const char* listPath) {
-    const char* listName = listPath != nullptr ? listPath : kConnConfigName;
-    if (!EnterRun(ctx)) {
+DetectionResult AutoDetectThread(AppContext& ctx, const DetectRequest& request) {
+    const char* listName = request.listPath != nullptr ? request.listPath : kConnConfigName;
+    if (!ctx.detectRunning.TryEnter(request.mode)) {
         WriteLog(ctx, DETECT, DUMP, "auto detect end since already a thread detecting");
-        return kDetectAlreadyRunning;
+        return DetectionResult::AlreadyRunning;
     }
     ctx.Notifier().PostInfoLine("auto detect start\r\n");
     WriteLog(ctx, DETECT, MINOR, "auto detect start, conf=%s", listName);
     ctx.Notifier().DetectionStarted();
 
-    int32_t result = DetectRun(ctx, listName, listPath != nullptr);
+    DetectionResult result = DetectRun(ctx, listName, request.listPath != nullptr);
 
     ctx.Notifier().DetectionFinished();
     ctx.Notifier().PostInfoLine("auto detect end\r\n");
     WriteLog(ctx, DETECT, MINOR, "auto detect end");
-    LeaveRun(ctx);
+    ctx.detectRunning.Leave();
     ctx.eventDetectComplete.Set();
     return result;
 }

@@ -10,16 +10,16 @@
 #include <cstdint>
 
 #include "context/AppContext.h"
+#include "detect/DetectionResult.h"
 
-inline constexpr int32_t kDetectDone = 0;
-inline constexpr int32_t kDetectAlreadyRunning = -15;
-inline constexpr int32_t kDetectNoAvailableConnection = -16;
-inline constexpr int32_t kDetectWriteResultFailed = -17;
-inline constexpr int32_t kDetectReadConfigFailed = -21;
-inline constexpr int32_t kDetectInternetUnreachable = -36;
+// What a starter asks of one run.
+struct DetectRequest {
+    DetectMode mode = DetectMode::Background;
+    // The connection list relative to the base directory, beginning with
+    // "/"; null means "/Quillomark.conf".
+    const char* listPath = nullptr;
+};
 
-// listPath names the connection list relative to the base directory and
-// begins with "/"; null means "/Quillomark.conf". Returns one of the codes
-// above. Starters set detectOnDemand first: 1 reports an unreachable Internet
-// at once, 0 waits and retries TEST_INTERNET_RETRY_NUM times.
-int AutoDetectThread(AppContext& ctx, const char* listPath);
+// Returns Ok, AlreadyRunning, InternetUnreachable, ListUnreadable,
+// NoAvailableConnection or WriteResultFailed.
+DetectionResult AutoDetectThread(AppContext& ctx, const DetectRequest& request);

@@ -10,14 +10,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/Ipv4Address.h"
+#include "platform/MonotonicClock.h"
 #include "platform/PollWait.h"
-#include "platform/TickCount.h"
 
 namespace {
 
-// A metered step's time: the tick difference, at least 1 ms.
-int32_t Elapsed(uint32_t start) {
-    uint32_t span = GetTickCount() - start;
+// A metered step's time in whole milliseconds, at least 1: every step
+// costs something, however quick.
+int32_t Elapsed(MonotonicClock::time_point start) {
+    int64_t span = MillisSince(start);
     return span == 0 ? 1 : static_cast<int32_t>(span);
 }
 
@@ -46,7 +48,7 @@ int32_t AutoMailChecker::Open(const char* host, int32_t port, sockaddr_in& addre
     Close(useTls);  // a previous dialogue that skipped Close must not leak
 
     in_addr dotted{};
-    if (host == nullptr || inet_pton(AF_INET, host, &dotted) != 1) return kOpenNotAnAddress;
+    if (!ParseIpv4Address(host, &dotted)) return kOpenNotAnAddress;
     std::memset(&address, 0, sizeof address);
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
@@ -67,7 +69,7 @@ int32_t AutoMailChecker::Open(const char* host, int32_t port, sockaddr_in& addre
 
 int32_t AutoMailChecker::Connect(const sockaddr_in& address, bool useTls) {
     lastSocketError_ = 0;
-    uint32_t start = GetTickCount();
+    MonotonicClock::time_point start = MonotonicClock::now();
     int rc = ConnectWithin(sock, address, connectSeconds);
     int error = errno;
     int32_t step = Elapsed(start);
@@ -100,7 +102,7 @@ void AutoMailChecker::Close(bool useTls) {
 
 int32_t AutoMailChecker::Write(const void* data, std::size_t length, bool useTls) {
     if (length == 0) return 0;
-    uint32_t start = GetTickCount();
+    MonotonicClock::time_point start = MonotonicClock::now();
     int32_t written;
     if (useTls && tls.Attached()) {
         written = tls.Write(data, static_cast<int32_t>(length), ReplyDeadline());
@@ -118,7 +120,7 @@ int32_t AutoMailChecker::Write(const void* data, std::size_t length, bool useTls
 }
 
 int32_t AutoMailChecker::Read(void* buffer, std::size_t size, bool useTls) {
-    uint32_t start = GetTickCount();
+    MonotonicClock::time_point start = MonotonicClock::now();
     int32_t got;
     if (useTls && tls.Attached()) {
         got = tls.Read(buffer, static_cast<int32_t>(size), ReplyDeadline());
@@ -149,7 +151,7 @@ std::optional<std::string> AutoMailChecker::Command(const std::string& line, boo
     char chunk[kReplyChunkSize];
     for (;;) {
         std::memset(chunk, 0, sizeof chunk);
-        uint32_t start = GetTickCount();
+        MonotonicClock::time_point start = MonotonicClock::now();
         if (WaitReadable(kReplyWaitSeconds, useTls) == kWaitTimedOut) return std::nullopt;
         receiveMillis += Elapsed(start);
         int32_t got = Read(chunk, sizeof chunk, useTls);
@@ -164,7 +166,7 @@ int32_t AutoMailChecker::ReadGreeting(GreetingVariant variant, const char* prefi
     const std::size_t chunkSize = variant == GreetingVariant::SMTP ? kReplyLimit - 1 : kReplyChunkSize;
     std::vector<char> chunk(chunkSize + 1);
     for (;;) {
-        uint32_t start = GetTickCount();
+        MonotonicClock::time_point start = MonotonicClock::now();
         if (WaitReadable(kReplyWaitSeconds, useTls) == kWaitTimedOut) return kWaitTimedOut;
         if (variant == GreetingVariant::POP3) receiveMillis += Elapsed(start);
         std::fill(chunk.begin(), chunk.end(), '\0');

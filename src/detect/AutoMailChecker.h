@@ -21,6 +21,7 @@
 #include "catalogue/ProtocalInfo.h"
 #include "core/UiNotifier.h"
 #include "core/UserConfig.h"
+#include "detect/DetectionResult.h"
 #include "net/NetResultCodes.h"
 #include "net/TlsStream.h"
 #include "platform/ConnectWithin.h"
@@ -37,21 +38,6 @@ inline constexpr int32_t kOpenTlsLibraryFailed = CodeOf(NetResult::TlsInitFailur
 inline constexpr int32_t kOpenTlsContextFailed = CodeOf(NetResult::TlsContextFailure);
 inline constexpr int32_t kOpenTlsObjectFailed = CodeOf(NetResult::TlsObjectFailure);
 inline constexpr int32_t kConnectHandshakeFailed = CodeOf(NetResult::HandshakeFailure);
-
-// Results of the probes.
-inline constexpr int32_t kProbeNoCandidate = -23;
-inline constexpr int32_t kSmtpNoHeloReply = -24;
-inline constexpr int32_t kSmtpAuthFailed = -25;
-inline constexpr int32_t kSmtpEncodeNameFailed = -26;
-inline constexpr int32_t kSmtpEncodePassFailed = -27;
-inline constexpr int32_t kSmtpMailFromFailed = -29;
-inline constexpr int32_t kSmtpRcptToFailed = -30;
-inline constexpr int32_t kSmtpDataFailed = -31;
-inline constexpr int32_t kSmtpEndOfDataFailed = -32;
-inline constexpr int32_t kProbeQuitFailed = -33;
-inline constexpr int32_t kPop3LoginFailed = -34;
-inline constexpr int32_t kPop3MailboxFailed = -8;
-inline constexpr int32_t kPop3RetrFailed = -9;
 
 // How long one wait for a server's bytes lasts, in seconds.
 inline constexpr int kReplyWaitSeconds = 10;
@@ -101,8 +87,9 @@ public:
     void Show(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     // --- dialogues ---------------------------------------------------------
-    // 0 when the whole dialogue succeeded, otherwise its failure code; the
-    // meters then describe this dialogue. A null candidate gives -23.
+    // 0 when the whole dialogue succeeded, otherwise its failure code (a
+    // DetectionResult's, a transport code or a connect's error number); the
+    // meters then describe this dialogue. A null candidate gives NoCandidate.
     int32_t ProbeSmtp(const ProtocalInfo* candidate);
     int32_t ProbePop3(const ProtocalInfo* candidate);
 
@@ -139,9 +126,9 @@ private:
     void CloseSocket();
     // One SMTP "send X, expect C, else E" step; 0 or failure.
     int32_t Exchange(const char* prefix, const std::string& line, const char* code,
-                     int32_t failure, bool useTls);
+                     DetectionResult failure, bool useTls);
     int32_t SendCredential(const char* prefix, const char* text, const char* code,
-                           int32_t encodeFailure, bool useTls);
+                           DetectionResult encodeFailure, bool useTls);
     int32_t SendTestMail(const char* prefix, bool useTls);
     int32_t SmtpDialogue(const ProtocalInfo& candidate, const char* prefix);
     int32_t Pop3Dialogue(const ProtocalInfo& candidate, const char* prefix);

@@ -32,11 +32,11 @@ struct EasyHandle {
 
 }  // namespace
 
-int32_t CheckInternet(CoreContext& ctx) {
+DetectionResult CheckInternet(CoreContext& ctx) {
     return CheckInternet(ctx, kInternetConnectTimeoutMs, kInternetRequestTimeoutMs);
 }
 
-int32_t CheckInternet(CoreContext& ctx, long connectTimeoutMs, long requestTimeoutMs) {
+DetectionResult CheckInternet(CoreContext& ctx, long connectTimeoutMs, long requestTimeoutMs) {
     std::string hostText = ctx.userConfig.TEST_INTERNET_SERVER.Get();
     const char* host = hostText.c_str();
     int32_t port = ctx.userConfig.TEST_INTERNET_PORT;
@@ -46,7 +46,7 @@ int32_t CheckInternet(CoreContext& ctx, long connectTimeoutMs, long requestTimeo
     if (handle.curl == nullptr) {
         WriteLog(ctx, DETECT, MAJOR, "ERROR: check internet connection failed(%d)",
                  static_cast<int>(CURLE_FAILED_INIT));
-        return kInternetUnreachable;
+        return DetectionResult::InternetCheckFailed;
     }
     CURL* curl = handle.curl;
     std::string url = IndexUrl(host, port);
@@ -64,13 +64,13 @@ int32_t CheckInternet(CoreContext& ctx, long connectTimeoutMs, long requestTimeo
     if (code != CURLE_OK && code != CURLE_WRITE_ERROR) {
         WriteLog(ctx, DETECT, MAJOR, "ERROR: check internet connection failed(%d)",
                  static_cast<int>(code));
-        return kInternetUnreachable;
+        return DetectionResult::InternetCheckFailed;
     }
     long status = 0;
     if (curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK) status = 0;
     if (status != 200) {
         WriteLog(ctx, DETECT, MAJOR, "ERROR: http status isn't ok");
-        return kInternetUnreachable;
+        return DetectionResult::InternetCheckFailed;
     }
-    return kInternetReachable;
+    return DetectionResult::Ok;
 }

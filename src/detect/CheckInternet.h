@@ -7,15 +7,15 @@
 
 #include <cstdint>
 
-struct CoreContext;
+#include "detect/DetectionResult.h"
 
-inline constexpr int32_t kInternetReachable = 0;
-inline constexpr int32_t kInternetUnreachable = -1;
+struct CoreContext;
 
 // Bounds of the same order as the desktop platform's defaults.
 inline constexpr long kInternetConnectTimeoutMs = 60000;
 inline constexpr long kInternetRequestTimeoutMs = 120000;
 
-// 0 when the host answered 200, -1 on any other status or failure (logged).
-int32_t CheckInternet(CoreContext& ctx);
-int32_t CheckInternet(CoreContext& ctx, long connectTimeoutMs, long requestTimeoutMs);
+// Ok when the host answered 200, InternetCheckFailed on any other status or
+// failure (logged).
+DetectionResult CheckInternet(CoreContext& ctx);
+DetectionResult CheckInternet(CoreContext& ctx, long connectTimeoutMs, long requestTimeoutMs);

@@ -50,11 +50,11 @@ std::optional<std::string> AutoMailChecker::PopQuit(bool useTls) {
 // Only the read is metered, not the wait before it.
 int32_t AutoMailChecker::PopStat(bool useTls) {
     std::string line = "STAT\r\n";
-    if (Write(line.data(), line.size(), useTls) == -1) return kPop3MailboxFailed;
+    if (Write(line.data(), line.size(), useTls) == -1) return CodeOf(DetectionResult::Pop3MailboxFailed);
     if (WaitReadable(kReplyWaitSeconds, useTls) == kWaitTimedOut) return kWaitTimedOut;
     char chunk[kReplyChunkSize + 1] = {};
     if (Read(chunk, kReplyChunkSize, useTls) < 0) return kReadFailed;
-    if (StartsWithError(chunk)) return kPop3MailboxFailed;
+    if (StartsWithError(chunk)) return CodeOf(DetectionResult::Pop3MailboxFailed);
     char first[kReplyChunkSize + 1];
     char last[kReplyChunkSize + 1];
     int count = 0;
@@ -66,14 +66,15 @@ int32_t AutoMailChecker::PopStat(bool useTls) {
 // may hold its end or the first bytes of the end: it is searched with the
 // chunks after it.
 int32_t AutoMailChecker::PopRetr(int number, bool useTls) {
+    const int32_t failed = CodeOf(DetectionResult::Pop3RetrFailed);
     std::string line = FormatLine("RETR %d\r\n", number);
-    if (Write(line.data(), line.size(), useTls) == -1) return kPop3RetrFailed;
-    if (WaitReadable(kReplyWaitSeconds, useTls) == kWaitTimedOut) return kPop3RetrFailed;
+    if (Write(line.data(), line.size(), useTls) == -1) return failed;
+    if (WaitReadable(kReplyWaitSeconds, useTls) == kWaitTimedOut) return failed;
     char chunk[kReplyChunkSize + 1] = {};
     int32_t got = Read(chunk, kReplyChunkSize, useTls);
-    if (got <= 0) return kPop3RetrFailed;
-    if (StartsWithError(chunk)) return kPop3RetrFailed;
-    return SkipMessage(useTls, chunk, static_cast<std::size_t>(got)) == 0 ? 0 : kPop3RetrFailed;
+    if (got <= 0) return failed;
+    if (StartsWithError(chunk)) return failed;
+    return SkipMessage(useTls, chunk, static_cast<std::size_t>(got)) == 0 ? 0 : failed;
 }
 
 // The end of data may arrive split over two reads, so the last four bytes of
@@ -107,34 +108,34 @@ bool AutoMailChecker::HasEndOfData(const char* chunk, std::size_t length) {
 int32_t AutoMailChecker::Pop3Login(const char* prefix, bool useTls) {
     Show("%s > user %s\r\n", prefix, settings_.LOGIN_NAME);
     std::optional<std::string> reply = PopUser(settings_.LOGIN_NAME, useTls);
-    if (!reply) return kPop3LoginFailed;
+    if (!reply) return CodeOf(DetectionResult::Pop3LoginFailed);
     Show("%s < %s", prefix, reply->c_str());
 
     Show("%s > pass ****\r\n", prefix);
     reply = PopPass(settings_.LOGIN_PASS, useTls);
-    if (!reply) return kPop3LoginFailed;
+    if (!reply) return CodeOf(DetectionResult::Pop3LoginFailed);
     Show("%s < %s", prefix, reply->c_str());
-    return ReplyStartsWith(*reply, "+OK ") ? 0 : kPop3LoginFailed;
+    return ReplyStartsWith(*reply, "+OK ") ? 0 : CodeOf(DetectionResult::Pop3LoginFailed);
 }
 
 // STAT, RETR 1 and, once the mailbox has grown to the threshold, DELE 1.
 int32_t AutoMailChecker::Pop3Fetch(const char* prefix, bool useTls) {
     Show("%s > STAT\r\n", prefix);
     int32_t count = PopStat(useTls);
-    if (count < 0) return kPop3MailboxFailed;
+    if (count < 0) return CodeOf(DetectionResult::Pop3MailboxFailed);
     Show("%s < (skipping...)\r\n", prefix);
-    if (count == 0) return kPop3MailboxFailed;
+    if (count == 0) return CodeOf(DetectionResult::Pop3MailboxFailed);
 
     Show("%s > RETR %d\r\n", prefix, kProbeMessage);
-    if (PopRetr(kProbeMessage, useTls) != 0) return kPop3MailboxFailed;
+    if (PopRetr(kProbeMessage, useTls) != 0) return CodeOf(DetectionResult::Pop3MailboxFailed);
     Show("%s < (skipping...)\r\n", prefix);
     if (count < kDeleteThreshold) return 0;
 
     Show("%s > DELE %d\r\n", prefix, kProbeMessage);
     std::optional<std::string> reply = PopDele(kProbeMessage, useTls);
-    if (!reply) return kProbeQuitFailed;
+    if (!reply) return CodeOf(DetectionResult::QuitFailed);
     Show("%s < %s", prefix, reply->c_str());
-    return ReplyStartsWith(*reply, "+OK ") ? 0 : kProbeQuitFailed;
+    return ReplyStartsWith(*reply, "+OK ") ? 0 : CodeOf(DetectionResult::QuitFailed);
 }
 
 int32_t AutoMailChecker::Pop3Dialogue(const ProtocalInfo& candidate, const char* prefix) {
@@ -150,13 +151,13 @@ int32_t AutoMailChecker::Pop3Dialogue(const ProtocalInfo& candidate, const char*
 
     Show("%s > QUIT\r\n", prefix);
     std::optional<std::string> reply = PopQuit(useTls);
-    if (!reply) return kProbeQuitFailed;
+    if (!reply) return CodeOf(DetectionResult::QuitFailed);
     Show("%s < %s", prefix, reply->c_str());
     return 0;
 }
 
 int32_t AutoMailChecker::ProbePop3(const ProtocalInfo* candidate) {
-    if (candidate == nullptr) return kProbeNoCandidate;
+    if (candidate == nullptr) return CodeOf(DetectionResult::NoCandidate);
     const char* prefix = LinkTypeName(candidate->Type);
     const bool useTls = candidate->IsSSL;
     Show("[Connecting %s : %d]\r\n", candidate->Dest, candidate->Port[POP3]);

@@ -26,22 +26,22 @@ std::optional<std::string> AutoMailChecker::ShowCommand(const char* prefix, cons
 }
 
 int32_t AutoMailChecker::Exchange(const char* prefix, const std::string& line, const char* code,
-                                  int32_t failure, bool useTls) {
+                                  DetectionResult failure, bool useTls) {
     std::optional<std::string> reply = ShowCommand(prefix, line, useTls);
-    return reply && ReplyStartsWith(*reply, code) ? 0 : failure;
+    return reply && ReplyStartsWith(*reply, code) ? 0 : CodeOf(failure);
 }
 
 int32_t AutoMailChecker::SendCredential(const char* prefix, const char* text, const char* code,
-                                        int32_t encodeFailure, bool useTls) {
+                                        DetectionResult encodeFailure, bool useTls) {
     Base64Codec codec;
     const char* encoded =
         codec.Encode(reinterpret_cast<const unsigned char*>(text), std::strlen(text));
-    if (encoded == nullptr) return encodeFailure;
+    if (encoded == nullptr) return CodeOf(encodeFailure);
     Show("%s > *******\r\n", prefix);
     std::optional<std::string> reply = Command(std::string(encoded) + "\r\n", useTls);
-    if (!reply) return kSmtpAuthFailed;
+    if (!reply) return CodeOf(DetectionResult::SmtpAuthFailed);
     Show("%s < %s", prefix, reply->c_str());
-    return ReplyStartsWith(*reply, code) ? 0 : kSmtpAuthFailed;
+    return ReplyStartsWith(*reply, code) ? 0 : CodeOf(DetectionResult::SmtpAuthFailed);
 }
 
 // The header block in one write, then the sentence one write at a time until
@@ -63,9 +63,9 @@ int32_t AutoMailChecker::SendTestMail(const char* prefix, bool useTls) {
     Show("%s > (skipping...)\r\n", prefix);
     std::optional<std::string> reply =
         Command(std::string(kTestMailSentence) + kEndOfData, useTls);
-    if (!reply) return kSmtpEndOfDataFailed;
+    if (!reply) return CodeOf(DetectionResult::SmtpEndOfDataFailed);
     Show("%s < %s", prefix, reply->c_str());
-    return ReplyStartsWith(*reply, "250 ") ? 0 : kSmtpEndOfDataFailed;
+    return ReplyStartsWith(*reply, "250 ") ? 0 : CodeOf(DetectionResult::SmtpEndOfDataFailed);
 }
 
 int32_t AutoMailChecker::SmtpDialogue(const ProtocalInfo& candidate, const char* prefix) {
@@ -78,24 +78,25 @@ int32_t AutoMailChecker::SmtpDialogue(const ProtocalInfo& candidate, const char*
     result = ReadGreeting(GreetingVariant::SMTP, prefix, useTls);
     if (result != 0) return result;
 
-    if (!ShowCommand(prefix, Format("HELO %s\r\n", candidate.Dest), useTls)) return kSmtpNoHeloReply;
-    if ((result = Exchange(prefix, "AUTH LOGIN\r\n", "334 ", kSmtpAuthFailed, useTls)) != 0 ||
-        (result = SendCredential(prefix, settings_.LOGIN_NAME, "334 ", kSmtpEncodeNameFailed,
+    if (!ShowCommand(prefix, Format("HELO %s\r\n", candidate.Dest), useTls))
+        return CodeOf(DetectionResult::SmtpNoHeloReply);
+    if ((result = Exchange(prefix, "AUTH LOGIN\r\n", "334 ", DetectionResult::SmtpAuthFailed, useTls)) != 0 ||
+        (result = SendCredential(prefix, settings_.LOGIN_NAME, "334 ", DetectionResult::SmtpEncodeNameFailed,
                                  useTls)) != 0 ||
-        (result = SendCredential(prefix, settings_.LOGIN_PASS, "235 ", kSmtpEncodePassFailed,
+        (result = SendCredential(prefix, settings_.LOGIN_PASS, "235 ", DetectionResult::SmtpEncodePassFailed,
                                  useTls)) != 0 ||
         (result = Exchange(prefix, Format("MAIL FROM: <%s>\r\n", settings_.MAIL_FROM), "250 ",
-                           kSmtpMailFromFailed, useTls)) != 0 ||
+                           DetectionResult::SmtpMailFromFailed, useTls)) != 0 ||
         (result = Exchange(prefix, Format("RCPT TO: <%s>\r\n", settings_.RCPT_TO), "250 ",
-                           kSmtpRcptToFailed, useTls)) != 0 ||
-        (result = Exchange(prefix, "DATA\r\n", "354 ", kSmtpDataFailed, useTls)) != 0 ||
+                           DetectionResult::SmtpRcptToFailed, useTls)) != 0 ||
+        (result = Exchange(prefix, "DATA\r\n", "354 ", DetectionResult::SmtpDataFailed, useTls)) != 0 ||
         (result = SendTestMail(prefix, useTls)) != 0)
         return result;
-    return Exchange(prefix, "QUIT\r\n", "221 ", kProbeQuitFailed, useTls);
+    return Exchange(prefix, "QUIT\r\n", "221 ", DetectionResult::QuitFailed, useTls);
 }
 
 int32_t AutoMailChecker::ProbeSmtp(const ProtocalInfo* candidate) {
-    if (candidate == nullptr) return kProbeNoCandidate;
+    if (candidate == nullptr) return CodeOf(DetectionResult::NoCandidate);
     const char* prefix = LinkTypeName(candidate->Type);
     const bool useTls = candidate->IsSSL;
     Show("[Connecting %s : %d]\r\n", candidate->Dest, candidate->Port[SMTP]);

@@ -2,21 +2,27 @@
 
 void AutoResetEvent::Set() {
     {
-        std::lock_guard<std::mutex> hold(mutex_);
+        MutexLock hold(mutex_);
         set_ = true;
     }
     signalled_.notify_one();
 }
 
 void AutoResetEvent::Wait() {
-    std::unique_lock<std::mutex> hold(mutex_);
-    signalled_.wait(hold, [this] { return set_; });
+    MutexLock hold(mutex_);
+    signalled_.wait(hold, [this] {
+        mutex_.AssertHeld();
+        return set_;
+    });
     set_ = false;
 }
 
 bool AutoResetEvent::WaitFor(std::chrono::milliseconds timeout) {
-    std::unique_lock<std::mutex> hold(mutex_);
-    if (!signalled_.wait_for(hold, timeout, [this] { return set_; })) return false;
-    set_ = false;
-    return true;
+    MutexLock hold(mutex_);
+    bool set = signalled_.wait_for(hold, timeout, [this] {
+        mutex_.AssertHeld();
+        return set_;
+    });
+    if (set) set_ = false;
+    return set;
 }

@@ -5,7 +5,8 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
+
+#include "platform/Mutex.h"
 
 class AutoResetEvent {
 public:
@@ -13,13 +14,13 @@ public:
     AutoResetEvent(const AutoResetEvent&) = delete;
     AutoResetEvent& operator=(const AutoResetEvent&) = delete;
 
-    void Set();
-    void Wait();
+    void Set() EXCLUDES(mutex_);
+    void Wait() EXCLUDES(mutex_);
     // Returns false when the time ran out before the event was set.
-    bool WaitFor(std::chrono::milliseconds timeout);
+    bool WaitFor(std::chrono::milliseconds timeout) EXCLUDES(mutex_);
 
 private:
-    std::mutex mutex_;
-    std::condition_variable signalled_;
-    bool set_ = false;
+    Mutex mutex_;
+    std::condition_variable_any signalled_;
+    bool set_ GUARDED_BY(mutex_) = false;
 };

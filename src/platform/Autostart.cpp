@@ -2,7 +2,6 @@
 
 #include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -10,10 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+#include "platform/ReplaceFile.h"
 
-constexpr int kMissingArgument = -51;
-constexpr int kFileFailure = -1;
+namespace {
 
 std::string AbsoluteEnv(const char* name) {
     const char* value = std::getenv(name);
@@ -106,35 +104,22 @@ std::string AutostartEntryText(const AutostartTarget& target) {
            "X-GNOME-Autostart-enabled=true\n";
 }
 
-int EnableAutostart(const std::string& path, const AutostartTarget& target) {
+PlatformResult EnableAutostart(const std::string& path, const AutostartTarget& target) {
     if (path.empty() || target.program.empty() || HasLineBreak(target.program) ||
         HasLineBreak(target.workDir))
-        return kMissingArgument;
+        return PlatformResult::MissingArgument;
     size_t slash = path.rfind('/');
-    if (slash == std::string::npos || !MakeDirectories(path.substr(0, slash))) return kFileFailure;
+    if (slash == std::string::npos || !MakeDirectories(path.substr(0, slash)))
+        return PlatformResult::SystemRefused;
     // A session reading the directory at login sees the old entry or the new
     // one, never half of one.
-    std::string temporary = path + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << AutostartEntryText(target);
-        out.flush();
-        if (!out) {
-            std::remove(temporary.c_str());
-            return kFileFailure;
-        }
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        return kFileFailure;
-    }
-    return 0;
+    return ReplaceFile(path, AutostartEntryText(target)) ? PlatformResult::Ok : PlatformResult::SystemRefused;
 }
 
-int DisableAutostart(const std::string& path) {
-    if (path.empty()) return kMissingArgument;
-    if (unlink(path.c_str()) != 0 && errno != ENOENT) return kFileFailure;
-    return 0;
+PlatformResult DisableAutostart(const std::string& path) {
+    if (path.empty()) return PlatformResult::MissingArgument;
+    if (unlink(path.c_str()) != 0 && errno != ENOENT) return PlatformResult::SystemRefused;
+    return PlatformResult::Ok;
 }
 
 bool IsAutostartEnabled(const std::string& path) {

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "platform/PlatformResult.h"
+
 inline constexpr const char* kDesktopAppId = "org.quillomark.QuilloMark";
 
 // ${XDG_CONFIG_HOME:-$HOME/.config}/autostart/<appId>.desktop, with a
@@ -34,13 +36,14 @@ AutostartTarget CurrentAutostartTarget();
 std::string AutostartEntryText(const AutostartTarget& target);
 
 // Writes the entry at path (creating its directories with mode 0700),
-// replacing any older one whole. Returns 0, -51 for an empty path or
-// program or for a line break in the target, or -1 when it cannot be written.
-int EnableAutostart(const std::string& path, const AutostartTarget& target);
+// replacing any older one whole. MissingArgument for an empty path or
+// program or for a line break in the target; SystemRefused when it cannot be
+// written.
+PlatformResult EnableAutostart(const std::string& path, const AutostartTarget& target);
 
-// Removes the entry at path. Returns 0 (also when there was none), -51 for an
-// empty path, or -1 when it exists and cannot be removed.
-int DisableAutostart(const std::string& path);
+// Removes the entry at path: Ok also when there was none, MissingArgument
+// for an empty path, SystemRefused when it exists and cannot be removed.
+PlatformResult DisableAutostart(const std::string& path);
 
 // True when an entry is at path and not switched off by Hidden=true (a
 // session's own settings dialog may write that instead of deleting it).

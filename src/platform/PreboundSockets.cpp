@@ -1,13 +1,14 @@
 #include "platform/PreboundSockets.h"
 
 #include <cerrno>
-#include <mutex>
 #include <vector>
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include "platform/Ipv4Address.h"
+#include "platform/Mutex.h"
 
 namespace {
 
@@ -17,8 +18,8 @@ struct Prebound {
 };
 
 struct Table {
-    std::mutex lock;
-    std::vector<Prebound> sockets;
+    Mutex lock;
+    std::vector<Prebound> sockets GUARDED_BY(lock);
 };
 
 Table& ProcessTable() {
@@ -28,34 +29,33 @@ Table& ProcessTable() {
 
 }  // namespace
 
-int PrebindListenSocket(const char* address, int32_t port, int backlog) {
+PlatformResult PrebindListenSocket(const char* address, int32_t port, int backlog) {
     sockaddr_in where{};
     where.sin_family = AF_INET;
-    if (address == nullptr || inet_pton(AF_INET, address, &where.sin_addr) != 1 || port <= 0 ||
-        port > 65535) {
+    if (!ParseIpv4Address(address, &where.sin_addr) || port <= 0 || port > 65535) {
         errno = EINVAL;
-        return -1;
+        return PlatformResult::SystemRefused;
     }
     where.sin_port = htons(static_cast<uint16_t>(port));
     int sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (sock < 0) return -1;
+    if (sock < 0) return PlatformResult::SystemRefused;
     int on = 1;
     setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (bind(sock, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 || listen(sock, backlog) != 0) {
         int error = errno;
         close(sock);
         errno = error;
-        return -1;
+        return PlatformResult::SystemRefused;
     }
     Table& table = ProcessTable();
-    std::lock_guard<std::mutex> hold(table.lock);
+    MutexLock hold(table.lock);
     table.sockets.push_back({port, sock});
-    return 0;
+    return PlatformResult::Ok;
 }
 
 int TakePreboundSocket(int32_t port) {
     Table& table = ProcessTable();
-    std::lock_guard<std::mutex> hold(table.lock);
+    MutexLock hold(table.lock);
     for (auto it = table.sockets.begin(); it != table.sockets.end(); ++it) {
         if (it->port != port) continue;
         int sock = it->sock;

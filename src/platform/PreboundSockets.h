@@ -8,11 +8,13 @@
 
 #include <cstdint>
 
+#include "platform/PlatformResult.h"
+
 // Binds a listening TCP socket to the IPv4 address (dotted text) and port,
-// with backlog, and keeps it for TakePreboundSocket. Returns 0, or -1 when
-// the address is not a dotted IPv4 address or socket, bind or listen fails
-// (errno tells why).
-int PrebindListenSocket(const char* address, int32_t port, int backlog);
+// with backlog, and keeps it for TakePreboundSocket. SystemRefused, with
+// errno telling why, when the address is not a dotted IPv4 address or the
+// port is out of range (EINVAL) or socket, bind or listen fails.
+PlatformResult PrebindListenSocket(const char* address, int32_t port, int backlog);
 
 // The socket pre-bound for port, handed over once; -1 when there is none.
 int TakePreboundSocket(int32_t port);

@@ -4,10 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
 #include "platform/Capabilities.h"
+#include "platform/Ipv4Address.h"
 #include "platform/PreboundSockets.h"
 
 namespace {
@@ -31,11 +29,6 @@ bool CopyQuoted(const std::string& value, std::string& out) {
     if (first == std::string::npos || last == first) return false;
     out = value.substr(first + 1, last - first - 1);
     return true;
-}
-
-bool IsIPv4Address(const std::string& text) {
-    in_addr address{};
-    return inet_pton(AF_INET, text.c_str(), &address) == 1;
 }
 
 void TakeLine(std::string& address, const char* line, int32_t (&read)[3]) {
@@ -67,15 +60,15 @@ ListenRequest ReadListenRequest(const char* path) {
     for (int i = 0; i < 3; ++i)
         if (read[i] > 0 && read[i] <= 65535) request.ports[i] = read[i];
     // The settings repair an address that is not dotted IPv4 the same way.
-    if (IsIPv4Address(address)) request.address = address;
+    if (IsIpv4Address(address)) request.address = address;
     return request;
 }
 
-int UseStandardPortGrant(const char* settingsPath) {
+PlatformResult UseStandardPortGrant(const char* settingsPath) {
     if (CanBindPrivilegedPorts()) {
         ListenRequest request = ReadListenRequest(settingsPath);
         for (int32_t port : request.ports)
             if (IsStandardMailPort(port)) PrebindListenSocket(request.address.c_str(), port, kBacklog);
     }
-    return DropAllCapabilities() ? 0 : -1;
+    return DropAllCapabilities() ? PlatformResult::Ok : PlatformResult::SystemRefused;
 }

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/PlatformResult.h"
+
 inline constexpr int32_t kStandardMailPorts[] = {25, 110, 143};
 
 // What the settings file asks the listeners for, read the way the settings
@@ -26,6 +28,6 @@ struct ListenRequest {
 ListenRequest ReadListenRequest(const char* path);
 
 // Pre-binds the standard ports of the settings file at path when the process
-// may bind privileged ports, then drops every capability. Returns 0, or -1
-// when the capabilities could not be given up (the caller must then end).
-int UseStandardPortGrant(const char* settingsPath);
+// may bind privileged ports, then drops every capability. SystemRefused when
+// the capabilities could not be given up (the caller must then end).
+PlatformResult UseStandardPortGrant(const char* settingsPath);

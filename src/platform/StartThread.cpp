@@ -5,21 +5,30 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
-#include <mutex>
 
 #include <pthread.h>
 
-struct ServiceThread::Completion {
-    std::mutex lock;
-    std::condition_variable ended;
-    bool done = false;
+#include "platform/Mutex.h"
 
-    void Signal() {
+struct ServiceThread::Completion {
+    Mutex lock;
+    std::condition_variable_any ended;
+    bool done GUARDED_BY(lock) = false;
+
+    void Signal() EXCLUDES(lock) {
         {
-            std::lock_guard<std::mutex> guard(lock);
+            MutexLock guard(lock);
             done = true;
         }
         ended.notify_all();
+    }
+
+    void Wait() EXCLUDES(lock) {
+        MutexLock guard(lock);
+        ended.wait(guard, [this] {
+            lock.AssertHeld();
+            return done;
+        });
     }
 };
 
@@ -54,14 +63,14 @@ struct WaitingJob {
 };
 
 struct Parking {
-    std::mutex lock;
-    std::condition_variable handed;
-    std::deque<Job> jobs;  // handed over, not yet taken by a parked thread
-    int parked = 0;        // parked threads no job has been handed to yet
-    int busy = 0;          // service-size threads running a job
-    std::condition_variable taken;
-    std::deque<WaitingJob> waiting;  // for a busy thread to finish
-    uint64_t lastTicket = 0;
+    Mutex lock;
+    std::condition_variable_any handed;
+    std::deque<Job> jobs GUARDED_BY(lock);  // handed over, not yet taken by a parked thread
+    int parked GUARDED_BY(lock) = 0;        // parked threads no job has been handed to yet
+    int busy GUARDED_BY(lock) = 0;          // service-size threads running a job
+    std::condition_variable_any taken;
+    std::deque<WaitingJob> waiting GUARDED_BY(lock);  // for a busy thread to finish
+    uint64_t lastTicket GUARDED_BY(lock) = 0;
 };
 
 // Never destroyed: parked threads may still wait on it while the process ends.
@@ -75,7 +84,7 @@ Parking& TheParking() {
 // thread counts as parked, so that a start right after a join finds it.
 bool ParkForNext(Job& job, const std::shared_ptr<ServiceThread::Completion>& finished) {
     Parking& p = TheParking();
-    std::unique_lock<std::mutex> lock(p.lock);
+    MutexLock lock(p.lock);
     --p.busy;
     if (!p.waiting.empty()) {
         job = std::move(p.waiting.front().job);
@@ -93,7 +102,10 @@ bool ParkForNext(Job& job, const std::shared_ptr<ServiceThread::Completion>& fin
     }
     ++p.parked;
     Signal(finished);
-    if (!p.handed.wait_for(lock, kParkedFor, [&] { return !p.jobs.empty(); })) {
+    if (!p.handed.wait_for(lock, kParkedFor, [&] {
+            p.lock.AssertHeld();
+            return !p.jobs.empty();
+        })) {
         --p.parked;
         return false;
     }
@@ -102,7 +114,7 @@ bool ParkForNext(Job& job, const std::shared_ptr<ServiceThread::Completion>& fin
     return true;  // counted busy when it was handed over
 }
 
-bool StillWaiting(const Parking& p, uint64_t ticket) {
+bool StillWaiting(const Parking& p, uint64_t ticket) REQUIRES(p.lock) {
     for (const WaitingJob& w : p.waiting)
         if (w.ticket == ticket) return true;
     return false;
@@ -112,11 +124,15 @@ bool StillWaiting(const Parking& p, uint64_t ticket) {
 // with the job back in hand, when none did in time or too few are busy.
 bool HandToFinishing(Job& job) {
     Parking& p = TheParking();
-    std::unique_lock<std::mutex> lock(p.lock);
+    MutexLock lock(p.lock);
     if (p.busy < kBusyBeforeWaiting) return false;
     uint64_t ticket = ++p.lastTicket;
     p.waiting.push_back(WaitingJob{ticket, std::move(job)});
-    if (p.taken.wait_for(lock, kHandOverWait, [&] { return !StillWaiting(p, ticket); })) return true;
+    if (p.taken.wait_for(lock, kHandOverWait, [&] {
+            p.lock.AssertHeld();
+            return !StillWaiting(p, ticket);
+        }))
+        return true;
     for (auto w = p.waiting.begin(); w != p.waiting.end(); ++w) {
         if (w->ticket != ticket) continue;
         job = std::move(w->job);
@@ -129,7 +145,7 @@ bool HandToFinishing(Job& job) {
 bool HandToParked(Job& job) {
     Parking& p = TheParking();
     {
-        std::lock_guard<std::mutex> lock(p.lock);
+        MutexLock lock(p.lock);
         if (p.parked == 0) return false;
         --p.parked;
         ++p.busy;
@@ -141,7 +157,7 @@ bool HandToParked(Job& job) {
 
 void CountBusy(int change) {
     Parking& p = TheParking();
-    std::lock_guard<std::mutex> lock(p.lock);
+    MutexLock lock(p.lock);
     p.busy += change;
 }
 
@@ -210,8 +226,6 @@ bool ServiceThread::Start(std::function<void()> body, std::size_t stackBytes) {
 
 void ServiceThread::Join() {
     if (!done_) return;
-    std::unique_lock<std::mutex> lock(done_->lock);
-    done_->ended.wait(lock, [this] { return done_->done; });
-    lock.unlock();
+    done_->Wait();
     done_.reset();
 }

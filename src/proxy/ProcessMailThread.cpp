@@ -91,10 +91,7 @@ void AnnounceServer(RelaySession& s) {
     const ProtocalInfo& c = s.choice->Chosen();
     const char* name = ProtocolTypeName(s.protocol);
     int32_t port = c.Port[s.protocol];
-    {
-        std::lock_guard<std::mutex> lock(s.ctx.bestConnectionLock);
-        s.ctx.bestConnection = c;
-    }
+    s.ctx.bestConnection.Set(c);
     s.ctx.Notifier().CurrentLinkChanged();
     PostProxyInfoLine(s.ctx, "process %s choose server Code=%s, Dest=%s, Port=%d, IsSSL=%d\r\n", name, c.Code,
                       c.Dest, port, c.IsSSL ? 1 : 0);

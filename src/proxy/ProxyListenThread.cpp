@@ -47,8 +47,7 @@ struct Listener {
 };
 
 int32_t WrittenTime(AppContext& ctx, bool manual) {
-    std::lock_guard<std::mutex> lock(ctx.resultTimeLock);
-    return manual ? ctx.manualResultTime : ctx.autoResultTime;
+    return ctx.resultTimes.Get(manual);
 }
 
 // A failed read closes the client before it is logged: it is told at once.
@@ -57,7 +56,7 @@ int32_t WrittenTime(AppContext& ctx, bool manual) {
 bool FirstLoad(Listener& l, bool manual, int32_t& loaded, UniqueFd& client) {
     ProtocalInfoList fresh;
     int32_t stamp = loaded;
-    if (ReadDetectResult(l.ctx, stamp, fresh, manual) != 0) {
+    if (ReadDetectResult(l.ctx, stamp, fresh, manual) != CatalogueResult::Ok) {
         l.candidates.Clear();
         l.held = HeldList::None;
         client.Reset();
@@ -77,7 +76,7 @@ bool Reload(Listener& l, bool manual, int32_t& loaded, UniqueFd& client) {
     int32_t stamp = WrittenTime(l.ctx, manual);
     if (stamp <= loaded && l.held == ListOf(manual)) return true;
     ProtocalInfoList fresh;
-    if (ReadDetectResult(l.ctx, stamp, fresh, manual) != 0) {
+    if (ReadDetectResult(l.ctx, stamp, fresh, manual) != CatalogueResult::Ok) {
         client.Reset();
         WriteLog(l.ctx, PROXY, MAJOR, "ERROR: re-read detection result log fail");
         return false;

@@ -6,26 +6,15 @@
 #include "platform/MonotonicClock.h"
 #include "platform/StartThread.h"
 
-bool ProxyRuntime::StartDetectionThread(AppContext& ctx) {
-    return StartThread([&ctx] { AutoDetectThread(ctx, nullptr); });
+bool ProxyRuntime::StartDetectionThread(AppContext& ctx, DetectMode mode) {
+    return StartThread([&ctx, mode] { AutoDetectThread(ctx, DetectRequest{mode}); });
 }
 
 bool RequestDetection(AppContext& ctx, const ProxyRuntime& runtime) {
-    {
-        std::lock_guard<std::mutex> lock(ctx.detectModeLock);
-        ctx.detectOnDemand = 1;
-    }
-    return runtime.startDetection(ctx);
+    return runtime.startDetection(ctx, DetectMode::OnDemand);
 }
 
 bool RequestFailoverDetection(AppContext& ctx, const ProxyRuntime& runtime) {
-    MonotonicClock::time_point now = MonotonicClock::now();
-    {
-        std::lock_guard<std::mutex> lock(ctx.detectModeLock);
-        if (ctx.failoverDetectAt && now - *ctx.failoverDetectAt < std::chrono::seconds(runtime.failoverDetectSeconds))
-            return false;
-        ctx.failoverDetectAt = now;
-        ctx.detectOnDemand = 0;
-    }
-    return runtime.startDetection(ctx);
+    if (!ctx.failoverDetect.TryPass(std::chrono::seconds(runtime.failoverDetectSeconds))) return false;
+    return runtime.startDetection(ctx, DetectMode::Background);
 }

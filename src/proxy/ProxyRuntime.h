@@ -28,8 +28,9 @@ struct ProxyRuntime {
     // asks for a quiet detection run, at most once in this many seconds
     // across the process.
     int32_t failoverDetectSeconds = 300;
-    // Starts one AutoDetectThread; false when it cannot be started.
-    std::function<bool(AppContext&)> startDetection = StartDetectionThread;
+    // Starts one AutoDetectThread in the given mode; false when it cannot be
+    // started.
+    std::function<bool(AppContext&, DetectMode)> startDetection = StartDetectionThread;
     // Set to end the listener's accept loop, which a shutdown of its socket
     // wakes; its client processes run on.
     std::atomic<bool> stop{false};
@@ -45,16 +46,16 @@ struct ProxyRuntime {
     // runtime.
     std::shared_ptr<RelayLoop> relays = std::make_shared<RelayLoop>();
 
-    static bool StartDetectionThread(AppContext& ctx);
+    static bool StartDetectionThread(AppContext& ctx, DetectMode mode);
 };
 
-// Sets detectOnDemand to 1 (an unreachable Internet is reported at once) and
-// starts a detection run; false when it cannot be started.
+// Starts a detection run on demand (an unreachable Internet is reported at
+// once); false when it cannot be started.
 bool RequestDetection(AppContext& ctx, const ProxyRuntime& runtime);
 
 // In automatic mode, after a client fell back past a server that failed to
-// connect: sets detectOnDemand to 0 (a background run retries quietly) and
-// starts a detection run, unless one was requested this way within the
-// runtime's interval. True when a run was started.
+// connect: starts a background detection run (it retries quietly), unless
+// one was requested this way within the runtime's interval. True when a run
+// was started.
 bool RequestFailoverDetection(AppContext& ctx, const ProxyRuntime& runtime);
 

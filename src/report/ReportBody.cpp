@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "catalogue/DetectResult.h"
@@ -91,7 +90,7 @@ LogDataFailure WriteBackupTail(CoreContext& ctx, ReportBodyWriter& body, off_t r
     return LogDataFailure::None;
 }
 
-// Everything of the log data that runs under logLock.
+// Everything of the log data that runs while the log is held.
 LogDataFailure WriteLogDataLocked(CoreContext& ctx, ReportBodyWriter& body, off_t budget,
                                   const std::string& logPath) {
     FileHandle log = OpenForReading(logPath);
@@ -139,20 +138,18 @@ void ReportBodyWriter::Piece(const char* data, std::size_t length) {
     lineStart_ = data[length - 1] == '\n';
 }
 
-int32_t WriteReportLogData(CoreContext& ctx, ReportBodyWriter& body, int32_t budget) {
+ReportResult WriteReportLogData(CoreContext& ctx, ReportBodyWriter& body, int32_t budget) {
     std::string logPath = DataFilePath(ctx, kLogFileName);
-    LogDataFailure failure;
-    {
-        std::lock_guard<std::mutex> hold(ctx.log.logLock);
+    LogDataFailure failure = ctx.log.Hold([&](LogFile&) {
         char separator[kReportLineBufferSize];
         std::snprintf(separator, sizeof separator, "======Log File(REPORT_SIZE = %d bytes)======\n", budget);
         body.Text(separator);
         // A negative budget carries no log data, but the separator shows it as set.
-        failure = WriteLogDataLocked(ctx, body, budget < 0 ? 0 : budget, logPath);
-    }
-    if (failure == LogDataFailure::None) return 0;
+        return WriteLogDataLocked(ctx, body, budget < 0 ? 0 : budget, logPath);
+    });
+    if (failure == LogDataFailure::None) return ReportResult::Ok;
     LogFailure(ctx, failure, logPath);
-    return kReportFileFailed;
+    return ReportResult::LogFileFailed;
 }
 
 void WriteReportDetectResult(CoreContext& ctx, ReportBodyWriter& body) {

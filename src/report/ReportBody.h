@@ -2,9 +2,9 @@
 // preceded by the tail of its backup when the log alone is shorter than the
 // report's byte budget, then the detection result log. Files are read as
 // text, one line (or 511-character piece of a longer line) per write, CR LF
-// arriving as LF. While the log data is read and sent, logLock is held, so no
+// arriving as LF. While the log data is read and sent, the log is held, so no
 // line is written or rotated under the report; the report's own failures are
-// logged only after it has been released.
+// logged only after it has been let go.
 #pragma once
 
 #include <cstddef>
@@ -12,9 +12,10 @@
 #include <cstdio>
 #include <functional>
 
+#include "report/ReportResult.h"
+
 struct CoreContext;
 
-inline constexpr int32_t kReportFileFailed = -53;
 // The line buffer every body part passes through.
 inline constexpr std::size_t kReportLineBufferSize = 512;
 
@@ -44,10 +45,10 @@ private:
 
 // Body parts 2 and 3: the log separator with the budget, then at most budget
 // bytes (counted on disk) of log data, or the backup note in the place of a
-// missing backup. 0, or -53 when the log cannot be opened, measured,
+// missing backup. LogFileFailed when the log cannot be opened, measured,
 // positioned or reopened, or the backup measured or positioned (logged with
-// category UI, level MAJOR, after logLock has been released).
-int32_t WriteReportLogData(CoreContext& ctx, ReportBodyWriter& body, int32_t budget);
+// category UI, level MAJOR, after the log has been let go).
+ReportResult WriteReportLogData(CoreContext& ctx, ReportBodyWriter& body, int32_t budget);
 
 // Body parts 4 and 5: the separator, then the detection result log whole, or
 // a note when it cannot be opened. Read without a lock.

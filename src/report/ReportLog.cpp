@@ -26,8 +26,8 @@ public:
     int32_t Run();
 
 private:
-    int32_t Exchange(const std::string& line, const char* code, int32_t failure);
-    int32_t SendCredential(const char* text, const char* code, int32_t encodeFailure);
+    int32_t Exchange(const std::string& line, const char* code, DetectionResult failure);
+    int32_t SendCredential(const char* text, const char* code, DetectionResult encodeFailure);
     int32_t SendReport();
     void WriteHeader();
 
@@ -39,24 +39,24 @@ private:
     const bool useTls_;
 };
 
-int32_t ReportDialogue::Exchange(const std::string& line, const char* code, int32_t failure) {
+int32_t ReportDialogue::Exchange(const std::string& line, const char* code, DetectionResult failure) {
     checker_.Show("%s > %s", prefix_, line.c_str());
     std::optional<std::string> reply = checker_.Command(line, useTls_);
-    if (!reply) return failure;
+    if (!reply) return CodeOf(failure);
     checker_.Show("%s < %s", prefix_, reply->c_str());
-    return AutoMailChecker::ReplyStartsWith(*reply, code) ? 0 : failure;
+    return AutoMailChecker::ReplyStartsWith(*reply, code) ? 0 : CodeOf(failure);
 }
 
 // The masked line has no line break, so the reply shows on the same line.
-int32_t ReportDialogue::SendCredential(const char* text, const char* code, int32_t encodeFailure) {
+int32_t ReportDialogue::SendCredential(const char* text, const char* code, DetectionResult encodeFailure) {
     Base64Codec codec;
     const char* encoded = codec.Encode(reinterpret_cast<const unsigned char*>(text), std::strlen(text));
-    if (encoded == nullptr) return encodeFailure;
+    if (encoded == nullptr) return CodeOf(encodeFailure);
     checker_.Show("%s > *******", prefix_);
     std::optional<std::string> reply = checker_.Command(std::string(encoded) + "\r\n", useTls_);
-    if (!reply) return kSmtpAuthFailed;
+    if (!reply) return CodeOf(DetectionResult::SmtpAuthFailed);
     checker_.Show("%s < %s", prefix_, reply->c_str());
-    return AutoMailChecker::ReplyStartsWith(*reply, code) ? 0 : kSmtpAuthFailed;
+    return AutoMailChecker::ReplyStartsWith(*reply, code) ? 0 : CodeOf(DetectionResult::SmtpAuthFailed);
 }
 
 void ReportDialogue::WriteHeader() {
@@ -79,15 +79,16 @@ int32_t ReportDialogue::SendReport() {
     WriteHeader();
     ReportBodyWriter body(
         [this](const char* data, std::size_t length) { checker_.Write(data, length, useTls_); });
-    int32_t result = WriteReportLogData(ctx_, body, settings_.LOG_REPORT_SIZE);
-    if (result != 0) return result;
+    ReportResult logData = WriteReportLogData(ctx_, body, settings_.LOG_REPORT_SIZE);
+    if (logData != ReportResult::Ok) return CodeOf(logData);
     WriteReportDetectResult(ctx_, body);
 
     checker_.Show("%s > (skipping...) \r\n", prefix_);
     std::optional<std::string> reply = checker_.Command(kEndOfData, useTls_);
-    if (!reply) return kSmtpEndOfDataFailed;
+    if (!reply) return CodeOf(DetectionResult::SmtpEndOfDataFailed);
     checker_.Show("%s < %s", prefix_, reply->c_str());
-    return AutoMailChecker::ReplyStartsWith(*reply, "250 ") ? 0 : kSmtpEndOfDataFailed;
+    return AutoMailChecker::ReplyStartsWith(*reply, "250 ") ? 0
+                                                            : CodeOf(DetectionResult::SmtpEndOfDataFailed);
 }
 
 int32_t ReportDialogue::Run() {
@@ -96,32 +97,33 @@ int32_t ReportDialogue::Run() {
     std::string helo = std::string("HELO ") + connection_.Dest + "\r\n";
     checker_.Show("%s > %s", prefix_, helo.c_str());
     std::optional<std::string> reply = checker_.Command(helo, useTls_);
-    if (!reply) return kSmtpNoHeloReply;
+    if (!reply) return CodeOf(DetectionResult::SmtpNoHeloReply);
     checker_.Show("%s < %s", prefix_, reply->c_str());
 
-    if ((result = Exchange("AUTH LOGIN\r\n", "334 ", kSmtpAuthFailed)) != 0 ||
-        (result = SendCredential(settings_.LOGIN_NAME, "334 ", kSmtpEncodeNameFailed)) != 0 ||
-        (result = SendCredential(settings_.LOGIN_PASS, "235 ", kSmtpEncodePassFailed)) != 0 ||
+    if ((result = Exchange("AUTH LOGIN\r\n", "334 ", DetectionResult::SmtpAuthFailed)) != 0 ||
+        (result = SendCredential(settings_.LOGIN_NAME, "334 ", DetectionResult::SmtpEncodeNameFailed)) != 0 ||
+        (result = SendCredential(settings_.LOGIN_PASS, "235 ", DetectionResult::SmtpEncodePassFailed)) != 0 ||
         (result = Exchange(std::string("MAIL FROM: <") + settings_.MAIL_FROM + ">\r\n", "250 ",
-                           kSmtpMailFromFailed)) != 0 ||
+                           DetectionResult::SmtpMailFromFailed)) != 0 ||
         (result = Exchange(std::string("RCPT TO: <") + settings_.LOG_RCPT_TO + ">\r\n", "250 ",
-                           kSmtpRcptToFailed)) != 0 ||
-        (result = Exchange("DATA\r\n", "354 ", kSmtpDataFailed)) != 0 || (result = SendReport()) != 0)
+                           DetectionResult::SmtpRcptToFailed)) != 0 ||
+        (result = Exchange("DATA\r\n", "354 ", DetectionResult::SmtpDataFailed)) != 0 ||
+        (result = SendReport()) != 0)
         return result;
-    return Exchange("QUIT\r\n", "221 ", kProbeQuitFailed);
+    return Exchange("QUIT\r\n", "221 ", DetectionResult::QuitFailed);
 }
 
 }  // namespace
 
 int32_t ReportLog(CoreContext& ctx, AutoMailChecker& checker, const ProtocalInfo* connection) {
     checker.Show("Report log to %s...\r\n", ctx.userConfig.LOG_RCPT_TO);
-    if (connection == nullptr) return kProbeNoCandidate;
+    if (connection == nullptr) return CodeOf(DetectionResult::NoCandidate);
     // The dialog never stores such an address; one written into the settings
     // file by hand must not reach the mail's header or the SMTP dialogue.
     if (HoldsControlCharacter(ctx.userConfig.USER_MAIL.Get().c_str())) {
         WriteLog(ctx, UI, MAJOR, "ERROR: user mail address holds a control character");
         checker.Show("Report log fail\r\n");
-        return kReportUserMailRefused;
+        return CodeOf(ReportResult::UserMailRefused);
     }
     const bool useTls = connection->IsSSL;
     sockaddr_in address{};

@@ -15,10 +15,11 @@
 #include "detect/AutoMailChecker.h"
 #include "report/ReportBody.h"
 
-// 0 when the mail was accepted and QUIT answered "221 "; -23 without a
-// connection; -53 when the log or backup could not be read; otherwise the
-// SMTP probe's failure codes; -54, before any connection is made, when
-// USER_MAIL holds a control character. The transcript goes to checker's pane.
+// 0 when the mail was accepted and QUIT answered "221 "; NoCandidate without
+// a connection; LogFileFailed when the log or backup could not be read;
+// otherwise the SMTP probe's failure codes; UserMailRefused, before any
+// connection is made, when USER_MAIL holds a control character. Each as its
+// CodeOf, as the probe's codes are. The transcript goes to checker's pane.
 int32_t ReportLog(CoreContext& ctx, AutoMailChecker& checker, const ProtocalInfo* connection);
 
 // The same on a transport object of its own, with the window's pane.

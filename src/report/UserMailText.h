@@ -5,11 +5,6 @@
 // The report dialog and the report itself use this one rule.
 #pragma once
 
-#include <cstdint>
-
-// ReportLog's result when the stored USER_MAIL holds a control character.
-inline constexpr int32_t kReportUserMailRefused = -54;
-
 // True when text holds a byte below 0x20 or the byte 0x7F (DEL). Bytes of
 // UTF-8 sequences are not control characters.
 bool HoldsControlCharacter(const char* text);

@@ -19,11 +19,7 @@ void SendLogCommand(AppContext& ctx, QWidget* owner) {
     WriteLog(ctx, UI, DUMP, "Press Report botton");
     ReportDlg dialog(ctx, owner);
     if (dialog.exec() == QDialog::Accepted) {
-        ProtocalInfo connection;
-        {
-            std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
-            connection = ctx.bestConnection;
-        }
+        ProtocalInfo connection = ctx.bestConnection.Get();
         ReportLog(ctx, checker, &connection);
         WriteLog(ctx, UI, MINOR, "User report log by enter %s", ctx.userConfig.USER_MAIL.Get().c_str());
     }

@@ -37,11 +37,6 @@ constexpr int kStatusPointSize = 14;
 constexpr int kWindowWidth = 800;
 constexpr int kWindowHeight = 600;
 
-void SetDetectMode(AppContext& ctx, int32_t onDemand) {
-    std::lock_guard<std::mutex> hold(ctx.detectModeLock);
-    ctx.detectOnDemand = onDemand;
-}
-
 QString Text(AppContext& ctx, const char* key) {
     return QString::fromUtf8(GetMessageText(ctx, key));
 }
@@ -291,11 +286,7 @@ void QuilloMarkDlg::RefreshConnectionList() {
 }
 
 void QuilloMarkDlg::RefreshCurrentConnection() {
-    ProtocalInfo best;
-    {
-        std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
-        best = ctx.bestConnection;
-    }
+    ProtocalInfo best = ctx.bestConnection.Get();
     QString line;
     if (best.LinkCost < 0) {
         line = QString::asprintf("%s  %s  %s  (SMTP:%d POP3:%d IMAP4:%d)", "FAILD", best.Code,
@@ -309,8 +300,9 @@ void QuilloMarkDlg::RefreshCurrentConnection() {
     curLinkLine.setText(line);
 }
 
+// Like every call into the window, it runs on the window thread: workers'
+// lines reach it through WindowNotifier, so the pane needs no lock.
 void QuilloMarkDlg::AppendInfoLine(const std::string& text) {
-    std::lock_guard<std::mutex> hold(ctx.infoPaneLock);
     // An insert at the end costs the inserted text only; the pane drops its
     // oldest lines beyond its block limit, so a long run neither grows
     // without bound nor slows down.
@@ -349,8 +341,7 @@ void QuilloMarkDlg::OnCurrentLinkChanged() {
 }
 
 int32_t QuilloMarkDlg::BestCost() {
-    std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
-    return ctx.bestConnection.LinkCost;
+    return ctx.bestConnection.Get().LinkCost;
 }
 
 // The tooltip stays the window title whatever the state.
@@ -372,11 +363,7 @@ void QuilloMarkDlg::RefreshHistory() {
     if (historyDialog == nullptr || !historyDialog->isVisible()) return;
     std::vector<std::string> codes;
     for (const ProtocalInfo& record : displayedConnections) codes.emplace_back(record.Code);
-    std::string inUse;
-    {
-        std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
-        inUse = ctx.bestConnection.Code;
-    }
+    std::string inUse = ctx.bestConnection.Get().Code;
     historyDialog->Refresh(codes, inUse);
 }
 
@@ -400,8 +387,7 @@ bool QuilloMarkDlg::eventFilter(QObject* watched, QEvent* event) {
 
 void QuilloMarkDlg::OnAutoDetect() {
     WriteLog(ctx, UI, MINOR, "User press Auto-Detect button");
-    SetDetectMode(ctx, 1);
-    if (!starter.StartAutoDetect(ctx))
+    if (!starter.StartAutoDetect(ctx, DetectMode::OnDemand))
         WriteLog(ctx, DETECT, CRITICAL, "ERROR: try to start auto detect failed");
     WriteLog(ctx, UI, DUMP, "End of Press Auto Detect");
 }
@@ -450,10 +436,7 @@ void QuilloMarkDlg::ApplyChoice(const ProtocalInfo& record) {
              "MSG_MANUAL_MODE_COMPLETE_MSGBOX_BODY");
     ProtocalInfoList chosen;
     chosen.PushBack(record);
-    {
-        std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
-        ctx.bestConnection = record;
-    }
+    ctx.bestConnection.Set(record);
     trayState.ConnectionChanged(record.LinkCost);
     ShowTrayStatus();
     WriteDetectResult(ctx, chosen, true);
@@ -484,11 +467,11 @@ void QuilloMarkDlg::OnPreferSsl(bool checked) {
 void QuilloMarkDlg::OnAutostart(bool checked) {
     WriteLog(ctx, UI, MINOR, checked ? "User check start at login" : "User unchecked start at login");
     const std::string entry = AutostartEntryPath(kDesktopAppId);
-    const int result = checked ? EnableAutostart(entry, CurrentAutostartTarget())
-                               : DisableAutostart(entry);
-    if (result != 0) {
+    const PlatformResult result = checked ? EnableAutostart(entry, CurrentAutostartTarget())
+                                          : DisableAutostart(entry);
+    if (result != PlatformResult::Ok) {
         WriteLog(ctx, UI, MAJOR, "Failed to change the start at login entry %s, ret=%d",
-                 entry.c_str(), result);
+                 entry.c_str(), CodeOf(result));
         TellUser(ctx, this, "", "MSG_AUTOSTART_FAIL");
     }
     autostartCheck.setChecked(IsAutostartEnabled(entry));

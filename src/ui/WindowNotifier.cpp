@@ -11,7 +11,7 @@ WindowNotifier::WindowNotifier(CoreContext& ctx, QuilloMarkDlg& window)
     : ctx_(ctx), window_(&window) {}
 
 WindowNotifier::~WindowNotifier() {
-    std::lock_guard<std::mutex> hold(boxesLock_);
+    MutexLock hold(boxesLock_);
     shuttingDown_ = true;
     boxClosed_.notify_all();
 }
@@ -61,7 +61,7 @@ void WindowNotifier::ShowMessageBox(const std::string& titleKey, const std::stri
         return;
     }
     const std::string key = titleKey + '\n' + bodyKey;
-    std::unique_lock<std::mutex> hold(boxesLock_);
+    MutexLock hold(boxesLock_);
     std::shared_ptr<OpenBox>& entry = boxes_[key];
     std::shared_ptr<OpenBox> shown = entry;
     if (!shown) {
@@ -72,8 +72,10 @@ void WindowNotifier::ShowMessageBox(const std::string& titleKey, const std::stri
             Qt::QueuedConnection);
     }
     ++shown->waiting;
-    boxClosed_.wait_for(hold, kWorkerBoxWaitLimit,
-                        [&] { return shown->closed || shuttingDown_; });
+    boxClosed_.wait_for(hold, kWorkerBoxWaitLimit, [&] {
+        boxesLock_.AssertHeld();
+        return shown->closed || shuttingDown_;
+    });
     --shown->waiting;
 }
 
@@ -90,7 +92,7 @@ void WindowNotifier::OpenBoxOnWindow(const std::string& key, const std::string& 
 }
 
 void WindowNotifier::BoxClosed(const std::string& key) {
-    std::lock_guard<std::mutex> hold(boxesLock_);
+    MutexLock hold(boxesLock_);
     auto found = boxes_.find(key);
     if (found == boxes_.end()) return;
     found->second->closed = true;
@@ -99,12 +101,12 @@ void WindowNotifier::BoxClosed(const std::string& key) {
 }
 
 int WindowNotifier::OpenBoxCount() {
-    std::lock_guard<std::mutex> hold(boxesLock_);
+    MutexLock hold(boxesLock_);
     return static_cast<int>(boxes_.size());
 }
 
 int WindowNotifier::WaitingWorkerCount() {
-    std::lock_guard<std::mutex> hold(boxesLock_);
+    MutexLock hold(boxesLock_);
     int waiting = 0;
     for (const auto& [key, box] : boxes_) waiting += box->waiting;
     return waiting;

@@ -13,11 +13,11 @@
 #include <condition_variable>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "core/CoreContext.h"
 #include "core/UiNotifier.h"
+#include "platform/Mutex.h"
 #include "ui/QuilloMarkDlg.h"
 
 // A worker gives up waiting for a box nobody answers after this long; the box
@@ -36,14 +36,16 @@ public:
     void DetectionFinished() override;
     void CurrentLinkChanged() override;
     void DetectionProgress(const DetectProgress& progress) override;
-    void ShowMessageBox(const std::string& titleKey, const std::string& bodyKey) override;
+    void ShowMessageBox(const std::string& titleKey, const std::string& bodyKey) override
+        EXCLUDES(boxesLock_);
 
     // How many workers' boxes are open now, and how many workers wait for
     // them (for tests).
-    int OpenBoxCount();
-    int WaitingWorkerCount();
+    int OpenBoxCount() EXCLUDES(boxesLock_);
+    int WaitingWorkerCount() EXCLUDES(boxesLock_);
 
 private:
+    // Its fields are read and written under boxesLock_ too.
     struct OpenBox {
         bool closed = false;
         int waiting = 0;
@@ -53,12 +55,12 @@ private:
     template <typename Call> void RunOnWindow(Call call);
     void OpenBoxOnWindow(const std::string& key, const std::string& titleKey,
                          const std::string& bodyKey);
-    void BoxClosed(const std::string& key);
+    void BoxClosed(const std::string& key) EXCLUDES(boxesLock_);
 
     CoreContext& ctx_;
     QPointer<QuilloMarkDlg> window_;
-    std::mutex boxesLock_;
-    std::condition_variable boxClosed_;
-    std::map<std::string, std::shared_ptr<OpenBox>> boxes_;
-    bool shuttingDown_ = false;
+    Mutex boxesLock_;
+    std::condition_variable_any boxClosed_;
+    std::map<std::string, std::shared_ptr<OpenBox>> boxes_ GUARDED_BY(boxesLock_);
+    bool shuttingDown_ GUARDED_BY(boxesLock_) = false;
 };

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <mutex>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -26,9 +25,9 @@ AutoDownload::AutoDownload(AppContext& ctx, AutoDownloadOptions options)
 
 void AutoDownload::Run() {
     int64_t local = ReadLocalListTime(ctx_);
-    if (DownloadConnList(ctx_, state_, options_.port) == kDownloadFailed) {
+    if (DownloadConnList(ctx_, state_, options_.port) == DownloadOutcome::Failed) {
         WriteLog(ctx_, DOWNLOAD, MINOR, "download config file failed");
-        if (DownloadWithRetry() == kDownloadRetriesFailed) {
+        if (DownloadWithRetry() == DownloadOutcome::RetriesFailed) {
             WriteLog(ctx_, DOWNLOAD, MINOR, "download config file failed");
             return;
         }
@@ -38,12 +37,7 @@ void AutoDownload::Run() {
         return;
     }
 
-    bool running = false;
-    {
-        std::lock_guard<std::mutex> hold(ctx_.detectRunningLock);
-        running = ctx_.detectRunning;
-    }
-    if (running) {
+    if (ctx_.detectRunning.Get()) {
         // A run that ended before this wait has left the event set, so the
         // wait then returns at once.
         ctx_.eventDetectComplete.Wait();
@@ -52,54 +46,54 @@ void AutoDownload::Run() {
         WriteLog(ctx_, DOWNLOAD, DUMP, "Detecting the new config file directly.");
     }
 
-    if (DetectNewList() == kDetectNewListFailed && DetectNewListWithRetry() == kDetectRetriesFailed)
+    if (DetectNewList() == NewListOutcome::Failed &&
+        DetectNewListWithRetry() == NewListOutcome::RetriesFailed)
         RemoveNewList(ctx_);
 }
 
-int32_t AutoDownload::DownloadWithRetry() {
+DownloadOutcome AutoDownload::DownloadWithRetry() {
     int32_t interval = ctx_.userConfig.DOWNLOAD_RETRY_INTERVAL;
     for (int attempt = 1; attempt <= kUpdateRetryCount; ++attempt) {
         Pause(interval);
-        if (DownloadConnList(ctx_, state_, options_.port) == kDownloadSucceeded) return kDownloadSucceeded;
+        if (DownloadConnList(ctx_, state_, options_.port) == DownloadOutcome::Succeeded)
+            return DownloadOutcome::Succeeded;
     }
     WriteLog(ctx_, DOWNLOAD, MAJOR, "ERR: downlaod new config file fail.");
-    return kDownloadRetriesFailed;
+    return DownloadOutcome::RetriesFailed;
 }
 
-int32_t AutoDownload::DetectNewList() {
+NewListOutcome AutoDownload::DetectNewList() {
     WriteLog(ctx_, DOWNLOAD, DUMP, "start to detect");
-    {
-        std::lock_guard<std::mutex> hold(ctx_.detectModeLock);
-        ctx_.detectOnDemand = 0;  // wait and retry quietly when the Internet is unreachable
-    }
-    int exitCode = 0;
-    if (!RunDetectionThread(&exitCode)) return kDetectNewListFailed;
-    if (exitCode != 0) {
+    DetectionResult exitCode = DetectionResult::Ok;
+    if (!RunDetectionThread(&exitCode)) return NewListOutcome::Failed;
+    if (exitCode != DetectionResult::Ok) {
         WriteLog(ctx_, DOWNLOAD, DUMP, "wait for auto detect thread fail");
-        return kDetectNewListFailed;
+        return NewListOutcome::Failed;
     }
     WriteLog(ctx_, DOWNLOAD, DUMP, "wait for auto detect thread success");
-    if (!InstallNewList()) return kDetectNewListFailed;
+    if (!InstallNewList()) return NewListOutcome::Failed;
     RemoveNewList(ctx_);
     WriteLog(ctx_, DOWNLOAD, MAJOR, "The config file was updated.");
-    return kNewListInstalled;
+    return NewListOutcome::Installed;
 }
 
-int32_t AutoDownload::DetectNewListWithRetry() {
+NewListOutcome AutoDownload::DetectNewListWithRetry() {
     int32_t interval = ctx_.userConfig.DOWNLOAD_RETRY_INTERVAL;
     for (int attempt = 1; attempt <= kUpdateRetryCount; ++attempt) {
         Pause(interval);
-        if (DetectNewList() == kNewListInstalled) return kNewListInstalled;
+        if (DetectNewList() == NewListOutcome::Installed) return NewListOutcome::Installed;
     }
     WriteLog(ctx_, DOWNLOAD, MAJOR, "ERR: detect fail with the new config file.");
-    return kDetectRetriesFailed;
+    return NewListOutcome::RetriesFailed;
 }
 
 // Runs the detection in a thread of its own and waits for it without a time
-// limit; false when no thread could be started.
-bool AutoDownload::RunDetectionThread(int* exitCode) {
+// limit; false when no thread could be started. The run waits and retries
+// quietly when the Internet is unreachable.
+bool AutoDownload::RunDetectionThread(DetectionResult* exitCode) {
+    DetectRequest request{DetectMode::Background, kNewConnConfigName};
     try {
-        std::thread run([this, exitCode] { *exitCode = options_.runDetection(ctx_, kNewConnConfigName); });
+        std::thread run([this, exitCode, request] { *exitCode = options_.runDetection(ctx_, request); });
         run.join();
     } catch (const std::system_error&) {
         return false;
@@ -110,8 +104,8 @@ bool AutoDownload::RunDetectionThread(int* exitCode) {
 // Writes the downloaded body over "Quillomark.conf" while no detection run
 // can be reading it. The old file stays whole unless the new one is.
 bool AutoDownload::InstallNewList() {
-    std::lock_guard<std::mutex> hold(ctx_.connListLock);
-    return ReplaceListFile(DataFilePath(ctx_, kConnConfigName), state_.downloadBuffer, state_.downloadLength);
+    std::string text = ListFileText(state_.downloadBuffer, state_.downloadLength);
+    return ReplaceConnConfig(ctx_, text) == CatalogueResult::Ok;
 }
 
 void AutoDownload::Pause(int32_t intervalMs) const {

@@ -11,13 +11,12 @@
 #include <functional>
 
 #include "context/AppContext.h"
+#include "detect/AutoDetectThread.h"
+#include "detect/DetectionResult.h"
 #include "update/DownloadConnList.h"
 #include "update/DownloadState.h"
+#include "update/UpdateResult.h"
 
-inline constexpr int32_t kDetectNewListFailed = -42;
-inline constexpr int32_t kDownloadRetriesFailed = -44;
-inline constexpr int32_t kNewListInstalled = -45;
-inline constexpr int32_t kDetectRetriesFailed = -46;
 inline constexpr int kUpdateRetryCount = 5;
 
 // How the update reaches its peers. The product uses the defaults: port 80
@@ -25,8 +24,8 @@ inline constexpr int kUpdateRetryCount = 5;
 // in for the detection run.
 struct AutoDownloadOptions {
     int32_t port = kDownloadPort;
-    // One detection run on the named list; returns the run's exit code.
-    std::function<int(AppContext&, const char*)> runDetection;
+    // One detection run; returns the run's exit code.
+    std::function<DetectionResult(AppContext&, const DetectRequest&)> runDetection;
 };
 
 class AutoDownload {
@@ -39,19 +38,19 @@ public:
     void Run();
 
     // After one interval, up to five downloads with an interval between
-    // them: -43 at the first that succeeds, -44 when all fail.
-    int32_t DownloadWithRetry();
+    // them: Succeeded at the first that succeeds, RetriesFailed when all fail.
+    DownloadOutcome DownloadWithRetry();
     // One detection run on "NewQuilloMark.conf" and, when it succeeds, the
-    // replacement of "Quillomark.conf": -45, or -42 on any failure.
-    int32_t DetectNewList();
+    // replacement of "Quillomark.conf": Installed, or Failed on any failure.
+    NewListOutcome DetectNewList();
     // After one interval, up to five DetectNewList with an interval between
-    // them: -45 at the first that succeeds, -46 when all fail.
-    int32_t DetectNewListWithRetry();
+    // them: Installed at the first that succeeds, RetriesFailed when all fail.
+    NewListOutcome DetectNewListWithRetry();
 
     const DownloadState& state() const { return state_; }
 
 private:
-    bool RunDetectionThread(int* exitCode);
+    bool RunDetectionThread(DetectionResult* exitCode);
     bool InstallNewList();
     void Pause(int32_t intervalMs) const;
 

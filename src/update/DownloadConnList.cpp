@@ -84,7 +84,7 @@ CURLcode Fetch(const CoreContext& ctx, int32_t port, BodySink* sink, long* statu
 
 }  // namespace
 
-int32_t DownloadConnList(CoreContext& ctx, DownloadState& state, int32_t port) {
+DownloadOutcome DownloadConnList(CoreContext& ctx, DownloadState& state, int32_t port) {
     BodySink sink;
     long status = 0;
     CURLcode code = Fetch(ctx, port, &sink, &status);
@@ -92,26 +92,26 @@ int32_t DownloadConnList(CoreContext& ctx, DownloadState& state, int32_t port) {
     // body of a refused request is never read.
     if (status != 0 && status != 200) {
         WriteLog(ctx, DOWNLOAD, MINOR, "ERROR: download status not ok(%d)", static_cast<int>(status));
-        return kDownloadFailed;
+        return DownloadOutcome::Failed;
     }
     if (code != CURLE_OK || status != 200) {
         WriteLog(ctx, DOWNLOAD, MINOR, "ERROR: catch internet exception(%d)", static_cast<int>(code));
-        return kDownloadFailed;
+        return DownloadOutcome::Failed;
     }
 
     std::memcpy(state.downloadBuffer, sink.data, sink.length);
     state.downloadLength = static_cast<uint32_t>(sink.length);
     state.downloadBuffer[sink.length] = '\0';
     state.downloadedListTime = -1;
-    if (state.downloadLength == 0) return kDownloadFailed;
+    if (state.downloadLength == 0) return DownloadOutcome::Failed;
 
     state.downloadedListTime = ReadDownloadedListTime(state);
-    if (ValidateDownloadedList(state) == kListRejected) {
+    if (ValidateDownloadedList(state) == UpdateResult::ListRejected) {
         WriteLog(ctx, DOWNLOAD, MINOR, "ERROR: parse downloaded config file failed");
-        return kDownloadFailed;
+        return DownloadOutcome::Failed;
     }
     // Without the file the detection on the new list fails and is retried;
     // the list itself stays usable in memory.
     WriteListFile(DataFilePath(ctx, kNewConnConfigName), state.downloadBuffer, state.downloadLength);
-    return kDownloadSucceeded;
+    return DownloadOutcome::Succeeded;
 }

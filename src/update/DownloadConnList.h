@@ -9,15 +9,15 @@
 #include <cstdint>
 
 #include "update/DownloadState.h"
+#include "update/UpdateResult.h"
 
 struct CoreContext;
 
 inline constexpr int32_t kDownloadPort = 80;
-inline constexpr int32_t kDownloadFailed = -41;
-inline constexpr int32_t kDownloadSucceeded = -43;
 
-// -43 when a usable list was received (also when "NewQuilloMark.conf" could
-// not be written: the list stays usable in memory), -41 on any failure. From
+// Succeeded when a usable list was received (also when "NewQuilloMark.conf"
+// could not be written: the list stays usable in memory), Failed on any
+// failure. From
 // the moment a 200 body arrives, state holds that body, whatever follows.
 // The product always uses port 80; tests that cannot bind it pass another.
-int32_t DownloadConnList(CoreContext& ctx, DownloadState& state, int32_t port = kDownloadPort);
+DownloadOutcome DownloadConnList(CoreContext& ctx, DownloadState& state, int32_t port = kDownloadPort);

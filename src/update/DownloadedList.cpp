@@ -84,28 +84,28 @@ bool HeaderHasDateAndTime(const BodyLine& header) {
 
 }  // namespace
 
-int32_t ValidateDownloadedList(const DownloadState& state) {
+UpdateResult ValidateDownloadedList(const DownloadState& state) {
     std::size_t length = state.downloadLength;
-    if (length > kDownloadBufferSize) return kListRejected;
+    if (length > kDownloadBufferSize) return UpdateResult::ListRejected;
     // The whole body goes into the list file, so every byte of it must be
     // text the check has seen.
-    if (std::memchr(state.downloadBuffer, '\0', length) != nullptr) return kListRejected;
+    if (std::memchr(state.downloadBuffer, '\0', length) != nullptr) return UpdateResult::ListRejected;
     BodyLines lines(state.downloadBuffer, length);
     BodyLine line{};
     bool ended = false;
     if (!lines.Next(&line, &ended) || !ended || line.length > kListLineLimit ||
         !HeaderHasDateAndTime(line))
-        return kListRejected;
+        return UpdateResult::ListRejected;
     int connections = 0;
     while (lines.Next(&line, &ended)) {
         // The file reader takes longer lines in pieces, and a piece could
         // then pass for a line of its own.
-        if (line.length > kListLineLimit) return kListRejected;
+        if (line.length > kListLineLimit) return UpdateResult::ListRejected;
         if (line.length > 0 && line.text[0] == '#') continue;
-        if (!IsConnectionLine(line)) return kListRejected;
+        if (!IsConnectionLine(line)) return UpdateResult::ListRejected;
         ++connections;
     }
-    return connections > 0 ? 0 : kListRejected;
+    return connections > 0 ? UpdateResult::Ok : UpdateResult::ListRejected;
 }
 
 int64_t ReadDownloadedListTime(const DownloadState& state) {

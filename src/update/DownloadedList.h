@@ -12,16 +12,16 @@
 #include <cstdint>
 
 #include "update/DownloadState.h"
+#include "update/UpdateResult.h"
 
-inline constexpr int32_t kListRejected = -21;
 // Longest line of the list format, without its line end.
 inline constexpr std::size_t kListLineLimit = 510;
 
-// 0 when downloadBuffer[0 .. downloadLength) is a usable list: a header with
+// Ok when downloadBuffer[0 .. downloadLength) is a usable list: a header with
 // a date and a time token, and at least one connection line of a known type
-// (a leading part of "MAIL" or "MAIL-SSL"). -21 otherwise; also for a body
-// without any line end, a NUL byte, an over-long line or field.
-int32_t ValidateDownloadedList(const DownloadState& state);
+// (a leading part of "MAIL" or "MAIL-SSL"). ListRejected otherwise; also for
+// a body without any line end, a NUL byte, an over-long line or field.
+UpdateResult ValidateDownloadedList(const DownloadState& state);
 
 // The header's seconds (HeaderToSeconds), or -1 for a body without a line
 // end or without a valid header.

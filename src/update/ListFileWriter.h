@@ -6,12 +6,9 @@
 #include <cstddef>
 #include <string>
 
-// Creates or truncates path and writes data[0 .. length) into it without CR.
-// False when the file cannot be created or a write or the close fails.
-bool WriteListFile(const std::string& path, const char* data, std::size_t length);
+// data[0 .. length) without its CR bytes: the list file's content.
+std::string ListFileText(const char* data, std::size_t length);
 
-// Replaces path by the same content without ever leaving a cut or empty file
-// there: the text goes to path + ".tmp" first and is renamed over path only
-// when it is complete. False (path untouched, the temporary file removed)
-// when any step fails.
-bool ReplaceListFile(const std::string& path, const char* data, std::size_t length);
+// Replaces path by the list file's content of data[0 .. length), whole or
+// not at all. False when it could not be written.
+bool WriteListFile(const std::string& path, const char* data, std::size_t length);

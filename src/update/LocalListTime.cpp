@@ -7,7 +7,7 @@
 
 int64_t ReadLocalListTime(CoreContext& ctx) {
     TextLineReader reader(DataFilePath(ctx, kConnConfigName));
-    if (!reader.IsOpen()) return kLocalListUnreadable;
+    if (!reader.IsOpen()) return CodeOf(UpdateResult::LocalListUnreadable);
     if (!reader.Next()) return kNoListTime;  // an empty file has no header
     return HeaderLineToSeconds(reader.Line(), static_cast<std::size_t>(reader.Length()));
 }

@@ -6,11 +6,12 @@
 
 #include <cstdint>
 
+#include "update/UpdateResult.h"
+
 struct CoreContext;
 
-inline constexpr int64_t kLocalListUnreadable = -40;
-
 // The header's seconds (HeaderToSeconds); -1 for a missing or out-of-range
-// header; -40 when the file cannot be opened or read. -40 is below every
-// valid value and below -1, so a missing file is older than any list.
+// header; CodeOf(UpdateResult::LocalListUnreadable), -40, when the file cannot
+// be opened or read. -40 is below every valid value and below -1, so a
+// missing file is older than any list.
 int64_t ReadLocalListTime(CoreContext& ctx);

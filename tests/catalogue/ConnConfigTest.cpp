@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "support/LoggedContext.h"
+#include "support/OutcomeText.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -20,7 +21,7 @@ protected:
         LogInto(ctx, dir);
     }
 
-    int32_t Read(const std::string& content) {
+    CatalogueResult Read(const std::string& content) {
         dir.Write("Quillomark.conf", content);
         return ReadConnConfig(ctx, kConnConfigName, list);
     }
@@ -38,7 +39,7 @@ protected:
 };
 
 TEST_F(ConnConfigTest, ConnectionLineBecomesARecord) {
-    ASSERT_EQ(0, Read(std::string(kHeader) +
+    ASSERT_EQ(CatalogueResult::Ok, Read(std::string(kHeader) +
                       "MAIL-SSL mailhost 465 995 993 ssl-1 anything after\n"
                       "MAIL 10.0.0.1 25 110 143 plain-1\n"));
     ASSERT_EQ(2, list.Count());
@@ -60,19 +61,19 @@ TEST_F(ConnConfigTest, ConnectionLineBecomesARecord) {
 }
 
 TEST_F(ConnConfigTest, HeaderOnlyGivesNoRecords) {
-    EXPECT_EQ(0, Read(kHeader));
+    EXPECT_EQ(CatalogueResult::Ok, Read(kHeader));
     EXPECT_TRUE(list.Empty());
-    EXPECT_EQ(0, Read(""));
+    EXPECT_EQ(CatalogueResult::Ok, Read(""));
     EXPECT_TRUE(list.Empty());
 }
 
 TEST_F(ConnConfigTest, LineOneIsNeverRead) {
-    EXPECT_EQ(0, Read("MAIL host 25 110 143 first\nMAIL host 25 110 143 second\n"));
+    EXPECT_EQ(CatalogueResult::Ok, Read("MAIL host 25 110 143 first\nMAIL host 25 110 143 second\n"));
     EXPECT_EQ("second ", Codes());
 }
 
 TEST_F(ConnConfigTest, OnlyLinesBeginningWithMAreRead) {
-    ASSERT_EQ(0, Read(std::string(kHeader) +
+    ASSERT_EQ(CatalogueResult::Ok, Read(std::string(kHeader) +
                       "# MAIL host 25 110 143 comment\n"
                       "\n"
                       " MAIL host 25 110 143 indented\n"
@@ -89,12 +90,12 @@ TEST_F(ConnConfigTest, RecordsAreAppendedToTheGivenList) {
     ProtocalInfo earlier;
     earlier.SetCode("earlier");
     list.PushBack(earlier);
-    ASSERT_EQ(0, Read(std::string(kHeader) + "MAIL host 25 110 143 new\n"));
+    ASSERT_EQ(CatalogueResult::Ok, Read(std::string(kHeader) + "MAIL host 25 110 143 new\n"));
     EXPECT_EQ("earlier new ", Codes());
 }
 
 TEST_F(ConnConfigTest, FourFieldsStopReadingWithFormatError) {
-    EXPECT_EQ(-21, Read(std::string(kHeader) +
+    EXPECT_EQ(CatalogueResult::ListFormatError, Read(std::string(kHeader) +
                         "MAIL host 25 110 143 good\n"
                         "MAIL host 25 110\n"
                         "MAIL host 25 110 143 never\n"));
@@ -105,7 +106,7 @@ TEST_F(ConnConfigTest, FourFieldsStopReadingWithFormatError) {
 }
 
 TEST_F(ConnConfigTest, UnknownTypeWordAfterGoodLines) {
-    EXPECT_EQ(-21, Read(std::string(kHeader) +
+    EXPECT_EQ(CatalogueResult::ListFormatError, Read(std::string(kHeader) +
                         "MAIL host 25 110 143 one\n"
                         "MAIL-SSL host 465 995 993 two\n"
                         "MAILX host 25 110 143 bad\n"
@@ -115,17 +116,18 @@ TEST_F(ConnConfigTest, UnknownTypeWordAfterGoodLines) {
 }
 
 TEST_F(ConnConfigTest, NonNumericPortIsAFormatError) {
-    EXPECT_EQ(-21, Read(std::string(kHeader) + "MAIL host smtp 110 143 code\n"));
-    EXPECT_EQ(-21, Read(std::string(kHeader) + "MAIL host 25 110x 143 code\n"));
+    EXPECT_EQ(CatalogueResult::ListFormatError, Read(std::string(kHeader) + "MAIL host smtp 110 143 code\n"));
+    EXPECT_EQ(CatalogueResult::ListFormatError, Read(std::string(kHeader) + "MAIL host 25 110x 143 code\n"));
     EXPECT_TRUE(list.Empty());
     EXPECT_TRUE(Logged("format error at line=MAIL host smtp 110 143 code"));
 }
 
 TEST_F(ConnConfigTest, CrLfAndLfGiveTheSameRecords) {
-    ASSERT_EQ(0, Read("2009/03/05 14:07:09\r\nMAIL h1 25 110 143 a\r\nMAIL-SSL h2 465 995 993 b\r\n"));
+    ASSERT_EQ(CatalogueResult::Ok,
+              Read("2009/03/05 14:07:09\r\nMAIL h1 25 110 143 a\r\nMAIL-SSL h2 465 995 993 b\r\n"));
     ProtocalInfoList crlf = list;
     list.Clear();
-    ASSERT_EQ(0, Read("2009/03/05 14:07:09\nMAIL h1 25 110 143 a\nMAIL-SSL h2 465 995 993 b\n"));
+    ASSERT_EQ(CatalogueResult::Ok, Read("2009/03/05 14:07:09\nMAIL h1 25 110 143 a\nMAIL-SSL h2 465 995 993 b\n"));
     ASSERT_EQ(2, crlf.Count());
     ASSERT_EQ(2, list.Count());
     for (int i = 0; i < 2; ++i) {
@@ -140,43 +142,47 @@ TEST_F(ConnConfigTest, CrLfAndLfGiveTheSameRecords) {
 
 TEST_F(ConnConfigTest, FieldsTooLongForTheRecordAreRefused) {
     std::string dest63(63, 'd');
-    ASSERT_EQ(0, Read(std::string(kHeader) + "MAIL " + dest63 + " 25 110 143 fits\n"));
+    ASSERT_EQ(CatalogueResult::Ok, Read(std::string(kHeader) + "MAIL " + dest63 + " 25 110 143 fits\n"));
     EXPECT_STREQ(dest63.c_str(), list.begin()->Dest);
 
     list.Clear();
     // Cut at 63, the rest "25" would have become the SMTP port and shifted
     // every later field by one.
-    EXPECT_EQ(-21, Read(std::string(kHeader) + "MAIL " + std::string(63, 'd') + "25 110 143 7 x\n"));
-    EXPECT_EQ(-21, Read(std::string(kHeader) + "MAIL" + std::string(60, 'L') + " h 25 110 143 x\n"));
+    EXPECT_EQ(CatalogueResult::ListFormatError,
+              Read(std::string(kHeader) + "MAIL " + std::string(63, 'd') + "25 110 143 7 x\n"));
+    EXPECT_EQ(CatalogueResult::ListFormatError,
+              Read(std::string(kHeader) + "MAIL" + std::string(60, 'L') + " h 25 110 143 x\n"));
     EXPECT_TRUE(list.Empty());
 }
 
 TEST_F(ConnConfigTest, MissingFileOrDirectoryCannotBeOpened) {
     ProtocalInfo kept;
     list.PushBack(kept);
-    EXPECT_EQ(-22, ReadConnConfig(ctx, "/NoSuch.conf", list));
+    EXPECT_EQ(CatalogueResult::ListUnopenable, ReadConnConfig(ctx, "/NoSuch.conf", list));
     EXPECT_TRUE(Logged("[DETECT][MAJOR] ERROR: open conn config failed"));
     EXPECT_TRUE(Logged("read config end"));
     std::filesystem::create_directory(dir.File("Quillomark.conf"));
-    EXPECT_EQ(-22, ReadConnConfig(ctx, kConnConfigName, list));
+    EXPECT_EQ(CatalogueResult::ListUnopenable, ReadConnConfig(ctx, kConnConfigName, list));
     EXPECT_EQ(1, list.Count());
-    EXPECT_EQ(-51, ReadConnConfig(ctx, nullptr, list));
+    EXPECT_EQ(CatalogueResult::MissingName, ReadConnConfig(ctx, nullptr, list));
 }
 
 TEST_F(ConnConfigTest, HostileContentGivesItsCodeOnly) {
     // A 10,000-character line: the piece holding the code ends it, the rest
     // is read as further lines, which do not begin with "M".
-    ASSERT_EQ(0, Read(std::string(kHeader) + "MAIL h 25 110 143 " + std::string(10000, 'x') + "\n"));
+    ASSERT_EQ(CatalogueResult::Ok,
+              Read(std::string(kHeader) + "MAIL h 25 110 143 " + std::string(10000, 'x') + "\n"));
     ASSERT_EQ(1, list.Count());
     EXPECT_EQ(511u - 18u, std::strlen(list.begin()->Code));
 
     list.Clear();
-    EXPECT_EQ(-21, Read(std::string(kHeader) + std::string(10000, 'M') + "\n"));
-    EXPECT_EQ(-21, Read(std::string(kHeader) + std::string("MAIL h\0 25 110 143 c\n", 21)));
+    EXPECT_EQ(CatalogueResult::ListFormatError, Read(std::string(kHeader) + std::string(10000, 'M') + "\n"));
+    EXPECT_EQ(CatalogueResult::ListFormatError,
+              Read(std::string(kHeader) + std::string("MAIL h\0 25 110 143 c\n", 21)));
     std::string binary = kHeader;
     for (int i = 0; i < 5000; ++i) binary += static_cast<char>(i % 7 == 0 ? 'M' : (i * 91) & 0xFF);
-    int32_t result = Read(binary);
-    EXPECT_TRUE(result == 0 || result == -21) << result;
+    CatalogueResult result = Read(binary);
+    EXPECT_TRUE(result == CatalogueResult::Ok || result == CatalogueResult::ListFormatError) << result;
     for (const ProtocalInfo& r : list) {
         EXPECT_LT(std::strlen(r.Dest), static_cast<size_t>(kDestSize));
         EXPECT_LT(std::strlen(r.Code), static_cast<size_t>(kCodeSize));

@@ -1,7 +1,6 @@
 #include "catalogue/DetectHistory.h"
 
 #include <atomic>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -10,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include "core/LogLevel.h"
+#include "support/FileSizeLimit.h"
 #include "support/LoggedContext.h"
+#include "support/OutcomeText.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -37,7 +39,7 @@ protected:
 
     std::vector<HistoryRecord> Read() {
         std::vector<HistoryRecord> records;
-        EXPECT_EQ(ReadDetectHistory(ctx, records), 0);
+        EXPECT_EQ(ReadDetectHistory(ctx, records), CatalogueResult::Ok);
         return records;
     }
 
@@ -46,7 +48,7 @@ protected:
 };
 
 TEST_F(DetectHistoryTest, AppendWritesOneRecordPerCandidateWithTheRunsTime) {
-    ASSERT_EQ(AppendDetectHistory(ctx, ThreeCandidates(312, -1, 40)), 0);
+    ASSERT_EQ(AppendDetectHistory(ctx, ThreeCandidates(312, -1, 40)), CatalogueResult::Ok);
     std::vector<HistoryRecord> records = Read();
     ASSERT_EQ(records.size(), 3u);
     EXPECT_EQ(records[0].Code, "plain-1");
@@ -59,11 +61,12 @@ TEST_F(DetectHistoryTest, AppendWritesOneRecordPerCandidateWithTheRunsTime) {
 
     std::string line = std::to_string(records[0].time) + " plain-1 10.0.0.1 312\n";
     EXPECT_EQ(dir.Read("detect_history.log").substr(0, line.size()), line);
-    EXPECT_FALSE(dir.Exists("detect_history.log.tmp"));
+    EXPECT_FALSE(dir.HasEntryBeginningWith("detect_history.log."));
 }
 
 TEST_F(DetectHistoryTest, RunsFollowEachOtherInOrderEvenWithinOneMillisecond) {
-    for (int run = 0; run < 5; ++run) ASSERT_EQ(AppendDetectHistory(ctx, ThreeCandidates(run, run, run)), 0);
+    for (int run = 0; run < 5; ++run)
+        ASSERT_EQ(AppendDetectHistory(ctx, ThreeCandidates(run, run, run)), CatalogueResult::Ok);
     std::vector<HistoryRecord> records = Read();
     ASSERT_EQ(records.size(), 15u);
     for (std::size_t i = 3; i < records.size(); i += 3) {
@@ -73,10 +76,10 @@ TEST_F(DetectHistoryTest, RunsFollowEachOtherInOrderEvenWithinOneMillisecond) {
 }
 
 TEST_F(DetectHistoryTest, EmptyListAddsNothingAndMissingFileIsAReadError) {
-    EXPECT_EQ(AppendDetectHistory(ctx, ProtocalInfoList()), 0);
+    EXPECT_EQ(AppendDetectHistory(ctx, ProtocalInfoList()), CatalogueResult::Ok);
     EXPECT_FALSE(dir.Exists("detect_history.log"));
     std::vector<HistoryRecord> records;
-    EXPECT_EQ(ReadDetectHistory(ctx, records), kHistoryReadError);
+    EXPECT_EQ(ReadDetectHistory(ctx, records), CatalogueResult::ReadFailed);
     EXPECT_TRUE(records.empty());
 }
 
@@ -85,7 +88,7 @@ TEST_F(DetectHistoryTest, KeepsTheLast500Runs) {
         ProtocalInfoList list;
         list.PushBack(Candidate("a", "h1", run));
         list.PushBack(Candidate("b", "h2", -1));
-        ASSERT_EQ(AppendDetectHistory(ctx, list), 0);
+        ASSERT_EQ(AppendDetectHistory(ctx, list), CatalogueResult::Ok);
     }
     std::vector<HistoryRecord> records = Read();
     ASSERT_EQ(records.size(), 2u * kHistoryRunLimit);
@@ -119,7 +122,7 @@ TEST_F(DetectHistoryTest, MalformedLinesAreSkippedAndDroppedAtTheNextAppend) {
     EXPECT_EQ(records[2].LinkCost, INT32_MIN);
     EXPECT_NE(ReadLog(dir).find("ERROR: history log skipped 10 bad lines"), std::string::npos);
 
-    ASSERT_EQ(AppendDetectHistory(ctx, ThreeCandidates(1, 2, 3)), 0);
+    ASSERT_EQ(AppendDetectHistory(ctx, ThreeCandidates(1, 2, 3)), CatalogueResult::Ok);
     records = Read();
     EXPECT_EQ(records.size(), 6u);
     EXPECT_EQ(ReadLog(dir).find("skipped", ReadLog(dir).find("skipped") + 1), std::string::npos);
@@ -129,7 +132,7 @@ TEST_F(DetectHistoryTest, BlanksInACodeCannotSplitTheRecord) {
     ProtocalInfoList list;
     list.PushBack(Candidate("two words", "host\tname", 7));
     list.PushBack(Candidate("", "h", 8));
-    ASSERT_EQ(AppendDetectHistory(ctx, list), 0);
+    ASSERT_EQ(AppendDetectHistory(ctx, list), CatalogueResult::Ok);
     std::vector<HistoryRecord> records = Read();
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].Code, "two?words");
@@ -138,11 +141,16 @@ TEST_F(DetectHistoryTest, BlanksInACodeCannotSplitTheRecord) {
 }
 
 TEST_F(DetectHistoryTest, AFailedWriteLeavesThePreviousHistoryWhole) {
-    ASSERT_EQ(AppendDetectHistory(ctx, ThreeCandidates(1, 2, 3)), 0);
+    ctx.userConfig.LOG_LVL = MAJOR;  // a log short enough for the full disk below
+    for (int run = 0; run < 5; ++run)
+        ASSERT_EQ(AppendDetectHistory(ctx, ThreeCandidates(1, 2, 3)), CatalogueResult::Ok);
     std::string before = dir.Read("detect_history.log");
-    std::filesystem::create_directory(dir.File("detect_history.log.tmp"));
-    EXPECT_EQ(AppendDetectHistory(ctx, ThreeCandidates(4, 5, 6)), kHistoryWriteError);
+    {
+        FileSizeLimit full(before.size());  // the longer new history does not fit
+        EXPECT_EQ(AppendDetectHistory(ctx, ThreeCandidates(4, 5, 6)), CatalogueResult::WriteFailed);
+    }
     EXPECT_EQ(dir.Read("detect_history.log"), before);
+    EXPECT_FALSE(dir.HasEntryBeginningWith("detect_history.log."));
     EXPECT_NE(ReadLog(dir).find("[DETECT][MAJOR] ERROR: write history log failed"),
               std::string::npos);
 }

@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include "support/FileSizeLimit.h"
 #include "support/LoggedContext.h"
+#include "support/OutcomeText.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -53,7 +55,7 @@ protected:
         ranked.PushBack(Record(-1, MAIL, "down.example", "plain-2"));
     }
 
-    int32_t ReadContent(const std::string& content) {
+    CatalogueResult ReadContent(const std::string& content) {
         dir.Write("detect_result.log", content);
         return ReadDetectResult(ctx, stamp, list, false);
     }
@@ -70,24 +72,24 @@ protected:
 
 TEST_F(DetectResultTest, RoundTripKeepsRecordsOrderAndStamp) {
     int32_t before = static_cast<int32_t>(std::time(nullptr));
-    ASSERT_EQ(0, WriteDetectResult(ctx, ranked, false));
+    ASSERT_EQ(CatalogueResult::Ok, WriteDetectResult(ctx, ranked, false));
     int32_t after = static_cast<int32_t>(std::time(nullptr));
-    EXPECT_GE(ctx.autoResultTime, before);
-    EXPECT_LE(ctx.autoResultTime, after);
-    EXPECT_EQ(0, ctx.manualResultTime);
+    EXPECT_GE(ctx.resultTimes.Get(false), before);
+    EXPECT_LE(ctx.resultTimes.Get(false), after);
+    EXPECT_EQ(0, ctx.resultTimes.Get(true));
 
     std::vector<std::string> lines = Lines(dir.Read("detect_result.log"));
     ASSERT_EQ(5u, lines.size());
-    EXPECT_EQ(std::to_string(ctx.autoResultTime), lines[0]);
-    EXPECT_EQ(LocalTime(ctx.autoResultTime), lines[1]);
+    EXPECT_EQ(std::to_string(ctx.resultTimes.Get(false)), lines[0]);
+    EXPECT_EQ(LocalTime(ctx.resultTimes.Get(false)), lines[1]);
     EXPECT_EQ("12 MAIL 10.0.0.1 25 110 143 plain-1", lines[2]);
     EXPECT_EQ("40 MAIL-SSL mailhost 465 995 993 ssl-1", lines[3]);
     EXPECT_EQ("-1 MAIL down.example 25 110 143 plain-2", lines[4]);
-    EXPECT_FALSE(dir.Exists("detect_result.log.tmp"));
+    EXPECT_FALSE(dir.HasEntryBeginningWith("detect_result.log."));
     EXPECT_TRUE(Logged("[DETECT][DUMP] start to write detect result log"));
 
-    ASSERT_EQ(0, ReadDetectResult(ctx, stamp, list, false));
-    EXPECT_EQ(ctx.autoResultTime, stamp);
+    ASSERT_EQ(CatalogueResult::Ok, ReadDetectResult(ctx, stamp, list, false));
+    EXPECT_EQ(ctx.resultTimes.Get(false), stamp);
     ASSERT_EQ(3, list.Count());
     auto expected = ranked.begin();
     for (const ProtocalInfo& r : list) {
@@ -107,32 +109,32 @@ TEST_F(DetectResultTest, RoundTripKeepsRecordsOrderAndStamp) {
 TEST_F(DetectResultTest, ManualChoiceHasItsOwnFileAndStamp) {
     ProtocalInfoList chosen;
     chosen.PushBack(Record(40, MAIL_SSL, "mailhost", "ssl-1"));
-    ASSERT_EQ(0, WriteDetectResult(ctx, chosen, true));
-    EXPECT_NE(0, ctx.manualResultTime);
-    EXPECT_EQ(0, ctx.autoResultTime);
+    ASSERT_EQ(CatalogueResult::Ok, WriteDetectResult(ctx, chosen, true));
+    EXPECT_NE(0, ctx.resultTimes.Get(true));
+    EXPECT_EQ(0, ctx.resultTimes.Get(false));
     EXPECT_TRUE(dir.Exists("manual_set.log"));
     EXPECT_FALSE(dir.Exists("detect_result.log"));
 
-    ASSERT_EQ(0, ReadDetectResult(ctx, stamp, list, true));
-    EXPECT_EQ(ctx.manualResultTime, stamp);
+    ASSERT_EQ(CatalogueResult::Ok, ReadDetectResult(ctx, stamp, list, true));
+    EXPECT_EQ(ctx.resultTimes.Get(true), stamp);
     ASSERT_EQ(1, list.Count());
     EXPECT_STREQ("ssl-1", list.First()->Code);
-    EXPECT_EQ(-18, ReadDetectResult(ctx, stamp, list, false));
+    EXPECT_EQ(CatalogueResult::ReadFailed, ReadDetectResult(ctx, stamp, list, false));
 }
 
 TEST_F(DetectResultTest, EmptyListGivesTheTwoHeaderLines) {
-    ASSERT_EQ(0, WriteDetectResult(ctx, ProtocalInfoList(), false));
+    ASSERT_EQ(CatalogueResult::Ok, WriteDetectResult(ctx, ProtocalInfoList(), false));
     EXPECT_EQ(2u, Lines(dir.Read("detect_result.log")).size());
-    EXPECT_EQ(0, ReadDetectResult(ctx, stamp, list, false));
-    EXPECT_EQ(ctx.autoResultTime, stamp);
+    EXPECT_EQ(CatalogueResult::Ok, ReadDetectResult(ctx, stamp, list, false));
+    EXPECT_EQ(ctx.resultTimes.Get(false), stamp);
     EXPECT_TRUE(list.Empty());
 }
 
 TEST_F(DetectResultTest, EmptyFileLeavesTheStamp) {
-    EXPECT_EQ(0, ReadContent(""));
+    EXPECT_EQ(CatalogueResult::Ok, ReadContent(""));
     EXPECT_EQ(77, stamp);
     EXPECT_TRUE(list.Empty());
-    EXPECT_EQ(0, ReadContent("not a number\n2009/03/05 14:07:09\n5 MAIL h 1 2 3 c\n"));
+    EXPECT_EQ(CatalogueResult::Ok, ReadContent("not a number\n2009/03/05 14:07:09\n5 MAIL h 1 2 3 c\n"));
     EXPECT_EQ(77, stamp);
     EXPECT_EQ(1, list.Count());
 }
@@ -141,7 +143,8 @@ TEST_F(DetectResultTest, ReaderAppendsAndAcceptsCrLf) {
     ProtocalInfo earlier;
     earlier.SetCode("earlier");
     list.PushBack(earlier);
-    EXPECT_EQ(0, ReadContent("1236254829\r\n2009/03/05 14:07:09\r\n5 MAIL-SSL h 465 995 993 c\r\n"));
+    EXPECT_EQ(CatalogueResult::Ok,
+              ReadContent("1236254829\r\n2009/03/05 14:07:09\r\n5 MAIL-SSL h 465 995 993 c\r\n"));
     EXPECT_EQ(1236254829, stamp);
     ASSERT_EQ(2, list.Count());
     EXPECT_STREQ("c", (list.begin() + 1)->Code);
@@ -149,7 +152,8 @@ TEST_F(DetectResultTest, ReaderAppendsAndAcceptsCrLf) {
 }
 
 TEST_F(DetectResultTest, EmptyRecordLineIsAFormatError) {
-    EXPECT_EQ(-18, ReadContent("100\n2009/03/05 14:07:09\n5 MAIL h 1 2 3 c\n\n6 MAIL h 1 2 3 d\n"));
+    EXPECT_EQ(CatalogueResult::ReadFailed,
+              ReadContent("100\n2009/03/05 14:07:09\n5 MAIL h 1 2 3 c\n\n6 MAIL h 1 2 3 d\n"));
     EXPECT_EQ(100, stamp);
     EXPECT_EQ(1, list.Count());
     EXPECT_TRUE(Logged("[DETECT][MINOR] ERROR: result log format error at line=\n"));
@@ -157,17 +161,21 @@ TEST_F(DetectResultTest, EmptyRecordLineIsAFormatError) {
 }
 
 TEST_F(DetectResultTest, TypeZZZIsUnknown) {
-    EXPECT_EQ(-18, ReadContent("100\nx\n5 MAIL h 1 2 3 c\n5 ZZZ h 1 2 3 z\n"));
+    EXPECT_EQ(CatalogueResult::ReadFailed, ReadContent("100\nx\n5 MAIL h 1 2 3 c\n5 ZZZ h 1 2 3 z\n"));
     EXPECT_EQ(1, list.Count());
     EXPECT_TRUE(Logged("[DETECT][MINOR] ERROR: unknown protocal name ZZZ"));
 }
 
 TEST_F(DetectResultTest, FailedWriteStillAdvancesTheStamp) {
-    // The temporary file cannot be created, so the old file stays as it was.
+    // A disk too full for the new file (but not for the log's one line), so
+    // the old file stays as it was.
     dir.Write("detect_result.log", "100\n2009/03/05 14:07:09\n");
-    std::filesystem::create_directory(dir.File("detect_result.log.tmp"));
-    EXPECT_EQ(-17, WriteDetectResult(ctx, ranked, false));
-    EXPECT_GE(ctx.autoResultTime, 1000000000);
+    for (int i = 0; i < 20; ++i) ranked.PushBack(Record(i, MAIL, "host", "code"));
+    {
+        FileSizeLimit full(200);
+        EXPECT_EQ(CatalogueResult::WriteFailed, WriteDetectResult(ctx, ranked, false));
+    }
+    EXPECT_GE(ctx.resultTimes.Get(false), 1000000000);
     EXPECT_EQ("100\n2009/03/05 14:07:09\n", dir.Read("detect_result.log"));
     EXPECT_TRUE(Logged("[DETECT][MAJOR] ERROR: open result log to write failed"));
 }
@@ -177,34 +185,34 @@ TEST_F(DetectResultTest, EveryWriteGetsAGreaterStampEvenWithinOneSecond) {
     // one second must still be told apart.
     int32_t previous = 0;
     for (int i = 0; i < 3; ++i) {
-        ASSERT_EQ(0, WriteDetectResult(ctx, ranked, false));
-        EXPECT_GT(ctx.autoResultTime, previous);
-        previous = ctx.autoResultTime;
+        ASSERT_EQ(CatalogueResult::Ok, WriteDetectResult(ctx, ranked, false));
+        EXPECT_GT(ctx.resultTimes.Get(false), previous);
+        previous = ctx.resultTimes.Get(false);
         ProtocalInfoList back;
-        ASSERT_EQ(0, ReadDetectResult(ctx, stamp, back, false));
-        EXPECT_EQ(stamp, ctx.autoResultTime);
+        ASSERT_EQ(CatalogueResult::Ok, ReadDetectResult(ctx, stamp, back, false));
+        EXPECT_EQ(stamp, ctx.resultTimes.Get(false));
     }
-    EXPECT_EQ(0, ctx.manualResultTime) << "each mode has its own stamp";
+    EXPECT_EQ(0, ctx.resultTimes.Get(true)) << "each mode has its own stamp";
 }
 
 TEST_F(DetectResultTest, ResultPathThatIsADirectoryIsNotReplaced) {
     std::filesystem::create_directory(dir.File("manual_set.log"));
-    EXPECT_EQ(-17, WriteDetectResult(ctx, ranked, true));
-    EXPECT_NE(0, ctx.manualResultTime);
+    EXPECT_EQ(CatalogueResult::WriteFailed, WriteDetectResult(ctx, ranked, true));
+    EXPECT_NE(0, ctx.resultTimes.Get(true));
     EXPECT_TRUE(std::filesystem::is_directory(dir.File("manual_set.log")));
-    EXPECT_FALSE(dir.Exists("manual_set.log.tmp"));
-    EXPECT_EQ(-18, ReadDetectResult(ctx, stamp, list, true));
+    EXPECT_FALSE(dir.HasEntryBeginningWith("manual_set.log."));
+    EXPECT_EQ(CatalogueResult::ReadFailed, ReadDetectResult(ctx, stamp, list, true));
     EXPECT_EQ(77, stamp);
 }
 
 TEST_F(DetectResultTest, WriteIntoMissingDirectory) {
     ctx.baseDirectory = dir.File("gone");
-    EXPECT_EQ(-17, WriteDetectResult(ctx, ranked, false));
-    EXPECT_NE(0, ctx.autoResultTime);
+    EXPECT_EQ(CatalogueResult::WriteFailed, WriteDetectResult(ctx, ranked, false));
+    EXPECT_NE(0, ctx.resultTimes.Get(false));
 }
 
 TEST_F(DetectResultTest, MissingFileLeavesStampAndList) {
-    EXPECT_EQ(-18, ReadDetectResult(ctx, stamp, list, false));
+    EXPECT_EQ(CatalogueResult::ReadFailed, ReadDetectResult(ctx, stamp, list, false));
     EXPECT_EQ(77, stamp);
     EXPECT_TRUE(list.Empty());
     EXPECT_TRUE(Logged("[DETECT][MAJOR] ERROR: open result log to read failed"));
@@ -212,20 +220,20 @@ TEST_F(DetectResultTest, MissingFileLeavesStampAndList) {
 }
 
 TEST_F(DetectResultTest, HostileContentGivesItsCodeOnly) {
-    EXPECT_EQ(-18, ReadContent("1\n2\n5 MAIL h 1 2 3 " + std::string(10000, 'c') + "\n"));
+    EXPECT_EQ(CatalogueResult::ReadFailed, ReadContent("1\n2\n5 MAIL h 1 2 3 " + std::string(10000, 'c') + "\n"));
     EXPECT_EQ(1, list.Count());  // the first piece, then the rest of the line is malformed
-    EXPECT_EQ(-18, ReadContent("1\n2\n5 MAIL " + std::string(64, 'd') + " 1 2 3 c\n"));
-    EXPECT_EQ(-18, ReadContent(std::string("1\n2\n5 MAIL h\0 1 2 3 c\n", 22)));
+    EXPECT_EQ(CatalogueResult::ReadFailed, ReadContent("1\n2\n5 MAIL " + std::string(64, 'd') + " 1 2 3 c\n"));
+    EXPECT_EQ(CatalogueResult::ReadFailed, ReadContent(std::string("1\n2\n5 MAIL h\0 1 2 3 c\n", 22)));
     list.Clear();
     stamp = 77;
-    EXPECT_EQ(-18, ReadContent(std::string(10000, '9') + "\n"));
+    EXPECT_EQ(CatalogueResult::ReadFailed, ReadContent(std::string(10000, '9') + "\n"));
     EXPECT_EQ(77, stamp);  // too big for a stamp
     EXPECT_TRUE(list.Empty());
 
     std::string binary;
     for (int i = 0; i < 5000; ++i) binary += static_cast<char>((i * 131 + 7) & 0xFF);
-    int32_t result = ReadContent(binary);
-    EXPECT_TRUE(result == 0 || result == -18) << result;
+    CatalogueResult result = ReadContent(binary);
+    EXPECT_TRUE(result == CatalogueResult::Ok || result == CatalogueResult::ReadFailed) << result;
     for (const ProtocalInfo& r : list) {
         EXPECT_LT(std::strlen(r.Dest), static_cast<size_t>(kDestSize));
         EXPECT_LT(std::strlen(r.Code), static_cast<size_t>(kCodeSize));
@@ -234,14 +242,14 @@ TEST_F(DetectResultTest, HostileContentGivesItsCodeOnly) {
 
 TEST_F(DetectResultTest, ReaderNeverSeesAPartialFile) {
     for (int i = 0; i < 200; ++i) ranked.PushBack(Record(i, MAIL, "host", "code"));
-    ASSERT_EQ(0, WriteDetectResult(ctx, ranked, false));
+    ASSERT_EQ(CatalogueResult::Ok, WriteDetectResult(ctx, ranked, false));
     std::thread writer([this] {
         for (int i = 0; i < 50; ++i) WriteDetectResult(ctx, ranked, false);
     });
     for (int i = 0; i < 50; ++i) {
         ProtocalInfoList read;
         int32_t readStamp = 0;
-        ASSERT_EQ(0, ReadDetectResult(ctx, readStamp, read, false));
+        ASSERT_EQ(CatalogueResult::Ok, ReadDetectResult(ctx, readStamp, read, false));
         ASSERT_EQ(ranked.Count(), read.Count());
     }
     writer.join();

@@ -11,7 +11,8 @@
 
 namespace {
 
-// Records what StartServices asks for and fails the step the test names.
+// Records what StartServices asks for, a detection run with its mode, and
+// fails the step the test names.
 class FakeStarter : public ServiceStarter {
 public:
     std::string failAt;
@@ -21,9 +22,8 @@ public:
     bool StartListener(AppContext&, const ListenParam& p) override {
         return Record("listen" + std::to_string(p.protocol) + ":" + std::to_string(p.port));
     }
-    bool StartAutoDetect(AppContext& ctx) override {
-        EXPECT_EQ(ctx.detectOnDemand, 0);
-        return Record("detect");
+    bool StartAutoDetect(AppContext&, DetectMode mode) override {
+        return Record(mode == DetectMode::Background ? "detect" : "detect on demand");
     }
     bool StartDetectTimer(AppContext&, int32_t periodMs) override {
         timerPeriod = periodMs;
@@ -47,7 +47,6 @@ protected:
         ctx.userConfig.PORT_POP3 = 1110;
         ctx.userConfig.PORT_IMAP4 = 1143;
         ctx.userConfig.DETECT_INTERVAL = 14400 * 1000;
-        ctx.detectOnDemand = 1;
         CreateLocks(ctx);
     }
     std::string Log() { return ReadLog(dir); }
@@ -63,7 +62,6 @@ TEST_F(AppServicesTest, StartsEverythingInOrderWithTheConfiguredValues) {
                                          "detect", "timer", "download"};
     EXPECT_EQ(starter.started, expected);
     EXPECT_EQ(starter.timerPeriod, 14400000);
-    EXPECT_EQ(ctx.detectOnDemand, 0);
     EXPECT_EQ(ctx.listenParams[POP3].protocol, POP3);
     EXPECT_EQ(ctx.listenParams[POP3].port, 1110);
 }
@@ -73,7 +71,6 @@ TEST_F(AppServicesTest, AListenerThatCannotStartStopsTheSequence) {
     StartServices(ctx, starter);
     EXPECT_EQ(starter.started, std::vector<std::string>{"listen0:2525"});
     EXPECT_NE(Log().find("[PROXY][CRITICAL] ERROR: initial POP3 proxy failed\n"), std::string::npos);
-    EXPECT_EQ(ctx.detectOnDemand, 1) << "the detection mode is set only after the listeners";
 }
 
 TEST_F(AppServicesTest, EachListenerFailureHasItsOwnLine) {
@@ -103,10 +100,8 @@ TEST_F(AppServicesTest, DownloadThatCannotStartIsLoggedAndEverythingElseRuns) {
 }
 
 TEST_F(AppServicesTest, TimerTickStartsABackgroundRunAndLogsAroundIt) {
-    ctx.detectOnDemand = 1;
     OnDetectTimer(ctx, starter);
     EXPECT_EQ(starter.started, std::vector<std::string>{"detect"});
-    EXPECT_EQ(ctx.detectOnDemand, 0);
     std::string log = Log();
     auto tick = log.find("[UI][DUMP] auto detect timer activated");
     auto end = log.find("[UI][DUMP] timer end");

@@ -17,6 +17,7 @@
 #include "core/CoreContext.h"
 #include "core/UserConfigFile.h"
 #include "support/LoggedContext.h"
+#include "support/OutcomeText.h"
 #include "support/TempDir.h"
 
 extern char** environ;
@@ -82,7 +83,7 @@ TEST_F(MailCodeSealTest, AllEightFieldsRoundTrip) {
     ASSERT_EQ(0, run.exitCode);
     EXPECT_EQ(0u, run.out.find("TEST_MAIL_CODE1=\""));
     dir.Write("Quillomark.ini", run.out);
-    ASSERT_EQ(0, LoadUserConfig(ctx));
+    ASSERT_EQ(CoreResult::Ok, LoadUserConfig(ctx));
     const UserConfig& c = ctx.userConfig;
     EXPECT_STREQ("Quill User", c.USER_NAME);
     EXPECT_STREQ("probe@example.org", c.LOGIN_NAME);
@@ -110,7 +111,7 @@ TEST_F(MailCodeSealTest, PaddingOnlyUpToWholeBlocks) {
     EXPECT_EQ(32u + 18u, lines[2].size());
 
     dir.Write("Quillomark.ini", lines[0] + "\n");
-    ASSERT_EQ(0, LoadUserConfig(ctx));
+    ASSERT_EQ(CoreResult::Ok, LoadUserConfig(ctx));
     EXPECT_STREQ("", ctx.userConfig.RCPT_TO);
     EXPECT_EQ(std::string::npos, Log().find("read mail code failed"));
 }
@@ -147,7 +148,7 @@ TEST_F(MailCodeSealTest, SameTextUnderTwoKeysDecodesAlike) {
         << "every value starts from the same vector";
     // Reversed order in the file: each value is independent of the others.
     dir.Write("Quillomark.ini", code7 + code6);
-    ASSERT_EQ(0, LoadUserConfig(ctx));
+    ASSERT_EQ(CoreResult::Ok, LoadUserConfig(ctx));
     EXPECT_STREQ("same text", ctx.userConfig.LOG_RCPT_TO);
     EXPECT_STREQ("same text", ctx.userConfig.DOWNLOAD_SERVER);
 }
@@ -157,7 +158,7 @@ TEST_F(MailCodeSealTest, DecodingFailureEmptiesTheField) {
     std::snprintf(ctx.userConfig.LOGIN_NAME, kConfigTextSize, "kept");
     dir.Write("Quillomark.ini",
               "TEST_MAIL_CODE3=\"0011223344556677AA\"\nTEST_MAIL_CODE2=0011223344556677\n");
-    ASSERT_EQ(0, LoadUserConfig(ctx));
+    ASSERT_EQ(CoreResult::Ok, LoadUserConfig(ctx));
     EXPECT_STREQ("", ctx.userConfig.LOGIN_PASS);
     EXPECT_STREQ("kept", ctx.userConfig.LOGIN_NAME) << "without quotes the field stays as it was";
     EXPECT_NE(std::string::npos, Log().find("[UI][MAJOR] read mail code failed"));

@@ -13,6 +13,7 @@
 #include "core/CoreContext.h"
 #include "core/MailCodeKeys.h"
 #include "support/LoggedContext.h"
+#include "support/OutcomeText.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -93,7 +94,7 @@ TEST(MailCodeKeysTest, KeysAreOddParityDistinctAndAccepted) {
     EXPECT_NE(0, std::memcmp(keys.key1, keys.key3, 8));
     // The checked schedules (parity and weak keys) accept all three.
     unsigned char block[8] = {}, out[9];
-    EXPECT_EQ(0, DecryptMailCode(keys, block, 8, out));
+    EXPECT_EQ(CoreResult::Ok, DecryptMailCode(keys, block, 8, out));
 
     MailCodeKeys again{};
     BuildMailCodeKeys(again);
@@ -118,21 +119,21 @@ TEST(DecryptMailCodeTest, RefusesBadCountsBuffersAndKeys) {
     MailCodeKeys keys{};
     BuildMailCodeKeys(keys);
     unsigned char in[16] = {}, out[17];
-    EXPECT_EQ(-49, DecryptMailCode(keys, in, 7, out));
-    EXPECT_EQ(-49, DecryptMailCode(keys, in, 9, out));
-    EXPECT_EQ(-49, DecryptMailCode(keys, in, -8, out));
-    EXPECT_EQ(-49, DecryptMailCode(keys, nullptr, 8, out));
-    EXPECT_EQ(-49, DecryptMailCode(keys, in, 8, nullptr));
+    EXPECT_EQ(CoreResult::MailCodeRefused, DecryptMailCode(keys, in, 7, out));
+    EXPECT_EQ(CoreResult::MailCodeRefused, DecryptMailCode(keys, in, 9, out));
+    EXPECT_EQ(CoreResult::MailCodeRefused, DecryptMailCode(keys, in, -8, out));
+    EXPECT_EQ(CoreResult::MailCodeRefused, DecryptMailCode(keys, nullptr, 8, out));
+    EXPECT_EQ(CoreResult::MailCodeRefused, DecryptMailCode(keys, in, 8, nullptr));
 
     MailCodeKeys weak = keys;
     std::memset(weak.key2, 0x01, 8);  // a weak key with odd parity
-    EXPECT_EQ(-49, DecryptMailCode(weak, in, 8, out));
+    EXPECT_EQ(CoreResult::MailCodeRefused, DecryptMailCode(weak, in, 8, out));
     MailCodeKeys badParity = keys;
     badParity.key3[0] ^= 0x01;
-    EXPECT_EQ(-49, DecryptMailCode(badParity, in, 8, out));
+    EXPECT_EQ(CoreResult::MailCodeRefused, DecryptMailCode(badParity, in, 8, out));
 
     out[0] = 'x';
-    EXPECT_EQ(0, DecryptMailCode(keys, in, 0, out));
+    EXPECT_EQ(CoreResult::Ok, DecryptMailCode(keys, in, 0, out));
     EXPECT_EQ('\0', out[0]);
 }
 
@@ -143,7 +144,7 @@ TEST(DecryptMailCodeTest, MatchesStandardTripleDes) {
     std::vector<unsigned char> cipher = ReferenceEncrypt(keys, Bytes(text));
     ASSERT_EQ(32u, cipher.size());
     std::vector<unsigned char> out(cipher.size() + 1, 0xee);
-    ASSERT_EQ(0, DecryptMailCode(keys, cipher.data(), static_cast<int>(cipher.size()), out.data()));
+    ASSERT_EQ(CoreResult::Ok, DecryptMailCode(keys, cipher.data(), static_cast<int>(cipher.size()), out.data()));
     EXPECT_EQ(text, std::string(reinterpret_cast<char*>(out.data())));
     EXPECT_EQ(0, out[cipher.size()]) << "terminator after the last byte";
 }

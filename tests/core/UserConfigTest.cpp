@@ -14,6 +14,7 @@
 #include "core/UserConfigFile.h"
 #include "core/WriteLog.h"
 #include "support/LoggedContext.h"
+#include "support/OutcomeText.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ TEST(UserConfigTest, SettingsTheWindowChangesReadWholeOnEveryThread) {
     LogInto(ctx, dir);
     dir.Write("Quillomark.ini", "IS_PREFER_SSL=0\nIS_MANUAL_DETECT=0\nLOG_LVL=3\nUSER_MAIL=\"" + kMailA +
                                     "\"\nTEST_INTERNET_SERVER=\"" + kMailA + "\"\nLISTEN_ADDRESS=\"127.0.0.1\"\n");
-    ASSERT_EQ(0, LoadUserConfig(ctx));
+    ASSERT_EQ(CoreResult::Ok, LoadUserConfig(ctx));
     UserConfig& cfg = ctx.userConfig;
     cfg.LOG_SIZE = kTestLogSize;
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -13,6 +14,7 @@
 #include "catalogue/DetectHistory.h"
 #include "catalogue/DetectResult.h"
 #include "detect/FakeMailDialogues.h"
+#include "support/OutcomeText.h"
 #include "support/RecordingNotifier.h"
 #include "detect/TinyHttpServer.h"
 #include "support/LoggedContext.h"
@@ -58,9 +60,12 @@ protected:
         ctx.userConfig.TEST_INTERNET_SERVER.Set("127.0.0.1");
         ctx.userConfig.TEST_INTERNET_PORT = port;
     }
-    void OnDemand(int32_t value) {
-        std::lock_guard<std::mutex> hold(ctx.detectModeLock);
-        ctx.detectOnDemand = value;
+    // The requests of the two kinds of run; a run on the downloaded list is
+    // always a background one.
+    static DetectRequest Background() { return DetectRequest{DetectMode::Background}; }
+    static DetectRequest OnDemand() { return DetectRequest{DetectMode::OnDemand}; }
+    static DetectRequest DownloadedList() {
+        return DetectRequest{DetectMode::Background, "/NewQuilloMark.conf"};
     }
     std::unique_ptr<FakeCandidate> Candidate(bool tls, Pop3Script pop3 = {}) {
         return std::make_unique<FakeCandidate>(tls, pop3);
@@ -72,7 +77,7 @@ protected:
     ProtocalInfoList ReadResult() {
         ProtocalInfoList list;
         int32_t stamp = 0;
-        EXPECT_EQ(ReadDetectResult(ctx, stamp, list, false), 0);
+        EXPECT_EQ(ReadDetectResult(ctx, stamp, list, false), CatalogueResult::Ok);
         return list;
     }
     // The event was set exactly once since the last call.
@@ -93,7 +98,7 @@ TEST_F(AutoDetectThreadTest, RanksMeasuredCandidatesFirstAndPublishesTheBest) {
               "MAIL 127.0.0.1 " + std::to_string(FreePort()) + " 110 143 closed-1\n" +
               "MAIL mail.qm.invalid 25 110 143 named-1\n" + secure->Line("ssl-1"));
 
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectDone);
+    EXPECT_EQ(AutoDetectThread(ctx, Background()), DetectionResult::Ok);
 
     ProtocalInfoList result = ReadResult();
     ASSERT_EQ(result.Count(), 4);
@@ -107,11 +112,8 @@ TEST_F(AutoDetectThreadTest, RanksMeasuredCandidatesFirstAndPublishesTheBest) {
     EXPECT_EQ((*it++).LinkCost, -1);
     EXPECT_STREQ((*it).Code, "named-1");
     EXPECT_EQ((*it).LinkCost, -1);
-    {
-        std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
-        EXPECT_STREQ(ctx.bestConnection.Code, first.Code);
-        EXPECT_EQ(ctx.bestConnection.LinkCost, first.LinkCost);
-    }
+    EXPECT_STREQ(ctx.bestConnection.Get().Code, first.Code);
+    EXPECT_EQ(ctx.bestConnection.Get().LinkCost, first.LinkCost);
     EXPECT_EQ(plain->smtpSeen.sessions, 1);
     EXPECT_EQ(secure->smtpSeen.sessions, 1);
     EXPECT_TRUE(secure->pop3Seen.Received("RETR 1\r\n"));
@@ -125,7 +127,7 @@ TEST_F(AutoDetectThreadTest, RanksMeasuredCandidatesFirstAndPublishesTheBest) {
     EXPECT_EQ(pane.Finished(), 1);
     EXPECT_TRUE(pane.Boxes().empty());
     EXPECT_TRUE(SignalledOnce());
-    EXPECT_FALSE(ctx.detectRunning);
+    EXPECT_FALSE(ctx.detectRunning.Get());
     std::string log = Log();
     EXPECT_NE(log.find("[DETECT][MINOR] auto detect start, conf=/Quillomark.conf"), std::string::npos);
     EXPECT_NE(log.find("[DETECT][DUMP] auto detect internet is connectable"), std::string::npos);
@@ -139,7 +141,7 @@ TEST_F(AutoDetectThreadTest, CostIsSmtpSendingPlusPop3ReceivingAndPop3FailureCos
     auto failing = Candidate(false, empty);
     auto good = Candidate(false);
     WriteList(failing->Line("empty-1") + good->Line("good-1"));
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectDone);
+    EXPECT_EQ(AutoDetectThread(ctx, Background()), DetectionResult::Ok);
     ProtocalInfoList result = ReadResult();
     ASSERT_EQ(result.Count(), 2);
     EXPECT_STREQ(result.First()->Code, "good-1");
@@ -151,17 +153,14 @@ TEST_F(AutoDetectThreadTest, CostIsSmtpSendingPlusPop3ReceivingAndPop3FailureCos
 TEST_F(AutoDetectThreadTest, NoPassingCandidateKeepsThePreviousRanking) {
     auto good = Candidate(false);
     WriteList(good->Line("good-1"));
-    ASSERT_EQ(AutoDetectThread(ctx, nullptr), kDetectDone);
+    ASSERT_EQ(AutoDetectThread(ctx, Background()), DetectionResult::Ok);
     std::string before = dir.Read("detect_result.log");
     ASSERT_TRUE(SignalledOnce());
 
     WriteList("MAIL 127.0.0.1 " + std::to_string(FreePort()) + " 110 143 closed-1\n");
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectNoAvailableConnection);
+    EXPECT_EQ(AutoDetectThread(ctx, Background()), DetectionResult::NoAvailableConnection);
     EXPECT_EQ(dir.Read("detect_result.log"), before);
-    {
-        std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
-        EXPECT_STREQ(ctx.bestConnection.Code, "good-1");
-    }
+    EXPECT_STREQ(ctx.bestConnection.Get().Code, "good-1");
     auto boxes = pane.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].second, "MSG_NO_AVAIL_SERVER");
@@ -171,7 +170,7 @@ TEST_F(AutoDetectThreadTest, NoPassingCandidateKeepsThePreviousRanking) {
 
     // A downloaded list that fails says nothing to the user.
     WriteList("", "NewQuilloMark.conf");
-    EXPECT_EQ(AutoDetectThread(ctx, "/NewQuilloMark.conf"), kDetectNoAvailableConnection);
+    EXPECT_EQ(AutoDetectThread(ctx, DownloadedList()), DetectionResult::NoAvailableConnection);
     EXPECT_EQ(pane.Boxes().size(), 1u);
     EXPECT_NE(Log().find("auto detect start, conf=/NewQuilloMark.conf"), std::string::npos);
 }
@@ -179,7 +178,7 @@ TEST_F(AutoDetectThreadTest, NoPassingCandidateKeepsThePreviousRanking) {
 TEST_F(AutoDetectThreadTest, DownloadedListIsProbedAndWrittenAsTheResult) {
     auto good = Candidate(true);
     WriteList(good->Line("new-1"), "NewQuilloMark.conf");
-    EXPECT_EQ(AutoDetectThread(ctx, "/NewQuilloMark.conf"), kDetectDone);
+    EXPECT_EQ(AutoDetectThread(ctx, DownloadedList()), DetectionResult::Ok);
     EXPECT_STREQ(ReadResult().First()->Code, "new-1");
 }
 
@@ -187,14 +186,14 @@ TEST_F(AutoDetectThreadTest, HistoryKeepsEveryRunOnTheListInUseButNotAProofRun) 
     auto good = Candidate(false);
     std::string closed = "MAIL 127.0.0.1 " + std::to_string(FreePort()) + " 110 143 closed-1\n";
     WriteList(closed + good->Line("good-1"));
-    ASSERT_EQ(AutoDetectThread(ctx, nullptr), kDetectDone);
+    ASSERT_EQ(AutoDetectThread(ctx, Background()), DetectionResult::Ok);
     WriteList(closed);
-    ASSERT_EQ(AutoDetectThread(ctx, nullptr), kDetectNoAvailableConnection);
+    ASSERT_EQ(AutoDetectThread(ctx, Background()), DetectionResult::NoAvailableConnection);
     WriteList(good->Line("new-1"), "NewQuilloMark.conf");
-    ASSERT_EQ(AutoDetectThread(ctx, "/NewQuilloMark.conf"), kDetectDone);
+    ASSERT_EQ(AutoDetectThread(ctx, DownloadedList()), DetectionResult::Ok);
 
     std::vector<HistoryRecord> history;
-    ASSERT_EQ(ReadDetectHistory(ctx, history), 0);
+    ASSERT_EQ(ReadDetectHistory(ctx, history), CatalogueResult::Ok);
     ASSERT_EQ(history.size(), 3u);  // in probe order; the failed run is kept too
     EXPECT_EQ(history[0].Code, "closed-1");
     EXPECT_EQ(history[0].LinkCost, -1);
@@ -209,7 +208,7 @@ TEST_F(AutoDetectThreadTest, ReportsEachCandidateInProbeOrderAsItsCostIsKnown) {
     auto good = Candidate(false);
     std::string closed = "MAIL 127.0.0.1 " + std::to_string(FreePort()) + " 110 143 closed-1\n";
     WriteList(closed + good->Line("good-1"));
-    ASSERT_EQ(AutoDetectThread(ctx, nullptr), kDetectDone);
+    ASSERT_EQ(AutoDetectThread(ctx, Background()), DetectionResult::Ok);
 
     std::vector<DetectProgress> reports = pane.Progress();
     ASSERT_EQ(reports.size(), 4u);
@@ -228,11 +227,11 @@ TEST_F(AutoDetectThreadTest, ReportsEachCandidateInProbeOrderAsItsCostIsKnown) {
 }
 
 TEST_F(AutoDetectThreadTest, UnreadableListEndsTheRunWithABox) {
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectReadConfigFailed);
+    EXPECT_EQ(AutoDetectThread(ctx, Background()), DetectionResult::ListUnreadable);
     EXPECT_NE(Log().find("[DETECT][MAJOR] ERROR: read connection config file failed(-22)"),
               std::string::npos);
     WriteList("MAILX 127.0.0.1 25 110 143 bad-1\n");
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectReadConfigFailed);
+    EXPECT_EQ(AutoDetectThread(ctx, Background()), DetectionResult::ListUnreadable);
     EXPECT_NE(Log().find("ERROR: read connection config file failed(-21)"), std::string::npos);
     auto boxes = pane.Boxes();
     ASSERT_EQ(boxes.size(), 2u);
@@ -244,11 +243,8 @@ TEST_F(AutoDetectThreadTest, UnwritableResultLogStillSetsTheBestConnection) {
     auto good = Candidate(false);
     WriteList(good->Line("good-1"));
     std::filesystem::create_directories(dir.File("detect_result.log/blocked"));
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectWriteResultFailed);
-    {
-        std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
-        EXPECT_STREQ(ctx.bestConnection.Code, "good-1");
-    }
+    EXPECT_EQ(AutoDetectThread(ctx, Background()), DetectionResult::WriteResultFailed);
+    EXPECT_STREQ(ctx.bestConnection.Get().Code, "good-1");
     auto boxes = pane.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].second, "MSG_WRITE_RESULT_LOG_FAIL");
@@ -259,9 +255,8 @@ TEST_F(AutoDetectThreadTest, UnwritableResultLogStillSetsTheBestConnection) {
 TEST_F(AutoDetectThreadTest, OnDemandRunReportsUnreachableInternetAtOnce) {
     TinyHttpServer missing(404);
     Internet(missing.port());
-    OnDemand(1);
     auto start = Clock::now();
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectInternetUnreachable);
+    EXPECT_EQ(AutoDetectThread(ctx, OnDemand()), DetectionResult::InternetUnreachable);
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 1.0);
     EXPECT_EQ(missing.Requests().size(), 1u);
     auto boxes = pane.Boxes();
@@ -277,8 +272,7 @@ TEST_F(AutoDetectThreadTest, OnDemandRunReportsUnreachableInternetAtOnce) {
 TEST_F(AutoDetectThreadTest, BackgroundRunRetriesQuietlyWithNumberedLines) {
     TinyHttpServer missing(404);
     Internet(missing.port());
-    OnDemand(0);
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectInternetUnreachable);
+    EXPECT_EQ(AutoDetectThread(ctx, Background()), DetectionResult::InternetUnreachable);
     EXPECT_EQ(missing.Requests().size(), 4u);
     std::vector<std::string> expected = {
         "auto detect start\r\n",
@@ -297,28 +291,26 @@ TEST_F(AutoDetectThreadTest, BackgroundRunRetriesQuietlyWithNumberedLines) {
     EXPECT_TRUE(SignalledOnce());
 
     ctx.userConfig.TEST_INTERNET_RETRY_NUM = 0;
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectInternetUnreachable);
+    EXPECT_EQ(AutoDetectThread(ctx, Background()), DetectionResult::InternetUnreachable);
     EXPECT_EQ(missing.Requests().size(), 5u);
 }
 
 TEST_F(AutoDetectThreadTest, UserRequestDuringRetryPauseEndsTheWaitAtTheNextFailure) {
     TinyHttpServer missing(404);
     Internet(missing.port());
-    OnDemand(0);
     ctx.userConfig.TEST_INTERNET_RETRY_NUM = 50;
     ctx.userConfig.TEST_INTERNET_RETRY_INTERVAL = 1000;
-    int result = 0;
-    std::thread run([&] { result = AutoDetectThread(ctx, nullptr); });
+    std::optional<DetectionResult> result;
+    std::thread run([&] { result = AutoDetectThread(ctx, Background()); });
     // The request must come inside the pause after the first failure, not
     // before it: a loaded machine can take longer than any fixed sleep to
     // send the first check.
     for (int i = 0; i < 1000 && missing.Requests().empty(); ++i) std::this_thread::sleep_for(5ms);
     EXPECT_EQ(missing.Requests().size(), 1u);
     std::this_thread::sleep_for(300ms);
-    OnDemand(1);
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectAlreadyRunning);  // the re-detect's own run
+    EXPECT_EQ(AutoDetectThread(ctx, OnDemand()), DetectionResult::AlreadyRunning);  // the re-detect's own run
     run.join();
-    EXPECT_EQ(result, kDetectInternetUnreachable);
+    EXPECT_EQ(result, DetectionResult::InternetUnreachable);
     EXPECT_EQ(missing.Requests().size(), 2u);
     ASSERT_EQ(pane.Boxes().size(), 1u);
     EXPECT_EQ(pane.Boxes()[0].second, "MSG_INTERNET_NOT_CONNECTABLE");
@@ -339,18 +331,18 @@ TEST_F(AutoDetectThreadTest, SecondRunDuringAFirstEndsWithMinusFifteenAndChanges
     WriteList("MAIL 127.0.0.1 " + std::to_string(smtp.port()) + " " + std::to_string(pop3.port()) +
               " 143 slow-1\n");
 
-    int first = 1;
-    std::thread run([&] { first = AutoDetectThread(ctx, nullptr); });
+    std::optional<DetectionResult> first;
+    std::thread run([&] { first = AutoDetectThread(ctx, Background()); });
     ASSERT_TRUE([&] {
         for (int i = 0; i < 200 && smtp.accepted() == 0; ++i) std::this_thread::sleep_for(5ms);
         return smtp.accepted() == 1;
     }());
     std::size_t linesBefore = pane.Lines().size();
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectAlreadyRunning);
+    EXPECT_EQ(AutoDetectThread(ctx, Background()), DetectionResult::AlreadyRunning);
     EXPECT_EQ(pane.Started(), 1);
     EXPECT_GE(pane.Lines().size(), linesBefore);
     run.join();
-    EXPECT_EQ(first, kDetectDone);
+    EXPECT_EQ(first, DetectionResult::Ok);
     EXPECT_EQ(pane.Started(), 1);
     EXPECT_EQ(pane.Finished(), 1);
     EXPECT_TRUE(SignalledOnce());  // one signal: the second run passed no guard
@@ -359,16 +351,13 @@ TEST_F(AutoDetectThreadTest, SecondRunDuringAFirstEndsWithMinusFifteenAndChanges
 }
 
 TEST_F(AutoDetectThreadTest, GuardedRunLeavesNoTrace) {
-    {
-        std::lock_guard<std::mutex> hold(ctx.detectRunningLock);
-        ctx.detectRunning = true;
-    }
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectAlreadyRunning);
+    ASSERT_TRUE(ctx.detectRunning.TryEnter(DetectMode::Background));
+    EXPECT_EQ(AutoDetectThread(ctx, Background()), DetectionResult::AlreadyRunning);
     EXPECT_TRUE(pane.Lines().empty());
     EXPECT_EQ(pane.Started(), 0);
     EXPECT_EQ(pane.Finished(), 0);
     EXPECT_FALSE(ctx.eventDetectComplete.WaitFor(0ms));
-    EXPECT_TRUE(ctx.detectRunning);
+    EXPECT_TRUE(ctx.detectRunning.Get());
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "detect/FakePeer.h"
 #include "detect/TinyHttpServer.h"
 #include "support/LoggedContext.h"
+#include "support/OutcomeText.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -38,7 +39,7 @@ protected:
 TEST_F(CheckInternetTest, StatusTwoHundredIsReachable) {
     TinyHttpServer web(200);
     Target("127.0.0.1", web.port());
-    EXPECT_EQ(CheckInternet(ctx, 5000, 10000), kInternetReachable);
+    EXPECT_EQ(CheckInternet(ctx, 5000, 10000), DetectionResult::Ok);
     std::vector<std::string> requests = web.Requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].rfind("GET /index.html HTTP/1.1\r\n", 0), 0u) << requests[0];
@@ -52,7 +53,7 @@ TEST_F(CheckInternetTest, OtherStatusesAreNotReachable) {
     for (int status : {404, 500, 204}) {
         TinyHttpServer web(status);
         Target("127.0.0.1", web.port());
-        EXPECT_EQ(CheckInternet(ctx, 5000, 10000), kInternetUnreachable) << status;
+        EXPECT_EQ(CheckInternet(ctx, 5000, 10000), DetectionResult::InternetCheckFailed) << status;
     }
     std::string log = Log();
     std::size_t first = log.find("[DETECT][MAJOR] ERROR: http status isn't ok");
@@ -63,7 +64,7 @@ TEST_F(CheckInternetTest, OtherStatusesAreNotReachable) {
 TEST_F(CheckInternetTest, RedirectIsFollowedToTheFinalStatus) {
     TinyHttpServer web(200, "/moved/index.html");
     Target("127.0.0.1", web.port());
-    EXPECT_EQ(CheckInternet(ctx, 5000, 10000), kInternetReachable);
+    EXPECT_EQ(CheckInternet(ctx, 5000, 10000), DetectionResult::Ok);
     std::vector<std::string> requests = web.Requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[1].rfind("GET /moved/index.html ", 0), 0u);
@@ -71,25 +72,25 @@ TEST_F(CheckInternetTest, RedirectIsFollowedToTheFinalStatus) {
 
 TEST_F(CheckInternetTest, ClosedPortAndUnresolvableNameLogTheErrorCode) {
     Target("127.0.0.1", FreePort());
-    EXPECT_EQ(CheckInternet(ctx, 5000, 10000), kInternetUnreachable);
+    EXPECT_EQ(CheckInternet(ctx, 5000, 10000), DetectionResult::InternetCheckFailed);
     EXPECT_NE(Log().find("[DETECT][MAJOR] ERROR: check internet connection failed(7)"),
               std::string::npos);
 
     Target(kUnresolvable, 80);
-    EXPECT_EQ(CheckInternet(ctx, 5000, 10000), kInternetUnreachable);
+    EXPECT_EQ(CheckInternet(ctx, 5000, 10000), DetectionResult::InternetCheckFailed);
     EXPECT_NE(Log().find("ERROR: check internet connection failed(6)"), std::string::npos);
 }
 
 TEST_F(CheckInternetTest, PortAboveSixteenBitsIsTakenModulo) {
     TinyHttpServer web(200);
     Target("127.0.0.1", web.port() + 65536);
-    EXPECT_EQ(CheckInternet(ctx, 5000, 10000), kInternetReachable);
+    EXPECT_EQ(CheckInternet(ctx, 5000, 10000), DetectionResult::Ok);
 }
 
 TEST_F(CheckInternetTest, SilentHostEndsAtTheRequestBound) {
     FakePeer silent([](PeerLink& link) { link.WaitClosed(10s); });
     Target("127.0.0.1", silent.port());
-    EXPECT_EQ(CheckInternet(ctx, 1000, 1500), kInternetUnreachable);
+    EXPECT_EQ(CheckInternet(ctx, 1000, 1500), DetectionResult::InternetCheckFailed);
     EXPECT_NE(Log().find("ERROR: check internet connection failed(28)"), std::string::npos);
 }
 

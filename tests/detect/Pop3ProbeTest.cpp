@@ -5,6 +5,7 @@
 
 #include "detect/AutoMailChecker.h"
 #include "detect/FakeMailDialogues.h"
+#include "support/OutcomeText.h"
 #include "support/RecordingNotifier.h"
 
 namespace {
@@ -77,14 +78,14 @@ TEST_F(Pop3ProbeTest, RefusedDeleteFailsTheProbe) {
     script.count = 700;
     script.dele = "-ERR no\r\n";
     FakePeer peer(Pop3Dialogue(script, record));
-    EXPECT_EQ(Probe(peer), kProbeQuitFailed);
+    EXPECT_EQ(Probe(peer), CodeOf(DetectionResult::QuitFailed));
     EXPECT_FALSE(record.Received("QUIT\r\n"));
 }
 
 TEST_F(Pop3ProbeTest, EmptyMailboxFailsAfterTheSkippingLineWithoutRetr) {
     script.count = 0;
     FakePeer peer(Pop3Dialogue(script, record));
-    EXPECT_EQ(Probe(peer), kPop3MailboxFailed);
+    EXPECT_EQ(Probe(peer), CodeOf(DetectionResult::Pop3MailboxFailed));
     EXPECT_FALSE(record.Received("RETR 1\r\n"));
     std::vector<std::string> lines = pane.Lines();
     ASSERT_GE(lines.size(), 2u);
@@ -95,7 +96,7 @@ TEST_F(Pop3ProbeTest, StatRepliesAreJudgedByErrAndNumberOnly) {
     script.stat = "-ERR mailbox locked\r\n";
     {
         FakePeer peer(Pop3Dialogue(script, record));
-        EXPECT_EQ(Probe(peer), kPop3MailboxFailed);
+        EXPECT_EQ(Probe(peer), CodeOf(DetectionResult::Pop3MailboxFailed));
     }
     script.stat = "* 3 3000\r\n";  // neither -ERR nor +OK, but a number after one word
     Pop3Record odd;
@@ -115,7 +116,7 @@ TEST_F(Pop3ProbeTest, RejectedUserStillGetsPassAndOnlyPassIsJudged) {
     script.pass = "-ERR [AUTH] Authentication failed.\r\n";
     Pop3Record refused;
     FakePeer peer(Pop3Dialogue(script, refused));
-    EXPECT_EQ(Probe(peer), kPop3LoginFailed);
+    EXPECT_EQ(Probe(peer), CodeOf(DetectionResult::Pop3LoginFailed));
     EXPECT_FALSE(refused.Received("STAT\r\n"));
 }
 
@@ -125,7 +126,7 @@ TEST_F(Pop3ProbeTest, RetrErrorAndServerClosingMidMessageFailWithMailboxCode) {
     script.sendEnd = false;
     {
         FakePeer peer(Pop3Dialogue(script, record));
-        EXPECT_EQ(Probe(peer), kPop3MailboxFailed);
+        EXPECT_EQ(Probe(peer), CodeOf(DetectionResult::Pop3MailboxFailed));
     }
     FakePeer closing([](PeerLink& link) {
         link.Send("+OK ready\r\n");
@@ -140,7 +141,7 @@ TEST_F(Pop3ProbeTest, RetrErrorAndServerClosingMidMessageFailWithMailboxCode) {
     });
     pane.Clear();
     auto start = Clock::now();
-    EXPECT_EQ(Probe(closing), kPop3MailboxFailed);
+    EXPECT_EQ(Probe(closing), CodeOf(DetectionResult::Pop3MailboxFailed));
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 5.0);
 }
 
@@ -200,7 +201,7 @@ TEST_F(Pop3ProbeTest, HostNameAndMissingCandidate) {
     std::vector<std::string> expected = {"[Connecting pop.qm.invalid : 995]\r\n",
                                          "[Connection pop.qm.invalid failed]\r\n"};
     EXPECT_EQ(pane.Lines(), expected);
-    EXPECT_EQ(checker.ProbePop3(nullptr), kProbeNoCandidate);
+    EXPECT_EQ(checker.ProbePop3(nullptr), CodeOf(DetectionResult::NoCandidate));
 }
 
 TEST(HasEndOfDataTest, FindsTheWholeSequenceWithinOneChunkOnly) {

@@ -5,6 +5,7 @@
 
 #include "detect/AutoMailChecker.h"
 #include "detect/FakeMailDialogues.h"
+#include "support/OutcomeText.h"
 #include "support/RecordingNotifier.h"
 #include "detect/TestMail.h"
 
@@ -122,13 +123,14 @@ TEST_F(SmtpProbeTest, RejectedHeloIsShownButNotJudged) {
 TEST_F(SmtpProbeTest, EachRefusedStepGivesItsCode) {
     struct Case {
         std::string SmtpScript::*reply;
-        int32_t code;
+        DetectionResult code;
     };
+    using R = DetectionResult;
     const Case cases[] = {
-        {&SmtpScript::auth, kSmtpAuthFailed},      {&SmtpScript::user, kSmtpAuthFailed},
-        {&SmtpScript::pass, kSmtpAuthFailed},      {&SmtpScript::mailFrom, kSmtpMailFromFailed},
-        {&SmtpScript::rcptTo, kSmtpRcptToFailed},  {&SmtpScript::data, kSmtpDataFailed},
-        {&SmtpScript::endOfData, kSmtpEndOfDataFailed}, {&SmtpScript::quit, kProbeQuitFailed},
+        {&SmtpScript::auth, R::SmtpAuthFailed},     {&SmtpScript::user, R::SmtpAuthFailed},
+        {&SmtpScript::pass, R::SmtpAuthFailed},     {&SmtpScript::mailFrom, R::SmtpMailFromFailed},
+        {&SmtpScript::rcptTo, R::SmtpRcptToFailed}, {&SmtpScript::data, R::SmtpDataFailed},
+        {&SmtpScript::endOfData, R::SmtpEndOfDataFailed}, {&SmtpScript::quit, R::QuitFailed},
     };
     for (const Case& c : cases) {
         SmtpScript refusing;
@@ -136,7 +138,7 @@ TEST_F(SmtpProbeTest, EachRefusedStepGivesItsCode) {
         SmtpRecord seen;
         FakePeer peer(SmtpDialogue(refusing, seen));
         pane.Clear();
-        EXPECT_EQ(Probe(peer), c.code) << c.code;
+        EXPECT_EQ(Probe(peer), CodeOf(c.code)) << ToText(c.code);
         std::vector<std::string> lines = pane.Lines();
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.back(), "[Connection 127.0.0.1 failed]\r\n");
@@ -161,7 +163,7 @@ TEST_F(SmtpProbeTest, HostNameCandidateFailsWithoutConnecting) {
     std::vector<std::string> expected = {"[Connecting mail.qm.invalid : 25]\r\n",
                                          "[Connection mail.qm.invalid failed]\r\n"};
     EXPECT_EQ(pane.Lines(), expected);
-    EXPECT_EQ(checker.ProbeSmtp(nullptr), kProbeNoCandidate);
+    EXPECT_EQ(checker.ProbeSmtp(nullptr), CodeOf(DetectionResult::NoCandidate));
     EXPECT_EQ(pane.Lines().size(), 2u);
 }
 

@@ -3,6 +3,7 @@
 // quillomark-seal, all on loopback.
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -15,6 +16,7 @@
 #include "detect/AutoDetectThread.h"
 #include "detect/AutoMailChecker.h"
 #include "detect/CheckInternet.h"
+#include "support/OutcomeText.h"
 #include "support/RecordingNotifier.h"
 #include "integration/DetectRealServers.h"
 #include "support/LoggedContext.h"
@@ -60,7 +62,7 @@ protected:
         std::string file = SettingsFile(Servers(), Web().port(), password);
         ASSERT_NE(file.find("TEST_MAIL_CODE3="), std::string::npos) << "quillomark-seal failed";
         dir.Write("Quillomark.ini", file);
-        ASSERT_EQ(LoadUserConfig(ctx), 0);
+        ASSERT_EQ(LoadUserConfig(ctx), CoreResult::Ok);
         CheckUserConfig(ctx);
         ASSERT_STREQ(ctx.userConfig.LOGIN_PASS, password.c_str());
     }
@@ -100,12 +102,12 @@ TEST_F(DetectRealServersTest, OneRunRanksPlainAndTlsAheadOfDeadCandidates) {
               Servers().Get("POP3_PORT") + " 143 named-1\n" + PlainLine(Servers(), "plain-1") +
               TlsLine(Servers(), "ssl-1"));
 
-    ASSERT_EQ(AutoDetectThread(ctx, nullptr), kDetectDone) << pane.Pane();
+    ASSERT_EQ(AutoDetectThread(ctx, DetectRequest{}), DetectionResult::Ok) << pane.Pane();
 
     ProtocalInfoList result;
     int32_t stamp = 0;
-    ASSERT_EQ(ReadDetectResult(ctx, stamp, result, false), 0);
-    EXPECT_EQ(stamp, ctx.autoResultTime);
+    ASSERT_EQ(ReadDetectResult(ctx, stamp, result, false), CatalogueResult::Ok);
+    EXPECT_EQ(stamp, ctx.resultTimes.Get(false));
     ASSERT_EQ(result.Count(), 4);
     std::vector<ProtocalInfo> ranked(result.begin(), result.end());
     std::string firstTwo = std::string(ranked[0].Code) + "," + ranked[1].Code;
@@ -116,12 +118,9 @@ TEST_F(DetectRealServersTest, OneRunRanksPlainAndTlsAheadOfDeadCandidates) {
     EXPECT_EQ(ranked[2].LinkCost, -1);
     EXPECT_STREQ(ranked[3].Code, "named-1");
     EXPECT_EQ(ranked[3].LinkCost, -1);
-    {
-        std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
-        EXPECT_STREQ(ctx.bestConnection.Code, ranked[0].Code);
-        EXPECT_EQ(ctx.bestConnection.LinkCost, ranked[0].LinkCost);
-        EXPECT_EQ(ctx.bestConnection.IsSSL, ranked[0].IsSSL);
-    }
+    EXPECT_STREQ(ctx.bestConnection.Get().Code, ranked[0].Code);
+    EXPECT_EQ(ctx.bestConnection.Get().LinkCost, ranked[0].LinkCost);
+    EXPECT_EQ(ctx.bestConnection.Get().IsSSL, ranked[0].IsSSL);
     // The seed and both test mails.
     EXPECT_TRUE(MailboxReaches(3)) << CountMessages(maildir);
     std::string pane_ = pane.Pane();
@@ -136,16 +135,16 @@ TEST_F(DetectRealServersTest, RefusedLoginAndEmptyMailboxGiveTheirCodes) {
     AutoMailChecker checker(ctx.userConfig, pane, ctx.tlsClient);
     ProtocalInfo plain = Candidate(false);
     ProtocalInfo secure = Candidate(true);
-    EXPECT_EQ(checker.ProbePop3(&plain), kPop3MailboxFailed);  // nothing delivered yet
+    EXPECT_EQ(checker.ProbePop3(&plain), CodeOf(DetectionResult::Pop3MailboxFailed));  // nothing delivered yet
     EXPECT_NE(pane.Pane().find("MAIL < (skipping...)\r\n[Connection 127.0.0.1 failed]"),
               std::string::npos);
 
     Settings("not-the-password");
     AutoMailChecker refused(ctx.userConfig, pane, ctx.tlsClient);
-    EXPECT_EQ(refused.ProbeSmtp(&plain), kSmtpAuthFailed);
-    EXPECT_EQ(refused.ProbeSmtp(&secure), kSmtpAuthFailed);
+    EXPECT_EQ(refused.ProbeSmtp(&plain), CodeOf(DetectionResult::SmtpAuthFailed));
+    EXPECT_EQ(refused.ProbeSmtp(&secure), CodeOf(DetectionResult::SmtpAuthFailed));
     EXPECT_NE(pane.Pane().find("MAIL < 535 5.7.8 Error: authentication failed"), std::string::npos);
-    EXPECT_EQ(refused.ProbePop3(&secure), kPop3LoginFailed);
+    EXPECT_EQ(refused.ProbePop3(&secure), CodeOf(DetectionResult::Pop3LoginFailed));
     EXPECT_EQ(CountMessages(maildir), 0);
 }
 
@@ -166,16 +165,16 @@ TEST_F(DetectRealServersTest, MailboxOfFiveHundredLosesItsFirstMessageAndOf499Do
 }
 
 TEST_F(DetectRealServersTest, ReachabilityOfARealWebHost) {
-    EXPECT_EQ(CheckInternet(ctx, 5000, 10000), kInternetReachable);
+    EXPECT_EQ(CheckInternet(ctx, 5000, 10000), DetectionResult::Ok);
     ctx.userConfig.TEST_INTERNET_PORT = missing_->port();
-    EXPECT_EQ(CheckInternet(ctx, 5000, 10000), kInternetUnreachable);
+    EXPECT_EQ(CheckInternet(ctx, 5000, 10000), DetectionResult::InternetCheckFailed);
     EXPECT_NE(Log().find("ERROR: http status isn't ok"), std::string::npos);
     ctx.userConfig.TEST_INTERNET_PORT = FreePort();
-    EXPECT_EQ(CheckInternet(ctx, 5000, 10000), kInternetUnreachable);
+    EXPECT_EQ(CheckInternet(ctx, 5000, 10000), DetectionResult::InternetCheckFailed);
     EXPECT_NE(Log().find("ERROR: check internet connection failed(7)"), std::string::npos);
     std::string unresolvable = std::string(70, 'w') + ".invalid";  // refused before any query
     ctx.userConfig.TEST_INTERNET_SERVER.Set(unresolvable.c_str());
-    EXPECT_EQ(CheckInternet(ctx, 5000, 10000), kInternetUnreachable);
+    EXPECT_EQ(CheckInternet(ctx, 5000, 10000), DetectionResult::InternetCheckFailed);
     EXPECT_NE(Log().find("ERROR: check internet connection failed(6)"), std::string::npos);
 
     // A background run waits and retries; an on-demand one tells at once.
@@ -184,7 +183,7 @@ TEST_F(DetectRealServersTest, ReachabilityOfARealWebHost) {
     ctx.userConfig.TEST_INTERNET_SERVER.Set("127.0.0.1");
     ctx.userConfig.TEST_INTERNET_RETRY_INTERVAL = 100;
     EXPECT_EQ(ctx.userConfig.TEST_INTERNET_RETRY_NUM, 3);
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectInternetUnreachable);
+    EXPECT_EQ(AutoDetectThread(ctx, DetectRequest{}), DetectionResult::InternetUnreachable);
     std::string lines = pane.Pane();
     EXPECT_NE(lines.find("auto detect start\r\n"
                          "internet is not connectable, wait and retry num=1\r\n"
@@ -196,11 +195,7 @@ TEST_F(DetectRealServersTest, ReachabilityOfARealWebHost) {
     EXPECT_TRUE(pane.Boxes().empty());
 
     pane.Clear();
-    {
-        std::lock_guard<std::mutex> hold(ctx.detectModeLock);
-        ctx.detectOnDemand = 1;
-    }
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectInternetUnreachable);
+    EXPECT_EQ(AutoDetectThread(ctx, DetectRequest{DetectMode::OnDemand}), DetectionResult::InternetUnreachable);
     ASSERT_EQ(pane.Boxes().size(), 1u);
     EXPECT_EQ(pane.Boxes()[0].second, "MSG_INTERNET_NOT_CONNECTABLE");
     EXPECT_EQ(pane.Pane().find("retry"), std::string::npos);
@@ -221,22 +216,22 @@ TEST_F(DetectRealServersTest, SilentTlsServerAndASecondRunDuringTheFirst) {
     WriteList("MAIL-SSL 127.0.0.1 " + std::to_string(silentPort) + " " + std::to_string(silentPort) +
               " 993 silent-1\n" + PlainLine(Servers(), "plain-1"));
 
-    int first = 1;
+    std::optional<DetectionResult> first;
     auto start = Clock::now();
-    std::thread run([&] { first = AutoDetectThread(ctx, nullptr); });
+    std::thread run([&] { first = AutoDetectThread(ctx, DetectRequest{}); });
     ASSERT_TRUE(WaitUntil([&] { return pane.Pane().find("[Connecting") != std::string::npos; },
                           std::chrono::seconds(10)));
-    EXPECT_EQ(AutoDetectThread(ctx, nullptr), kDetectAlreadyRunning);
+    EXPECT_EQ(AutoDetectThread(ctx, DetectRequest{}), DetectionResult::AlreadyRunning);
     EXPECT_FALSE(dir.Exists("detect_result.log"));
     run.join();
     double seconds = SecondsSince(start);
-    EXPECT_EQ(first, kDetectDone);
+    EXPECT_EQ(first, DetectionResult::Ok);
     EXPECT_GE(seconds, 9.5);
     EXPECT_LT(seconds, 16.0);
 
     ProtocalInfoList result;
     int32_t stamp = 0;
-    ASSERT_EQ(ReadDetectResult(ctx, stamp, result, false), 0);
+    ASSERT_EQ(ReadDetectResult(ctx, stamp, result, false), CatalogueResult::Ok);
     ASSERT_EQ(result.Count(), 2);
     EXPECT_STREQ(result.First()->Code, "plain-1");
     EXPECT_EQ((*++result.begin()).LinkCost, -1);

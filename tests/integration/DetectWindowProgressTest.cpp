@@ -5,6 +5,7 @@
 #include <QApplication>
 
 #include <atomic>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "detect/AutoDetectThread.h"
 #include "integration/DetectRealServers.h"
 #include "support/LoggedContext.h"
+#include "support/OutcomeText.h"
 #include "support/TempDir.h"
 #include "ui/ProgressRows.h"
 #include "ui/QuilloMarkDlg.h"
@@ -54,7 +56,7 @@ protected:
         LoadMessageFile(ctx, dir.File("message_EN.txt"));
         BuildMailCodeKeys(ctx.mailCodeKeys);
         dir.Write("Quillomark.ini", SettingsFile(*servers_, web_->port(), servers_->Get("PROBE_PASS")));
-        ASSERT_EQ(LoadUserConfig(ctx), 0);
+        ASSERT_EQ(LoadUserConfig(ctx), CoreResult::Ok);
         CheckUserConfig(ctx);
         std::string maildir = servers_->Get("MAILDIR_PROBE");
         ClearMaildir(maildir);
@@ -106,9 +108,9 @@ TEST_F(DetectWindowProgressTest, RowsShowEachCostInProbeOrderWhileTheRunGoesOn) 
         seenDuringRun += window.ReportButton().isEnabled() ? 0 : 1;
     });
 
-    int32_t result = 1;
+    std::optional<DetectionResult> result;
     std::thread run([&] {
-        result = AutoDetectThread(ctx, nullptr);
+        result = AutoDetectThread(ctx, DetectRequest{});
         done = true;
     });
     bool detectingSeen = false;
@@ -118,13 +120,13 @@ TEST_F(DetectWindowProgressTest, RowsShowEachCostInProbeOrderWhileTheRunGoesOn) 
     }
     run.join();
     QApplication::processEvents();
-    ASSERT_EQ(result, kDetectDone) << ReadLog(dir);
+    ASSERT_EQ(result, DetectionResult::Ok) << ReadLog(dir);
     EXPECT_TRUE(detectingSeen);
     EXPECT_EQ(window.CurrentTrayStatus(), TrayStatus::Connected);
 
     ProtocalInfoList ranked;
     int32_t stamp = 0;
-    ASSERT_EQ(ReadDetectResult(ctx, stamp, ranked, false), 0);
+    ASSERT_EQ(ReadDetectResult(ctx, stamp, ranked, false), CatalogueResult::Ok);
     std::string plainCost, sslCost;
     for (const ProtocalInfo& r : ranked) {
         if (std::string(r.Code) == "plain-1") plainCost = std::to_string(r.LinkCost);

@@ -9,6 +9,7 @@
 #include "proxy/RecordingUpstreams.h"
 #include "support/ChildProcess.h"
 #include "support/MailServerSuite.h"
+#include "support/OutcomeText.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -46,7 +47,7 @@ protected:
         tls.Port[IMAP4] = Servers().Port("IMAPS_PORT");
         list.PushBack(plain);
         list.PushBack(tls);
-        ASSERT_EQ(WriteDetectResult(writer, list, false), 0);
+        ASSERT_EQ(WriteDetectResult(writer, list, false), CatalogueResult::Ok);
     }
     bool StartQuilloMark(ChildProcess& app) {
         if (!app.Start(kBinary, {}, dir.path(), dir.File("out.txt"))) return false;

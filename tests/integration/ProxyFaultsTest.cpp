@@ -19,6 +19,7 @@
 #include "proxy/RecordingUpstreams.h"
 #include "integration/ProxyServerSuite.h"
 #include "support/ChildProcess.h"
+#include "support/OutcomeText.h"
 #include "support/UnansweredPort.h"
 
 namespace {
@@ -43,7 +44,7 @@ protected:
     void WriteResult(std::vector<ProtocalInfo> records) {
         ProtocalInfoList list;
         for (const ProtocalInfo& r : records) list.PushBack(r);
-        ASSERT_EQ(WriteDetectResult(test.ctx, list, false), 0);
+        ASSERT_EQ(WriteDetectResult(test.ctx, list, false), CatalogueResult::Ok);
     }
     // Starts scripted_upstream.py with args and waits until its port answers.
     bool StartScripted(ChildProcess& child, const std::vector<std::string>& args, int port) {
@@ -146,7 +147,7 @@ TEST_F(ProxyFaultsTest, AFirstServerThatDropsPacketsCostsTheConnectBoundAndOneQu
     EXPECT_EQ(test.CountInLog("ERROR: prcess SMTP connect failed(-1) when choose server"), 1);
     EXPECT_EQ(test.CountInLog("ERROR: prcess POP3 connect failed(-1) when choose server"), 1);
     EXPECT_EQ(smtp.detections + pop3.detections, 1) << "one quiet detection across the proxies";
-    EXPECT_EQ(test.ctx.detectOnDemand, 0);
+    EXPECT_EQ(smtp.onDemand + pop3.onDemand, 0) << "a background one";
 }
 
 TEST_F(ProxyFaultsTest, ATrickledTlsHandshakeGivesWayToTheNextCandidate) {

@@ -15,6 +15,7 @@
 #include "integration/ProxyServerSuite.h"
 #include "support/BlockingConn.h"
 #include "support/ChildProcess.h"
+#include "support/OutcomeText.h"
 
 namespace {
 
@@ -29,15 +30,11 @@ protected:
     // Writes the file through the writer the detection run uses; a rewrite
     // lands in a later second so that its stamp is newer.
     void WriteResult(std::vector<ProtocalInfo> records, bool manual = false) {
-        int32_t last;
-        {
-            std::lock_guard<std::mutex> lock(test.ctx.resultTimeLock);
-            last = manual ? test.ctx.manualResultTime : test.ctx.autoResultTime;
-        }
+        int32_t last = test.ctx.resultTimes.Get(manual);
         while (last != 0 && std::time(nullptr) <= last) std::this_thread::sleep_for(20ms);
         ProtocalInfoList list;
         for (const ProtocalInfo& r : records) list.PushBack(r);
-        ASSERT_EQ(WriteDetectResult(test.ctx, list, manual), 0);
+        ASSERT_EQ(WriteDetectResult(test.ctx, list, manual), CatalogueResult::Ok);
     }
     std::string Credentials() const { return Servers().Get("PROBE_USER") + " " + Servers().Get("PROBE_PASS"); }
 
@@ -107,7 +104,7 @@ TEST_F(ProxyRealServersTest, ANewResultFileReachesTheNextClientAndManualModeRead
     WriteResult({Upstream("tls", true, 5), Upstream("plain", false, 10)});
     EXPECT_EQ(clients.Curl("imap", imap.port(), "INBOX", "-X 'SEARCH ALL'").rfind("* SEARCH", 0), 0u);
     EXPECT_TRUE(test.WaitForLog("[PROXY][DUMP] proxy IMAP4 update log time=" +
-                                std::to_string(test.ctx.autoResultTime) + "\n"));
+                                std::to_string(test.ctx.resultTimes.Get(false)) + "\n"));
     EXPECT_TRUE(test.WaitForLog("process IMAP4 choose server Type=1, Code=tls"));
     EXPECT_NE(loopback::Exchange(early, "a2 NOOP\r\n", "a2 ").find("a2 OK"), std::string::npos)
         << "the client already relayed keeps its server";

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/OutcomeText.h"
 #include "support/RecordingNotifier.h"
 #include "support/LoggedContext.h"
 #include "support/MailServerSuite.h"
@@ -152,7 +153,7 @@ TEST_F(ReportWithMailServersTest, PaneShowsTheDialogueButNeverTheCredentials) {
 TEST_F(ReportWithMailServersTest, WrongPasswordFailsAtTheLoginAndNothingArrives) {
     std::strcpy(ctx.userConfig.LOGIN_PASS, "wrong-pass");
     dir.Write("Quillomark.log", Lines(3, "log"));
-    EXPECT_EQ(Report(), kSmtpAuthFailed);
+    EXPECT_EQ(Report(), CodeOf(DetectionResult::SmtpAuthFailed));
     EXPECT_EQ(pane.Lines().back(), "Report log fail\r\n");
     EXPECT_EQ(pane.Pane().find("wrong-pass"), std::string::npos);
 }

@@ -19,6 +19,7 @@
 #include "support/LoggedContext.h"
 #include "support/MailServers.h"
 #include "support/ModalAnswer.h"
+#include "support/OutcomeText.h"
 #include "support/RecordingNotifier.h"
 #include "support/TempDir.h"
 #include "ui/DialogCommands.h"
@@ -46,7 +47,7 @@ protected:
         LoadMessageFile(ctx, dir.File("message_EN.txt"));
         LoadMessageFile(ctx, dir.File("message_EN.txt"));
         dir.Write("Quillomark.ini", "LOG_REPORT_SIZE=2\nUSER_MAIL=\"\"\n");
-        ASSERT_EQ(LoadUserConfig(ctx), 0);
+        ASSERT_EQ(LoadUserConfig(ctx), CoreResult::Ok);
         LogInto(ctx, dir);
         ctx.mainWindow = &pane;
         UserConfig& c = ctx.userConfig;
@@ -54,9 +55,11 @@ protected:
         std::strcpy(c.LOGIN_PASS, servers_->Get("PROBE_PASS").c_str());
         std::strcpy(c.MAIL_FROM, servers_->Get("PROBE_ADDR").c_str());
         std::strcpy(c.LOG_RCPT_TO, servers_->Get("SUPPORT_ADDR").c_str());
-        ctx.bestConnection.Type = MAIL;
-        ctx.bestConnection.SetDest("127.0.0.1");
-        ctx.bestConnection.Port[SMTP] = servers_->Port("SMTP_PORT");
+        ProtocalInfo connection;
+        connection.Type = MAIL;
+        connection.SetDest("127.0.0.1");
+        connection.Port[SMTP] = servers_->Port("SMTP_PORT");
+        ctx.bestConnection.Set(connection);
         mailbox = servers_->Get("MAILDIR_SUPPORT");
         ClearMaildir(mailbox);
         logStart = ReadLog(dir).size();  // only the command's own lines count

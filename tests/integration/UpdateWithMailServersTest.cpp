@@ -13,6 +13,7 @@
 #include "catalogue/DetectResult.h"
 #include "detect/AutoDetectThread.h"
 #include "detect/FakePeer.h"
+#include "support/OutcomeText.h"
 #include "support/RecordingNotifier.h"
 #include "support/MailServerSuite.h"
 #include "support/ChildProcess.h"
@@ -93,8 +94,7 @@ TEST_F(UpdateWithMailServersTest, NewerListWhoseCandidatesPassReplacesTheCurrent
     std::string result = dir.Read("detect_result.log");
     EXPECT_NE(result.find("plain-1"), std::string::npos) << result;
     EXPECT_NE(result.find("ssl-1"), std::string::npos) << result;
-    std::lock_guard<std::mutex> hold(ctx.bestConnectionLock);
-    EXPECT_GE(ctx.bestConnection.LinkCost, 0);
+    EXPECT_GE(ctx.bestConnection.Get().LinkCost, 0);
     EXPECT_TRUE(pane.Boxes().empty());
 }
 
@@ -141,18 +141,15 @@ TEST_F(UpdateWithMailServersTest, RunOnTheNewListStartsOnlyAfterTheActiveRunEnde
     std::string list = PassingList(kNewHeader);
     web.Serve("/list.conf", list);
 
-    std::atomic<int> firstResult{1};
-    std::thread first([&] { firstResult = AutoDetectThread(ctx, nullptr); });
+    std::atomic<DetectionResult> firstResult{DetectionResult::Ok};
+    std::thread first([&] { firstResult = AutoDetectThread(ctx, DetectRequest{}); });
     ASSERT_TRUE(WaitUntil(
-        [&] {
-            std::lock_guard<std::mutex> hold(ctx.detectRunningLock);
-            return ctx.detectRunning;
-        },
+        [&] { return ctx.detectRunning.Get(); },
         std::chrono::seconds(5)));
     RunUpdate();
     first.join();
 
-    EXPECT_EQ(firstResult.load(), -16);
+    EXPECT_EQ(firstResult.load(), DetectionResult::NoAvailableConnection);
     std::vector<std::string> log = LogMessages(dir);
     auto at = [&](const std::string& line) {
         return std::find(log.begin(), log.end(), line) - log.begin();

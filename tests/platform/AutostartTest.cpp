@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/OutcomeText.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -59,40 +60,41 @@ TEST_F(AutostartTest, OffUntilTurnedOnAndOffAgain) {
     std::string entry = Entry();
     EXPECT_FALSE(IsAutostartEnabled(entry));
 
-    ASSERT_EQ(0, EnableAutostart(entry, kOnPath));
+    ASSERT_EQ(PlatformResult::Ok, EnableAutostart(entry, kOnPath));
     EXPECT_TRUE(IsAutostartEnabled(entry));
     std::string text = dir.Read("config/autostart/" + std::string(kDesktopAppId) + ".desktop");
     EXPECT_EQ(0u, text.find("[Desktop Entry]\nType=Application\n"));
     EXPECT_NE(std::string::npos, text.find("\nExec=quillomark\n"));
-    EXPECT_FALSE(dir.Exists("config/autostart/" + std::string(kDesktopAppId) + ".desktop.tmp"));
+    EXPECT_FALSE(dir.HasEntryBeginningWith("config/autostart/" + std::string(kDesktopAppId) + ".desktop."));
     struct stat info {};
     ASSERT_EQ(0, stat(dir.File("config").c_str(), &info));
     EXPECT_EQ(0700u, info.st_mode & 0777u);
 
-    EXPECT_EQ(0, EnableAutostart(entry, kOnPath));  // again: still one whole entry
+    EXPECT_EQ(PlatformResult::Ok, EnableAutostart(entry, kOnPath));  // again: still one whole entry
     EXPECT_EQ(text, dir.Read("config/autostart/" + std::string(kDesktopAppId) + ".desktop"));
 
-    EXPECT_EQ(0, DisableAutostart(entry));
+    EXPECT_EQ(PlatformResult::Ok, DisableAutostart(entry));
     EXPECT_FALSE(IsAutostartEnabled(entry));
-    EXPECT_EQ(0, DisableAutostart(entry));  // nothing to remove is no failure
+    EXPECT_EQ(PlatformResult::Ok, DisableAutostart(entry));  // nothing to remove is no failure
 }
 
 TEST_F(AutostartTest, ASessionsHiddenEntryCountsAsOff) {
     std::string entry = Entry();
-    ASSERT_EQ(0, EnableAutostart(entry, kOnPath));
+    ASSERT_EQ(PlatformResult::Ok, EnableAutostart(entry, kOnPath));
     dir.Write("config/autostart/" + std::string(kDesktopAppId) + ".desktop", "[Desktop Entry]\nHidden=true\n");
     EXPECT_FALSE(IsAutostartEnabled(entry));
 }
 
 TEST_F(AutostartTest, FailuresAreReportedNotHidden) {
-    EXPECT_EQ(-51, EnableAutostart("", kOnPath));
-    EXPECT_EQ(-51, EnableAutostart(Entry(), AutostartTarget{}));
-    EXPECT_EQ(-51, DisableAutostart(""));
-    EXPECT_EQ(-51, EnableAutostart(Entry(), AutostartTarget{"/opt/q\nExec=evil", {}}));
-    EXPECT_EQ(-51, EnableAutostart(Entry(), AutostartTarget{"/opt/q", "/home/a\nExec=evil"}));
+    EXPECT_EQ(PlatformResult::MissingArgument, EnableAutostart("", kOnPath));
+    EXPECT_EQ(PlatformResult::MissingArgument, EnableAutostart(Entry(), AutostartTarget{}));
+    EXPECT_EQ(PlatformResult::MissingArgument, DisableAutostart(""));
+    EXPECT_EQ(PlatformResult::MissingArgument, EnableAutostart(Entry(), AutostartTarget{"/opt/q\nExec=evil", {}}));
+    EXPECT_EQ(PlatformResult::MissingArgument,
+              EnableAutostart(Entry(), AutostartTarget{"/opt/q", "/home/a\nExec=evil"}));
     EXPECT_FALSE(dir.Exists("config/autostart"));
     dir.Write("config", "a file where the directory should be");
-    EXPECT_EQ(-1, EnableAutostart(Entry(), kOnPath));
+    EXPECT_EQ(PlatformResult::SystemRefused, EnableAutostart(Entry(), kOnPath));
     EXPECT_FALSE(IsAutostartEnabled(Entry()));
 }
 

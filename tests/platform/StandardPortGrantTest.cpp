@@ -62,7 +62,7 @@ TEST_F(StandardPortGrantTest, BindsOnlyTheConfiguredStandardPortsThenDropsEveryt
     std::string settings = dir.File("Quillomark.ini");
     int highPort = FreePort();
     EXPECT_EQ(0, InChild([&] {
-        if (UseStandardPortGrant(settings.c_str()) != 0) return 1;
+        if (UseStandardPortGrant(settings.c_str()) != PlatformResult::Ok) return 1;
         if (!ListensOn(TakePreboundSocket(25), "127.0.0.1", 25)) return 2;
         if (!ListensOn(TakePreboundSocket(143), "127.0.0.1", 143)) return 3;
         if (TakePreboundSocket(2110) != -1) return 4;  // no privilege needed, none used
@@ -81,7 +81,7 @@ TEST_F(StandardPortGrantTest, AnotherPrivilegedPortInTheSettingsIsNotBound) {
     dir.Write("Quillomark.ini", "PORT_SMTP=80\nPORT_IMAP4=443\nLISTEN_ADDRESS=\"127.0.0.1\"\n");
     std::string settings = dir.File("Quillomark.ini");
     EXPECT_EQ(0, InChild([&] {
-        if (UseStandardPortGrant(settings.c_str()) != 0) return 1;
+        if (UseStandardPortGrant(settings.c_str()) != PlatformResult::Ok) return 1;
         if (TakePreboundSocket(80) != -1 || TakePreboundSocket(443) != -1) return 2;
         if (!ListensOn(TakePreboundSocket(110), "127.0.0.1", 110)) return 3;  // the default
         if (TryBind(80) != EACCES || TryBind(443) != EACCES) return 4;

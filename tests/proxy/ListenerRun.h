@@ -21,8 +21,9 @@ public:
                 int32_t port = 0)
         : runtime(std::make_shared<ProxyRuntime>()) {
         runtime->timeouts = timeouts;
-        runtime->startDetection = [this](AppContext&) {
+        runtime->startDetection = [this](AppContext&, DetectMode mode) {
             ++detections;
+            if (mode == DetectMode::OnDemand) ++onDemand;
             return detectionStarts.load();
         };
         param.protocol = protocol;
@@ -64,6 +65,7 @@ public:
     std::shared_ptr<ProxyRuntime> runtime;
     ListenParam param;
     std::atomic<int> detections{0};
+    std::atomic<int> onDemand{0};  // of the detections, those asked for on demand
     std::atomic<bool> detectionStarts{true};
     std::atomic<bool> ended{false};
     std::optional<ProxyResult> result;  // once the listener has ended

@@ -26,8 +26,9 @@ class ProcessMailThreadTest : public ::testing::Test {
 protected:
     void SetUp() override {
         runtime.timeouts = RelayTimeouts{5};
-        runtime.startDetection = [this](AppContext&) {
+        runtime.startDetection = [this](AppContext&, DetectMode mode) {
             ++detections;
+            if (mode == DetectMode::OnDemand) ++onDemand;
             return detectionStarts;
         };
     }
@@ -68,6 +69,7 @@ protected:
     ProxyTestContext test;
     ProxyRuntime runtime;
     std::atomic<int> detections{0};
+    std::atomic<int> onDemand{0};  // of the detections, those asked for on demand
     bool detectionStarts = true;
     ProcessMailParam param;
     std::thread worker;
@@ -116,7 +118,7 @@ TEST_F(ProcessMailThreadTest, PreferredTlsCandidatesGoFirstThenThePlainOnes) {
     EXPECT_EQ(result, ProxyResult::Ok);
     EXPECT_EQ(attempts.Order(), (Order{"B", "D", "A"}));
     EXPECT_EQ(test.ctx.clientSlots.Release(SMTP, clientSock), std::nullopt) << "the session freed its slot";
-    EXPECT_STREQ(test.ctx.bestConnection.Code, "A");
+    EXPECT_STREQ(test.ctx.bestConnection.Get().Code, "A");
     EXPECT_EQ(test.notifier.LinkChanges(), 1);
     EXPECT_EQ(test.CountInLog("ERROR: process SMTP connect failed("), 2);
     std::string info = "process SMTP choose server Code=A, Dest=127.0.0.1, Port=" + std::to_string(a.port()) +
@@ -149,7 +151,7 @@ TEST_F(ProcessMailThreadTest, WithoutPreferenceTheRankedOrderHolds) {
     clientPeer = -1;
     Finish();
     EXPECT_EQ(attempts.Order(), (Order{"A", "B", "C"}));
-    EXPECT_STREQ(test.ctx.bestConnection.Code, "C");
+    EXPECT_STREQ(test.ctx.bestConnection.Get().Code, "C");
     EXPECT_EQ(test.notifier.LinkChanges(), 1);
     EXPECT_EQ(test.CountInLog("ERROR: prcess"), 0);
 }
@@ -170,7 +172,7 @@ TEST_F(ProcessMailThreadTest, NothingAtOrAfterTheFirstFailedCandidateIsTried) {
     using Box = std::pair<std::string, std::string>;
     EXPECT_EQ(test.notifier.Boxes(), (std::vector<Box>{{"", "MSG_NO_AVAIL_SERVER"}}));
     EXPECT_EQ(detections, 1);
-    EXPECT_EQ(test.ctx.detectOnDemand, 1);
+    EXPECT_EQ(onDemand, 1);
     EXPECT_EQ(test.notifier.LinkChanges(), 0);
     EXPECT_EQ(test.ctx.clientSlots.Release(POP3, clientSock), std::nullopt) << "the session freed its slot";
     EXPECT_EQ(test.notifier.Lines(), (Order{"process POP3 end\r\n"}));
@@ -198,7 +200,6 @@ TEST_F(ProcessMailThreadTest, ManualModeShowsTheBoxButStartsNoDetection) {
     Finish();
     EXPECT_EQ(test.notifier.Boxes().size(), 1u);
     EXPECT_EQ(detections, 0);
-    EXPECT_EQ(test.ctx.detectOnDemand, 0);
     EXPECT_EQ(test.CountInLog("[PROXY][MINOR] ERROR: process IMAP4 connect failed("), 1);
 }
 
@@ -218,8 +219,8 @@ TEST_F(ProcessMailThreadTest, UnresolvableTlsCandidateFailsItsPreparation) {
     Finish();
     upstream.Join();
     EXPECT_EQ(test.CountInLog("[PROXY][MINOR] ERROR: process POP3 prepare failed(-1) when choose server"), 1);
-    EXPECT_STREQ(test.ctx.bestConnection.Code, "T");
-    EXPECT_TRUE(test.ctx.bestConnection.IsSSL);
+    EXPECT_STREQ(test.ctx.bestConnection.Get().Code, "T");
+    EXPECT_TRUE(test.ctx.bestConnection.Get().IsSSL);
     ASSERT_FALSE(test.notifier.Lines().empty());
     EXPECT_NE(test.notifier.Lines()[0].find("Code=T, Dest=127.0.0.1"), std::string::npos);
     EXPECT_NE(test.notifier.Lines()[0].find(", IsSSL=1\r\n"), std::string::npos);
@@ -245,13 +246,13 @@ TEST_F(ProcessMailThreadTest, FallingBackPastAServerThatNeverAnswersIsBoundedAnd
         Finish();
     }
     EXPECT_EQ(detections, 1) << "one request for the first fall-back, none for the second";
-    EXPECT_EQ(test.ctx.detectOnDemand, 0) << "a quiet, background detection";
+    EXPECT_EQ(onDemand, 0) << "a quiet, background detection";
     EXPECT_EQ(test.CountInLog("[PROXY][MINOR] process SMTP fell back past a failed server, auto detect requested"), 1);
     EXPECT_EQ(runtime.failoverDetectSeconds, 300) << "the product's interval";
     EXPECT_EQ(test.notifier.Boxes().size(), 0u);
 
-    // In manual mode a fall-back asks for nothing.
-    test.ctx.failoverDetectAt.reset();
+    // In manual mode a fall-back asks for nothing, even with no interval to wait.
+    runtime.failoverDetectSeconds = 0;
     test.ctx.userConfig.IS_MANUAL_DETECT = true;
     Run(SMTP, list);
     int upstream = alive.TakeConnection(5s);
@@ -274,7 +275,7 @@ TEST_F(ProcessMailThreadTest, AHostNameIsResolvedAndConnected) {
     named.Close(upstream);
     EXPECT_TRUE(loopback::SeesClose(clientPeer, 2s));
     Finish();
-    EXPECT_STREQ(test.ctx.bestConnection.Dest, "localhost");
+    EXPECT_STREQ(test.ctx.bestConnection.Get().Dest, "localhost");
     EXPECT_EQ(test.CountInLog("Code=N, Dest=localhost, Port=" + std::to_string(named.port())), 1);
 }
 
@@ -337,7 +338,7 @@ TEST_F(ProcessMailThreadTest, ATlsServerThatNeverAnswersTheHandshakeIsLeftAtItsB
     Finish();
     close(mute);
     EXPECT_EQ(test.CountInLog("[PROXY][MINOR] ERROR: process POP3 connect failed("), 1);
-    EXPECT_STREQ(test.ctx.bestConnection.Code, "alive");
+    EXPECT_STREQ(test.ctx.bestConnection.Get().Code, "alive");
 }
 
 // However a session ends, each socket it held is closed once: after a

@@ -15,7 +15,7 @@ using namespace proxytest;
 TEST(ProxyListenPreboundTest, TheListenerTakesTheSocketPreboundForItsPort) {
     ProxyTestContext test;
     int port = loopback::FreePort();
-    ASSERT_EQ(0, PrebindListenSocket("127.0.0.1", port, 4));
+    ASSERT_EQ(PlatformResult::Ok, PrebindListenSocket("127.0.0.1", port, 4));
     ListenerRun run(test.ctx, SMTP, RelayTimeouts{20}, port);
     ASSERT_GE(run.runtime->listenSocket, 0) << test.Log();
     EXPECT_FALSE(run.ended);

@@ -18,6 +18,7 @@
 #include "proxy/ProxyTestContext.h"
 #include "proxy/RecordingUpstreams.h"
 #include "proxy/TestTlsServer.h"
+#include "support/OutcomeText.h"
 
 namespace {
 
@@ -30,15 +31,11 @@ protected:
     void WriteResult(std::vector<ProtocalInfo> records, bool manual = false) {
         ProtocalInfoList list;
         for (const ProtocalInfo& r : records) list.PushBack(r);
-        ASSERT_EQ(WriteDetectResult(test.ctx, list, manual), 0);
+        ASSERT_EQ(WriteDetectResult(test.ctx, list, manual), CatalogueResult::Ok);
     }
     // Result stamps are whole seconds: a rewrite must land in a later one.
     void WriteNewerResult(std::vector<ProtocalInfo> records, bool manual = false) {
-        int32_t last;
-        {
-            std::lock_guard<std::mutex> lock(test.ctx.resultTimeLock);
-            last = manual ? test.ctx.manualResultTime : test.ctx.autoResultTime;
-        }
+        int32_t last = test.ctx.resultTimes.Get(manual);
         while (std::time(nullptr) <= last) std::this_thread::sleep_for(20ms);
         WriteResult(records, manual);
     }
@@ -141,7 +138,7 @@ TEST_F(ProxyListenThreadTest, WithoutResultsEveryClientIsClosedAndADetectionRequ
     }
     EXPECT_TRUE(test.WaitForLog("[PROXY][MAJOR] ERROR: read detection result log fail", 2));
     EXPECT_TRUE(WaitUntil([&] { return run.detections == 2; }, 2s));
-    EXPECT_EQ(test.ctx.detectOnDemand, 1);
+    EXPECT_EQ(run.onDemand, 2);
 }
 
 TEST_F(ProxyListenThreadTest, ManualModeWithoutItsFileStartsNoDetection) {
@@ -153,7 +150,6 @@ TEST_F(ProxyListenThreadTest, ManualModeWithoutItsFileStartsNoDetection) {
     EXPECT_TRUE(loopback::SeesClose(client, 5ms)) << "the client is closed before the failure is logged";
     close(client);
     EXPECT_EQ(run.detections, 0);
-    EXPECT_EQ(test.ctx.detectOnDemand, 0);
 }
 
 TEST_F(ProxyListenThreadTest, ADetectionThatCannotStartEndsTheListener) {
@@ -293,14 +289,14 @@ TEST_F(ProxyListenThreadTest, ANewerResultIsTakenUpByTheNextClientOnly) {
     WriteResult({Candidate("first", first.port(), false, 3)});
     Session old = Open(run, first);
     ASSERT_GE(old.upstream, 0);
-    int32_t stamp = test.ctx.autoResultTime;
+    int32_t stamp = test.ctx.resultTimes.Get(false);
     EXPECT_TRUE(test.WaitForLog("[PROXY][DUMP] proxy SMTP new log time=" + std::to_string(stamp) + "\n"));
 
     WriteNewerResult({Candidate("second", second.port(), false, 1), Candidate("first", first.port(), false, 3)});
     Session fresh = Open(run, second);
     ASSERT_GE(fresh.upstream, 0);
     EXPECT_TRUE(test.WaitForLog("[PROXY][DUMP] proxy SMTP update log time=" +
-                                std::to_string(test.ctx.autoResultTime) + "\n"));
+                                std::to_string(test.ctx.resultTimes.Get(false)) + "\n"));
     EXPECT_TRUE(test.WaitForLog("proxy SMTP mail server num = 2"));
     EXPECT_TRUE(Works(old, "still the first\r\n")) << "a client being relayed keeps its server";
     EXPECT_TRUE(Works(fresh, "the second\r\n"));
@@ -342,8 +338,7 @@ TEST_F(ProxyListenThreadTest, AFailedReadOfTheManualFileLeavesNothingForAutomati
                        test.CountInLog("ERROR: read detection result log fail") ==
                    clients;
         }, 5s));
-        std::lock_guard<std::mutex> lock(test.ctx.log.logLock);
-        test.ctx.userConfig.IS_MANUAL_DETECT = manualMode;
+        test.ctx.log.Hold([&](LogFile&) { test.ctx.userConfig.IS_MANUAL_DETECT = manualMode; });
     };
     ASSERT_GE(Open(run, automatic).upstream, 0);
     ++clients;

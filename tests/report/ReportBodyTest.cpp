@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <filesystem>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -10,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include "core/CoreContext.h"
+#include "support/LogStateProbe.h"
 #include "support/LoggedContext.h"
+#include "support/OutcomeText.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -24,13 +25,13 @@ protected:
     }
 
     // The log data part as the mail would carry it, and its result.
-    std::string LogData(int32_t budget, int32_t* result = nullptr) {
+    std::string LogData(int32_t budget, ReportResult* result = nullptr) {
         pieces.clear();
         ReportBodyWriter body([this](const char* data, std::size_t n) {
             if (onPiece) onPiece(std::string(data, n));
             pieces.emplace_back(data, n);
         });
-        int32_t r = WriteReportLogData(ctx, body, budget);
+        ReportResult r = WriteReportLogData(ctx, body, budget);
         if (result != nullptr) *result = r;
         std::string all;
         for (const std::string& p : pieces) all += p;
@@ -44,15 +45,10 @@ protected:
         for (int i = 0; i < count; ++i) text += tag + " line " + std::to_string(i) + "\n";
         return text;
     }
-    // Whether another thread could take logLock right now.
+    // Whether another thread could take the log's lock right now.
     bool LogLockFree() {
         bool taken = false;
-        std::thread probe([&] {
-            if (ctx.log.logLock.try_lock()) {
-                taken = true;
-                ctx.log.logLock.unlock();
-            }
-        });
+        std::thread probe([&] { taken = LogStateProbe::Free(ctx.log); });
         probe.join();
         return taken;
     }
@@ -67,9 +63,9 @@ TEST_F(ReportBodyTest, LongLogGivesItsLastBytesOnly) {
     std::string log = Lines(100, "log");
     dir.Write("Quillomark.log", log);
     dir.Write("Quillomark.bak", Lines(10, "bak"));
-    int32_t result = 1;
+    ReportResult result = ReportResult::LogFileFailed;
     EXPECT_EQ(LogData(300, &result), Separator(300) + log.substr(log.size() - 300));
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(result, ReportResult::Ok);
     // Exactly as long as the budget: the whole log, still no backup.
     EXPECT_EQ(LogData(static_cast<int32_t>(log.size())), Separator(static_cast<int32_t>(log.size())) + log);
     EXPECT_EQ(LogData(0), Separator(0));
@@ -140,9 +136,9 @@ TEST_F(ReportBodyTest, LogLockIsHeldWhileTheLogDataGoesOut) {
 }
 
 TEST_F(ReportBodyTest, MissingLogFailsAndIsLoggedAfterTheLockIsReleased) {
-    int32_t result = 0;
+    ReportResult result = ReportResult::Ok;
     EXPECT_EQ(LogData(5000, &result), Separator(5000));
-    EXPECT_EQ(result, kReportFileFailed);
+    EXPECT_EQ(result, ReportResult::LogFileFailed);
     // The line could only be written because the lock was free again.
     EXPECT_NE(dir.Read("Quillomark.log").find("[UI][MAJOR] ERROR: open log file " + dir.File("Quillomark.log") +
                                               " failed\n"),
@@ -155,9 +151,9 @@ TEST_F(ReportBodyTest, LogThatCannotBeReopenedAfterTheBackupFails) {
     onPiece = [&](const std::string& piece) {
         if (piece.rfind("bak", 0) == 0) std::filesystem::remove(dir.File("Quillomark.log"));
     };
-    int32_t result = 0;
+    ReportResult result = ReportResult::Ok;
     std::string data = LogData(5000, &result);
-    EXPECT_EQ(result, kReportFileFailed);
+    EXPECT_EQ(result, ReportResult::LogFileFailed);
     EXPECT_EQ(data, Separator(5000) + Lines(3, "bak"));
     EXPECT_NE(dir.Read("Quillomark.log").find("ERROR: open log file " + dir.File("Quillomark.log") + " failed"),
               std::string::npos);
@@ -165,9 +161,9 @@ TEST_F(ReportBodyTest, LogThatCannotBeReopenedAfterTheBackupFails) {
 
 TEST_F(ReportBodyTest, LogThatIsADirectoryFails) {
     std::filesystem::create_directory(dir.File("Quillomark.log"));
-    int32_t result = 0;
+    ReportResult result = ReportResult::Ok;
     LogData(5000, &result);
-    EXPECT_EQ(result, kReportFileFailed);
+    EXPECT_EQ(result, ReportResult::LogFileFailed);
 }
 
 TEST_F(ReportBodyTest, DetectResultWholeOrItsNote) {

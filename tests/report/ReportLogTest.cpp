@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "detect/FakeMailDialogues.h"
+#include "support/OutcomeText.h"
 #include "support/RecordingNotifier.h"
 #include "support/LoggedContext.h"
 #include "support/TempDir.h"
@@ -77,20 +78,21 @@ TEST_F(ReportLogTest, ReportMailGoesToTheSupportMailbox) {
 
 TEST_F(ReportLogTest, NoConnectionShowsOnlyTheFirstLine) {
     AutoMailChecker checker(ctx.userConfig, pane, ctx.tlsClient);
-    EXPECT_EQ(ReportLog(ctx, checker, nullptr), kProbeNoCandidate);
+    EXPECT_EQ(ReportLog(ctx, checker, nullptr), CodeOf(DetectionResult::NoCandidate));
     EXPECT_EQ(pane.Lines(), std::vector<std::string>{"Report log to support@qm.test...\r\n"});
 }
 
 TEST_F(ReportLogTest, FailedStepsKeepTheProbeCodes) {
     struct Case {
         std::string SmtpScript::*reply;
-        int32_t code;
+        DetectionResult code;
     };
+    using R = DetectionResult;
     const Case cases[] = {
-        {&SmtpScript::auth, kSmtpAuthFailed},       {&SmtpScript::pass, kSmtpAuthFailed},
-        {&SmtpScript::mailFrom, kSmtpMailFromFailed}, {&SmtpScript::rcptTo, kSmtpRcptToFailed},
-        {&SmtpScript::data, kSmtpDataFailed},       {&SmtpScript::endOfData, kSmtpEndOfDataFailed},
-        {&SmtpScript::quit, kProbeQuitFailed},
+        {&SmtpScript::auth, R::SmtpAuthFailed},         {&SmtpScript::pass, R::SmtpAuthFailed},
+        {&SmtpScript::mailFrom, R::SmtpMailFromFailed}, {&SmtpScript::rcptTo, R::SmtpRcptToFailed},
+        {&SmtpScript::data, R::SmtpDataFailed},         {&SmtpScript::endOfData, R::SmtpEndOfDataFailed},
+        {&SmtpScript::quit, R::QuitFailed},
     };
     for (const Case& c : cases) {
         SmtpScript failing;
@@ -98,7 +100,7 @@ TEST_F(ReportLogTest, FailedStepsKeepTheProbeCodes) {
         SmtpRecord seen;
         FakePeer server(SmtpDialogue(failing, seen));
         pane.Clear();
-        EXPECT_EQ(Report(server.port()), c.code) << failing.*c.reply;
+        EXPECT_EQ(Report(server.port()), CodeOf(c.code)) << failing.*c.reply;
         EXPECT_EQ(pane.Lines().back(), "Report log fail\r\n");
     }
     pane.Clear();
@@ -113,7 +115,7 @@ TEST_F(ReportLogTest, FailedStepsKeepTheProbeCodes) {
 TEST_F(ReportLogTest, UnreadableLogEndsTheMailWithoutItsEndOfData) {
     std::filesystem::remove(dir.File("Quillomark.log"));
     FakePeer server(SmtpDialogue(script, record));
-    EXPECT_EQ(Report(server.port()), kReportFileFailed);
+    EXPECT_EQ(Report(server.port()), CodeOf(ReportResult::LogFileFailed));
     EXPECT_EQ(record.Message(), "");  // the end of data never came
     EXPECT_EQ(pane.Lines().back(), "Report log fail\r\n");
     EXPECT_EQ(pane.Pane().find("(skipping...)"), std::string::npos);
@@ -128,7 +130,7 @@ TEST_F(ReportLogTest, StoredAddressWithAControlCharacterIsRefusedBeforeConnectin
         SmtpRecord seen;
         FakePeer server(SmtpDialogue(script, seen));
         pane.Clear();
-        EXPECT_EQ(Report(server.port()), kReportUserMailRefused) << stored;
+        EXPECT_EQ(Report(server.port()), CodeOf(ReportResult::UserMailRefused)) << stored;
         EXPECT_TRUE(seen.Lines().empty()) << stored;
         EXPECT_EQ(pane.Lines(), (std::vector<std::string>{"Report log to support@qm.test...\r\n",
                                                           "Report log fail\r\n"}));

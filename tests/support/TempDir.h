@@ -34,6 +34,17 @@ public:
         return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     bool Exists(const std::string& name) const { return std::filesystem::exists(File(name)); }
+    // Whether an entry whose name begins with prefix (which may name a
+    // subdirectory first) is there: how a temporary file left beside its
+    // target shows, whatever its exact name.
+    bool HasEntryBeginningWith(const std::string& prefix) const {
+        std::filesystem::path where = std::filesystem::path(File(prefix)).parent_path();
+        std::string start = std::filesystem::path(prefix).filename().string();
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::directory_iterator(where, ignored))
+            if (entry.path().filename().string().rfind(start, 0) == 0) return true;
+        return false;
+    }
 
 private:
     std::string path_;

@@ -12,6 +12,7 @@
 #include "core/UserConfigFile.h"
 #include "support/LoggedContext.h"
 #include "support/ModalAnswer.h"
+#include "support/OutcomeText.h"
 #include "support/TempDir.h"
 
 class DialogTest : public ::testing::Test {
@@ -27,7 +28,7 @@ protected:
     // Writes the settings file and loads it, as start-up does.
     void UseSettings(const std::string& lines) {
         dir.Write("Quillomark.ini", lines);
-        ASSERT_EQ(LoadUserConfig(ctx), 0);
+        ASSERT_EQ(LoadUserConfig(ctx), CoreResult::Ok);
     }
     std::string Settings() const { return dir.Read("Quillomark.ini"); }
 

@@ -14,6 +14,7 @@
 #include "catalogue/DetectHistory.h"
 #include "context/AppStartup.h"
 #include "detect/AutoDetectThread.h"
+#include "support/OutcomeText.h"
 #include "ui/HintDialog.h"
 #include "ui/TrayIcons.h"
 #include "ui/TrayDialog.h"
@@ -142,15 +143,15 @@ TEST_F(QuilloMarkDlgTest, InitialStatesFollowTheSettings) {
 
 TEST_F(QuilloMarkDlgTest, TheCurrentConnectionLineHasThreeForms) {
     QuilloMarkDlg& w = Open();
-    ctx.bestConnection = Record("Office", "mail.example.net", 120, 25, 110, 143);
+    ctx.bestConnection.Set(Record("Office", "mail.example.net", 120, 25, 110, 143));
     w.RefreshCurrentConnection();
     EXPECT_EQ(Line(), "Office  mail.example.net  (SMTP:25 POP3:110 IMAP4:143)");
 
-    ctx.bestConnection = Record("Backup", "10.1.1.1", -1, 587, 995, 993);
+    ctx.bestConnection.Set(Record("Backup", "10.1.1.1", -1, 587, 995, 993));
     w.RefreshCurrentConnection();
     EXPECT_EQ(Line(), "FAILD  Backup  10.1.1.1  (SMTP:587 POP3:995 IMAP4:993)");
 
-    ctx.bestConnection = Record("None", "x", 0);
+    ctx.bestConnection.Set(Record("None", "x", 0));
     w.RefreshCurrentConnection();
     EXPECT_EQ(Line(), "No available connection for the mail service");
 }
@@ -189,8 +190,8 @@ TEST_F(QuilloMarkDlgTest, ConfirmingAFailedRowSetsManualModeWithIt) {
     EXPECT_EQ(Line().rfind("FAILD", 0), 0u) << Line();
     EXPECT_TRUE(ctx.userConfig.IS_MANUAL_DETECT);
     EXPECT_EQ(w.ManualChoice(), "dead");
-    EXPECT_EQ(std::string(ctx.bestConnection.Code), "dead");
-    EXPECT_EQ(ctx.bestConnection.LinkCost, -1);
+    EXPECT_EQ(std::string(ctx.bestConnection.Get().Code), "dead");
+    EXPECT_EQ(ctx.bestConnection.Get().LinkCost, -1);
     EXPECT_FALSE(w.AutoSettingCheck().isChecked());
     EXPECT_TRUE(w.AutoSettingCheck().isEnabled());
     EXPECT_FALSE(w.ManualSetButton().isEnabled());
@@ -207,7 +208,7 @@ TEST_F(QuilloMarkDlgTest, CancellingApplyKeepsTheModeAndTheConnection) {
     for (bool manual : {false, true}) {
         SCOPED_TRACE(manual);
         ctx.userConfig.IS_MANUAL_DETECT = manual;
-        ctx.bestConnection = Record("fast", "10.0.0.1", 120);
+        ctx.bestConnection.Set(Record("fast", "10.0.0.1", 120));
         answered.clear();
         QuilloMarkDlg& w = Open();
         ClickRow(1);
@@ -219,7 +220,7 @@ TEST_F(QuilloMarkDlgTest, CancellingApplyKeepsTheModeAndTheConnection) {
         EXPECT_EQ(answered[1].text, manual ? "Manual setting cancelled, keep previous setting"
                                            : "Manual setting cancelled, keep Auto Mode");
         EXPECT_EQ(ctx.userConfig.IS_MANUAL_DETECT, manual);
-        EXPECT_EQ(std::string(ctx.bestConnection.Code), "fast");
+        EXPECT_EQ(std::string(ctx.bestConnection.Get().Code), "fast");
         EXPECT_FALSE(w.ManualSetButton().isEnabled());
     }
 }
@@ -323,7 +324,7 @@ TEST_F(QuilloMarkDlgTest, ReDetectStartsARunOnDemandAndLogsAFailedStart) {
     w.AutoDetectButton().click();
     starter.startSucceeds = false;
     w.AutoDetectButton().click();
-    EXPECT_EQ(starter.onDemand, (std::vector<int32_t>{1, 1}));
+    EXPECT_EQ(starter.modes, (std::vector<DetectMode>{DetectMode::OnDemand, DetectMode::OnDemand}));
     std::string log = Log();
     EXPECT_NE(log.find("User press Auto-Detect button"), std::string::npos);
     EXPECT_NE(log.find("End of Press Auto Detect"), std::string::npos);
@@ -334,13 +335,14 @@ TEST_F(QuilloMarkDlgTest, ReDetectStartsARunOnDemandAndLogsAFailedStart) {
 // Starts real detection runs on joinable threads, so a test can wait for them.
 class ThreadStarter : public RecordingStarter {
 public:
-    bool StartAutoDetect(AppContext& ctx) override {
-        RecordingStarter::StartAutoDetect(ctx);
-        runs.emplace_back([this, &ctx] { results.push_back(AutoDetectThread(ctx, nullptr)); });
+    bool StartAutoDetect(AppContext& ctx, DetectMode mode) override {
+        RecordingStarter::StartAutoDetect(ctx, mode);
+        runs.emplace_back(
+            [this, &ctx, mode] { results.push_back(AutoDetectThread(ctx, DetectRequest{mode})); });
         return true;
     }
     std::vector<std::thread> runs;
-    std::vector<int32_t> results;  // in the order the runs ended; read after a join
+    std::vector<DetectionResult> results;  // in the order the runs ended; read after a join
 };
 
 TEST_F(QuilloMarkDlgTest, ReDetectTwiceEndsTheSecondRunAtOnce) {
@@ -361,28 +363,25 @@ TEST_F(QuilloMarkDlgTest, ReDetectTwiceEndsTheSecondRunAtOnce) {
     ThreadStarter threads;
     QuilloMarkDlg dlg(ctx, threads);
     dlg.OnAutoDetect();
-    ASSERT_TRUE(Eventually([&] {
-        std::lock_guard<std::mutex> hold(ctx.detectRunningLock);
-        return ctx.detectRunning;
-    }));
+    ASSERT_TRUE(Eventually([&] { return ctx.detectRunning.Get(); }));
     dlg.OnAutoDetect();
     ASSERT_EQ(threads.runs.size(), 2u);
     // The second run returns while the first still waits for the web host.
     threads.runs[1].join();
     ASSERT_EQ(threads.results.size(), 1u);
-    EXPECT_EQ(threads.results[0], kDetectAlreadyRunning);
+    EXPECT_EQ(threads.results[0], DetectionResult::AlreadyRunning);
     shutdown(host, SHUT_RDWR);
     close(host);
     threads.runs[0].join();
     threads.runs.clear();
-    EXPECT_EQ(threads.onDemand, (std::vector<int32_t>{1, 1}));
+    EXPECT_EQ(threads.modes, (std::vector<DetectMode>{DetectMode::OnDemand, DetectMode::OnDemand}));
 }
 
 TEST_F(QuilloMarkDlgTest, DetectionRunsDisableAndEnableSendLog) {
     QuilloMarkDlg& w = Open();
     w.OnDetectionStarted();
     EXPECT_FALSE(w.ReportButton().isEnabled());
-    ctx.bestConnection = Record("Office", "h", 5);
+    ctx.bestConnection.Set(Record("Office", "h", 5));
     w.OnDetectionFinished();
     EXPECT_TRUE(w.ReportButton().isEnabled());
     EXPECT_EQ(Line(), "Office  h  (SMTP:25 POP3:110 IMAP4:143)");
@@ -525,14 +524,14 @@ TEST_F(TutorialAtStartTest, ShownBeforeTheWindowAndTheServicesAndDisabledForTheN
     std::size_t runsStarted = 99;
     WhenShown<HintDialog>([&](HintDialog* hint) {
         windowVisible = window->isVisible();
-        runsStarted = starter.onDemand.size();
+        runsStarted = starter.modes.size();
         hint->findChild<QCheckBox*>("disableTipsBox")->click();
         hint->findChild<QPushButton*>("okButton")->click();
     });
     Start(ctx, starter);
     EXPECT_FALSE(windowVisible);
     EXPECT_EQ(runsStarted, 0u);
-    EXPECT_EQ(starter.onDemand.size(), 1u);  // the services started after it closed
+    EXPECT_EQ(starter.modes.size(), 1u);  // the services started after it closed
     EXPECT_NE(dir.Read("Quillomark.ini").find("IS_OPEN_TUTORIAL=0\n"), std::string::npos);
 
     // The next start shows no tutorial.
@@ -552,7 +551,7 @@ TEST_F(TutorialAtStartTest, ShownBeforeTheWindowAndTheServicesAndDisabledForTheN
     QTest::qWait(100);
     watch.stop();
     EXPECT_FALSE(shown);
-    EXPECT_EQ(nextServices.onDemand.size(), 1u);
+    EXPECT_EQ(nextServices.modes.size(), 1u);
     window.reset();
 }
 
@@ -595,7 +594,7 @@ TEST_F(QuilloMarkDlgTest, TheTrayIconFollowsRunsAndTheConnectionInUse) {
     passed.Code = "Office";
     passed.LinkCost = 120;
     w.OnDetectionProgress(passed);
-    ctx.bestConnection = Record("Office", "h", 120);
+    ctx.bestConnection.Set(Record("Office", "h", 120));
     w.OnDetectionFinished();
     EXPECT_EQ(w.CurrentTrayStatus(), TrayStatus::Connected);
     EXPECT_EQ(shown(), drawn(TrayStatus::Connected));
@@ -618,7 +617,7 @@ TEST_F(QuilloMarkDlgTest, TheTrayIconFollowsRunsAndTheConnectionInUse) {
 TEST_F(QuilloMarkDlgTest, ChoosingAFailedRowShowsNoConnection) {
     WriteResults({Record("Office", "h", 30), Record("Home", "h2", -1)});
     QuilloMarkDlg& w = Open();
-    ctx.bestConnection = Record("Office", "h", 30);
+    ctx.bestConnection.Set(Record("Office", "h", 30));
     w.OnCurrentLinkChanged();
     ASSERT_EQ(w.CurrentTrayStatus(), TrayStatus::Connected);
     AnswerBoxes({QMessageBox::Ok, QMessageBox::Ok});
@@ -633,9 +632,9 @@ TEST_F(QuilloMarkDlgTest, HistoryOpensTheChartOfTheListedCandidates) {
     run.PushBack(Record("Office", "h", 30));
     run.PushBack(Record("Home", "h2", -1));
     run.PushBack(Record("Gone", "h3", 10));
-    ASSERT_EQ(AppendDetectHistory(ctx, run), 0);
+    ASSERT_EQ(AppendDetectHistory(ctx, run), CatalogueResult::Ok);
     QuilloMarkDlg& w = Open();
-    ctx.bestConnection = Record("Office", "h", 30);
+    ctx.bestConnection.Set(Record("Office", "h", 30));
     EXPECT_EQ(w.HistoryButton().text().toStdString(), "History");
     w.HistoryButton().click();
     ASSERT_NE(w.History(), nullptr);
@@ -647,7 +646,7 @@ TEST_F(QuilloMarkDlgTest, HistoryOpensTheChartOfTheListedCandidates) {
     EXPECT_EQ(data.series[1].points.at(0).LinkCost, -1);
 
     // An open history follows the next run.
-    ASSERT_EQ(AppendDetectHistory(ctx, run), 0);
+    ASSERT_EQ(AppendDetectHistory(ctx, run), CatalogueResult::Ok);
     w.OnDetectionStarted();
     w.OnDetectionFinished();
     EXPECT_EQ(w.History()->Chart()->Data().series[0].points.size(), 2u);

@@ -27,6 +27,7 @@
 #include "core/MessageTable.h"
 #include "support/LoggedContext.h"
 #include "support/ModalAnswer.h"
+#include "support/OutcomeText.h"
 #include "support/TempDir.h"
 
 // The one QApplication of the test program, shared with the dialog tests.
@@ -39,15 +40,14 @@ inline QApplication& TestApplication() {
 class RecordingStarter : public ServiceStarter {
 public:
     bool StartListener(AppContext&, const ListenParam&) override { return true; }
-    bool StartAutoDetect(AppContext& ctx) override {
-        std::lock_guard<std::mutex> hold(ctx.detectModeLock);
-        onDemand.push_back(ctx.detectOnDemand);
+    bool StartAutoDetect(AppContext&, DetectMode mode) override {
+        modes.push_back(mode);
         return startSucceeds;
     }
     bool StartDetectTimer(AppContext&, int32_t) override { return true; }
     bool StartAutoDownload(AppContext&) override { return true; }
 
-    std::vector<int32_t> onDemand;  // detectOnDemand at each start
+    std::vector<DetectMode> modes;  // the mode of each start
     bool startSucceeds = true;
 };
 
@@ -84,7 +84,7 @@ protected:
     void WriteResults(const std::vector<ProtocalInfo>& records) {
         ProtocalInfoList list;
         for (const ProtocalInfo& r : records) list.PushBack(r);
-        ASSERT_EQ(WriteDetectResult(ctx, list, false), 0);
+        ASSERT_EQ(WriteDetectResult(ctx, list, false), CatalogueResult::Ok);
     }
 
     static ProtocalInfo Record(const char* code, const char* dest, int32_t cost,

@@ -55,14 +55,14 @@ TEST_F(WindowNotifierTest, TheWindowThreadAppendsAtOnce) {
 }
 
 TEST_F(WindowNotifierTest, DetectionRequestsReachTheWindowThread) {
-    ctx.bestConnection = Record("Office", "h", 7);
+    ctx.bestConnection.Set(Record("Office", "h", 7));
     std::thread([&] { notifier->DetectionStarted(); }).join();
     ASSERT_TRUE(Eventually([&] { return !window->ReportButton().isEnabled(); }));
     std::thread([&] { notifier->DetectionFinished(); }).join();
     ASSERT_TRUE(Eventually([&] { return window->ReportButton().isEnabled(); }));
     EXPECT_EQ(window->CurrentLinkLine().text().toStdString(), "Office  h  (SMTP:25 POP3:110 IMAP4:143)");
 
-    ctx.bestConnection = Record("Other", "k", 9);
+    ctx.bestConnection.Set(Record("Other", "k", 9));
     std::thread([&] { notifier->CurrentLinkChanged(); }).join();
     ASSERT_TRUE(Eventually([&] {
         return window->CurrentLinkLine().text().startsWith(QStringLiteral("Other"));

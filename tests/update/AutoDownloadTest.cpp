@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -26,12 +27,12 @@ const std::string kNewList =
 // another run is active and signals the event when it did work.
 class FakeDetection {
 public:
-    explicit FakeDetection(std::vector<int> codes) : codes_(std::move(codes)) {}
+    explicit FakeDetection(std::vector<DetectionResult> codes) : codes_(std::move(codes)) {}
 
     AutoDownloadOptions Options(int port) {
         AutoDownloadOptions options;
         options.port = port;
-        options.runDetection = [this](AppContext& ctx, const char* name) { return Run(ctx, name); };
+        options.runDetection = [this](AppContext& ctx, const DetectRequest& request) { return Run(ctx, request); };
         return options;
     }
     int calls() const { return calls_.load(); }
@@ -43,29 +44,32 @@ public:
         std::lock_guard<std::mutex> hold(mutex_);
         return sawNewList_;
     }
+    std::vector<DetectMode> modes() {
+        std::lock_guard<std::mutex> hold(mutex_);
+        return modes_;
+    }
 
 private:
-    int Run(AppContext& ctx, const char* name) {
-        {
-            std::lock_guard<std::mutex> hold(ctx.detectRunningLock);
-            if (ctx.detectRunning) return -15;
-        }
+    DetectionResult Run(AppContext& ctx, const DetectRequest& request) {
+        if (ctx.detectRunning.Get()) return DetectionResult::AlreadyRunning;
         int n = calls_++;
         {
             std::lock_guard<std::mutex> hold(mutex_);
-            names_.push_back(name);
-            std::ifstream in(DataFilePath(ctx, name), std::ios::binary);
+            names_.push_back(request.listPath);
+            modes_.push_back(request.mode);
+            std::ifstream in(DataFilePath(ctx, request.listPath), std::ios::binary);
             sawNewList_.push_back(std::string(std::istreambuf_iterator<char>(in), {}));
         }
         ctx.eventDetectComplete.Set();
         return codes_[static_cast<std::size_t>(n) < codes_.size() ? n : codes_.size() - 1];
     }
 
-    std::vector<int> codes_;
+    std::vector<DetectionResult> codes_;
     std::atomic<int> calls_{0};
     std::mutex mutex_;
     std::vector<std::string> names_;
     std::vector<std::string> sawNewList_;
+    std::vector<DetectMode> modes_;
 };
 
 class AutoDownloadTest : public ::testing::Test {
@@ -88,16 +92,15 @@ protected:
 TEST_F(AutoDownloadTest, NewerListProvenByDetectionReplacesTheCurrentOne) {
     dir.Write("Quillomark.conf", kOldList);
     server.Serve("/list.conf", kNewList);
-    ctx.detectOnDemand = 1;
-    FakeDetection detection({0});
+    FakeDetection detection({DetectionResult::Ok});
     RunUpdate(detection);
 
     EXPECT_EQ(detection.names(), std::vector<std::string>{"/NewQuilloMark.conf"});
     EXPECT_EQ(detection.sawNewList(), std::vector<std::string>{WithoutCr(kNewList)});
-    EXPECT_EQ(ctx.detectOnDemand, 0);
+    EXPECT_EQ(detection.modes(), std::vector<DetectMode>{DetectMode::Background});
     EXPECT_EQ(dir.Read("Quillomark.conf"), WithoutCr(kNewList));
     EXPECT_FALSE(dir.Exists("NewQuilloMark.conf"));
-    EXPECT_FALSE(dir.Exists("Quillomark.conf.tmp"));
+    EXPECT_FALSE(dir.HasEntryBeginningWith("Quillomark.conf."));
     EXPECT_EQ(DownloadLog(), (std::vector<std::string>{
                                  "[DOWNLOAD][DUMP] Detecting the new config file directly.",
                                  "[DOWNLOAD][DUMP] start to detect",
@@ -112,7 +115,7 @@ TEST_F(AutoDownloadTest, ListThatIsNotNewerIsDiscarded) {
     for (const std::string& body : {sameHeader, older}) {
         dir.Write("Quillomark.conf", kOldList);
         server.Serve("/list.conf", body);
-        FakeDetection detection({0});
+        FakeDetection detection({DetectionResult::Ok});
         RunUpdate(detection);
         EXPECT_EQ(detection.calls(), 0);
         EXPECT_EQ(dir.Read("Quillomark.conf"), kOldList);
@@ -123,7 +126,7 @@ TEST_F(AutoDownloadTest, ListThatIsNotNewerIsDiscarded) {
 
 TEST_F(AutoDownloadTest, MissingCurrentListIsReplacedByAValidDownload) {
     server.Serve("/list.conf", kNewList);
-    FakeDetection detection({0});
+    FakeDetection detection({DetectionResult::Ok});
     RunUpdate(detection);
     EXPECT_EQ(detection.calls(), 1);
     EXPECT_EQ(dir.Read("Quillomark.conf"), WithoutCr(kNewList));
@@ -133,11 +136,11 @@ TEST_F(AutoDownloadTest, HeaderOutOfRangeReplacesOnlyAMissingList) {
     const std::string noTime = "2040/01/01 00:00:00\r\nMAIL 10.0.0.1 25 110 143 a\r\n";
     server.Serve("/list.conf", noTime);
     dir.Write("Quillomark.conf", "no header\nMAIL 10.0.0.9 25 110 143 old\n");
-    FakeDetection unused({0});
+    FakeDetection unused({DetectionResult::Ok});
     RunUpdate(unused);
     EXPECT_EQ(unused.calls(), 0);  // -1 is not later than -1
     std::filesystem::remove(dir.File("Quillomark.conf"));
-    FakeDetection detection({0});
+    FakeDetection detection({DetectionResult::Ok});
     RunUpdate(detection);
     EXPECT_EQ(detection.calls(), 1);
     EXPECT_EQ(dir.Read("Quillomark.conf"), WithoutCr(noTime));
@@ -149,7 +152,7 @@ TEST_F(AutoDownloadTest, SecondDownloadAfterOneIntervalIsUsedAsIfItWereTheFirst)
         return index == 0 ? HttpTestResponse{503, "", ""} : HttpTestResponse{200, kNewList, ""};
     });
     dir.Write("Quillomark.conf", kOldList);
-    FakeDetection detection({0});
+    FakeDetection detection({DetectionResult::Ok});
     auto start = std::chrono::steady_clock::now();
     RunUpdate(detection);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
@@ -162,7 +165,7 @@ TEST_F(AutoDownloadTest, SixFailedDownloadsEndTheThread) {
     server.Serve("/elsewhere.conf", kNewList);
     dir.Write("NewQuilloMark.conf", "left by an earlier run");
     dir.Write("Quillomark.conf", kOldList);
-    FakeDetection detection({0});
+    FakeDetection detection({DetectionResult::Ok});
     RunUpdate(detection);
     EXPECT_EQ(server.CountFor("/list.conf"), 6);
     EXPECT_EQ(detection.calls(), 0);
@@ -178,7 +181,7 @@ TEST_F(AutoDownloadTest, SixFailedDownloadsEndTheThread) {
 TEST_F(AutoDownloadTest, DetectionThatFailsIsRetriedFiveTimesThenTheListIsDiscarded) {
     dir.Write("Quillomark.conf", kOldList);
     server.Serve("/list.conf", kNewList);
-    FakeDetection detection({-16});
+    FakeDetection detection({DetectionResult::NoAvailableConnection});
     RunUpdate(detection);
     EXPECT_EQ(detection.calls(), 6);
     EXPECT_EQ(CountLog(dir, "[DOWNLOAD][DUMP] wait for auto detect thread fail"), 6);
@@ -190,7 +193,8 @@ TEST_F(AutoDownloadTest, DetectionThatFailsIsRetriedFiveTimesThenTheListIsDiscar
 TEST_F(AutoDownloadTest, DetectionThatSucceedsOnARetryReplaces) {
     dir.Write("Quillomark.conf", kOldList);
     server.Serve("/list.conf", kNewList);
-    FakeDetection detection({-36, -36, 0});
+    FakeDetection detection(
+        {DetectionResult::InternetUnreachable, DetectionResult::InternetUnreachable, DetectionResult::Ok});
     RunUpdate(detection);
     EXPECT_EQ(detection.calls(), 3);
     EXPECT_EQ(dir.Read("Quillomark.conf"), WithoutCr(kNewList));
@@ -200,11 +204,8 @@ TEST_F(AutoDownloadTest, DetectionThatSucceedsOnARetryReplaces) {
 TEST_F(AutoDownloadTest, RunningDetectionIsWaitedForBeforeTheNewListIsTried) {
     dir.Write("Quillomark.conf", kOldList);
     server.Serve("/list.conf", kNewList);
-    {
-        std::lock_guard<std::mutex> hold(ctx.detectRunningLock);
-        ctx.detectRunning = true;
-    }
-    FakeDetection detection({0});
+    ASSERT_TRUE(ctx.detectRunning.TryEnter(DetectMode::Background));
+    FakeDetection detection({DetectionResult::Ok});
     std::thread update([&] { RunUpdate(detection); });
     ASSERT_TRUE(WaitUntil([&] { return server.CountFor("/list.conf") == 1; }, std::chrono::seconds(10)));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -212,10 +213,7 @@ TEST_F(AutoDownloadTest, RunningDetectionIsWaitedForBeforeTheNewListIsTried) {
     EXPECT_EQ(CountLog(dir, "[DOWNLOAD][DUMP] start to detect"), 0);
 
     // The running detection ends the way a real run does.
-    {
-        std::lock_guard<std::mutex> hold(ctx.detectRunningLock);
-        ctx.detectRunning = false;
-    }
+    ctx.detectRunning.Leave();
     ctx.eventDetectComplete.Set();
     update.join();
     EXPECT_EQ(detection.calls(), 1);
@@ -227,19 +225,13 @@ TEST_F(AutoDownloadTest, StaleEventWithARunStillActiveCountsAsAFailedAttempt) {
     dir.Write("Quillomark.conf", kOldList);
     server.Serve("/list.conf", kNewList);
     ctx.userConfig.DOWNLOAD_RETRY_INTERVAL = 200;
-    {
-        std::lock_guard<std::mutex> hold(ctx.detectRunningLock);
-        ctx.detectRunning = true;
-    }
+    ASSERT_TRUE(ctx.detectRunning.TryEnter(DetectMode::Background));
     ctx.eventDetectComplete.Set();  // left by a run that nobody waited for
-    FakeDetection detection({0});
+    FakeDetection detection({DetectionResult::Ok});
     std::thread update([&] { RunUpdate(detection); });
     ASSERT_TRUE(WaitUntil([&] { return CountLog(dir, "[DOWNLOAD][DUMP] wait for auto detect thread fail") == 1; },
                           std::chrono::seconds(10)));
-    {
-        std::lock_guard<std::mutex> hold(ctx.detectRunningLock);
-        ctx.detectRunning = false;
-    }
+    ctx.detectRunning.Leave();
     update.join();
     EXPECT_EQ(detection.calls(), 1);
     EXPECT_EQ(dir.Read("Quillomark.conf"), WithoutCr(kNewList));
@@ -250,26 +242,35 @@ TEST_F(AutoDownloadTest, CurrentListThatCannotBeReplacedStaysWhole) {
     // attempt fails after its detection succeeded.
     std::filesystem::create_directory(dir.File("Quillomark.conf"));
     server.Serve("/list.conf", kNewList);
-    FakeDetection detection({0});
+    FakeDetection detection({DetectionResult::Ok});
     RunUpdate(detection);
     EXPECT_EQ(detection.calls(), 6);
     EXPECT_EQ(CountLog(dir, "[DOWNLOAD][DUMP] wait for auto detect thread success"), 6);
     EXPECT_EQ(CountLog(dir, "[DOWNLOAD][MAJOR] The config file was updated."), 0);
     EXPECT_TRUE(std::filesystem::is_directory(dir.File("Quillomark.conf")));
     EXPECT_FALSE(dir.Exists("NewQuilloMark.conf"));
-    EXPECT_FALSE(dir.Exists("Quillomark.conf.tmp"));
+    EXPECT_FALSE(dir.HasEntryBeginningWith("Quillomark.conf."));
 }
 
 TEST_F(AutoDownloadTest, ReplacementWaitsForAReaderOfTheList) {
     dir.Write("Quillomark.conf", kOldList);
     server.Serve("/list.conf", kNewList);
-    FakeDetection detection({0});
-    std::unique_lock<std::mutex> reader(ctx.connListLock);
+    FakeDetection detection({DetectionResult::Ok});
+    // A reader that holds the list until the test lets it go.
+    std::promise<void> holding, release;
+    std::thread reader([&] {
+        ctx.connListLock.Hold([&] {
+            holding.set_value();
+            release.get_future().wait();
+        });
+    });
+    holding.get_future().wait();
     std::thread update([&] { RunUpdate(detection); });
     ASSERT_TRUE(WaitUntil([&] { return detection.calls() == 1; }, std::chrono::seconds(10)));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(dir.Read("Quillomark.conf"), kOldList);
-    reader.unlock();
+    release.set_value();
+    reader.join();
     update.join();
     EXPECT_EQ(dir.Read("Quillomark.conf"), WithoutCr(kNewList));
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "support/HttpTestServer.h"
+#include "support/OutcomeText.h"
 #include "update/ListHeaderTime.h"
 #include "update/UpdateTestContext.h"
 
@@ -19,7 +20,7 @@ class DownloadConnListTest : public ::testing::Test {
 protected:
     void SetUp() override { PrepareUpdateContext(ctx, dir); }
 
-    int32_t Download() { return DownloadConnList(ctx, state, server.port()); }
+    DownloadOutcome Download() { return DownloadConnList(ctx, state, server.port()); }
     std::vector<std::string> DownloadLog() {
         std::vector<std::string> lines;
         for (const std::string& m : LogMessages(dir))
@@ -35,7 +36,7 @@ protected:
 
 TEST_F(DownloadConnListTest, UsableListIsKeptAndWrittenWithoutCr) {
     server.Serve("/list.conf", kList);
-    EXPECT_EQ(Download(), kDownloadSucceeded);
+    EXPECT_EQ(Download(), DownloadOutcome::Succeeded);
     EXPECT_EQ(std::string(state.downloadBuffer, state.downloadLength), kList);
     EXPECT_EQ(state.downloadBuffer[state.downloadLength], '\0');
     EXPECT_EQ(state.downloadedListTime, HeaderToSeconds(2009, 5, 20, 12, 30, 0));
@@ -55,28 +56,28 @@ TEST_F(DownloadConnListTest, PathWithoutLeadingSlashAndRedirectsAreFollowed) {
         if (path == "/list.conf") return HttpTestResponse{200, kList, ""};
         return HttpTestResponse{404, "", ""};
     });
-    EXPECT_EQ(Download(), kDownloadSucceeded);
+    EXPECT_EQ(Download(), DownloadOutcome::Succeeded);
     EXPECT_EQ(server.CountFor("/list.conf"), 1);
 }
 
 TEST_F(DownloadConnListTest, StatusOtherThan200FailsWithItsLogLine) {
     server.Serve("/other.conf", kList);  // "/list.conf" answers 404
     dir.Write("Quillomark.conf", "untouched");
-    EXPECT_EQ(Download(), kDownloadFailed);
+    EXPECT_EQ(Download(), DownloadOutcome::Failed);
     EXPECT_EQ(DownloadLog(), std::vector<std::string>{"[DOWNLOAD][MINOR] ERROR: download status not ok(404)"});
     EXPECT_FALSE(dir.Exists("NewQuilloMark.conf"));
     EXPECT_EQ(state.downloadLength, 0u);
     EXPECT_EQ(dir.Read("Quillomark.conf"), "untouched");
 
     server.SetHandler([](const std::string&, int) { return HttpTestResponse{500, kList, ""}; });
-    EXPECT_EQ(Download(), kDownloadFailed);
+    EXPECT_EQ(Download(), DownloadOutcome::Failed);
     EXPECT_EQ(DownloadLog().back(), "[DOWNLOAD][MINOR] ERROR: download status not ok(500)");
     EXPECT_FALSE(dir.Exists("NewQuilloMark.conf"));
 }
 
 TEST_F(DownloadConnListTest, EmptyBodyFailsWithoutALogLine) {
     server.Serve("/list.conf", "");
-    EXPECT_EQ(Download(), kDownloadFailed);
+    EXPECT_EQ(Download(), DownloadOutcome::Failed);
     EXPECT_TRUE(DownloadLog().empty());
     EXPECT_FALSE(dir.Exists("NewQuilloMark.conf"));
 }
@@ -98,7 +99,7 @@ TEST_F(DownloadConnListTest, LongBodyIsCutAfter2048BytesAndTheCutLineCheckedAsIt
     std::string body = BodyWithLineAt(2048 - 30);
     ASSERT_EQ(body.substr(2043, 5), "code-");
     server.Serve("/list.conf", body);
-    EXPECT_EQ(Download(), kDownloadSucceeded);
+    EXPECT_EQ(Download(), DownloadOutcome::Succeeded);
     EXPECT_EQ(state.downloadLength, kDownloadBufferSize);
     EXPECT_EQ(std::string(state.downloadBuffer, state.downloadLength), body.substr(0, 2048));
     EXPECT_EQ(dir.Read("NewQuilloMark.conf"), WithoutCr(body.substr(0, 2048)));
@@ -108,7 +109,7 @@ TEST_F(DownloadConnListTest, LongBodyIsCutAfter2048BytesAndTheCutLineCheckedAsIt
     ASSERT_EQ(shifted.substr(2040, 8), "110 143 ");
     std::filesystem::remove(dir.File("NewQuilloMark.conf"));
     server.Serve("/list.conf", shifted);
-    EXPECT_EQ(Download(), kDownloadFailed);
+    EXPECT_EQ(Download(), DownloadOutcome::Failed);
     EXPECT_EQ(state.downloadLength, kDownloadBufferSize);
     EXPECT_EQ(DownloadLog().back(), "[DOWNLOAD][MINOR] ERROR: parse downloaded config file failed");
     EXPECT_FALSE(dir.Exists("NewQuilloMark.conf"));
@@ -124,22 +125,22 @@ TEST_F(DownloadConnListTest, UnusableBodiesAreRejectedWithTheParseLine) {
     };
     for (const std::string& body : bodies) {
         server.Serve("/list.conf", body);
-        EXPECT_EQ(Download(), kDownloadFailed) << body;
+        EXPECT_EQ(Download(), DownloadOutcome::Failed) << body;
         EXPECT_EQ(DownloadLog().back(), "[DOWNLOAD][MINOR] ERROR: parse downloaded config file failed");
         EXPECT_FALSE(dir.Exists("NewQuilloMark.conf"));
         // The body is kept in memory all the same.
         EXPECT_EQ(std::string(state.downloadBuffer, state.downloadLength), body);
     }
     server.Serve("/list.conf", "2009/05/20 12:30:00\r\nMA 10.0.0.1 25 110 143 a\r\n");
-    EXPECT_EQ(Download(), kDownloadSucceeded);
+    EXPECT_EQ(Download(), DownloadOutcome::Succeeded);
 }
 
 TEST_F(DownloadConnListTest, ConnectionFailureLogsTheCurlCode) {
-    EXPECT_EQ(DownloadConnList(ctx, state, FreePort()), kDownloadFailed);
+    EXPECT_EQ(DownloadConnList(ctx, state, FreePort()), DownloadOutcome::Failed);
     EXPECT_EQ(DownloadLog(), std::vector<std::string>{"[DOWNLOAD][MINOR] ERROR: catch internet exception(7)"});
 
     ctx.userConfig.DOWNLOAD_SERVER[0] = '\0';
-    EXPECT_EQ(Download(), kDownloadFailed);
+    EXPECT_EQ(Download(), DownloadOutcome::Failed);
     EXPECT_EQ(DownloadLog().back().rfind("[DOWNLOAD][MINOR] ERROR: catch internet exception(", 0), 0u);
     EXPECT_FALSE(dir.Exists("NewQuilloMark.conf"));
 }
@@ -147,7 +148,7 @@ TEST_F(DownloadConnListTest, ConnectionFailureLogsTheCurlCode) {
 TEST_F(DownloadConnListTest, UnwritableNewListStillCountsAsDownloaded) {
     std::filesystem::create_directory(dir.File("NewQuilloMark.conf"));
     server.Serve("/list.conf", kList);
-    EXPECT_EQ(Download(), kDownloadSucceeded);
+    EXPECT_EQ(Download(), DownloadOutcome::Succeeded);
     EXPECT_TRUE(std::filesystem::is_directory(dir.File("NewQuilloMark.conf")));
     EXPECT_EQ(state.downloadLength, kList.size());
 }

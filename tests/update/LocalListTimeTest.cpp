@@ -38,10 +38,10 @@ TEST_F(LocalListTimeTest, MissingOrUnusableHeaderIsMinusOne) {
 }
 
 TEST_F(LocalListTimeTest, UnopenableFileIsBelowEveryHeader) {
-    EXPECT_EQ(ReadLocalListTime(ctx), kLocalListUnreadable);
-    EXPECT_LT(kLocalListUnreadable, -1);
+    EXPECT_EQ(ReadLocalListTime(ctx), CodeOf(UpdateResult::LocalListUnreadable));
+    EXPECT_LT(CodeOf(UpdateResult::LocalListUnreadable), kNoListTime);
     std::filesystem::create_directory(dir.File("Quillomark.conf"));
-    EXPECT_EQ(ReadLocalListTime(ctx), kLocalListUnreadable);
+    EXPECT_EQ(ReadLocalListTime(ctx), CodeOf(UpdateResult::LocalListUnreadable));
 }
 
 }  // namespace

@@ -1,0 +1,11 @@
+#include "core/CoreResult.h"
+
+const char* ToText(CoreResult result) {
+    switch (result) {
+        case CoreResult::Ok: return "Ok";
+        case CoreResult::SettingsUnreadable: return "SettingsUnreadable";
+        case CoreResult::MailCodeRefused: return "MailCodeRefused";
+        case CoreResult::MissingArgument: return "MissingArgument";
+    }
+    return "";
+}

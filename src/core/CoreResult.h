@@ -1,0 +1,18 @@
+// CoreResult is what the foundation's settings operations report: reading
+// and changing "Quillomark.ini" and decrypting its protected values.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/ResultCode.h"
+
+enum class CoreResult : int32_t {
+    Ok = 0,
+    SettingsUnreadable = -38,  // "Quillomark.ini" cannot be opened for reading
+    MailCodeRefused = -49,     // a protected value's length, a buffer or a key is refused
+    // ModifyUserConfig without a name or a value. The settings have always
+    // used -50 here, not the -51 of every other missing argument.
+    MissingArgument = -50,
+};
+
+const char* ToText(CoreResult result);

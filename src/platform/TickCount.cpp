@@ -1,8 +1,0 @@
-#include "platform/TickCount.h"
-
-#include <chrono>
-
-uint32_t GetTickCount() {
-    auto since = std::chrono::steady_clock::now().time_since_epoch();
-    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
-}
