@@ -56,18 +56,24 @@ unset QT_QPA_PLATFORM
 
 mkdir -p "$work/run"
 cd "$work/run"
-# Ports no other test uses; the Internet check goes to a closed loopback
-# port without retries, so the first detection run ends at once and leaves
-# the result file as it is.
-cat >Quillomark.ini <<'INI'
-PORT_SMTP=42526
-PORT_POP3=42111
-PORT_IMAP4=42144
+# Loopback ports the system found free (held together, so four different
+# ones), so that nothing else on the machine meets the program's listeners;
+# the Internet check goes to the fourth, closed again, without retries, so
+# the first detection run ends at once and leaves the result file as it is.
+read -r smtp pop3 imap4 closed < <(python3 -c '
+import socket
+held = [socket.socket() for _ in range(4)]
+for s in held: s.bind(("127.0.0.1", 0))
+print(*(s.getsockname()[1] for s in held))')
+cat >Quillomark.ini <<INI
+PORT_SMTP=$smtp
+PORT_POP3=$pop3
+PORT_IMAP4=$imap4
 IS_OPEN_TUTORIAL=0
 IS_MANUAL_DETECT=0
 LOG_LVL=5
 TEST_INTERNET_SERVER="127.0.0.1"
-TEST_INTERNET_PORT=9
+TEST_INTERNET_PORT=$closed
 TEST_INTERNET_RETRY_NUM=0
 INI
 cat >detect_result.log <<'LOG'
