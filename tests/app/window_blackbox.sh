@@ -90,18 +90,24 @@ window=$(shown | head -n 1)
 within 30 logged "auto detect end" || fail "the first detection run did not end"
 
 # The icon is embedded in the panel's notification area: a small window of
-# the program whose parent is not the root window.
+# the program whose parent is not the root window. The panel takes it in
+# when it gets round to it, which may be after the detection run ended.
 root=$(xwininfo -root | awk '/Window id:/ {print $4}')
-embedded=no
-for id in $(xdotool search --classname quillomark); do
-    read -r width height < <(xwininfo -id "$id" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w, h}')
-    parent=$(xwininfo -id "$id" -tree | awk '/Parent window id:/ {print $4}')
-    if ((width <= 64 && height <= 64)) && [[ $parent != "$root" ]]; then
-        embedded=yes
-        tray=$id
-    fi
-done
-[[ $embedded == yes ]] || fail "the tray icon is not embedded"
+tray=
+embedded() {
+    local id width height parent
+    for id in $(xdotool search --classname quillomark); do
+        read -r width height < <(xwininfo -id "$id" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w, h}')
+        parent=$(xwininfo -id "$id" -tree | awk '/Parent window id:/ {print $4}')
+        [[ -n $width && -n $height && -n $parent ]] || continue  # gone meanwhile
+        if ((width <= 64 && height <= 64)) && [[ $parent != "$root" ]]; then
+            tray=$id
+            return 0
+        fi
+    done
+    return 1
+}
+within 30 embedded || fail "the tray icon is not embedded"
 
 # The rows are those of the result file: choosing the first one manually
 # writes its remark into "manual_set.log". The first row sits right under
