@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "support/ChildProcess.h"
+#include "support/LoopbackPort.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -16,13 +17,21 @@ namespace fs = std::filesystem;
 
 const std::string kBinary = QM_BINARY_DIR "/quillomark";
 
-// Ports that need no privileges and that no other test uses; listeners that
-// cannot bind do not stop the start-up. The reachability check goes to a
-// closed loopback port without retries, so the first detection run ends at
-// once and never looks a name up.
-const std::string kPorts =
-    "PORT_SMTP=42525\nPORT_POP3=42110\nPORT_IMAP4=42143\n"
-    "TEST_INTERNET_SERVER=\"127.0.0.1\"\nTEST_INTERNET_PORT=9\nTEST_INTERNET_RETRY_NUM=0\n";
+// Loopback ports the system found free, so that nothing else on the machine
+// meets the program's listeners. The reachability check goes to a closed
+// loopback port without retries, so the first detection run ends at once and
+// never looks a name up.
+std::string Ports() {
+    // All four held at once, so that the system hands out four different ones.
+    int port[4] = {};
+    int held[4] = {};
+    for (int i = 0; i < 4; ++i) held[i] = ListenLoopback(port[i], 1);
+    for (int fd : held)
+        if (fd >= 0) close(fd);
+    return "PORT_SMTP=" + std::to_string(port[0]) + "\nPORT_POP3=" + std::to_string(port[1]) +
+           "\nPORT_IMAP4=" + std::to_string(port[2]) + "\nTEST_INTERNET_SERVER=\"127.0.0.1\"\nTEST_INTERNET_PORT=" +
+           std::to_string(port[3]) + "\nTEST_INTERNET_RETRY_NUM=0\n";
+}
 
 std::map<std::string, std::string> Snapshot(const TempDir& dir) {
     std::map<std::string, std::string> files;
@@ -44,7 +53,7 @@ protected:
 };
 
 TEST_F(QuilloMarkBinaryTest, StartsRewritesBadSettingsAndWritesTheMessageFile) {
-    ASSERT_TRUE(StartFirst(kPorts + "LOG_LVL=7\n"));
+    ASSERT_TRUE(StartFirst(Ports() + "LOG_LVL=7\n"));
     EXPECT_NE(dir.Read("Quillomark.ini").find("LOG_LVL=3\n"), std::string::npos);
     EXPECT_EQ(dir.Read("Quillomark.ini").find("LOG_LVL=7"), std::string::npos);
 
@@ -64,7 +73,7 @@ TEST_F(QuilloMarkBinaryTest, StartsRewritesBadSettingsAndWritesTheMessageFile) {
 }
 
 TEST_F(QuilloMarkBinaryTest, SecondCopyExitsAtOnceAndTouchesNoFile) {
-    ASSERT_TRUE(StartFirst(kPorts + "LOG_LVL=5\n"));
+    ASSERT_TRUE(StartFirst(Ports() + "LOG_LVL=5\n"));
     // The first copy's start-up threads log for a moment; wait until it is quiet.
     std::string settled;
     ASSERT_TRUE(WaitUntil([&] {
@@ -83,7 +92,7 @@ TEST_F(QuilloMarkBinaryTest, SecondCopyExitsAtOnceAndTouchesNoFile) {
 }
 
 TEST_F(QuilloMarkBinaryTest, SigtermClosesTheServicesWithALastLogLine) {
-    ASSERT_TRUE(StartFirst(kPorts + "LOG_LVL=5\n"));
+    ASSERT_TRUE(StartFirst(Ports() + "LOG_LVL=5\n"));
     first.Signal(SIGTERM);
     EXPECT_EQ(first.Wait(10s), 0);
     std::string log = dir.Read("Quillomark.log");
@@ -93,7 +102,7 @@ TEST_F(QuilloMarkBinaryTest, SigtermClosesTheServicesWithALastLogLine) {
 }
 
 TEST_F(QuilloMarkBinaryTest, AKilledCopyDoesNotBlockTheNextStart) {
-    ASSERT_TRUE(StartFirst(kPorts + "LOG_LVL=5\n"));
+    ASSERT_TRUE(StartFirst(Ports() + "LOG_LVL=5\n"));
     first.Signal(SIGKILL);
     first.Wait(10s);
     fs::remove(dir.File("Quillomark.log"));

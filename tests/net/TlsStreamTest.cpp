@@ -172,7 +172,10 @@ TEST_F(SilentServerTest, AnIdleReaderSleepsUntilDataComes) {
         char buffer[16];
         got = stream.Read(buffer, sizeof buffer, Clock::now() + 20s);
     });
-    std::this_thread::sleep_for(200ms);
+    // A loaded machine may start the reader late: count from its wait on.
+    auto until = Clock::now() + 10s;
+    while (!(tid != 0 && Asleep(tid)) && Clock::now() < until) std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(tid != 0 && Asleep(tid)) << "the reader never began to wait";
     long before = VoluntarySwitches(tid);
     std::this_thread::sleep_for(1500ms);
     long after = VoluntarySwitches(tid);

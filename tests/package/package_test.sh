@@ -5,9 +5,10 @@
 # relay a mail through its local SMTP port to real mail servers, then purge
 # the package and check the user's files are still there.
 #
-# Needs root and no network: the package's dependencies are installed by
-# scripts/install-deps beforehand. The test user, the package, the mail
-# servers and every process started here are removed again, even on failure.
+# Needs root, a network namespace of its own and no network: the package's
+# dependencies are installed by scripts/install-deps beforehand. The test
+# user, the package, the mail servers and every process started here are
+# removed again, even on failure.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 readonly SKIP=77
@@ -26,6 +27,18 @@ fail() {
 }
 
 [[ $(id -u) -eq 0 ]] || { say "skipped: needs root (apt-get, useradd)"; exit $SKIP; }
+
+# The program's ports are fixed (2525, 2110, 2143, then 25, 110, 143), and the
+# machine may already serve any of them: its own mail server, or a user's
+# QuilloMark. The whole test runs in a network namespace of its own, whose
+# loopback holds only what the test starts, so that a port found listening
+# is the installed program's.
+if [[ ${QM_PACKAGE_TEST_OWN_NET:-} != 1 ]]; then
+    unshare --net true 2>/dev/null ||
+        { say "skipped: needs a network namespace of its own (unshare --net was refused)"; exit $SKIP; }
+    QM_PACKAGE_TEST_OWN_NET=1 exec unshare --net -- bash "${BASH_SOURCE[0]}" "$@"
+fi
+ip link set lo up || { say "could not bring the namespace's loopback up"; exit 1; }
 
 state=$(mktemp -d /tmp/qmpkXXXXXX)
 chmod 755 "$state"

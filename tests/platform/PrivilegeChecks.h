@@ -1,13 +1,18 @@
 // Checks shared by the tests of the standard-port grant: what a socket is
 // bound to, whether the process may bind a port now, and a child process for
-// checks that change the process's privileges for good.
+// checks that change the process's privileges for good, in a network
+// namespace of its own.
 #pragma once
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 #include <arpa/inet.h>
+#include <net/if.h>
 #include <netinet/in.h>
+#include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -47,6 +52,38 @@ int InChild(Checks checks) {
     int status = 0;
     waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
+}
+
+// The exit code of a child that could not make its network namespace.
+inline constexpr int kNoOwnNetwork = 99;
+
+inline bool LoopbackUp() {
+    int sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    bool up = sock >= 0 && ioctl(sock, SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+    up = up && ioctl(sock, SIOCSIFFLAGS, &request) == 0;
+    if (sock >= 0) close(sock);
+    return up;
+}
+
+// InChild, in a network namespace of the child's own with its loopback up:
+// the standard ports are free there whatever this machine runs (a mail
+// server on 25 is common), and the lowest unprivileged port is the system's
+// default rather than whatever the machine was set to.
+template <typename Checks>
+int InChildWithOwnNetwork(Checks checks) {
+    return InChild([&] {
+        if (unshare(CLONE_NEWNET) != 0 || !LoopbackUp()) return kNoOwnNetwork;
+        return checks();
+    });
+}
+
+// Making a network namespace needs CAP_SYS_ADMIN, which a container's root
+// may lack.
+inline bool CanMakeOwnNetwork() {
+    return InChildWithOwnNetwork([] { return 0; }) == 0;
 }
 
 }  // namespace privilegetest

@@ -1,6 +1,8 @@
 // How often a thread of this process went to sleep and was woken again: the
 // kernel's count of its voluntary context switches. An idle thread that
-// truly sleeps adds none; one that polls in slices adds one per slice.
+// truly sleeps adds none; one that polls in slices adds one per slice. And
+// whether a thread sleeps now, so that counting starts once it has begun to
+// wait rather than after a fixed time.
 #pragma once
 
 #include <fstream>
@@ -17,4 +19,13 @@ inline long VoluntarySwitches(pid_t tid) {
     while (std::getline(status, line))
         if (line.compare(0, key.size(), key) == 0) return std::stol(line.substr(key.size()));
     return -1;
+}
+
+// The state letter of /proc's stat line, after the name in parentheses.
+inline bool Asleep(pid_t tid) {
+    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    std::string::size_type end = line.rfind(')');
+    return end != std::string::npos && end + 2 < line.size() && line[end + 2] == 'S';
 }
