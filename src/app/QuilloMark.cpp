@@ -7,8 +7,10 @@
 
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/DisplayProbe.h"
@@ -65,12 +67,52 @@ void WatchStopSignals(QSocketNotifier& stopWatch) {
     });
 }
 
+// A copy that cannot listen still serves the user's mail; it says why a
+// later copy will not find it.
+void ListenForLaterCopies(SingleInstance& instance, std::function<void()> bringForward) {
+    bool listening = instance.Listen([bringForward](const QByteArray& request) -> QByteArray {
+        if (request != "show\n") return "error unknown request\n";
+        bringForward();
+        return "ok\n";
+    });
+    if (!listening)
+        std::fprintf(stderr, "QuilloMark: cannot keep other copies away (%s); starting all the same\n",
+                     instance.Problem().toLocal8Bit().constData());
+}
+
+// True when this copy must end, with status: another copy of the user's
+// answers, or one exists that does not.
+bool AnotherCopyRuns(SingleInstance& instance, int& status) {
+    switch (instance.AskRunningCopy("show\n")) {
+    case InstanceAnswer::NoCopy:
+        if (!instance.Problem().isEmpty())
+            std::fprintf(stderr, "QuilloMark: cannot look for a running copy (%s)\n",
+                         instance.Problem().toLocal8Bit().constData());
+        return false;
+    case InstanceAnswer::Answered:
+        if (instance.LastReply() == "ok\n") {
+            std::fputs("QuilloMark is already running; its window was brought forward\n", stderr);
+            status = 0;
+        } else {
+            std::fprintf(stderr, "QuilloMark is already running; it refused to show its window: %s",
+                         instance.LastReply().constData());
+            status = 1;
+        }
+        return true;
+    case InstanceAnswer::Silent:
+        std::fputs("QuilloMark is already running but did not answer within 2 seconds\n", stderr);
+        status = 1;
+        return true;
+    }
+    return false;
+}
+
 int RunHeadless(QCoreApplication& app, SingleInstance& instance, int stopSignals) {
     AppContext& ctx = ProcessContext();
     static HeadlessNotifier notifier(ctx);
     ctx.mainWindow = &notifier;
     // Without a window there is nothing to bring forward for a later copy.
-    instance.Listen([] {});
+    ListenForLaterCopies(instance, [] {});
 
     ThreadServiceStarter starter;
     WindowHooks window;
@@ -91,7 +133,7 @@ int RunWithWindow(QApplication& app, SingleInstance& instance, int stopSignals) 
     static WindowNotifier notifier(ctx, *window);
     ctx.mainWindow = &notifier;
     window->SetExitAction([] { EndProcess(); });
-    instance.Listen([] { window->BringForward(); });
+    ListenForLaterCopies(instance, [] { window->BringForward(); });
 
     InitialiseWindow(ctx, starter, *window);
     window->show();
@@ -104,13 +146,18 @@ int RunWithWindow(QApplication& app, SingleInstance& instance, int stopSignals) 
 }  // namespace
 
 int RunQuilloMark(int argc, char** argv) {
+    // The log, the result files, the history and the messages name the
+    // user's servers and test account: whatever directory QuilloMark starts
+    // in, nothing it creates is readable by other users.
+    umask(077);
     int stopSignals = BlockStopSignals();
     const bool withWindow = DisplayAvailable();
     std::unique_ptr<QCoreApplication> app(withWindow ? new QApplication(argc, argv)
                                                      : new QCoreApplication(argc, argv));
 
     SingleInstance instance(QString::fromUtf8(kWindowTitle));
-    if (instance.AskRunningCopyToShow()) return 0;
+    int status = 0;
+    if (AnotherCopyRuns(instance, status)) return status;
     if (!StartSocketLayer()) {
         ShowSocketLayerFailure(withWindow);
         return 0;

@@ -49,13 +49,19 @@ CatalogueResult ReadConnConfig(CatalogueContext& ctx, const char* name, Protocal
     // Held for the whole read so that the update never replaces the file
     // under the reader.
     CatalogueResult result = ctx.connListLock.Hold([&] {
-        TextLineReader reader(path);
+        TextLineReader reader(path, kRecordFileReadLimits);
         if (!reader.IsOpen()) {
             WriteLog(ctx, DETECT, MAJOR, "ERROR: open conn config failed");
             return CatalogueResult::ListUnopenable;
         }
         WriteLog(ctx, DETECT, DUMP, "start to read config %s", path.c_str());
-        return ReadConnLines(ctx, reader, list);
+        CatalogueResult read = ReadConnLines(ctx, reader, list);
+        if (read != CatalogueResult::Ok || !reader.OverLimit()) return read;
+        // Nothing of an oversized list is used: its part would pass for the whole.
+        list.Clear();
+        WriteLog(ctx, DETECT, MAJOR, "ERROR: conn config format error: larger than %s",
+                 reader.LimitText().c_str());
+        return CatalogueResult::ListFormatError;
     });
     WriteLog(ctx, DETECT, DUMP, "read config end");
     return result;

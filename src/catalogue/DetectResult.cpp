@@ -114,13 +114,17 @@ CatalogueResult ReadDetectResult(CatalogueContext& ctx, int32_t& stamp, Protocal
                                  bool manual) {
     std::string path = ResultPath(ctx, manual);
     CatalogueResult result = ctx.resultFileLock.Hold([&] {
-        TextLineReader reader(path);
+        TextLineReader reader(path, kRecordFileReadLimits);
         if (!reader.IsOpen()) {
             WriteLog(ctx, DETECT, MAJOR, "ERROR: open result log to read failed");
             return CatalogueResult::ReadFailed;
         }
         WriteLog(ctx, DETECT, DUMP, "start to read detect result log");
-        return ReadResultLines(ctx, reader, stamp, list);
+        CatalogueResult read = ReadResultLines(ctx, reader, stamp, list);
+        if (read != CatalogueResult::Ok || !reader.OverLimit()) return read;
+        list.Clear();
+        WriteLog(ctx, DETECT, MAJOR, "ERROR: result log format error: larger than %s", reader.LimitText().c_str());
+        return CatalogueResult::ReadFailed;
     });
     WriteLog(ctx, DETECT, DUMP, "read detect result log end");
     return result;

@@ -2,6 +2,9 @@
 
 #include <unistd.h>
 
+#include <string>
+#include <vector>
+
 #include "core/MailCodeKeys.h"
 #include "core/MessageTable.h"
 #include "core/UserConfigFile.h"
@@ -21,8 +24,12 @@ void InitialiseWindow(AppContext& ctx, ServiceStarter& starter, WindowHooks& win
     // The log threshold is still 0 here, so nothing of this step is logged.
     std::string messageFile = LanguageFileName("message", GetSystemDefaultLangID());
     LoadMessageFile(ctx, DataFilePath(ctx, messageFile.c_str()));
-    LoadUserConfig(ctx);
+    std::vector<std::string> warnings;
+    LoadUserConfig(ctx, &warnings);
     CheckUserConfig(ctx);
+    // A replaced port is otherwise found only in the log, long after the mail
+    // program failed to connect to the port the user meant.
+    for (const std::string& warning : warnings) ctx.Notifier().PostInfoLine(warning + "\r\n");
     window.SetUpTrayAndControls();
     StartServices(ctx, starter);
     window.RefreshConnectionList();

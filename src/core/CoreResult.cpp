@@ -6,6 +6,7 @@ const char* ToText(CoreResult result) {
         case CoreResult::SettingsUnreadable: return "SettingsUnreadable";
         case CoreResult::MailCodeRefused: return "MailCodeRefused";
         case CoreResult::MissingArgument: return "MissingArgument";
+        case CoreResult::SettingsTooLarge: return "SettingsTooLarge";
     }
     return "";
 }

@@ -10,6 +10,7 @@ enum class CoreResult : int32_t {
     Ok = 0,
     SettingsUnreadable = -38,  // "Quillomark.ini" cannot be opened for reading
     MailCodeRefused = -49,     // a protected value's length, a buffer or a key is refused
+    SettingsTooLarge = -52,    // "Quillomark.ini" is over its 64 KiB: a format error
     // ModifyUserConfig without a name or a value. The settings have always
     // used -50 here, not the -51 of every other missing argument.
     MissingArgument = -50,

@@ -167,13 +167,18 @@ int LoadMessageFile(CoreContext& ctx, const std::string& path) {
     FillDefaults(table);
     table.loaded.clear();
 
-    TextLineReader reader(path);
+    TextLineReader reader(path, kMessageFileReadLimits);
     if (!reader.IsOpen()) {
         WriteLog(ctx, UI, MAJOR, "ERROR: open the message file failed.");
         WriteDefaultFile(path);
         return 0;
     }
     while (reader.Next()) ParseMessageLine(table, reader.Line(), reader.Length());
+    if (reader.OverLimit()) {
+        // The built-in texts serve rather than a part of an oversized file.
+        table.loaded.clear();
+        WriteLog(ctx, UI, MAJOR, "ERROR: message file format error: larger than %s", reader.LimitText().c_str());
+    }
     return 0;
 }
 

@@ -2,7 +2,7 @@
 
 #include <sys/stat.h>
 
-TextLineReader::TextLineReader(const std::string& path) {
+TextLineReader::TextLineReader(const std::string& path, ReadLimits limits) : limits_(limits) {
     file_ = std::fopen(path.c_str(), "rb");
     if (file_ == nullptr) return;
     struct stat info {};
@@ -11,7 +11,37 @@ TextLineReader::TextLineReader(const std::string& path) {
     if (fstat(fileno(file_), &info) != 0 || S_ISDIR(info.st_mode)) {
         std::fclose(file_);
         file_ = nullptr;
+        return;
     }
+    if (S_ISREG(info.st_mode) && static_cast<std::size_t>(info.st_size) > limits_.bytes) {
+        overLimit_ = true;
+        return;
+    }
+    SkipByteOrderMark();
+}
+
+// Editors on other systems start a UTF-8 file with EF BB BF; left in place it
+// would make the first line's key or record unknown.
+void TextLineReader::SkipByteOrderMark() {
+    static constexpr int kMark[3] = {0xEF, 0xBB, 0xBF};
+    int read[3];
+    int count = 0;
+    for (; count < 3; ++count) {
+        read[count] = Get();
+        if (read[count] != kMark[count]) {
+            ++count;
+            break;
+        }
+    }
+    if (count == 3 && read[2] == kMark[2]) return;
+    // Not a mark: what was read goes back, last first, to be read in order.
+    for (int i = count - 1; i >= 0; --i) PutBack(read[i]);
+}
+
+std::string TextLineReader::LimitText() const {
+    std::string text = std::to_string(limits_.bytes) + " bytes";
+    if (limits_.lines != SIZE_MAX) text += " or " + std::to_string(limits_.lines) + " lines";
+    return text;
 }
 
 TextLineReader::~TextLineReader() {
@@ -20,12 +50,19 @@ TextLineReader::~TextLineReader() {
 
 int TextLineReader::Get() {
     if (pushedCount_ > 0) return pushed_[--pushedCount_];
-    return std::getc(file_);
+    if (overLimit_) return EOF;
+    int c = std::getc(file_);
+    if (c != EOF && ++bytesRead_ > limits_.bytes) {
+        overLimit_ = true;
+        return EOF;
+    }
+    return c;
 }
 
 void TextLineReader::PutBack(int c) {
     if (c != EOF) pushed_[pushedCount_++] = c;
 }
+
 
 // True when c starts a line end (LF, or CR followed by LF), which is then
 // consumed; otherwise everything read past c is put back.
@@ -41,7 +78,7 @@ bool TextLineReader::TakeLineEnd(int c) {
 bool TextLineReader::Next() {
     length_ = 0;
     ended_ = false;
-    if (file_ == nullptr) return false;
+    if (file_ == nullptr || overLimit_) return false;
     while (length_ < kLinePieceLength) {
         int c = Get();
         if (c == EOF) break;
@@ -58,7 +95,12 @@ bool TextLineReader::Next() {
         ended_ = TakeLineEnd(c);
         if (!ended_) PutBack(c);
     }
+    if (overLimit_) return false;
     if (length_ == 0 && !ended_) return false;
+    if (ended_ && ++linesRead_ > limits_.lines) {
+        overLimit_ = true;
+        return false;
+    }
     buffer_[length_] = ended_ ? '\n' : '\0';
     buffer_[length_ + 1] = '\0';
     return true;

@@ -8,18 +8,21 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <optional>
+#include <vector>
 
 #include "core/CoreContext.h"
 #include "core/MailCode.h"
+#include "core/TextLineReader.h"
 #include "core/WriteLog.h"
 #include "platform/Ipv4Address.h"
 #include "platform/ReplaceFile.h"
 
 namespace {
 
-constexpr std::size_t kLineBufferSize = 512;  // 511 characters a read and a terminator
+constexpr std::size_t kLineBufferSize = kLinePieceLength + 2;  // a piece, its line break, a terminator
 
-enum class ValueKind { Number, Thousands, Flag, Text, Protected };
+enum class ValueKind { Number, Thousands, Flag, Text, Protected, ListenPort };
 
 // One key of the file and the field it fills. minimum and maximum bound what
 // ModifyUserConfig accepts for the numeric kinds, checkMinimum and maximum
@@ -49,6 +52,13 @@ constexpr SettingKey Numeric(const char* name, ValueKind kind, ConfigNumber User
 constexpr SettingKey Port(const char* name, ConfigNumber UserConfig::*field, const char* defaultText) {
     return Numeric(name, ValueKind::Number, field, defaultText, 1, kMaxPort);
 }
+// A port the proxy listens on. Its defaults are the ports the package ships,
+// which a normal user can bind: with 25, 110 and 143 a bad value would leave
+// the protocol without a listener. A value that is no port is replaced as the
+// file is read, and said so, rather than quietly by the defaults pass.
+constexpr SettingKey ListenPort(const char* name, ConfigNumber UserConfig::*field, const char* defaultText) {
+    return Numeric(name, ValueKind::ListenPort, field, defaultText, 1, kMaxPort);
+}
 constexpr SettingKey Flag(const char* name, ConfigFlag UserConfig::*field) {
     return {name, ValueKind::Flag, nullptr, field, nullptr, nullptr, 0, 0, 0, nullptr, nullptr};
 }
@@ -64,9 +74,9 @@ using VK = ValueKind;
 using UC = UserConfig;
 // In the order the defaults pass checks them.
 const SettingKey kSettingKeys[] = {
-    Port("PORT_SMTP", &UC::PORT_SMTP, "25"),
-    Port("PORT_POP3", &UC::PORT_POP3, "110"),
-    Port("PORT_IMAP4", &UC::PORT_IMAP4, "143"),
+    ListenPort("PORT_SMTP", &UC::PORT_SMTP, "2525"),
+    ListenPort("PORT_POP3", &UC::PORT_POP3, "2110"),
+    ListenPort("PORT_IMAP4", &UC::PORT_IMAP4, "2143"),
     Flag("IS_OPEN_TUTORIAL", &UC::IS_OPEN_TUTORIAL),
     Flag("IS_MANUAL_DETECT", &UC::IS_MANUAL_DETECT),
     Flag("IS_PREFER_SSL", &UC::IS_PREFER_SSL),
@@ -109,15 +119,13 @@ struct ConfigLine {
     std::size_t length;
 };
 
-bool ReadConfigLine(FILE* file, ConfigLine& line) {
+bool ReadConfigLine(TextLineReader& reader, ConfigLine& line) {
     line.length = 0;
-    int c = 0;
-    while (line.length < kLineBufferSize - 1 && (c = std::getc(file)) != EOF) {
-        line.text[line.length++] = static_cast<char>(c);
-        if (c == '\n') break;
-    }
-    line.text[line.length] = '\0';
-    return line.length > 0;
+    line.text[0] = '\0';
+    if (!reader.Next()) return false;
+    line.length = static_cast<std::size_t>(reader.Length()) + (reader.Ended() ? 1 : 0);
+    std::memcpy(line.text, reader.Line(), line.length + 1);
+    return true;
 }
 
 // The key is everything before the first "=", the value everything after it
@@ -148,6 +156,31 @@ LoggedLine WithoutLineBreak(const ConfigLine& line) {
 void LogFormatError(CoreContext& ctx, const ConfigLine& line) {
     WriteLog(ctx, UI, MINOR, "ERROR: user config format error at line=%s",
              WithoutLineBreak(line).text);
+}
+
+// The lines of a load, written once the load has set the log level: before
+// it, the level is whatever the context had, usually nothing at all.
+struct HeldLine {
+    LogLevel level;
+    std::string text;
+};
+
+void HoldLine(std::vector<HeldLine>& held, LogLevel level, const char* format, const char* text) {
+    int length = std::snprintf(nullptr, 0, format, text);
+    if (length <= 0) return;
+    std::string line(static_cast<std::size_t>(length) + 1, '\0');
+    std::snprintf(line.data(), line.size(), format, text);
+    line.resize(static_cast<std::size_t>(length));
+    held.push_back({level, std::move(line)});
+}
+
+// The value as the file wrote it, for a warning: without blanks around it.
+std::string TrimmedValue(const char* value) {
+    std::string text(value);
+    std::size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return std::string();
+    std::size_t last = text.find_last_not_of(" \t\r\n");
+    return text.substr(first, last - first + 1);
 }
 
 int32_t ClampToInt32(long long value) {
@@ -187,7 +220,8 @@ void StoreLoadedValue(CoreContext& ctx, const SettingKey& key, const char* value
     UserConfig& config = ctx.userConfig;
     char quoted[kLineBufferSize];
     switch (key.kind) {
-    case ValueKind::Number: config.*key.number = LeadingInteger(value); break;
+    case ValueKind::Number:
+    case ValueKind::ListenPort: config.*key.number = LeadingInteger(value); break;
     case ValueKind::Thousands: config.*key.number = InThousands(LeadingInteger(value)); break;
     case ValueKind::Flag: config.*key.flag = LeadingInteger(value) > 0; break;
     case ValueKind::Text:
@@ -269,24 +303,35 @@ std::string ReplacementLine(const CoreContext& ctx, const SettingKey& key, const
     return FormatLine("%s=%s\n", key.name, value);
 }
 
-// Opens path for reading only when it is a regular file; a directory of that
-// name would otherwise open and read as empty.
-FILE* OpenRegularFile(const std::string& path, mode_t* mode) {
-    FILE* file = std::fopen(path.c_str(), "r");
-    if (file == nullptr) return nullptr;
+// The settings are read only from a regular file: a directory of that name
+// would read as empty, a pipe or a device would never end.
+bool IsRegularFile(const std::string& path, mode_t* mode) {
     struct stat info {};
-    if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
-        std::fclose(file);
-        return nullptr;
-    }
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
     if (mode != nullptr) *mode = info.st_mode & 07777;
-    return file;
+    return true;
+}
+
+// A listener port that is missing or no port takes its default, and says so.
+void CheckListenPorts(CoreContext& ctx, const bool (&seen)[kSettingKeyCount],
+                      const std::string (&written)[kSettingKeyCount], std::vector<HeldLine>& held) {
+    for (std::size_t i = 0; i < kSettingKeyCount; ++i) {
+        const SettingKey& key = kSettingKeys[i];
+        if (key.kind != ValueKind::ListenPort) continue;
+        ConfigNumber& port = ctx.userConfig.*key.number;
+        if (seen[i] && port >= key.minimum && port <= key.maximum) continue;
+        port = LeadingInteger(key.defaultText);
+        std::string line = seen[i] ? std::string("WARNING: ") + key.name + "=" + written[i] + " is not a port, using " +
+                                         key.defaultText
+                                   : std::string("WARNING: ") + key.name + " is not set, using " + key.defaultText;
+        held.push_back({MINOR, std::move(line)});
+    }
 }
 
 // Copies every line that splits into out, replacing each line of
 // replaceKey (when not null) by replacement; malformed lines are logged and
 // left out.
-void CopyLines(CoreContext& ctx, FILE* in, std::string& out, const char* replaceKey,
+void CopyLines(CoreContext& ctx, TextLineReader& in, std::string& out, const char* replaceKey,
                const std::string& replacement) {
     ConfigLine line;
     SplitLine split;
@@ -318,16 +363,19 @@ void RewriteSettingsFile(CoreContext& ctx, const char* replaceKey,
                          const std::string& replacement) {
     std::string path = DataFilePath(ctx, kUserConfigFileName);
     mode_t mode = 0600;
-    FILE* in = OpenRegularFile(path, &mode);
-    if (in == nullptr) {
+    if (!IsRegularFile(path, &mode)) {
+        WriteLog(ctx, UI, MINOR, "ERROR: open user config to modify failed");
+        return;
+    }
+    TextLineReader in(path, kSettingsReadLimits);
+    if (!in.IsOpen() || in.OverLimit()) {
+        // An oversized file is never cut down to the part that was read.
         WriteLog(ctx, UI, MINOR, "ERROR: open user config to modify failed");
         return;
     }
     std::string text;
     CopyLines(ctx, in, text, replaceKey, replacement);
-    bool read = std::ferror(in) == 0;
-    std::fclose(in);
-    if (!read) {
+    if (in.OverLimit()) {
         WriteLog(ctx, UI, MINOR, "ERROR: open user config to modify failed");
         return;
     }
@@ -340,35 +388,57 @@ void RewriteSettingsFile(CoreContext& ctx, const char* replaceKey,
 
 }  // namespace
 
-CoreResult LoadUserConfig(CoreContext& ctx) {
+CoreResult LoadUserConfig(CoreContext& ctx, std::vector<std::string>* warnings) {
     std::string path = DataFilePath(ctx, kUserConfigFileName);
     WriteLog(ctx, UI, DUMP, "load user config file %s", path.c_str());
     bool seen[kSettingKeyCount] = {};
-    FILE* file = OpenRegularFile(path, nullptr);
-    if (file == nullptr) {
+    std::string written[kSettingKeyCount];
+    std::vector<HeldLine> held;
+    CoreResult result = CoreResult::Ok;
+    std::optional<TextLineReader> reader;
+    if (IsRegularFile(path, nullptr)) reader.emplace(path, kSettingsReadLimits);
+    if (!reader || !reader->IsOpen()) {
         WriteLog(ctx, UI, MAJOR, "ERROR: open user config %s failed", path.c_str());
-        DefaultMissingKeys(ctx, seen);
-        return CoreResult::SettingsUnreadable;
-    }
-    ConfigLine line;
-    SplitLine split;
-    while (ReadConfigLine(file, line)) {
-        if (!SplitConfigLine(line, split)) {
-            LogFormatError(ctx, line);
-            continue;
+        result = CoreResult::SettingsUnreadable;
+    } else {
+        ConfigLine line;
+        SplitLine split;
+        while (ReadConfigLine(*reader, line)) {
+            if (!SplitConfigLine(line, split)) {
+                HoldLine(held, MINOR, "ERROR: user config format error at line=%s", WithoutLineBreak(line).text);
+                continue;
+            }
+            const SettingKey* key = FindSettingKey(split.key);
+            if (key == nullptr) {
+                HoldLine(held, MINOR, "ERROR: user config find unrecognized field name at line=%s",
+                         WithoutLineBreak(line).text);
+                continue;
+            }
+            seen[key - kSettingKeys] = true;
+            written[key - kSettingKeys] = TrimmedValue(split.value);
+            StoreLoadedValue(ctx, *key, split.value);
         }
-        const SettingKey* key = FindSettingKey(split.key);
-        if (key == nullptr) {
-            WriteLog(ctx, UI, MINOR, "ERROR: user config find unrecognized field name at line=%s",
-                     WithoutLineBreak(line).text);
-            continue;
+        if (reader->OverLimit()) {
+            // Nothing of an oversized file counts: every setting takes its default.
+            UserConfig& config = ctx.userConfig;
+            for (std::size_t i = 0; i < kSettingKeyCount; ++i) seen[i] = false;
+            for (const SettingKey& key : kSettingKeys) {
+                if (key.kind == ValueKind::Flag) config.*key.flag = false;
+                if (key.kind == ValueKind::Protected) (config.*key.sealed)[0] = '\0';
+                if (key.kind == ValueKind::Text && key.defaultText == nullptr) (config.*key.text).Set("");
+            }
+            HoldLine(held, MAJOR, "ERROR: user config format error: larger than %s, using the defaults",
+                     reader->LimitText().c_str());
+            result = CoreResult::SettingsTooLarge;
         }
-        seen[key - kSettingKeys] = true;
-        StoreLoadedValue(ctx, *key, split.value);
     }
-    std::fclose(file);
     DefaultMissingKeys(ctx, seen);
-    return CoreResult::Ok;
+    CheckListenPorts(ctx, seen, written, held);
+    for (const HeldLine& line : held) {
+        WriteLog(ctx, UI, line.level, "%s", line.text.c_str());
+        if (warnings != nullptr && line.text.rfind("WARNING: ", 0) == 0) warnings->push_back(line.text);
+    }
+    return result;
 }
 
 CoreResult CheckUserConfig(CoreContext& ctx) {

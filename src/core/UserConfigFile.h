@@ -5,6 +5,9 @@
 // file is never created here: without it the defaults live in memory only.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "core/CoreResult.h"
 
 struct CoreContext;
@@ -21,8 +24,12 @@ inline constexpr const char* kDefaultListenAddress = "127.0.0.1";
 
 // Reads the whole settings file into ctx.userConfig, decoding the protected
 // values with ctx.mailCodeKeys. SettingsUnreadable when the file cannot be
-// opened (every setting then takes its default in memory).
-CoreResult LoadUserConfig(CoreContext& ctx);
+// opened, SettingsTooLarge when it is over 64 KiB (every setting then takes
+// its default in memory). A listener port that is missing or no port takes
+// its default at once; the warning that says so is logged and, when warnings
+// is given, added to it for the user to see. Lines the load refuses are
+// logged after it, at the level the file set.
+CoreResult LoadUserConfig(CoreContext& ctx, std::vector<std::string>* warnings = nullptr);
 
 // Replaces every missing or out-of-range value by its default through
 // ModifyUserConfig. Always Ok.

@@ -10,8 +10,12 @@
 
 namespace {
 
+#include <sys/socket.h>
+
 // As many clients may wait as the listeners allow when they bind themselves.
-constexpr int kBacklog = 32;
+constexpr int kBacklog = SOMAXCONN;
+// The settings loader refuses a larger file; no more of it is read here.
+constexpr std::size_t kSettingsReadLimit = 64 * 1024;
 
 // The value of a KEY=value line: up to the next "=" or the line end.
 std::string ValueOf(const char* line, const char* key) {
@@ -55,7 +59,15 @@ ListenRequest ReadListenRequest(const char* path) {
     int32_t read[3] = {0, 0, 0};
     std::string address;
     char line[512];
-    while (std::fgets(line, sizeof line, file) != nullptr) TakeLine(address, line, read);
+    std::size_t taken = 0;
+    bool first = true;
+    while (taken <= kSettingsReadLimit && std::fgets(line, sizeof line, file) != nullptr) {
+        taken += std::strlen(line);
+        // A UTF-8 byte-order mark is no part of the first key.
+        const char* start = first && std::strncmp(line, "\xEF\xBB\xBF", 3) == 0 ? line + 3 : line;
+        first = false;
+        TakeLine(address, start, read);
+    }
     std::fclose(file);
     for (int i = 0; i < 3; ++i)
         if (read[i] > 0 && read[i] <= 65535) request.ports[i] = read[i];

@@ -17,11 +17,11 @@ inline constexpr int32_t kStandardMailPorts[] = {25, 110, 143};
 // What the settings file asks the listeners for, read the way the settings
 // loader reads it: the last line of a key wins, a number is the value's
 // leading decimal integer, a port that is missing or outside 1..65535 takes
-// its default (25, 110, 143), and an address that is missing, unquoted or not
+// its default (2525, 2110, 2143, the ports the package ships), and an address that is missing, unquoted or not
 // dotted IPv4 takes 127.0.0.1.
 struct ListenRequest {
     std::string address = "127.0.0.1";
-    int32_t ports[3] = {25, 110, 143};  // SMTP, POP3, IMAP4
+    int32_t ports[3] = {2525, 2110, 2143};  // SMTP, POP3, IMAP4
 };
 
 // The request in the settings file at path; the defaults when it cannot be read.

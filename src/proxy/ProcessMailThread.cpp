@@ -1,8 +1,11 @@
 #include "proxy/ProcessMailThread.h"
 
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <utility>
+
+#include <sys/socket.h>
 
 #include "core/WriteLog.h"
 #include "proxy/ConnIo.h"
@@ -58,6 +61,22 @@ void TurnAway(std::unique_ptr<RelaySession> session, const ProxyRuntime& runtime
     CloseSession(runtime, *held);
 }
 
+// What a client over its protocol's limit reads before the close: a
+// temporary failure its mail program shows and retries, rather than an empty
+// reply it cannot explain.
+constexpr const char* kTooManyClients[kProtocolCount] = {
+    "421 4.7.0 Too many connections, try again later\r\n",
+    "-ERR too many connections, try again later\r\n",
+    "* BYE too many connections, try again later\r\n",
+};
+
+// The line fits any fresh socket's send buffer; a client that does not take
+// it is never waited for.
+void SendRefusal(int sock, int32_t protocol) {
+    const char* line = kTooManyClients[protocol];
+    (void)send(sock, line, std::strlen(line), MSG_DONTWAIT | MSG_NOSIGNAL);
+}
+
 // A client that came while its row was full takes the slot of a client that
 // has gone once that session has ended; with no client gone, or none of
 // them ending in time, it is refused. The first answer waits regardless:
@@ -72,6 +91,7 @@ Admission AdmitClient(RelaySession& s, const ProxyRuntime& runtime, AdmitTry whe
         return Admission::Admitted;
     }
     if (when == AdmitTry::Arrival || clientGone) return Admission::Waiting;
+    SendRefusal(sock, s.protocol);
     s.client.sock.Reset();
     WriteLog(s.ctx, PROXY, MINOR, "ERROR: proxy %s no avail socket", name);
     --runtime.workers;

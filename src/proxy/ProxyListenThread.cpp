@@ -20,7 +20,9 @@
 
 namespace {
 
-constexpr int32_t kListenBacklog = 32;
+// A burst of clients waits in the kernel's queue rather than being dropped
+// there unanswered: the listener takes them at its own pace.
+constexpr int32_t kListenBacklog = SOMAXCONN;
 // A failing accept (say, out of descriptors) would otherwise spin and fill
 // the log as fast as the disk takes it.
 constexpr auto kAcceptRetryPause = std::chrono::milliseconds(100);

@@ -16,7 +16,7 @@ struct Piece {
 
 std::vector<Piece> ReadAll(const TempDir& dir, const std::string& content) {
     dir.Write("in.txt", content);
-    TextLineReader reader(dir.File("in.txt"));
+    TextLineReader reader(dir.File("in.txt"), kRecordFileReadLimits);
     EXPECT_TRUE(reader.IsOpen());
     std::vector<Piece> pieces;
     while (reader.Next()) {
@@ -85,10 +85,10 @@ TEST(TextLineReaderTest, NulBytesAreCounted) {
 
 TEST(TextLineReaderTest, MissingFileAndDirectoryDoNotOpen) {
     TempDir dir;
-    TextLineReader missing(dir.File("none.txt"));
+    TextLineReader missing(dir.File("none.txt"), kRecordFileReadLimits);
     EXPECT_FALSE(missing.IsOpen());
     EXPECT_FALSE(missing.Next());
-    TextLineReader directory(dir.path());
+    TextLineReader directory(dir.path(), kRecordFileReadLimits);
     EXPECT_FALSE(directory.IsOpen());
     EXPECT_FALSE(directory.Next());
 }

@@ -17,15 +17,15 @@ using namespace privilegetest;
 TEST(ReadListenRequestTest, ReadsPortsAndAddressAsTheSettingsLoaderDoes) {
     TempDir dir;
     dir.Write("Quillomark.ini",
+              "\xEF\xBB\xBFPORT_SMTP=2526\n"  // a byte-order mark is skipped
               "LOG_LVL=3\n"
-              "PORT_SMTP=2525\n"
               "PORT_POP3=110abc\r\n"
               "PORT_IMAP4=143\n"
               "PORT_IMAP4=2143\n"            // the last line of a key wins
               "PORT_SMTP =25\n"              // a blank makes another key
               "LISTEN_ADDRESS=\"10.0.0.7\"\n");
     ListenRequest request = ReadListenRequest(dir.File("Quillomark.ini").c_str());
-    EXPECT_EQ(2525, request.ports[0]);
+    EXPECT_EQ(2526, request.ports[0]);
     EXPECT_EQ(110, request.ports[1]);
     EXPECT_EQ(2143, request.ports[2]);
     EXPECT_EQ("10.0.0.7", request.address);
@@ -35,16 +35,16 @@ TEST(ReadListenRequestTest, MissingOrUnusablePortsTakeTheDefaults) {
     TempDir dir;
     dir.Write("Quillomark.ini", "PORT_SMTP=abc\nPORT_POP3=-5\nPORT_IMAP4=70000\nLISTEN_ADDRESS=0.0.0.0\n");
     ListenRequest request = ReadListenRequest(dir.File("Quillomark.ini").c_str());
-    EXPECT_EQ(25, request.ports[0]);
-    EXPECT_EQ(110, request.ports[1]);
-    EXPECT_EQ(143, request.ports[2]);
+    EXPECT_EQ(2525, request.ports[0]);
+    EXPECT_EQ(2110, request.ports[1]);
+    EXPECT_EQ(2143, request.ports[2]);
     EXPECT_EQ("127.0.0.1", request.address);  // unquoted: the settings do not take it either
 
     dir.Write("Quillomark.ini", "LISTEN_ADDRESS=\"10.0.0.7\"\nLISTEN_ADDRESS=\"localhost\"\n");
     EXPECT_EQ("127.0.0.1", ReadListenRequest(dir.File("Quillomark.ini").c_str()).address);
 
     ListenRequest none = ReadListenRequest(dir.File("missing.ini").c_str());
-    EXPECT_EQ(25, none.ports[0]);
+    EXPECT_EQ(2525, none.ports[0]);
     EXPECT_EQ("127.0.0.1", none.address);
 }
 
