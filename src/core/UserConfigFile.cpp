@@ -163,15 +163,17 @@ void LogFormatError(CoreContext& ctx, const ConfigLine& line) {
 struct HeldLine {
     LogLevel level;
     std::string text;
+    bool shown = false;  // the user sees it too: a setting the load did not take
 };
 
-void HoldLine(std::vector<HeldLine>& held, LogLevel level, const char* format, const char* text) {
+void HoldLine(std::vector<HeldLine>& held, LogLevel level, const char* format, const char* text,
+              bool shown = false) {
     int length = std::snprintf(nullptr, 0, format, text);
     if (length <= 0) return;
     std::string line(static_cast<std::size_t>(length) + 1, '\0');
     std::snprintf(line.data(), line.size(), format, text);
     line.resize(static_cast<std::size_t>(length));
-    held.push_back({level, std::move(line)});
+    held.push_back({level, std::move(line), shown});
 }
 
 // The value as the file wrote it, for a warning: without blanks around it.
@@ -324,7 +326,7 @@ void CheckListenPorts(CoreContext& ctx, const bool (&seen)[kSettingKeyCount],
         std::string line = seen[i] ? std::string("WARNING: ") + key.name + "=" + written[i] + " is not a port, using " +
                                          key.defaultText
                                    : std::string("WARNING: ") + key.name + " is not set, using " + key.defaultText;
-        held.push_back({MINOR, std::move(line)});
+        held.push_back({MINOR, std::move(line), true});
     }
 }
 
@@ -428,15 +430,16 @@ CoreResult LoadUserConfig(CoreContext& ctx, std::vector<std::string>* warnings) 
                 if (key.kind == ValueKind::Text && key.defaultText == nullptr) (config.*key.text).Set("");
             }
             HoldLine(held, MAJOR, "ERROR: user config format error: larger than %s, using the defaults",
-                     reader->LimitText().c_str());
+                     reader->LimitText().c_str(), true);
             result = CoreResult::SettingsTooLarge;
         }
     }
     DefaultMissingKeys(ctx, seen);
-    CheckListenPorts(ctx, seen, written, held);
+    // The refusal of an oversized file already says every setting is a default.
+    if (result != CoreResult::SettingsTooLarge) CheckListenPorts(ctx, seen, written, held);
     for (const HeldLine& line : held) {
         WriteLog(ctx, UI, line.level, "%s", line.text.c_str());
-        if (warnings != nullptr && line.text.rfind("WARNING: ", 0) == 0) warnings->push_back(line.text);
+        if (warnings != nullptr && line.shown) warnings->push_back(line.text);
     }
     return result;
 }

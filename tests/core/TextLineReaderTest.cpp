@@ -98,4 +98,44 @@ TEST(TextLineReaderTest, EmptyFileHasNoLines) {
     EXPECT_TRUE(ReadAll(dir, "").empty());
 }
 
+// What a reader takes of a file before it stops: the lines it hands out and
+// whether it then refuses the file. A device is read as a stream, so only the
+// counted bytes can stop it.
+struct BoundedRead {
+    const char* name;
+    std::string content;  // empty with a path: that file is read instead
+    const char* path;
+    ReadLimits limits;
+    std::vector<std::string> lines;
+    bool overLimit;
+};
+
+class TextLineReaderLimitTest : public ::testing::TestWithParam<BoundedRead> {};
+
+TEST_P(TextLineReaderLimitTest, StopsAtTheLimitsAndSaysSo) {
+    const BoundedRead& read = GetParam();
+    TempDir dir;
+    dir.Write("in.txt", read.content);
+    TextLineReader reader(read.path != nullptr ? std::string(read.path) : dir.File("in.txt"), read.limits);
+    ASSERT_TRUE(reader.IsOpen());
+    std::vector<std::string> lines;
+    while (reader.Next() && lines.size() < 100) lines.emplace_back(reader.Line(), static_cast<size_t>(reader.Length()));
+    EXPECT_EQ(read.lines, lines);
+    EXPECT_EQ(read.overLimit, reader.OverLimit());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, TextLineReaderLimitTest,
+    ::testing::Values(
+        BoundedRead{"ByteOrderMarkSkipped", "\xEF\xBB\xBFKEY=1\n", nullptr, {64, 10}, {"KEY=1"}, false},
+        BoundedRead{"HalfAMarkKept", "\xEF\xBBKEY\n", nullptr, {64, 10}, {"\xEF\xBBKEY"}, false},
+        BoundedRead{"MarkOnlyAtTheStart", "a\n\xEF\xBB\xBF\n", nullptr, {64, 10}, {"a", "\xEF\xBB\xBF"}, false},
+        BoundedRead{"AtTheByteLimit", "abc\nde\n", nullptr, {7, 10}, {"abc", "de"}, false},
+        BoundedRead{"PastTheByteLimitReadsNothing", "abc\nde\n", nullptr, {6, 10}, {}, true},
+        BoundedRead{"AtTheLineLimit", "a\nb\nc", nullptr, {64, 2}, {"a", "b", "c"}, false},
+        BoundedRead{"PastTheLineLimit", "a\nb\nc\n", nullptr, {64, 2}, {"a", "b"}, true},
+        BoundedRead{"EndlessDevice", "", "/dev/zero", {2000, 10}, {std::string(511, '\0'), std::string(511, '\0'),
+                                                                    std::string(511, '\0')}, true}),
+    [](const ::testing::TestParamInfo<BoundedRead>& info) { return std::string(info.param.name); });
+
 }  // namespace

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -452,5 +453,71 @@ TEST_F(UserConfigFileTest, RewriteKeepsPermissions) {
     ASSERT_EQ(0, stat(dir.File("Quillomark.ini").c_str(), &info));
     EXPECT_EQ(0604u, info.st_mode & 07777);
 }
+
+// A settings file as a user or another system may leave it, loaded as at
+// start-up (the log level still 0 until the file sets it): the listener port
+// the load keeps, and the line the log gets for it.
+struct BadSettingsFile {
+    const char* name;
+    std::string content;
+    int32_t smtpPort;
+    std::string logged;  // empty: no ERROR or WARNING line at all
+    bool shown = false;  // the line goes to the pane as well
+};
+
+class BadSettingsFileTest : public ::testing::TestWithParam<BadSettingsFile> {};
+
+TEST_P(BadSettingsFileTest, KeepsAPortItCanListenOnAndSaysWhy) {
+    const BadSettingsFile& file = GetParam();
+    TempDir dir;
+    CoreContext ctx;
+    LogInto(ctx, dir);
+    ctx.userConfig.LOG_LVL = 0;
+    dir.Write("Quillomark.ini", file.content + "PORT_POP3=2111\nPORT_IMAP4=2144\nLOG_LVL=3\n");
+    std::vector<std::string> warnings;
+    LoadUserConfig(ctx, &warnings);
+    CheckUserConfig(ctx);
+    EXPECT_EQ(file.smtpPort, ctx.userConfig.PORT_SMTP);
+    ctx.log.CloseForShutdown();
+    std::string log = ReadLog(dir);
+    if (file.logged.empty()) {
+        EXPECT_EQ(std::string::npos, log.find("ERROR")) << log;
+        EXPECT_EQ(std::string::npos, log.find("WARNING")) << log;
+    } else {
+        EXPECT_NE(std::string::npos, log.find(file.logged)) << log;
+    }
+    EXPECT_EQ(file.shown ? std::vector<std::string>{file.logged} : std::vector<std::string>{}, warnings)
+        << "what the pane shows";
+    if (file.shown) {
+        EXPECT_EQ(file.content + "PORT_POP3=2111\nPORT_IMAP4=2144\nLOG_LVL=3\n", dir.Read("Quillomark.ini"))
+            << "a replaced port is not written back";
+    }
+}
+
+std::string Binary() {
+    std::string bytes;
+    for (int i = 0; i < 256; ++i) bytes += static_cast<char>(i == '\n' ? 0 : i);
+    return bytes;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, BadSettingsFileTest,
+    ::testing::Values(
+        BadSettingsFile{"ByteOrderMark", "\xEF\xBB\xBFPORT_SMTP=2600\n", 2600, ""},
+        BadSettingsFile{"CrLf", "PORT_SMTP=2601\r\nUSER_MAIL=\"a@b\"\r\n", 2601, ""},
+        BadSettingsFile{"Zero", "PORT_SMTP=0\n", 2525, "WARNING: PORT_SMTP=0 is not a port, using 2525", true},
+        BadSettingsFile{"Negative", "PORT_SMTP=-1\n", 2525, "WARNING: PORT_SMTP=-1 is not a port, using 2525", true},
+        BadSettingsFile{"PastTheLast", "PORT_SMTP=65536\n", 2525,
+                        "WARNING: PORT_SMTP=65536 is not a port, using 2525", true},
+        BadSettingsFile{"Beyond32Bits", "PORT_SMTP=99999999999\n", 2525,
+                        "WARNING: PORT_SMTP=99999999999 is not a port, using 2525", true},
+        BadSettingsFile{"NoNumber", "PORT_SMTP=smtp\n", 2525, "WARNING: PORT_SMTP=smtp is not a port, using 2525", true},
+        BadSettingsFile{"Missing", "", 2525, "WARNING: PORT_SMTP is not set, using 2525", true},
+        BadSettingsFile{"RefusedBeforeTheLevel", "# ports\nPORT_SMTP=2602\n", 2602,
+                        "[UI][MINOR] ERROR: user config format error at line=# ports"},
+        BadSettingsFile{"HugeLine", "PORT_SMTP=2603\n" + std::string(70 * 1024, 'x') + "\n", 2525,
+                        "ERROR: user config format error: larger than 65536 bytes, using the defaults", true},
+        BadSettingsFile{"Binary", Binary() + "\nPORT_SMTP=2604\n", 2604, "ERROR: user config format error"}),
+    [](const ::testing::TestParamInfo<BadSettingsFile>& info) { return std::string(info.param.name); });
 
 }  // namespace
