@@ -100,9 +100,9 @@ TEST_F(UserConfigFileTest, MissingFileGivesDefaultsInMemoryOnly) {
     EXPECT_EQ(CoreResult::SettingsUnreadable, LoadUserConfig(ctx));
     EXPECT_EQ(CoreResult::Ok, CheckUserConfig(ctx));
     const UserConfig& c = ctx.userConfig;
-    EXPECT_EQ(25, c.PORT_SMTP);
-    EXPECT_EQ(110, c.PORT_POP3);
-    EXPECT_EQ(143, c.PORT_IMAP4);
+    EXPECT_EQ(2525, c.PORT_SMTP) << "the ports the package ships, which a user can bind";
+    EXPECT_EQ(2110, c.PORT_POP3);
+    EXPECT_EQ(2143, c.PORT_IMAP4);
     EXPECT_EQ(3, c.LOG_LVL) << "a log at the default level, not none";
     EXPECT_EQ(1'000'000, c.LOG_SIZE);
     EXPECT_EQ(20'000, c.LOG_REPORT_SIZE);
@@ -129,7 +129,7 @@ TEST_F(UserConfigFileTest, KeyWithoutALineTakesItsDefaultAndTheFileStaysAsItWas)
     ASSERT_EQ(CoreResult::Ok, CheckUserConfig(ctx));
     const UserConfig& c = ctx.userConfig;
     EXPECT_EQ(2525, c.PORT_SMTP);
-    EXPECT_EQ(110, c.PORT_POP3);
+    EXPECT_EQ(2110, c.PORT_POP3);
     EXPECT_EQ(3, c.LOG_LVL);
     EXPECT_EQ(3, c.TEST_INTERNET_RETRY_NUM);
     EXPECT_EQ(60'000, c.TEST_INTERNET_RETRY_INTERVAL);
@@ -142,14 +142,15 @@ TEST_F(UserConfigFileTest, PortsOutsideTheirRangeTakeTheirDefault) {
     WriteIni("PORT_SMTP=99999999999\nPORT_POP3=65536\nPORT_IMAP4=65535\nTEST_INTERNET_PORT=70000\n");
     ASSERT_EQ(CoreResult::Ok, Load());
     ASSERT_EQ(CoreResult::Ok, CheckUserConfig(ctx));
-    EXPECT_EQ(25, ctx.userConfig.PORT_SMTP);
-    EXPECT_EQ(110, ctx.userConfig.PORT_POP3);
+    EXPECT_EQ(2525, ctx.userConfig.PORT_SMTP);
+    EXPECT_EQ(2110, ctx.userConfig.PORT_POP3);
     EXPECT_EQ(65535, ctx.userConfig.PORT_IMAP4);
     EXPECT_EQ(80, ctx.userConfig.TEST_INTERNET_PORT);
-    EXPECT_EQ("PORT_SMTP=25\nPORT_POP3=110\nPORT_IMAP4=65535\nTEST_INTERNET_PORT=80\n", Ini());
+    EXPECT_EQ("PORT_SMTP=99999999999\nPORT_POP3=65536\nPORT_IMAP4=65535\nTEST_INTERNET_PORT=80\n", Ini())
+        << "a listener port is replaced in memory, with a warning; the probe port by the defaults pass";
 
     EXPECT_EQ(CoreResult::Ok, ModifyUserConfig(ctx, "PORT_SMTP", "65536"));
-    EXPECT_EQ(25, ctx.userConfig.PORT_SMTP);
+    EXPECT_EQ(2525, ctx.userConfig.PORT_SMTP);
     EXPECT_NE(std::string::npos, Log().find("ERROR: modify user config PORT_SMTP to illegal value 65536"));
 }
 
@@ -186,7 +187,7 @@ TEST_F(UserConfigFileTest, DefaultsPassRewritesOnlyExistingLines) {
     EXPECT_EQ(14'400'000, ctx.userConfig.DETECT_INTERVAL);
     EXPECT_EQ(5000, ctx.userConfig.LOG_SIZE);
     EXPECT_EQ(0, ctx.userConfig.TEST_INTERNET_RETRY_NUM) << "0 retries is allowed at start-up";
-    EXPECT_EQ(25, ctx.userConfig.PORT_SMTP);
+    EXPECT_EQ(2525, ctx.userConfig.PORT_SMTP);
     EXPECT_EQ("LOG_LVL=3\nDETECT_INTERVAL=14400\nLOG_SIZE=5\nTEST_INTERNET_RETRY_NUM=0\n", Ini());
 }
 
@@ -195,15 +196,14 @@ TEST_F(UserConfigFileTest, LeadingIntegerRules) {
              "IS_OPEN_TUTORIAL=-1\nIS_MANUAL_DETECT=yes\n");
     ASSERT_EQ(CoreResult::Ok, Load());
     EXPECT_EQ(25, ctx.userConfig.PORT_SMTP);
-    EXPECT_EQ(0, ctx.userConfig.PORT_POP3);
+    EXPECT_EQ(2110, ctx.userConfig.PORT_POP3) << "no number is no port";
     EXPECT_EQ(144, ctx.userConfig.PORT_IMAP4);
     EXPECT_EQ(-5, ctx.userConfig.TEST_INTERNET_PORT);
     EXPECT_FALSE(ctx.userConfig.IS_OPEN_TUTORIAL);
     EXPECT_FALSE(ctx.userConfig.IS_MANUAL_DETECT);
     CheckUserConfig(ctx);
-    EXPECT_EQ(110, ctx.userConfig.PORT_POP3);
     EXPECT_EQ(80, ctx.userConfig.TEST_INTERNET_PORT);
-    EXPECT_NE(std::string::npos, Ini().find("PORT_POP3=110\n"));
+    EXPECT_NE(std::string::npos, Ini().find("TEST_INTERNET_PORT=80\n"));
 }
 
 TEST_F(UserConfigFileTest, NumbersBeyond32BitsHoldTheNearest32BitValue) {
@@ -212,12 +212,11 @@ TEST_F(UserConfigFileTest, NumbersBeyond32BitsHoldTheNearest32BitValue) {
     ASSERT_EQ(CoreResult::Ok, LoadUserConfig(ctx));
     EXPECT_EQ(INT32_MAX, ctx.userConfig.LOG_SIZE);
     EXPECT_EQ(INT32_MAX, ctx.userConfig.DETECT_INTERVAL);
-    EXPECT_EQ(INT32_MAX, ctx.userConfig.PORT_SMTP) << "no wrap-around to 25";
-    EXPECT_EQ(INT32_MIN, ctx.userConfig.PORT_POP3);
+    EXPECT_EQ(2525, ctx.userConfig.PORT_SMTP) << "no wrap-around to 25";
+    EXPECT_EQ(2110, ctx.userConfig.PORT_POP3);
     EXPECT_EQ(INT32_MIN, ctx.userConfig.LOG_REPORT_SIZE);
     EXPECT_TRUE(ctx.userConfig.IS_PREFER_SSL);
     CheckUserConfig(ctx);
-    EXPECT_EQ(110, ctx.userConfig.PORT_POP3);
     EXPECT_EQ(20'000, ctx.userConfig.LOG_REPORT_SIZE);
 
     ModifyUserConfig(ctx, "LOG_REPORT_SIZE", "9999999");
@@ -227,9 +226,9 @@ TEST_F(UserConfigFileTest, NumbersBeyond32BitsHoldTheNearest32BitValue) {
 TEST_F(UserConfigFileTest, KeyIsMatchedExactly) {
     WriteIni("PORT_SMTP =2600\nport_smtp=2700\n");
     ASSERT_EQ(CoreResult::Ok, Load());
-    EXPECT_EQ(25, ctx.userConfig.PORT_SMTP) << "no line for the key itself";
+    EXPECT_EQ(2525, ctx.userConfig.PORT_SMTP) << "no line for the key itself";
     CheckUserConfig(ctx);
-    EXPECT_EQ(25, ctx.userConfig.PORT_SMTP);
+    EXPECT_EQ(2525, ctx.userConfig.PORT_SMTP);
     std::string log = Log();
     EXPECT_NE(std::string::npos,
               log.find("[UI][MINOR] ERROR: user config find unrecognized field name at "
@@ -355,7 +354,7 @@ TEST_F(UserConfigFileTest, MalformedLinesAreLoggedThenDropped) {
     WriteIni("\n# a comment\nPORT_SMTP=26\nPORT_POP3=\nTAIL=");
     ASSERT_EQ(CoreResult::Ok, Load());
     EXPECT_EQ(26, ctx.userConfig.PORT_SMTP);
-    EXPECT_EQ(0, ctx.userConfig.PORT_POP3) << "its value is the line break alone";
+    EXPECT_EQ(2110, ctx.userConfig.PORT_POP3) << "its value is the line break alone: no port";
     EXPECT_EQ(CoreResult::Ok, ModifyUserConfig(ctx, "PORT_SMTP", "27"));
     EXPECT_EQ("PORT_SMTP=27\nPORT_POP3=\n", Ini())
         << "\"PORT_POP3=\" splits; \"TAIL=\" at the very end does not";
