@@ -127,8 +127,9 @@ void WriteDefaultFile(const std::string& path) {
         const DefaultMessage& d = kDefaultMessages[i];
         text.append(d.key).append("=\"").append(d.text).append(i + 1 < kMessageDefaultCount ? "\"\n" : "\"");
     }
-    // A message file is no secret: readable by all, whatever the umask.
-    if (ReplaceFile(path, text, 0644)) (void)chmod(path.c_str(), 0644);
+    // Private like every file the program writes: what it holds is no
+    // secret, but the directory it lands in may be one other users can read.
+    ReplaceFile(path, text, 0600);
 }
 
 // key="text": the characters right after "=" and right before the line end

@@ -2,7 +2,12 @@
 #include <filesystem>
 #include <map>
 #include <regex>
+#include <cstring>
 #include <sstream>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 
 #include <gtest/gtest.h>
 
@@ -113,6 +118,69 @@ TEST_F(QuilloMarkBinaryTest, AKilledCopyDoesNotBlockTheNextStart) {
     next.Signal(SIGINT);
     EXPECT_EQ(next.Wait(10s), 0);
     EXPECT_NE(dir.Read("Quillomark.log").find("close QuilloMark"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// Everything the program made in dir, with its permission bits; the settings
+// file the test wrote is left out.
+std::map<std::string, unsigned> MadeModes(const TempDir& dir) {
+    std::map<std::string, unsigned> modes;
+    for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
+        std::string name = fs::relative(entry.path(), dir.path());
+        if (name == "Quillomark.ini" || name.rfind("out", 0) == 0) continue;
+        struct stat info {};
+        if (lstat(entry.path().c_str(), &info) == 0 && !S_ISSOCK(info.st_mode)) modes[name] = info.st_mode & 07777;
+    }
+    return modes;
+}
+
+TEST_F(QuilloMarkBinaryTest, EverythingItWritesIsPrivateWhateverTheUmask) {
+    mode_t old = umask(022);
+    bool started = StartFirst(Ports() + "LOG_LVL=5\n");
+    umask(old);
+    ASSERT_TRUE(started);
+    ASSERT_TRUE(WaitUntil([&] { return dir.Read("Quillomark.log").find("auto detect end") != std::string::npos; }, 20s));
+    std::map<std::string, unsigned> modes = MadeModes(dir);
+    ASSERT_TRUE(modes.count("Quillomark.log"));
+    ASSERT_TRUE(modes.count(".quillomark")) << "the single-instance directory under the working directory";
+    for (const auto& [name, mode] : modes)
+        EXPECT_EQ(fs::is_directory(dir.File(name)) ? 0700u : 0600u, mode) << name;
+}
+
+TEST_F(QuilloMarkBinaryTest, SecondCopySaysTheWindowWasBroughtForward) {
+    ASSERT_TRUE(StartFirst(Ports() + "LOG_LVL=5\n"));
+    TempDir elsewhere;
+    ChildProcess second;
+    ASSERT_TRUE(second.Start(kBinary, {}, dir.path(), elsewhere.File("err.txt")));
+    EXPECT_EQ(second.Wait(10s), 0);
+    EXPECT_EQ(elsewhere.Read("err.txt"), "QuilloMark is already running; its window was brought forward\n");
+}
+
+// A copy that holds the channel but never answers: the next start says so
+// within the bound instead of ending quietly as if it had been shown.
+TEST_F(QuilloMarkBinaryTest, ACopyThatDoesNotAnswerIsReportedAndTheStartFails) {
+    ASSERT_EQ(mkdir(dir.File(".quillomark").c_str(), 0700), 0);
+    int mute = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::string path = dir.File(".quillomark/quillomark-v2.0-beta.socket");
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    std::memcpy(address.sun_path, path.c_str(), path.size());
+    ASSERT_EQ(bind(mute, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(mute, 4), 0);
+    dir.Write("Quillomark.ini", Ports());
+    auto start = std::chrono::steady_clock::now();
+    ChildProcess second;
+    ASSERT_TRUE(second.Start(kBinary, {}, dir.path(), dir.File("out2.txt")));
+    EXPECT_EQ(second.Wait(20s), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 15s);
+    EXPECT_NE(dir.Read("out2.txt").find("QuilloMark is already running but did not answer within 2 seconds"),
+              std::string::npos)
+        << dir.Read("out2.txt");
+    close(mute);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "integration/ProxyServerSuite.h"
 #include "proxy/ListenerRun.h"
 #include "proxy/ProxyTestContext.h"
+#include "proxy/RunCommand.h"
 #include "support/ChildProcess.h"
 
 namespace {
