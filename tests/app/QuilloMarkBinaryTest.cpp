@@ -5,9 +5,14 @@
 #include <cstring>
 #include <sstream>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -181,6 +186,133 @@ TEST_F(QuilloMarkBinaryTest, ACopyThatDoesNotAnswerIsReportedAndTheStartFails) {
               std::string::npos)
         << dir.Read("out2.txt");
     close(mute);
+}
+
+// A process of another user, made for the test: a child in a user namespace
+// of its own whose root is mapped to the unprivileged uid 65534. It takes
+// the single-instance place under dir before QuilloMark starts there, then
+// tries to reach the socket of a running copy.
+class ForeignUser {
+public:
+    static constexpr uid_t kUid = 65534;
+
+    // False (with why) where the system does not let the test map that uid.
+    bool Start(const std::string& dir, std::string& why) {
+        if (pipe(toParent_) != 0 || pipe(toChild_) != 0) return why = "pipe", false;
+        pid_ = fork();
+        if (pid_ < 0) return why = "fork", false;
+        if (pid_ == 0) Child(dir);
+        close(toParent_[1]);
+        close(toChild_[0]);
+        char c = 0;
+        if (read(toParent_[0], &c, 1) != 1 || c != 'u') return why = "unshare(CLONE_NEWUSER) was refused", false;
+        std::string map = "0 " + std::to_string(kUid) + " 1\n";
+        for (const char* file : {"uid_map", "gid_map"}) {
+            std::string path = "/proc/" + std::to_string(pid_) + "/" + file;
+            int fd = open(path.c_str(), O_WRONLY);
+            bool written = fd >= 0 && write(fd, map.data(), map.size()) == static_cast<ssize_t>(map.size());
+            if (fd >= 0) close(fd);
+            if (!written) return why = std::string("writing ") + file + " was refused", false;
+        }
+        return Ask('g') == 'r' || (why = "the other user could not take the place", false);
+    }
+    // 'y' when it reached the socket at path and had a reply, 'n' when not.
+    char TryToReach(const std::string& path) {
+        path_ = path;
+        return Ask('c');
+    }
+    ~ForeignUser() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+
+private:
+    char Ask(char command) {
+        char answer = 0;
+        std::string message = std::string(1, command) + path_ + "\n";
+        if (write(toChild_[1], message.data(), message.size()) < 0) return 0;
+        pollfd entry{toParent_[0], POLLIN, 0};
+        if (poll(&entry, 1, 10000) != 1 || read(toParent_[0], &answer, 1) != 1) return 0;
+        return answer;
+    }
+    [[noreturn]] void Child(const std::string& dir) {
+        close(toParent_[0]);
+        close(toChild_[1]);
+        char c = unshare(CLONE_NEWUSER) == 0 ? 'u' : 'x';
+        (void)!write(toParent_[1], &c, 1);
+        char line[512];
+        for (;;) {
+            ssize_t n = read(toChild_[0], line, sizeof line - 1);
+            if (n <= 0) _exit(0);
+            line[n - 1] = '\0';
+            char answer = 'n';
+            if (line[0] == 'g') answer = TakePlace(dir) ? 'r' : 'n';
+            if (line[0] == 'c') answer = Reach(line + 1) ? 'y' : 'n';
+            (void)!write(toParent_[1], &answer, 1);
+        }
+    }
+    // Becomes the mapped uid, then makes the place its own and open to all.
+    static bool TakePlace(const std::string& dir) {
+        if (setresgid(0, 0, 0) != 0 || setresuid(0, 0, 0) != 0) return false;
+        std::string place = dir + "/.quillomark";
+        if (mkdir(place.c_str(), 0777) != 0 || chmod(place.c_str(), 0777) != 0) return false;
+        int s = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::string path = place + "/quillomark-v2.0-beta.socket";
+        std::memcpy(address.sun_path, path.c_str(), path.size());
+        return bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(s, 4) == 0 &&
+               chmod(path.c_str(), 0777) == 0;
+    }
+    static bool Reach(const char* path) {
+        int s = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path, sizeof address.sun_path - 1);
+        if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return false;
+        (void)!write(s, "show\n\n", 6);
+        pollfd entry{s, POLLIN, 0};
+        char reply[16];
+        return poll(&entry, 1, 3000) == 1 && read(s, reply, sizeof reply) > 0;
+    }
+
+    pid_t pid_ = -1;
+    int toParent_[2] = {-1, -1};
+    int toChild_[2] = {-1, -1};
+    std::string path_;
+};
+
+// Another user who is first to the place under a shared working directory
+// neither keeps QuilloMark from starting nor hears from it; and a copy that
+// listens in its user's runtime directory cannot be reached by that user.
+TEST_F(QuilloMarkBinaryTest, AnotherUserNeitherBlocksTheStartNorReachesTheCopy) {
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);  // a shared directory, as /tmp is
+    ForeignUser other;
+    std::string why;
+    if (!other.Start(dir.path(), why))
+        GTEST_SKIP() << "cannot make another uid in a user namespace here (" << why
+                     << "); run as root outside a user namespace";
+    struct stat info {};
+    ASSERT_EQ(stat(dir.File(".quillomark").c_str(), &info), 0);
+    ASSERT_NE(info.st_uid, getuid());
+
+    ASSERT_TRUE(StartFirst(Ports() + "LOG_LVL=5\n")) << "the other user's place does not block the start";
+    EXPECT_NE(dir.Read("out1.txt").find("belongs to another user"), std::string::npos) << dir.Read("out1.txt");
+
+    TempDir runtime;
+    ASSERT_EQ(chmod(runtime.path().c_str(), 0700), 0);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    TempDir home;
+    home.Write("Quillomark.ini", Ports());
+    setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+    ChildProcess own;
+    bool started = own.Start(kBinary, {}, home.path(), home.File("out.txt"));
+    unsetenv("XDG_RUNTIME_DIR");
+    ASSERT_TRUE(started);
+    std::string socket = runtime.File("quillomark-v2.0-beta.socket");
+    ASSERT_TRUE(WaitUntil([&] { return fs::exists(socket); }, 20s));
+    EXPECT_EQ(other.TryToReach(socket), 'n');
 }
 
 }  // namespace
