@@ -36,7 +36,7 @@ def settings(ports):
 
 
 def result_lines(size, port):
-    line = "10 SMTP 127.0.0.1 %d %d %d code%%07d\n" % (port, port, port)
+    line = "10 MAIL 127.0.0.1 %d %d %d code%%07d\n" % (port, port, port)
     count = size // len(line % 0) + 1
     return "%d\n2026/01/01 00:00:00\n" % int(time.time()) + "".join(line % i for i in range(count))
 
@@ -94,9 +94,13 @@ def run(binary, kind, megabytes):
     log = os.path.join(directory, "Quillomark.log")
     started = None
     while time.monotonic() - start < 60 and proc.poll() is None:
-        if os.path.exists(log) and "Start using QuilloMark" in open(log, errors="replace").read():
-            started = time.monotonic() - start
-            break
+        try:
+            with open(log, errors="replace") as f:
+                if "Start using QuilloMark" in f.read():
+                    started = time.monotonic() - start
+                    break
+        except OSError:
+            pass  # not there yet, or being rotated
         time.sleep(0.05)
     smtp = ports[0] if kind != "settings" else 2525
     waits = [client_seconds(smtp) for _ in range(3)] if started is not None else []
