@@ -24,8 +24,7 @@ namespace {
 
 // How long a later copy waits for the whole exchange, and how long the
 // running copy gives a peer to send its request.
-constexpr auto kAnswerWithin = std::chrono::seconds(2);
-constexpr int kAnswerWithinMs = 2000;
+constexpr std::chrono::milliseconds kAnswerWithin{2000};
 // A request is a handful of lines; a peer that sends more is not one of ours.
 constexpr qsizetype kMaxRequest = 64 * 1024;
 constexpr qsizetype kMaxReply = 4096;
@@ -47,10 +46,8 @@ QString PrivateDirectoryProblem(const QString& directory, bool create) {
     if (create && mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
         return QStringLiteral("cannot make %1: %2").arg(directory, QString::fromUtf8(std::strerror(errno)));
     struct stat info {};
-    if (lstat(path.constData(), &info) != 0) {
-        if (errno == ENOENT) return QStringLiteral("missing");
+    if (lstat(path.constData(), &info) != 0)
         return QStringLiteral("cannot read %1: %2").arg(directory, QString::fromUtf8(std::strerror(errno)));
-    }
     if (!S_ISDIR(info.st_mode)) return QStringLiteral("%1 is not a directory").arg(directory);
     if (info.st_uid != getuid()) return QStringLiteral("%1 belongs to another user").arg(directory);
     if ((info.st_mode & 077) != 0) return QStringLiteral("%1 is open to other users").arg(directory);
@@ -139,9 +136,11 @@ SingleInstance::SingleInstance(const QString& title) {
 InstanceAnswer SingleInstance::AskRunningCopy(const QByteArray& request) {
     Deadline deadline = MonotonicClock::now() + kAnswerWithin;
     lastReply_.clear();
+    problem_.clear();
+    // No directory yet means no copy has listened in it.
+    struct stat info {};
+    if (lstat(QFile::encodeName(directory_).constData(), &info) != 0 && errno == ENOENT) return InstanceAnswer::NoCopy;
     problem_ = PrivateDirectoryProblem(directory_, false);
-    // No private directory yet means no copy has listened in it.
-    if (problem_ == QStringLiteral("missing")) problem_.clear();
     if (!problem_.isEmpty()) return InstanceAnswer::NoCopy;
     UniqueFd sock;
     InstanceAnswer connected = Connect(path_, sock, deadline);
@@ -187,7 +186,7 @@ void SingleInstance::Serve(QLocalSocket* peer) {
         return;
     }
     // A peer that never finishes its request is dropped, never waited for.
-    QTimer::singleShot(kAnswerWithinMs, peer, [peer] { peer->abort(); });
+    QTimer::singleShot(kAnswerWithin, peer, [peer] { peer->abort(); });
     auto request = std::make_shared<QByteArray>();
     auto take = [this, peer, request] {
         request->append(peer->readAll());

@@ -400,7 +400,7 @@ CoreResult LoadUserConfig(CoreContext& ctx, std::vector<std::string>* warnings) 
     std::optional<TextLineReader> reader;
     if (IsRegularFile(path, nullptr)) reader.emplace(path, kSettingsReadLimits);
     if (!reader || !reader->IsOpen()) {
-        WriteLog(ctx, UI, MAJOR, "ERROR: open user config %s failed", path.c_str());
+        HoldLine(held, MAJOR, "ERROR: open user config %s failed", path.c_str());
         result = CoreResult::SettingsUnreadable;
     } else {
         ConfigLine line;

@@ -83,7 +83,8 @@ TEST_F(StandardPortGrantTest, AnotherPrivilegedPortInTheSettingsIsNotBound) {
     EXPECT_EQ(0, InChildWithOwnNetwork([&] {
         if (UseStandardPortGrant(settings.c_str()) != PlatformResult::Ok) return 1;
         if (TakePreboundSocket(80) != -1 || TakePreboundSocket(443) != -1) return 2;
-        if (!ListensOn(TakePreboundSocket(110), "127.0.0.1", 110)) return 3;  // the default
+        // The missing POP3 port takes its default, 2110, which needs no grant.
+        if (TakePreboundSocket(110) != -1 || TakePreboundSocket(2110) != -1) return 3;
         if (TryBind(80) != EACCES || TryBind(443) != EACCES) return 4;
         return 0;
     }));
