@@ -42,10 +42,17 @@ TransmissionParam Direction(RelaySession& s, int32_t side) {
     return TransmissionParam{SERVER, &s.server, s.serverTls, &s.client, false};
 }
 
+int32_t QuietSeconds(const RelaySession& s, const RelayTimeouts& timeouts) {
+    if (s.protocol < 0 || s.protocol >= kProtocolCount) return timeouts.quietSeconds[SMTP];
+    return timeouts.quietSeconds[s.protocol];
+}
+
 struct Session {
     Session(std::unique_ptr<RelaySession> taken, const RelayTimeouts& timeouts)
         : ends(std::move(taken)),
-          quiet(std::chrono::seconds(timeouts.quietSeconds)),
+          quiet(std::chrono::seconds(QuietSeconds(*ends, timeouts))),
+          stall(std::chrono::seconds(timeouts.stallSeconds)),
+          keepAlive(timeouts.keepAlive),
           lastActivity(MonotonicClock::now()) {}
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
@@ -60,7 +67,9 @@ struct Session {
     std::optional<DataTransmission> toClient;  // reads the upstream server
     LoopEnd clientEnd{this, false};
     LoopEnd serverEnd{this, true};
-    MonotonicClock::duration quiet;
+    MonotonicClock::duration quiet;  // its protocol's quiet limit; 0: none
+    MonotonicClock::duration stall;  // the bound of a held chunk that does not move; 0: none
+    KeepAlive keepAlive;
     MonotonicClock::time_point lastActivity;
     uint64_t id = 0;
     // When the session's one timer in the heap is due; any other timer of
@@ -303,9 +312,12 @@ void RelayLoop::Loop::StartRelays(Session& s, MonotonicClock::time_point now) {
     s.toServer.emplace(s.ends->ctx, Direction(*s.ends, CLIENT));
     s.toClient.emplace(s.ends->ctx, Direction(*s.ends, SERVER));
     s.lastActivity = now;
+    for (int sock : {s.ends->client.sock.Get(), s.ends->server.sock.Get()})
+        SetKeepAlive(sock, s.keepAlive.idleSeconds, s.keepAlive.intervalSeconds, s.keepAlive.probes);
     // The bound of the connect is over: its timer, if any, goes stale.
     s.timerDue = kNoDeadline;
-    if (s.quiet > MonotonicClock::duration::zero()) Arm(s, s.lastActivity + s.quiet);
+    MonotonicClock::time_point due = Deadline(s);
+    if (due != kNoDeadline) Arm(s, due);
     // Data that came before the session was polled is waiting on the socket.
     Settle(s, RelayTurn::Waiting, RelayTurn::Waiting);
 }
@@ -370,8 +382,11 @@ void RelayLoop::Loop::Serve(LoopEnd& end, uint32_t events, MonotonicClock::time_
     Settle(s, toServer, toClient);
 }
 
+// The server's end is the session's end: a mail client waiting in IDLE sees
+// its socket close in the same round, rather than sit on a half-closed one
+// that it may never read again.
 void RelayLoop::Loop::Settle(Session& s, RelayTurn a, RelayTurn b) {
-    if (Failed(a) || Failed(b) || (s.toServer->Ended() && s.toClient->Ended())) {
+    if (Failed(a) || Failed(b) || s.toClient->Ended()) {
         End(s);
         return;
     }
@@ -392,15 +407,21 @@ bool RelayLoop::Loop::Poll(Session& s, LoopEnd& end, uint32_t events) {
 }
 
 // Sending what it holds counts as activity, however slowly it goes; only a
-// held chunk that does not move at all runs into the send bound.
+// held chunk that does not move at all runs into the stall bound, which is
+// far shorter than the quiet limit.
 MonotonicClock::time_point RelayLoop::Loop::Deadline(const Session& s) const {
     if (s.Admitting()) return s.ends->admitBy;
     if (s.Choosing()) return s.ends->choice ? s.ends->choice->Deadline() : kNoDeadline;
-    if (s.quiet <= MonotonicClock::duration::zero()) return kNoDeadline;
+    constexpr auto none = MonotonicClock::duration::zero();
     MonotonicClock::time_point last = s.lastActivity;
-    for (const DataTransmission* relay : {&*s.toServer, &*s.toClient})
-        if (relay->Holding() && relay->StalledSince() > last) last = relay->StalledSince();
-    return last + s.quiet;
+    MonotonicClock::time_point due = kNoDeadline;
+    for (const DataTransmission* relay : {&*s.toServer, &*s.toClient}) {
+        if (!relay->Holding()) continue;
+        last = std::max(last, relay->StalledSince());
+        if (s.stall > none) due = std::min(due, relay->StalledSince() + s.stall);
+    }
+    if (s.quiet > none) due = std::min(due, last + s.quiet);
+    return due;
 }
 
 void RelayLoop::Loop::Expire(MonotonicClock::time_point now) {
@@ -430,15 +451,14 @@ void RelayLoop::Loop::TimeOut(Session& s, MonotonicClock::time_point now) {
         return;
     }
     for (DataTransmission* relay : {&*s.toClient, &*s.toServer}) {
-        if (relay->Holding() && now - relay->StalledSince() >= s.quiet) {
+        if (relay->Holding() && s.stall > MonotonicClock::duration::zero() && now - relay->StalledSince() >= s.stall) {
             relay->GiveUpSending();
             End(s);
             return;
         }
     }
-    // The server owes the next word unless it has ended already.
-    DataTransmission& waiting = s.toClient->Ended() ? *s.toServer : *s.toClient;
-    WriteLog(s.ends->ctx, PROXY, MINOR, "ERROR: from %s timeout(%d)", waiting.SideName(),
+    // The server owes the next word: a session whose server has ended is over.
+    WriteLog(s.ends->ctx, PROXY, MINOR, "ERROR: from %s timeout(%d)", s.toClient->SideName(),
              CodeOf(ProxyResult::WaitTimeout));
     End(s);
 }
