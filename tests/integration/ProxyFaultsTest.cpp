@@ -174,7 +174,10 @@ TEST_F(ProxyFaultsTest, ClientsThatNeverReadDoNotLockTheProtocolOut) {
     ASSERT_TRUE(clients.Send(Servers().Port("SMTP_PORT"), test.dir.File("big.eml")));
     ASSERT_TRUE(WaitUntil([&] { return CountMessages(Servers().Get("MAILDIR_PROBE")) == 1; }, 20s));
     WriteResult({Upstream("plain", false, 10)});
-    ListenerRun pop3(test.ctx, POP3, RelayTimeouts{2});
+    // Quiet limits as the product has them: only the stall bound frees the slots.
+    RelayTimeouts bounds;
+    bounds.stallSeconds = 2;
+    ListenerRun pop3(test.ctx, POP3, bounds);
 
     std::vector<int> hung;
     for (int i = 0; i < kClientSlotCount; ++i) {
