@@ -122,7 +122,9 @@ TEST_P(VanishedPeerTest, IsFoundByKeepAliveLongBeforeTheQuietLimit) {
     EXPECT_TRUE(test.WaitForLog("process IMAP4 end", 1, 15s)) << test.Log();
     EXPECT_LT(Clock::now() - start, 10s);
     EXPECT_EQ(test.CountInLog(GetParam().line), 1) << test.Log();
-    if (GetParam().server) EXPECT_TRUE(loopback::SeesClose(client, 1s)) << "the client's end closes with it";
+    if (GetParam().server) {
+        EXPECT_TRUE(loopback::SeesClose(client, 1s)) << "the client's end closes with it";
+    }
     close(client);
 }
 

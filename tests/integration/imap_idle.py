@@ -31,6 +31,7 @@ def main(port, user, password, smtp_port, address, maildir, quiet):
     before = mails(maildir)
     time.sleep(float(quiet))
     with smtplib.SMTP(HOST, int(smtp_port), timeout=30) as s:
+        s.login(user, password)
         s.sendmail(address, [address], b"Subject: pushed\r\n\r\nnew mail\r\n")
     until = time.monotonic() + 30
     while mails(maildir) == before and time.monotonic() < until:
