@@ -400,7 +400,11 @@ void RelayLoop::Loop::Settle(Session& s, RelayTurn a, RelayTurn b) {
         WriteLog(s.ends->ctx, PROXY, CRITICAL, "ERROR: process %s wait for data failed(%d)",
                  ProtocolTypeName(s.ends->protocol), errno);
         End(s);
+        return;
     }
+    // A chunk just held brings the stall bound, far before the quiet limit
+    // that the timer may be set for; a later deadline waits for that timer.
+    Arm(s, Deadline(s));
 }
 
 // An end that nothing waits for leaves the poll set: a closed peer would

@@ -177,9 +177,10 @@ TEST_F(ProxyFaultsTest, ClientsThatNeverReadDoNotLockTheProtocolOut) {
     ASSERT_TRUE(clients.Send(Servers().Port("SMTP_PORT"), test.dir.File("big.eml")));
     ASSERT_TRUE(WaitUntil([&] { return CountMessages(Servers().Get("MAILDIR_PROBE")) == 1; }, 20s));
     WriteResult({Upstream("plain", false, 10)});
-    // Quiet limits as the product has them: only the stall bound frees the slots.
+    // Quiet limits as the product has them: only the stall bound frees the
+    // slots, long enough for all 32 clients to come in first.
     RelayTimeouts bounds;
-    bounds.stallSeconds = 2;
+    bounds.stallSeconds = 15;
     ListenerRun pop3(test.ctx, POP3, bounds);
 
     std::vector<int> hung;
@@ -199,7 +200,7 @@ TEST_F(ProxyFaultsTest, ClientsThatNeverReadDoNotLockTheProtocolOut) {
     EXPECT_TRUE(loopback::SeesClose(extra, 3s)) << "all 32 slots are taken";
     close(extra);
 
-    EXPECT_TRUE(test.WaitForLog("process POP3 end", kClientSlotCount, 20s)) << "stalled sessions end";
+    EXPECT_TRUE(test.WaitForLog("process POP3 end", kClientSlotCount, 40s)) << "stalled sessions end";
     EXPECT_EQ(clients.Pop3(pop3.port()), "1 " + digest + "\n") << "and the protocol serves again";
     for (int s : hung) close(s);
 }

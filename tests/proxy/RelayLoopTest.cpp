@@ -275,8 +275,11 @@ TEST_F(PlainRelayTest, TheQuietTimeIsSharedByBothDirectionsAndEndsTheSession) {
     EXPECT_EQ(test.CountInLog("ERROR: send"), 0) << test.Log();
 }
 
-TEST_F(PlainRelayTest, AClientThatNeverReadsEndsTheSessionAfterTheQuietTime) {
-    OpenNarrow(POP3, true, 4096, RelayTimeouts{1});
+TEST_F(PlainRelayTest, AClientThatNeverReadsEndsTheSessionAfterTheStallBound) {
+    // The quiet limit is the product's: only the stall bound can end it.
+    RelayTimeouts bounds;
+    bounds.stallSeconds = 1;
+    OpenNarrow(POP3, true, 4096, bounds);
     std::atomic<bool> stop{false};
     std::thread feeder([&] {
         const std::string block(65536, 'm');
