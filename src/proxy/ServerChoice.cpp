@@ -175,15 +175,18 @@ void ServerChoice::Connect(Attempt& a, const in_addr& address, MonotonicClock::t
     Await(a, SocketWait::Writable, now + std::chrono::seconds(bounds_.connectSeconds));
 }
 
-// Whether a connect under way has succeeded: the socket is writable and
-// reports no error. An event is not taken on trust, since a slot's socket
-// changes as attempts come and go.
-bool ServerChoice::ConnectDone(const Attempt& a) const {
+// How a connect under way stands: an event is not taken on trust, since a
+// slot's socket changes as attempts come and go. Reading the socket's error
+// clears it, so a failure found here is acted on at once.
+ServerChoice::ConnectState ServerChoice::CheckConnect(const Attempt& a) const {
     pollfd entry{a.end.sock.Get(), POLLOUT, 0};
-    if (poll(&entry, 1, 0) <= 0 || (entry.revents & POLLOUT) == 0) return false;
+    if (poll(&entry, 1, 0) <= 0 || entry.revents == 0) return ConnectState::Pending;
     int error = 0;
     socklen_t size = sizeof error;
-    return getsockopt(a.end.sock.Get(), SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+    if (getsockopt(a.end.sock.Get(), SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0)
+        return ConnectState::Failed;
+    if ((entry.revents & (POLLERR | POLLHUP)) != 0) return ConnectState::Failed;
+    return (entry.revents & POLLOUT) != 0 ? ConnectState::Done : ConnectState::Pending;
 }
 
 ChoiceStep ServerChoice::Ready(size_t slot, bool failed, MonotonicClock::time_point now) {
@@ -192,9 +195,10 @@ ChoiceStep ServerChoice::Ready(size_t slot, bool failed, MonotonicClock::time_po
     if (a.phase == Phase::Handshaking) {
         Handshake(a);
     } else if (a.phase == Phase::Connecting && a.wait != SocketWait::None) {
-        if (ConnectDone(a))
+        ConnectState state = CheckConnect(a);
+        if (state == ConnectState::Done)
             Connected(a, now);
-        else if (failed)
+        else if (state == ConnectState::Failed || failed)
             Fail(a, Failure::Connection);
     }
     return Pump(now);
@@ -228,10 +232,13 @@ void ServerChoice::Handshake(Attempt& a) {
 // Takes an attempt a step further without waiting, to learn whether it has
 // completed in the same round as a later one.
 void ServerChoice::Poke(Attempt& a, MonotonicClock::time_point now) {
-    if (a.phase == Phase::Connecting && a.wait != SocketWait::None && ConnectDone(a))
-        Connected(a, now);
-    else if (a.phase == Phase::Handshaking)
+    if (a.phase == Phase::Connecting && a.wait != SocketWait::None) {
+        ConnectState state = CheckConnect(a);
+        if (state == ConnectState::Done) Connected(a, now);
+        if (state == ConnectState::Failed) Fail(a, Failure::Connection);
+    } else if (a.phase == Phase::Handshaking) {
         Handshake(a);
+    }
 }
 
 ChoiceStep ServerChoice::Expired(MonotonicClock::time_point now) {

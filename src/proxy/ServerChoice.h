@@ -134,7 +134,8 @@ private:
     void Connect(Attempt& a, const in_addr& address, MonotonicClock::time_point now);
     void Connected(Attempt& a, MonotonicClock::time_point now);
     void Handshake(Attempt& a);
-    bool ConnectDone(const Attempt& a) const;
+    enum class ConnectState : uint8_t { Pending, Done, Failed };
+    ConnectState CheckConnect(const Attempt& a) const;
     void Poke(Attempt& a, MonotonicClock::time_point now);
     void Await(Attempt& a, SocketWait wait, MonotonicClock::time_point deadline);
     void Fail(Attempt& a, Failure failure, int32_t code = 0);
