@@ -1,6 +1,7 @@
 #include "net/TlsStream.h"
 
 #include <cerrno>
+#include <utility>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -229,4 +230,16 @@ int32_t TlsStream::WriteSome(const void* data, int32_t length, SocketWait& wait)
 void TlsStream::ShutdownSendNow() {
     if (tls_ == nullptr) return;
     SendCloseNotify();
+}
+
+// The connection object names its destination for the session cache by
+// the address of the owner's text, which moves with the swap.
+void TlsStream::Swap(TlsStream& other) noexcept {
+    std::swap(tls_, other.tls_);
+    std::swap(sock_, other.sock_);
+    std::swap(context_, other.context_);
+    std::swap(buffered_, other.buffered_);
+    destination_.swap(other.destination_);
+    if (tls_ != nullptr) SSL_set_app_data(tls_, &destination_);
+    if (other.tls_ != nullptr) SSL_set_app_data(other.tls_, &other.destination_);
 }

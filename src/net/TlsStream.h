@@ -45,6 +45,9 @@ public:
     bool Attached() const { return tls_ != nullptr; }
     // Frees the connection object; the socket stays as it is.
     void Release();
+    // Trades streams with other, as when one of several connections under
+    // way becomes the one in use; each stays on its own socket number.
+    void Swap(TlsStream& other) noexcept;
 
     // Makes the socket non-blocking and runs the client handshake until
     // deadline. True on success; on failure errno holds the system's error

@@ -42,10 +42,17 @@ TransmissionParam Direction(RelaySession& s, int32_t side) {
     return TransmissionParam{SERVER, &s.server, s.serverTls, &s.client, false};
 }
 
+int32_t QuietSeconds(const RelaySession& s, const RelayTimeouts& timeouts) {
+    if (s.protocol < 0 || s.protocol >= kProtocolCount) return timeouts.quietSeconds[SMTP];
+    return timeouts.quietSeconds[s.protocol];
+}
+
 struct Session {
     Session(std::unique_ptr<RelaySession> taken, const RelayTimeouts& timeouts)
         : ends(std::move(taken)),
-          quiet(std::chrono::seconds(timeouts.quietSeconds)),
+          quiet(std::chrono::seconds(QuietSeconds(*ends, timeouts))),
+          stall(std::chrono::seconds(timeouts.stallSeconds)),
+          keepAlive(timeouts.keepAlive),
           lastActivity(MonotonicClock::now()) {}
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
@@ -60,7 +67,11 @@ struct Session {
     std::optional<DataTransmission> toClient;  // reads the upstream server
     LoopEnd clientEnd{this, false};
     LoopEnd serverEnd{this, true};
-    MonotonicClock::duration quiet;
+    // What the sockets of the walk's attempts are polled for, by slot.
+    uint32_t attemptEvents[kAttemptsInFlight] = {};
+    MonotonicClock::duration quiet;  // its protocol's quiet limit; 0: none
+    MonotonicClock::duration stall;  // the bound of a held chunk that does not move; 0: none
+    KeepAlive keepAlive;
     MonotonicClock::time_point lastActivity;
     uint64_t id = 0;
     // When the session's one timer in the heap is due; any other timer of
@@ -69,8 +80,15 @@ struct Session {
     bool over = false;
 };
 
+// An event's token: the session's number, then which of its sockets.
+constexpr int kEndBits = 3;
+constexpr uint64_t kClientEnd = 0;
+constexpr uint64_t kServerEnd = 1;
+constexpr uint64_t kFirstAttempt = 2;  // then one per slot of the walk
+static_assert(kFirstAttempt + kAttemptsInFlight <= (1u << kEndBits), "the ends fit their bits");
+
 uint64_t EventOf(const Session& s, const LoopEnd& end) {
-    return s.id << 1 | (end.server ? 1 : 0);
+    return s.id << kEndBits | (end.server ? kServerEnd : kClientEnd);
 }
 
 // A host name the resolver answered for, off the loop's thread.
@@ -119,7 +137,7 @@ struct RelayLoop::Loop {
     void Begin(Session& s, MonotonicClock::time_point now);
     void Forget(Session& s);
     void Choose(Session& s, ChoiceStep step, MonotonicClock::time_point now);
-    void Resolve(Session& s, const std::string& host);
+    bool Resolve(Session& s, const std::string& host);
     void Answered(const Answer& answer);
     void StartRelays(Session& s, MonotonicClock::time_point now);
     void GiveUp(Session& s);
@@ -225,10 +243,16 @@ void RelayLoop::Loop::AdmitWaiting(MonotonicClock::time_point now) {
 }
 
 void RelayLoop::Loop::Begin(Session& s, MonotonicClock::time_point now) {
-    if (s.ends->choice)
-        Choose(s, s.ends->choice->Start(s.ends->server, now), now);
-    else
+    if (!s.ends->choice) {
         StartRelays(s, now);
+        return;
+    }
+    Session* polled = &s;
+    s.ends->choice->PollWith([this, polled](size_t slot, int fd, SocketWait wait) {
+        return reactor.Watch(fd, polled->attemptEvents[slot], EventsFor(wait),
+                             polled->id << kEndBits | (kFirstAttempt + slot));
+    });
+    Choose(s, s.ends->choice->Start(now), now);
 }
 
 // A refused session was never polled, and its client is closed already.
@@ -241,28 +265,22 @@ void RelayLoop::Loop::Forget(Session& s) {
     sessions.erase(found);
 }
 
-// Takes the walk's steps until it waits for something: the socket, the
-// resolver, or nothing more. A candidate's socket leaves the poll set before
-// the walk closes it.
+// Acts on where the walk stands: it waits for its sockets or its deadline,
+// for the resolver as well, or it is over.
 void RelayLoop::Loop::Choose(Session& s, ChoiceStep step, MonotonicClock::time_point now) {
     RelaySession& r = *s.ends;
     ServerChoice& choice = *r.choice;
-    for (; step == ChoiceStep::Failed || step == ChoiceStep::Waiting; step = choice.Next(r.server, now)) {
-        if (step == ChoiceStep::Waiting) {
-            if (!Poll(s, s.serverEnd, EventsFor(choice.Wait()))) {
-                WriteLog(r.ctx, PROXY, CRITICAL, "ERROR: process %s wait for data failed(%d)",
-                         ProtocolTypeName(r.protocol), errno);
-                End(s);
-                return;
-            }
-            Arm(s, choice.Deadline());
-            return;
-        }
-        Poll(s, s.serverEnd, 0);
+    if (step == ChoiceStep::Resolving && !Resolve(s, choice.Host())) {
+        Choose(s, choice.Resolved(false, in_addr{}, now), now);
+        return;
     }
-    if (step == ChoiceStep::Resolving) {
-        Resolve(s, choice.Host());
-    } else if (step == ChoiceStep::Chosen) {
+    if (step == ChoiceStep::Waiting || step == ChoiceStep::Resolving) {
+        Arm(s, choice.Deadline());
+        return;
+    }
+    choice.PollWith(nullptr);
+    if (step == ChoiceStep::Chosen) {
+        choice.TakeChosen(r.server);
         r.serverTls = choice.Chosen().IsSSL;
         if (r.chosen) r.chosen(r);
         r.choice.reset();
@@ -274,7 +292,8 @@ void RelayLoop::Loop::Choose(Session& s, ChoiceStep step, MonotonicClock::time_p
 
 // The system's resolver blocks, for seconds when a name server is away: it
 // runs on a service thread, whose answer comes back like a new session.
-void RelayLoop::Loop::Resolve(Session& s, const std::string& host) {
+// False when that thread could not start.
+bool RelayLoop::Loop::Resolve(Session& s, const std::string& host) {
     uint64_t id = s.id;
     inbox.Promise();
     bool started = StartThread(
@@ -284,10 +303,8 @@ void RelayLoop::Loop::Resolve(Session& s, const std::string& host) {
             inbox.Fulfil(answer);
         },
         kServiceStackBytes);
-    if (started) return;
-    inbox.Withdraw();
-    MonotonicClock::time_point now = MonotonicClock::now();
-    Choose(s, s.ends->choice->Resolved(s.ends->server, false, in_addr{}, now), now);
+    if (!started) inbox.Withdraw();
+    return started;
 }
 
 void RelayLoop::Loop::Answered(const Answer& answer) {
@@ -296,16 +313,19 @@ void RelayLoop::Loop::Answered(const Answer& answer) {
     Session& s = *found->second;
     if (s.over || !s.Choosing() || !s.ends->choice) return;
     MonotonicClock::time_point now = MonotonicClock::now();
-    Choose(s, s.ends->choice->Resolved(s.ends->server, answer.found, answer.address, now), now);
+    Choose(s, s.ends->choice->Resolved(answer.found, answer.address, now), now);
 }
 
 void RelayLoop::Loop::StartRelays(Session& s, MonotonicClock::time_point now) {
     s.toServer.emplace(s.ends->ctx, Direction(*s.ends, CLIENT));
     s.toClient.emplace(s.ends->ctx, Direction(*s.ends, SERVER));
     s.lastActivity = now;
+    for (int sock : {s.ends->client.sock.Get(), s.ends->server.sock.Get()})
+        SetKeepAlive(sock, s.keepAlive.idleSeconds, s.keepAlive.intervalSeconds, s.keepAlive.probes);
     // The bound of the connect is over: its timer, if any, goes stale.
     s.timerDue = kNoDeadline;
-    if (s.quiet > MonotonicClock::duration::zero()) Arm(s, s.lastActivity + s.quiet);
+    MonotonicClock::time_point due = Deadline(s);
+    if (due != kNoDeadline) Arm(s, due);
     // Data that came before the session was polled is waiting on the socket.
     Settle(s, RelayTurn::Waiting, RelayTurn::Waiting);
 }
@@ -341,11 +361,7 @@ void RelayLoop::Loop::Arm(Session& s, MonotonicClock::time_point when) {
 // once, as no socket will tell of them.
 void RelayLoop::Loop::Serve(LoopEnd& end, uint32_t events, MonotonicClock::time_point now) {
     Session& s = *end.session;
-    if (s.Choosing()) {
-        bool failed = (events & (EPOLLERR | EPOLLHUP)) != 0;
-        Choose(s, s.ends->choice->Ready(s.ends->server, failed, now), now);
-        return;
-    }
+    if (s.Choosing()) return;
     DataTransmission& into = end.server ? *s.toServer : *s.toClient;
     DataTransmission& from = end.server ? *s.toClient : *s.toServer;
     RelayTurn toServer = RelayTurn::Waiting;
@@ -370,8 +386,11 @@ void RelayLoop::Loop::Serve(LoopEnd& end, uint32_t events, MonotonicClock::time_
     Settle(s, toServer, toClient);
 }
 
+// The server's end is the session's end: a mail client waiting in IDLE sees
+// its socket close in the same round, rather than sit on a half-closed one
+// that it may never read again.
 void RelayLoop::Loop::Settle(Session& s, RelayTurn a, RelayTurn b) {
-    if (Failed(a) || Failed(b) || (s.toServer->Ended() && s.toClient->Ended())) {
+    if (Failed(a) || Failed(b) || s.toClient->Ended()) {
         End(s);
         return;
     }
@@ -381,7 +400,11 @@ void RelayLoop::Loop::Settle(Session& s, RelayTurn a, RelayTurn b) {
         WriteLog(s.ends->ctx, PROXY, CRITICAL, "ERROR: process %s wait for data failed(%d)",
                  ProtocolTypeName(s.ends->protocol), errno);
         End(s);
+        return;
     }
+    // A chunk just held brings the stall bound, far before the quiet limit
+    // that the timer may be set for; a later deadline waits for that timer.
+    Arm(s, Deadline(s));
 }
 
 // An end that nothing waits for leaves the poll set: a closed peer would
@@ -392,15 +415,21 @@ bool RelayLoop::Loop::Poll(Session& s, LoopEnd& end, uint32_t events) {
 }
 
 // Sending what it holds counts as activity, however slowly it goes; only a
-// held chunk that does not move at all runs into the send bound.
+// held chunk that does not move at all runs into the stall bound, which is
+// far shorter than the quiet limit.
 MonotonicClock::time_point RelayLoop::Loop::Deadline(const Session& s) const {
     if (s.Admitting()) return s.ends->admitBy;
     if (s.Choosing()) return s.ends->choice ? s.ends->choice->Deadline() : kNoDeadline;
-    if (s.quiet <= MonotonicClock::duration::zero()) return kNoDeadline;
+    constexpr auto none = MonotonicClock::duration::zero();
     MonotonicClock::time_point last = s.lastActivity;
-    for (const DataTransmission* relay : {&*s.toServer, &*s.toClient})
-        if (relay->Holding() && relay->StalledSince() > last) last = relay->StalledSince();
-    return last + s.quiet;
+    MonotonicClock::time_point due = kNoDeadline;
+    for (const DataTransmission* relay : {&*s.toServer, &*s.toClient}) {
+        if (!relay->Holding()) continue;
+        last = std::max(last, relay->StalledSince());
+        if (s.stall > none) due = std::min(due, relay->StalledSince() + s.stall);
+    }
+    if (s.quiet > none) due = std::min(due, last + s.quiet);
+    return due;
 }
 
 void RelayLoop::Loop::Expire(MonotonicClock::time_point now) {
@@ -426,19 +455,18 @@ void RelayLoop::Loop::TimeOut(Session& s, MonotonicClock::time_point now) {
         return;
     }
     if (s.Choosing()) {
-        Choose(s, s.ends->choice->Expired(), now);
+        Choose(s, s.ends->choice->Expired(now), now);
         return;
     }
     for (DataTransmission* relay : {&*s.toClient, &*s.toServer}) {
-        if (relay->Holding() && now - relay->StalledSince() >= s.quiet) {
+        if (relay->Holding() && s.stall > MonotonicClock::duration::zero() && now - relay->StalledSince() >= s.stall) {
             relay->GiveUpSending();
             End(s);
             return;
         }
     }
-    // The server owes the next word unless it has ended already.
-    DataTransmission& waiting = s.toClient->Ended() ? *s.toServer : *s.toClient;
-    WriteLog(s.ends->ctx, PROXY, MINOR, "ERROR: from %s timeout(%d)", waiting.SideName(),
+    // The server owes the next word: a session whose server has ended is over.
+    WriteLog(s.ends->ctx, PROXY, MINOR, "ERROR: from %s timeout(%d)", s.toClient->SideName(),
              CodeOf(ProxyResult::WaitTimeout));
     End(s);
 }
@@ -455,6 +483,9 @@ void RelayLoop::Loop::End(Session& s) {
     if (!s.Choosing()) {
         s.toServer->Finish();
         s.toClient->Finish();
+    } else if (s.ends->choice) {
+        s.ends->choice->Abandon();
+        s.ends->choice->PollWith(nullptr);
     }
     if (s.ends->ended) s.ends->ended(*s.ends);
     for (LoopEnd* end : {&s.clientEnd, &s.serverEnd}) {
@@ -490,10 +521,17 @@ void RelayLoop::Loop::Handle(const epoll_event& event, MonotonicClock::time_poin
         TakeIncoming();
         return;
     }
-    auto found = sessions.find(named >> 1);
+    auto found = sessions.find(named >> kEndBits);
     if (found == sessions.end() || found->second->over) return;
     Session& s = *found->second;
-    Serve((named & 1) != 0 ? s.serverEnd : s.clientEnd, event.events, now);
+    uint64_t which = named & ((1u << kEndBits) - 1);
+    if (which >= kFirstAttempt) {
+        if (!s.Choosing() || !s.ends->choice) return;
+        bool failed = (event.events & (EPOLLERR | EPOLLHUP)) != 0;
+        Choose(s, s.ends->choice->Ready(which - kFirstAttempt, failed, now), now);
+        return;
+    }
+    Serve(which == kServerEnd ? s.serverEnd : s.clientEnd, event.events, now);
 }
 
 void RelayLoop::Loop::Run() {

@@ -6,10 +6,11 @@
 // clients cost one sleeping thread, and a busy loop handles many ready
 // sockets per wake-up.
 //
-// It also keeps each session's quiet time. A session in which neither
-// direction has moved data for the whole time ends, as does one whose
-// destination has taken nothing of a held chunk for as long: a mail client
-// that never reads must not hold its slot for ever.
+// It also keeps each session's time-outs. A session in which neither
+// direction has moved data for its protocol's quiet limit ends, and so, far
+// sooner, does one whose destination has taken nothing of a held chunk for
+// the stall bound: a mail client that never reads must not hold its slot for
+// long, while one waiting in IMAP IDLE is healthy.
 //
 // A session whose client came while its protocol's row was full waits here
 // for a slot: the sessions that free slots end on this loop, so the client
@@ -35,10 +36,42 @@
 // The name of a loop's thread, as ps and top show it.
 inline constexpr char kRelayThreadName[] = "relays";
 
+// What each protocol promises a client that stays quiet: an IMAP4 server
+// logs out no sooner than after 30 minutes and a client in IDLE speaks again
+// within 29; POP3 allows 10 minutes; SMTP 5 minutes for a command and 10 for
+// the end of data. A relay in which nothing moves either way for longer ends.
+inline constexpr int32_t kImapQuietSeconds = 31 * 60;
+inline constexpr int32_t kPop3QuietSeconds = 10 * 60;
+inline constexpr int32_t kSmtpQuietSeconds = 10 * 60;
+// A held chunk that its destination takes nothing of for this long ends the
+// session: a mail client that never reads must not hold its slot for long.
+inline constexpr int32_t kStallSeconds = 180;
+// TCP keep-alive on both ends of a relayed session, so that a peer that has
+// vanished without a word is found in about two minutes, not at the quiet
+// limit.
+inline constexpr int32_t kKeepAliveIdleSeconds = 60;
+inline constexpr int32_t kKeepAliveIntervalSeconds = 10;
+inline constexpr int32_t kKeepAliveProbes = 6;
+
+struct KeepAlive {
+    int32_t idleSeconds = kKeepAliveIdleSeconds;          // quiet before the first probe
+    int32_t intervalSeconds = kKeepAliveIntervalSeconds;  // between unanswered probes
+    int32_t probes = kKeepAliveProbes;                    // unanswered probes that end the connection
+};
+
 struct RelayTimeouts {
-    // Both directions silent this long, or a held chunk that the destination
-    // takes nothing of this long: the session ends. 0: no bound.
-    int32_t quietSeconds = 180;
+    RelayTimeouts() = default;
+    // Every bound, quiet and stalled alike, the same number of seconds.
+    explicit RelayTimeouts(int32_t allSeconds) : stallSeconds(allSeconds) {
+        for (int32_t& quiet : quietSeconds) quiet = allSeconds;
+    }
+
+    // Both directions silent this long, per protocol: the session ends. 0: no bound.
+    int32_t quietSeconds[kProtocolCount] = {kSmtpQuietSeconds, kPop3QuietSeconds, kImapQuietSeconds};
+    // A held chunk that the destination takes nothing of this long: the
+    // session ends. 0: no bound.
+    int32_t stallSeconds = kStallSeconds;
+    KeepAlive keepAlive;
 };
 
 class RelayLoop {

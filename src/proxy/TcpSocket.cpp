@@ -32,6 +32,20 @@ void SetNoDelay(int sock) {
     setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
+void SetKeepAlive(int sock, int32_t idleSeconds, int32_t intervalSeconds, int32_t probes) {
+    if (sock < 0 || idleSeconds <= 0 || intervalSeconds <= 0 || probes <= 0) return;
+    int on = 1;
+    setsockopt(sock, IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof idleSeconds);
+    setsockopt(sock, IPPROTO_TCP, TCP_KEEPINTVL, &intervalSeconds, sizeof intervalSeconds);
+    setsockopt(sock, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+    setsockopt(sock, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    // Probes are not sent while data waits unacknowledged; the same bound
+    // then holds for the retransmissions, which the system would otherwise
+    // keep up for a quarter of an hour.
+    unsigned int userMillis = static_cast<unsigned int>(idleSeconds + intervalSeconds * probes) * 1000u;
+    setsockopt(sock, IPPROTO_TCP, TCP_USER_TIMEOUT, &userMillis, sizeof userMillis);
+}
+
 ProxyResult ListenTcp(const char* local, int32_t port, int32_t backlog, UniqueFd& listening) {
     listening.Reset();
     if (!StartSocketLayer()) return ProxyResult::NetFailure;

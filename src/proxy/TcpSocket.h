@@ -24,3 +24,8 @@ ProxyResult ListenTcp(const char* address, int32_t port, int32_t backlog, Unique
 
 // Forwarded chunks go out at once: the relay never waits to gather more.
 void SetNoDelay(int sock);
+
+// Probes the peer after idleSeconds without traffic, every intervalSeconds,
+// and fails the connection (ETIMEDOUT) after probes unanswered ones; values
+// of 0 or less leave the socket as it is.
+void SetKeepAlive(int sock, int32_t idleSeconds, int32_t intervalSeconds, int32_t probes);

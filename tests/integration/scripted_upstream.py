@@ -12,8 +12,14 @@ listens on 127.0.0.1:PORT until killed.
       Takes a TLS client hello, announces a long handshake record and then
       sends it one byte every half second: every read gets something, the
       handshake never ends.
+  late-tls PORT DIR DELAY UPSTREAM_PORT
+      A server that is slow but alive: it takes the connection, starts its
+      TLS handshake only DELAY seconds later (a self-signed certificate is
+      made in DIR), then relays the session to the plain server on
+      127.0.0.1:UPSTREAM_PORT.
 """
 import os
+import select
 import socket
 import ssl
 import subprocess
@@ -100,6 +106,23 @@ def trickle(conn):
         conn.sendall(b"\x02")
 
 
+def late_tls(raw, context, delay, upstream_port):
+    time.sleep(delay)
+    with context.wrap_socket(raw, server_side=True) as conn, \
+            socket.create_connection(("127.0.0.1", upstream_port), timeout=30) as upstream:
+        other = {conn: upstream, upstream: conn}
+        while True:
+            # Records the TLS layer has read already wake no select.
+            ready = [conn] if conn.pending() else select.select([conn, upstream], [], [], 60)[0]
+            if not ready:
+                return
+            for source in ready:
+                data = source.recv(65536)
+                if not data:
+                    return
+                other[source].sendall(data)
+
+
 def main(argv):
     if len(argv) == 6 and argv[1] == "slow-smtp":
         port, directory, greeting_delay, data_delay = int(argv[2]), argv[3], float(argv[4]), float(argv[5])
@@ -110,6 +133,11 @@ def main(argv):
             with context.wrap_socket(raw, server_side=True) as conn:
                 slow_smtp(conn, greeting_delay, data_delay)
         serve_forever(listen(port), handler)
+    elif len(argv) == 6 and argv[1] == "late-tls":
+        port, directory, delay, upstream_port = int(argv[2]), argv[3], float(argv[4]), int(argv[5])
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(*self_signed(directory))
+        serve_forever(listen(port), lambda raw: late_tls(raw, context, delay, upstream_port))
     elif len(argv) == 3 and argv[1] == "trickle":
         serve_forever(listen(int(argv[2])), trickle)
     else:
