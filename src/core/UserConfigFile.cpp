@@ -60,6 +60,18 @@ constexpr SettingKey Sealed(const char* name, char (UserConfig::*field)[kConfigT
     return {name, ValueKind::Protected, nullptr, nullptr, nullptr, field, 0, 0, 0, nullptr, nullptr};
 }
 
+// Empty, or the base64 of a 32-byte Ed25519 key: 43 characters and "=".
+bool IsListPublicKey(const std::string& text) {
+    if (text.empty()) return true;
+    if (text.size() != 44 || text[43] != '=') return false;
+    for (std::size_t i = 0; i < 43; ++i) {
+        char c = text[i];
+        bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!letter && c != '+' && c != '/') return false;
+    }
+    return true;
+}
+
 using VK = ValueKind;
 using UC = UserConfig;
 // In the order the defaults pass checks them.
@@ -90,6 +102,8 @@ const SettingKey kSettingKeys[] = {
     Sealed("TEST_MAIL_CODE8", &UC::DOWNLOAD_PATH),
     Textual("USER_MAIL", &UC::USER_MAIL, nullptr),
     Textual("LISTEN_ADDRESS", &UC::LISTEN_ADDRESS, kDefaultListenAddress, IsIpv4Address),
+    Textual("TLS_CA_FILE", &UC::TLS_CA_FILE, nullptr),
+    Textual("LIST_PUBLIC_KEY", &UC::LIST_PUBLIC_KEY, nullptr, IsListPublicKey),
 };
 constexpr std::size_t kSettingKeyCount = sizeof kSettingKeys / sizeof kSettingKeys[0];
 
@@ -338,6 +352,11 @@ void RewriteSettingsFile(CoreContext& ctx, const char* replaceKey,
     (void)chmod(path.c_str(), mode);  // keeping the settings file's permissions is a courtesy
 }
 
+// The TLS client context is made on first use, after the settings are read.
+void ConfigureTls(CoreContext& ctx) {
+    ctx.tlsClient.Configure(ctx.userConfig.TLS_CA_FILE.Get(), DataFilePath(ctx, kKnownServersFileName));
+}
+
 }  // namespace
 
 CoreResult LoadUserConfig(CoreContext& ctx) {
@@ -348,6 +367,7 @@ CoreResult LoadUserConfig(CoreContext& ctx) {
     if (file == nullptr) {
         WriteLog(ctx, UI, MAJOR, "ERROR: open user config %s failed", path.c_str());
         DefaultMissingKeys(ctx, seen);
+        ConfigureTls(ctx);
         return CoreResult::SettingsUnreadable;
     }
     ConfigLine line;
@@ -368,6 +388,7 @@ CoreResult LoadUserConfig(CoreContext& ctx) {
     }
     std::fclose(file);
     DefaultMissingKeys(ctx, seen);
+    ConfigureTls(ctx);
     return CoreResult::Ok;
 }
 

@@ -20,6 +20,9 @@
 
 #include "platform/Mutex.h"
 
+// The record's name in the working directory.
+inline constexpr const char* kKnownServersFileName = "/KnownServers.txt";
+
 struct KnownServer {
     std::string address;  // dotted IPv4 or an IPv6 literal
     int32_t port = 0;

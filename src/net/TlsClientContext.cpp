@@ -38,10 +38,7 @@ NetResult TlsClientContext::Prepare() {
     // itself: CheckPeer judges the outcome, because a server reached by
     // address is trusted by its known key, not by a CA.
     SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr);
-    SSL_CTX_set_default_verify_paths(context);
-    // A CA file that cannot be read adds nothing; the servers it would have
-    // vouched for then fail their check and say so.
-    if (!caFile_.empty()) SSL_CTX_load_verify_locations(context, caFile_.c_str(), nullptr);
+    TrustSameCas(context, caFile_);
     context_.store(context, std::memory_order_release);
     return NetResult::Ok;
 }
@@ -131,6 +128,13 @@ PeerVerdict TlsClientContext::CheckPeer(SSL* tls, const std::string& host, int32
     }
     refusal.reason = chainVerifies ? "the new certificate does not carry the recorded names" : chainReason;
     return PeerVerdict::Refused;
+}
+
+void TrustSameCas(SSL_CTX* context, const std::string& caFile) {
+    SSL_CTX_set_default_verify_paths(context);
+    // A CA file that cannot be read adds nothing; the servers it would have
+    // vouched for then fail their check and say so.
+    if (!caFile.empty()) SSL_CTX_load_verify_locations(context, caFile.c_str(), nullptr);
 }
 
 std::string PublicKeyFingerprint(X509* certificate) {

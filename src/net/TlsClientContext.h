@@ -86,6 +86,11 @@ private:
     std::string caFile_ GUARDED_BY(prepareLock_);
 };
 
+// Makes context trust what every upstream connection trusts: the system's
+// CAs and caFile (PEM) when not empty. For a TLS set-up made elsewhere (the
+// list download's).
+void TrustSameCas(SSL_CTX* context, const std::string& caFile);
+
 // The lower-case hex SHA-256 of the certificate's SubjectPublicKeyInfo, or
 // empty when it has none.
 typedef struct x509_st X509;

@@ -127,11 +127,17 @@ ChoiceStep ServerChoice::Connected(ProxySocket& server, MonotonicClock::time_poi
 ChoiceStep ServerChoice::Handshake(ProxySocket& server) {
     SocketWait wait = SocketWait::None;
     if (server.tls.HandshakeSome(wait) == 1) {
+        if (server.tls.Verdict() == PeerVerdict::Renewed) {
+            const CertificateRefusal& renewal = server.tls.Refusal();
+            WriteLog(ctx_, PROXY, MINOR, "certificate of %s:%d renewed: recorded %s replaced by %s",
+                     renewal.server.c_str(), renewal.port, renewal.recorded.c_str(), renewal.presented.c_str());
+        }
         phase_ = Phase::Done;
         wait_ = SocketWait::None;
         return ChoiceStep::Chosen;
     }
-    if (wait == SocketWait::None) return Fail(Failure::Connection);
+    if (wait == SocketWait::None)
+        return Fail(server.tls.Verdict() == PeerVerdict::Refused ? Failure::Certificate : Failure::Connection);
     return Await(wait, deadline_);
 }
 
@@ -165,6 +171,17 @@ void ServerChoice::LogFailure(const ProxySocket& server) const {
     if (!candidates_[index_].IsSSL) {
         WriteLog(ctx_, PROXY, MINOR, "ERROR: prcess %s connect failed(%d) when choose server", name_,
                  CodeOf(ProxyResult::NetFailure));
+        return;
+    }
+    if (failure_ == Failure::Certificate) {
+        const CertificateRefusal& refusal = server.tls.Refusal();
+        WriteLog(ctx_, PROXY, MINOR,
+                 "ERROR: process %s certificate of %s:%d refused(%d) when choose server: %s; recorded %s, "
+                 "presented %s",
+                 name_, refusal.server.c_str(), refusal.port, CodeOf(NetResult::CertificateRefused),
+                 refusal.reason.c_str(), refusal.recorded.empty() ? "-" : refusal.recorded.c_str(),
+                 refusal.presented.empty() ? "-" : refusal.presented.c_str());
+        ctx_.Notifier().CertificateRefused(refusal);
         return;
     }
     if (failure_ == Failure::Preparation)

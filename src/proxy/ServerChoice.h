@@ -82,6 +82,7 @@ private:
     enum class Failure : uint8_t {
         Preparation,  // a TLS candidate's name, socket or connection object
         Connection,   // the connect, or the TLS handshake
+        Certificate,  // the server's certificate was refused: not a byte goes to it
     };
 
     ChoiceStep Begin(ProxySocket& server, MonotonicClock::time_point now);
