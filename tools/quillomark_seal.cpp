@@ -3,15 +3,25 @@
 // whole 8-byte blocks and encrypted with Triple-DES EDE in CBC mode under the
 // same key material QuilloMark assembles at start-up. QuilloMark itself only
 // decrypts; this tool is the one place that encrypts.
+//
+// "--sign-list PRIVATE_KEY_FILE LIST" signs a connection list for
+// publishing: LIST.sig gets the base64 Ed25519 signature of LIST's bytes, and
+// the LIST_PUBLIC_KEY line that checks it is printed.
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include <fstream>
+#include <iterator>
+
 #include <openssl/des.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
 
 #include "core/MailCodeKeys.h"
 #include "core/UserConfig.h"
+#include "platform/ReplaceFile.h"
 
 namespace {
 
@@ -33,7 +43,12 @@ void PrintUsage(FILE* out) {
         "Prints one settings line TEST_MAIL_CODEn=\"HEX\" per argument, for pasting into\n"
         "Quillomark.ini. NAME is a field (USER_NAME, LOGIN_NAME, LOGIN_PASS, MAIL_FROM,\n"
         "RCPT_TO, LOG_RCPT_TO, DOWNLOAD_SERVER, DOWNLOAD_PATH) or its file key\n"
-        "TEST_MAIL_CODE1 to TEST_MAIL_CODE8. A text holds at most 127 characters.\n",
+        "TEST_MAIL_CODE1 to TEST_MAIL_CODE8. A text holds at most 127 characters.\n"
+        "\n"
+        "usage: quillomark-seal --sign-list PRIVATE_KEY_FILE LIST\n"
+        "Writes LIST.sig, the signature of LIST by the Ed25519 key in PRIVATE_KEY_FILE\n"
+        "(PEM, as \"openssl genpkey -algorithm ed25519\" makes it), and prints the\n"
+        "LIST_PUBLIC_KEY line that makes QuilloMark check it.\n",
         out);
 }
 
@@ -99,9 +114,63 @@ bool SealText(const MailCodeKeys& keys, const std::string& plain, std::string& h
     return true;
 }
 
+std::string Base64(const unsigned char* bytes, std::size_t length) {
+    std::string text(4 * ((length + 2) / 3) + 1, '\0');
+    int made = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), bytes, static_cast<int>(length));
+    text.resize(made > 0 ? static_cast<std::size_t>(made) : 0);
+    return text;
+}
+
+int SignList(const char* keyFile, const char* listFile) {
+    FILE* keyStream = std::fopen(keyFile, "r");
+    EVP_PKEY* key = keyStream != nullptr ? PEM_read_PrivateKey(keyStream, nullptr, nullptr, nullptr) : nullptr;
+    if (keyStream != nullptr) std::fclose(keyStream);
+    if (key == nullptr || EVP_PKEY_get_id(key) != EVP_PKEY_ED25519) {
+        std::fprintf(stderr, "quillomark-seal: %s holds no Ed25519 private key\n", keyFile);
+        EVP_PKEY_free(key);
+        return 1;
+    }
+    std::ifstream in(listFile, std::ios::binary);
+    std::string list((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.good() && !in.eof()) {
+        std::fprintf(stderr, "quillomark-seal: cannot read %s\n", listFile);
+        EVP_PKEY_free(key);
+        return 1;
+    }
+    unsigned char signature[64];
+    std::size_t signatureLength = sizeof signature;
+    unsigned char publicKey[32];
+    std::size_t publicLength = sizeof publicKey;
+    EVP_MD_CTX* digest = EVP_MD_CTX_new();
+    bool signedOk = digest != nullptr && EVP_DigestSignInit(digest, nullptr, nullptr, nullptr, key) == 1 &&
+                    EVP_DigestSign(digest, signature, &signatureLength,
+                                   reinterpret_cast<const unsigned char*>(list.data()), list.size()) == 1 &&
+                    EVP_PKEY_get_raw_public_key(key, publicKey, &publicLength) == 1;
+    EVP_MD_CTX_free(digest);
+    EVP_PKEY_free(key);
+    if (!signedOk) {
+        std::fputs("quillomark-seal: signing failed\n", stderr);
+        return 1;
+    }
+    std::string sigPath = std::string(listFile) + ".sig";
+    if (!ReplaceFile(sigPath, Base64(signature, signatureLength) + "\n", 0644)) {
+        std::fprintf(stderr, "quillomark-seal: cannot write %s\n", sigPath.c_str());
+        return 1;
+    }
+    std::printf("LIST_PUBLIC_KEY=\"%s\"\n", Base64(publicKey, publicLength).c_str());
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 2 && std::strcmp(argv[1], "--sign-list") == 0) {
+        if (argc != 4) {
+            PrintUsage(stderr);
+            return kUsageError;
+        }
+        return SignList(argv[2], argv[3]);
+    }
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         PrintUsage(stdout);
         return 0;

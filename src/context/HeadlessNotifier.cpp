@@ -38,3 +38,18 @@ void HeadlessNotifier::ShowMessageBox(const std::string& titleKey, const std::st
     std::fprintf(out_, "[%s] %s\n", title, body);
     std::fflush(out_);
 }
+
+void HeadlessNotifier::CertificateRefused(const CertificateRefusal& refusal) {
+    if (!ctx_.tlsClient.Known().FirstRefusal(refusal.server, refusal.port)) return;
+    std::string where = refusal.server + ":" + std::to_string(refusal.port);
+    std::string line = "The certificate of " + where + " has changed";
+    if (refusal.recorded.empty()) {
+        line += " or does not verify; it is refused.\r\n";
+    } else {
+        std::string path = ctx_.tlsClient.Known().Path();
+        line += "; it is refused. To trust the new certificate, remove the line of " + where + " from " +
+                (path.empty() ? std::string("the known servers") : path) + ".\r\n";
+    }
+    MutexLock hold(lock_);
+    Print(line);
+}

@@ -26,6 +26,8 @@ public:
     void CurrentLinkChanged() override {}
     void DetectionProgress(const DetectProgress& progress) override EXCLUDES(lock_);
     void ShowMessageBox(const std::string& titleKey, const std::string& bodyKey) override EXCLUDES(lock_);
+    // Once per server: which record to remove to trust its new certificate.
+    void CertificateRefused(const CertificateRefusal& refusal) override EXCLUDES(lock_);
 
 private:
     void Print(const std::string& text) REQUIRES(lock_);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/DetectProgress.h"
+#include "net/TlsClientContext.h"
 
 class UiNotifier {
 public:
@@ -29,6 +30,12 @@ public:
     // Shows a message box with an OK button whose title and text are looked
     // up in the message table by key, and returns when it has been closed.
     virtual void ShowMessageBox(const std::string& titleKey, const std::string& bodyKey) = 0;
+    // A server's certificate was refused by a probe, the report or a relay:
+    // a key that differs from the known one, or a chain that does not verify.
+    // A window asks the user, once per server, whether to trust the new
+    // certificate; a headless front end says which record to remove. Any
+    // thread may call it; the candidate has already failed.
+    virtual void CertificateRefused(const CertificateRefusal&) {}
 };
 
 // A notifier that drops everything: what a context has before a window or a

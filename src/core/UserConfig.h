@@ -45,4 +45,9 @@ struct UserConfig {
     ConfigText USER_MAIL;
     // The local address the proxy listeners bind; "0.0.0.0" is every address.
     ConfigText LISTEN_ADDRESS;
+    // An organisation's CA file (PEM) trusted beside the system's CAs; empty for none.
+    ConfigText TLS_CA_FILE;
+    // The Ed25519 key (base64) that signs the published list; empty accepts
+    // an unsigned list.
+    ConfigText LIST_PUBLIC_KEY;
 };

@@ -70,6 +70,18 @@ constexpr SettingKey Sealed(const char* name, char (UserConfig::*field)[kConfigT
     return {name, ValueKind::Protected, nullptr, nullptr, nullptr, field, 0, 0, 0, nullptr, nullptr};
 }
 
+// Empty, or the base64 of a 32-byte Ed25519 key: 43 characters and "=".
+bool IsListPublicKey(const std::string& text) {
+    if (text.empty()) return true;
+    if (text.size() != 44 || text[43] != '=') return false;
+    for (std::size_t i = 0; i < 43; ++i) {
+        char c = text[i];
+        bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!letter && c != '+' && c != '/') return false;
+    }
+    return true;
+}
+
 using VK = ValueKind;
 using UC = UserConfig;
 // In the order the defaults pass checks them.
@@ -100,6 +112,8 @@ const SettingKey kSettingKeys[] = {
     Sealed("TEST_MAIL_CODE8", &UC::DOWNLOAD_PATH),
     Textual("USER_MAIL", &UC::USER_MAIL, nullptr),
     Textual("LISTEN_ADDRESS", &UC::LISTEN_ADDRESS, kDefaultListenAddress, IsIpv4Address),
+    Textual("TLS_CA_FILE", &UC::TLS_CA_FILE, nullptr),
+    Textual("LIST_PUBLIC_KEY", &UC::LIST_PUBLIC_KEY, nullptr, IsListPublicKey),
 };
 constexpr std::size_t kSettingKeyCount = sizeof kSettingKeys / sizeof kSettingKeys[0];
 
@@ -388,6 +402,11 @@ void RewriteSettingsFile(CoreContext& ctx, const char* replaceKey,
     (void)chmod(path.c_str(), mode);  // keeping the settings file's permissions is a courtesy
 }
 
+// The TLS client context is made on first use, after the settings are read.
+void ConfigureTls(CoreContext& ctx) {
+    ctx.tlsClient.Configure(ctx.userConfig.TLS_CA_FILE.Get(), DataFilePath(ctx, kKnownServersFileName));
+}
+
 }  // namespace
 
 CoreResult LoadUserConfig(CoreContext& ctx, std::vector<std::string>* warnings) {
@@ -441,6 +460,7 @@ CoreResult LoadUserConfig(CoreContext& ctx, std::vector<std::string>* warnings) 
         WriteLog(ctx, UI, line.level, "%s", line.text.c_str());
         if (warnings != nullptr && line.shown) warnings->push_back(line.text);
     }
+    ConfigureTls(ctx);
     return result;
 }
 

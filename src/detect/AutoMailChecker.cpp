@@ -47,8 +47,10 @@ int32_t AutoMailChecker::Open(const char* host, int32_t port, sockaddr_in& addre
     lastSocketError_ = 0;
     Close(useTls);  // a previous dialogue that skipped Close must not leak
 
+    // A name is resolved as the proxy resolves it, to its first IPv4
+    // address, so that a candidate the proxy can use is ranked on its merits.
     in_addr dotted{};
-    if (!ParseIpv4Address(host, &dotted)) return kOpenNotAnAddress;
+    if (!ResolveIpv4Within(host, dotted, connectSeconds)) return kOpenNotAnAddress;
     std::memset(&address, 0, sizeof address);
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
@@ -80,11 +82,26 @@ int32_t AutoMailChecker::Connect(const sockaddr_in& address, bool useTls) {
     if (useTls && !tls.Handshake(DeadlineAfterSeconds(handshakeSeconds))) {
         lastSocketError_ = errno;
         CloseSocket();
-        return kConnectHandshakeFailed;
+        if (tls.Verdict() != PeerVerdict::Refused) return kConnectHandshakeFailed;
+        lastSocketError_ = 0;
+        ReportRefusal(tls.Refusal());
+        return CodeOf(NetResult::CertificateRefused);
+    }
+    if (useTls && tls.Verdict() == PeerVerdict::Renewed) {
+        const CertificateRefusal& renewal = tls.Refusal();
+        Show("[Certificate of %s:%d renewed: recorded %s replaced by %s]\r\n", renewal.server.c_str(),
+             renewal.port, renewal.recorded.c_str(), renewal.presented.c_str());
     }
     sendMillis += step;
     receiveMillis += step;
     return 0;
+}
+
+void AutoMailChecker::ReportRefusal(const CertificateRefusal& refusal) {
+    Show("[Certificate of %s:%d refused (%s): recorded %s, presented %s]\r\n", refusal.server.c_str(),
+         refusal.port, refusal.reason.c_str(), refusal.recorded.empty() ? "-" : refusal.recorded.c_str(),
+         refusal.presented.empty() ? "-" : refusal.presented.c_str());
+    pane_.CertificateRefused(refusal);
 }
 
 void AutoMailChecker::CloseSocket() {

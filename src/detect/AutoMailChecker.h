@@ -85,6 +85,8 @@ public:
 
     // Appends one transcript line, cut to 1023 characters.
     void Show(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // The pane line of a refused certificate, and the front end told.
+    void ReportRefusal(const CertificateRefusal& refusal);
 
     // --- dialogues ---------------------------------------------------------
     // 0 when the whole dialogue succeeded, otherwise its failure code (a

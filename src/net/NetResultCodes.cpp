@@ -13,6 +13,7 @@ const char* ToText(NetResult result) {
         case NetResult::TlsContextFailure: return "TlsContextFailure";
         case NetResult::TlsObjectFailure: return "TlsObjectFailure";
         case NetResult::HandshakeFailure: return "HandshakeFailure";
+        case NetResult::CertificateRefused: return "CertificateRefused";
     }
     return "unknown";
 }

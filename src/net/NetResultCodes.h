@@ -21,6 +21,7 @@ enum class NetResult : int32_t {
     TlsContextFailure = -11,  // the TLS context cannot be created
     TlsObjectFailure = -12,   // the TLS connection object cannot be created
     HandshakeFailure = -13,   // the TLS handshake did not succeed
+    CertificateRefused = -14, // the server's certificate failed its check: unverified, or not its known key
 };
 
 const char* ToText(NetResult result);

@@ -13,13 +13,37 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "net/KnownServers.h"
 #include "net/NetResultCodes.h"
 #include "net/TlsSessionCache.h"
 #include "platform/Mutex.h"
 
 typedef struct ssl_st SSL;
 typedef struct ssl_ctx_st SSL_CTX;
+
+// Why a server's certificate was refused, for the line its caller writes and
+// the question the window asks.
+struct CertificateRefusal {
+    std::string server;       // the candidate's host, as given
+    int32_t port = 0;
+    std::string recorded;     // the known key's fingerprint; empty for a host name
+    std::string presented;    // the presented key's fingerprint
+    std::vector<std::string> names;  // the presented certificate's names
+    std::string reason;       // the verifier's words, for the log
+};
+
+// What the check of one completed handshake found.
+enum class PeerVerdict : uint8_t {
+    Trusted,   // verified, known, or recorded now on first use
+    Renewed,   // an address's new key, taken as a renewal and recorded
+    Refused,   // the connection must not carry a byte
+};
+
+// True when host is written as a dotted IPv4 or an IPv6 address rather than
+// a name.
+bool IsAddressLiteral(const char* host);
 
 class TlsClientContext {
 public:
@@ -39,6 +63,16 @@ public:
     SSL* NewConnection(const std::string* destination);
 
     TlsSessionCache& Sessions() { return sessions_; }
+    KnownServers& Known() { return known_; }
+
+    // Set before the first Prepare (later calls do not reach a made
+    // context): the organisation's CA file (PEM) trusted beside the system's,
+    // empty for none, and where the known servers are recorded.
+    void Configure(const std::string& caFile, const std::string& knownServersPath) EXCLUDES(prepareLock_);
+
+    // Judges the peer of tls, a completed handshake with host at port. On
+    // Refused, refusal says why; on Renewed it holds the key replaced.
+    PeerVerdict CheckPeer(SSL* tls, const std::string& host, int32_t port, CertificateRefusal& refusal);
 
 private:
     static int OnNewSession(SSL* tls, SSL_SESSION* session);
@@ -48,4 +82,19 @@ private:
     Mutex prepareLock_;
     std::atomic<SSL_CTX*> context_{nullptr};
     TlsSessionCache sessions_;
+    KnownServers known_;
+    std::string caFile_ GUARDED_BY(prepareLock_);
 };
+
+// Makes context trust what every upstream connection trusts: the system's
+// CAs and caFile (PEM) when not empty. For a TLS set-up made elsewhere (the
+// list download's).
+void TrustSameCas(SSL_CTX* context, const std::string& caFile);
+
+// The lower-case hex SHA-256 of the certificate's SubjectPublicKeyInfo, or
+// empty when it has none.
+typedef struct x509_st X509;
+std::string PublicKeyFingerprint(X509* certificate);
+// The DNS names of the certificate (subjectAltName), or its common name
+// when it has none.
+std::vector<std::string> CertificateNames(X509* certificate);

@@ -46,7 +46,14 @@ NetResult TlsStream::Attach(TlsClientContext& context, int sock, const char* hos
     }
     // Servers with several names pick their certificate by it; an address
     // is never sent as a name.
-    if (host != nullptr && *host != '\0' && !IsAddressLiteral(host)) SSL_set_tlsext_host_name(tls_, host);
+    if (host != nullptr && *host != '\0' && !IsAddressLiteral(host)) {
+        SSL_set_tlsext_host_name(tls_, host);
+        SSL_set1_host(tls_, host);
+    }
+    host_ = host != nullptr ? host : "";
+    port_ = port;
+    verdict_ = PeerVerdict::Trusted;
+    refusal_ = CertificateRefusal{};
     // A writer that owns no buffer of its own keeps what the socket did not
     // take in a buffer of its choosing; a write then reports each record.
     SSL_set_mode(tls_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
@@ -101,7 +108,7 @@ bool TlsStream::Handshake(Deadline deadline) {
     if (tls_ == nullptr || !MakeNonBlocking(sock_)) return false;
     for (;;) {
         Outcome out = Run([this] { return SSL_connect(tls_); });
-        if (out.result == 1) return true;
+        if (out.result == 1) return Trusted();
         if (!Await(out, deadline)) {
             // A session the server would not take is not offered again.
             if (context_ != nullptr) context_->Sessions().Forget(destination_);
@@ -109,6 +116,14 @@ bool TlsStream::Handshake(Deadline deadline) {
             return false;
         }
     }
+}
+
+bool TlsStream::Trusted() {
+    verdict_ = context_ != nullptr ? context_->CheckPeer(tls_, host_, port_, refusal_) : PeerVerdict::Refused;
+    if (verdict_ != PeerVerdict::Refused) return true;
+    if (context_ != nullptr) context_->Sessions().Forget(destination_);
+    errno = EPERM;
+    return false;
 }
 
 bool TlsStream::SessionReused() const {
@@ -200,7 +215,7 @@ int32_t TlsStream::HandshakeSome(SocketWait& wait) {
         return -1;
     }
     Outcome out = Run([this] { return SSL_connect(tls_); });
-    if (out.result == 1) return 1;
+    if (out.result == 1) return Trusted() ? 1 : -1;
     WithoutWaiting(out, wait);
     if (wait != SocketWait::None) return -1;
     // A session the server would not take is not offered again.

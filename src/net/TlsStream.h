@@ -27,10 +27,6 @@ enum class SocketWait : uint8_t {
     Writable,  // room for ours: the socket must turn writable
 };
 
-// True when host is written as a dotted IPv4 or an IPv6 address rather than
-// a name.
-bool IsAddressLiteral(const char* host);
-
 class TlsStream {
 public:
     TlsStream() = default;
@@ -50,11 +46,15 @@ public:
     void Swap(TlsStream& other) noexcept;
 
     // Makes the socket non-blocking and runs the client handshake until
-    // deadline. True on success; on failure errno holds the system's error
-    // when one caused it, 0 otherwise.
+    // deadline, then has the context judge the server's certificate. True on
+    // success; on failure errno holds the system's error when one caused it,
+    // EPERM when the certificate was refused (Refusal says why), 0 otherwise.
     bool Handshake(Deadline deadline);
     // True when the handshake resumed an earlier session.
     bool SessionReused() const;
+    // What the certificate check of the last handshake found, and its details.
+    PeerVerdict Verdict() const { return verdict_; }
+    const CertificateRefusal& Refusal() const { return refusal_; }
 
     // Bytes read (1 to size), 0 at the end of the peer's data, or -1 with
     // errno: EAGAIN when nothing came before deadline, otherwise the failure.
@@ -73,7 +73,8 @@ public:
     // one library call each, never a wait. A call that cannot go on fails
     // with errno EAGAIN and says in wait what the socket must do first.
     //
-    // 1 once the client handshake is done, or -1. The socket must already be
+    // 1 once the client handshake is done and the certificate trusted, or -1
+    // (errno EPERM for a refused certificate). The socket must already be
     // non-blocking. A handshake that fails for good forgets the session it
     // offered, as Handshake does.
     int32_t HandshakeSome(SocketWait& wait);
@@ -114,4 +115,12 @@ private:
     // would not have to wait for the socket.
     bool buffered_ = false;
     std::string destination_;  // "host:port", the key of its sessions
+    std::string host_;
+    int32_t port_ = 0;
+    PeerVerdict verdict_ = PeerVerdict::Trusted;
+    CertificateRefusal refusal_;
+
+    // The certificate check after a completed handshake; false (errno EPERM)
+    // when refused, and the session is then never offered again.
+    bool Trusted();
 };

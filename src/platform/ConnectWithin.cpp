@@ -1,11 +1,19 @@
 #include "platform/ConnectWithin.h"
 
 #include <cerrno>
+#include <condition_variable>
+#include <memory>
+#include <string>
 
+#include <netdb.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
+#include "platform/Ipv4Address.h"
+#include "platform/MonotonicClock.h"
+#include "platform/Mutex.h"
 #include "platform/PollWait.h"
+#include "platform/StartThread.h"
 
 namespace {
 
@@ -47,4 +55,69 @@ int32_t ConnectWithin(int sock, const sockaddr_in& address, int32_t seconds) {
     if (!SetSendLimit(sock, timeval{0, 0}) && result == 0) return -1;
     errno = error;
     return result;
+}
+
+bool ResolveIpv4(const char* host, in_addr& address) {
+    if (host == nullptr || host[0] == '\0') return false;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host, nullptr, &hints, &found) == 0 && found != nullptr) {
+        address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+        freeaddrinfo(found);
+        return true;
+    }
+    if (found != nullptr) freeaddrinfo(found);
+    return ParseIpv4Address(host, &address);
+}
+
+namespace {
+
+// One lookup's answer, shared by the asker and the thread that looks: the
+// asker may have given up and gone by the time the answer comes.
+class PendingLookup {
+public:
+    void Answer(bool found, in_addr address) EXCLUDES(lock_) {
+        MutexLock hold(lock_);
+        done_ = true;
+        found_ = found;
+        address_ = address;
+        answered_.notify_all();
+    }
+    bool Await(in_addr& address, int32_t seconds) EXCLUDES(lock_) {
+        MutexLock hold(lock_);
+        Deadline deadline = DeadlineAfterSeconds(seconds);
+        while (!done_) {
+            if (answered_.wait_until(hold, deadline) == std::cv_status::timeout && !done_) return false;
+        }
+        if (found_) address = address_;
+        return found_;
+    }
+
+private:
+    Mutex lock_;
+    std::condition_variable_any answered_;
+    bool done_ GUARDED_BY(lock_) = false;
+    bool found_ GUARDED_BY(lock_) = false;
+    in_addr address_ GUARDED_BY(lock_){};
+};
+
+}  // namespace
+
+bool ResolveIpv4Within(const char* host, in_addr& address, int32_t seconds) {
+    if (host == nullptr || host[0] == '\0') return false;
+    // An address needs no resolver and no thread.
+    if (ParseIpv4Address(host, &address)) return true;
+    auto pending = std::make_shared<PendingLookup>();
+    std::string name = host;
+    bool started = StartThread(
+        [pending, name] {
+            in_addr found{};
+            bool ok = ResolveIpv4(name.c_str(), found);
+            pending->Answer(ok, found);
+        },
+        kServiceStackBytes);
+    if (!started) return false;
+    return pending->Await(address, seconds);
 }

@@ -16,3 +16,12 @@ inline constexpr int32_t kConnectSeconds = 10;
 // most seconds. 0, or -1 with errno telling why (ETIMEDOUT when the bound
 // passed with no answer).
 int32_t ConnectWithin(int sock, const sockaddr_in& address, int32_t seconds);
+
+// Resolves host as a name (its first IPv4 address), or failing that as a
+// dotted IPv4 address. False when it is neither. Blocks as long as the
+// system's resolver does.
+bool ResolveIpv4(const char* host, in_addr& address);
+
+// ResolveIpv4 with an upper bound on the wait: false when no answer came
+// within seconds (the lookup finishes on its own thread and is dropped).
+bool ResolveIpv4Within(const char* host, in_addr& address, int32_t seconds);

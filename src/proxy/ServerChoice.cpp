@@ -221,11 +221,17 @@ void ServerChoice::Connected(Attempt& a, MonotonicClock::time_point now) {
 void ServerChoice::Handshake(Attempt& a) {
     SocketWait wait = SocketWait::None;
     if (a.end.tls.HandshakeSome(wait) == 1) {
+        if (a.end.tls.Verdict() == PeerVerdict::Renewed) {
+            const CertificateRefusal& renewal = a.end.tls.Refusal();
+            WriteLog(ctx_, PROXY, MINOR, "certificate of %s:%d renewed: recorded %s replaced by %s",
+                     renewal.server.c_str(), renewal.port, renewal.recorded.c_str(), renewal.presented.c_str());
+        }
         a.phase = Phase::Done;
         Await(a, SocketWait::None, kNoDeadline);
         return;
     }
-    if (wait == SocketWait::None) return Fail(a, Failure::Connection);
+    if (wait == SocketWait::None)
+        return Fail(a, a.end.tls.Verdict() == PeerVerdict::Refused ? Failure::Certificate : Failure::Connection);
     Await(a, wait, a.deadline);
 }
 
@@ -264,6 +270,8 @@ void ServerChoice::Fail(Attempt& a, Failure failure, int32_t code) {
     o.failure = failure;
     o.code = code;
     o.sock = a.end.sock.Get();
+    // The refusal's details live in the connection, which closes now.
+    if (failure == Failure::Certificate) o.refusal = a.end.tls.Refusal();
     Close(a);
     nextStart_ = kStartNow;
     LogDecided();
@@ -337,6 +345,17 @@ void ServerChoice::LogFailure(size_t index, const Outcome& o) const {
     if (!candidates_[index].IsSSL) {
         WriteLog(ctx_, PROXY, MINOR, "ERROR: prcess %s connect failed(%d) when choose server", name_,
                  CodeOf(ProxyResult::NetFailure));
+        return;
+    }
+    if (o.failure == Failure::Certificate) {
+        const CertificateRefusal& refusal = o.refusal;
+        WriteLog(ctx_, PROXY, MINOR,
+                 "ERROR: process %s certificate of %s:%d refused(%d) when choose server: %s; recorded %s, "
+                 "presented %s",
+                 name_, refusal.server.c_str(), refusal.port, CodeOf(NetResult::CertificateRefused),
+                 refusal.reason.c_str(), refusal.recorded.empty() ? "-" : refusal.recorded.c_str(),
+                 refusal.presented.empty() ? "-" : refusal.presented.c_str());
+        ctx_.Notifier().CertificateRefused(refusal);
         return;
     }
     if (o.failure == Failure::Preparation)

@@ -37,6 +37,7 @@
 #include "catalogue/ProtocalInfoList.h"
 #include "context/AppContext.h"
 #include "net/NetResultCodes.h"
+#include "net/TlsClientContext.h"
 #include "platform/ConnectWithin.h"
 #include "proxy/DataTransmission.h"
 #include "proxy/ProxySocket.h"
@@ -112,6 +113,7 @@ private:
     enum class Failure : uint8_t {
         Preparation,  // a TLS candidate's name, socket or connection object
         Connection,   // the connect, or the TLS handshake
+        Certificate,  // the server's certificate was refused: not a byte goes to it
     };
     struct Attempt {
         size_t index = 0;  // the candidate
@@ -127,6 +129,7 @@ private:
         Failure failure = Failure::Connection;
         int32_t code = 0;  // of a failed preparation: the proxy's own, or the transport's
         int sock = -1;     // of a failed connect: the socket it had
+        CertificateRefusal refusal;  // of a refused certificate
     };
 
     ChoiceStep Pump(MonotonicClock::time_point now);

@@ -12,21 +12,6 @@
 #include "platform/Ipv4Address.h"
 #include "platform/SocketLayer.h"
 
-bool ResolveIpv4(const char* host, in_addr& address) {
-    if (host == nullptr || host[0] == '\0') return false;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host, nullptr, &hints, &found) == 0 && found != nullptr) {
-        address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-        freeaddrinfo(found);
-        return true;
-    }
-    if (found != nullptr) freeaddrinfo(found);
-    return ParseIpv4Address(host, &address);
-}
-
 void SetNoDelay(int sock) {
     int on = 1;
     setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);

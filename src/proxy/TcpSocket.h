@@ -8,12 +8,11 @@
 
 #include <netinet/in.h>
 
+#include "platform/ConnectWithin.h"
+
 #include "platform/UniqueFd.h"
 #include "proxy/ProxyResultCodes.h"
 
-// Resolves host as a name (its first IPv4 address), or failing that as a
-// dotted IPv4 address. False when it is neither.
-bool ResolveIpv4(const char* host, in_addr& address);
 
 // Opens into listening a socket listening on the local IPv4 address (dotted
 // text; "0.0.0.0" for every address) at port with backlog: Ok, NetFailure

@@ -1,6 +1,7 @@
 #include "ui/WindowNotifier.h"
 
 #include <QMessageBox>
+#include <QPushButton>
 #include <QMetaObject>
 #include <QThread>
 
@@ -110,4 +111,26 @@ int WindowNotifier::WaitingWorkerCount() {
     int waiting = 0;
     for (const auto& [key, box] : boxes_) waiting += box->waiting;
     return waiting;
+}
+
+void WindowNotifier::CertificateRefused(const CertificateRefusal& refusal) {
+    // Only a changed key can be trusted by hand; a name's certificate that
+    // does not verify is told in the pane by whoever refused it.
+    if (refusal.recorded.empty()) return;
+    if (!ctx_.tlsClient.Known().FirstRefusal(refusal.server, refusal.port)) return;
+    CoreContext* ctx = &ctx_;
+    RunOnWindow([ctx, refusal](QuilloMarkDlg& w) {
+        QString where = QString::fromStdString(refusal.server) + ":" + QString::number(refusal.port);
+        QMessageBox box(QMessageBox::Warning, "QuilloMark", "The certificate of " + where + " has changed",
+                        QMessageBox::NoButton, &w);
+        box.setInformativeText(QString("Recorded key: %1\nPresented key: %2")
+                                   .arg(QString::fromStdString(refusal.recorded),
+                                        QString::fromStdString(refusal.presented)));
+        QPushButton* trust = box.addButton("Trust the new certificate", QMessageBox::AcceptRole);
+        QPushButton* keep = box.addButton("Keep refusing", QMessageBox::RejectRole);
+        box.setDefaultButton(keep);
+        box.exec();
+        if (box.clickedButton() != trust) return;
+        ctx->tlsClient.Known().Store(KnownServer{refusal.server, refusal.port, refusal.presented, refusal.names});
+    });
 }

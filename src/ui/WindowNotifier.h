@@ -38,6 +38,9 @@ public:
     void DetectionProgress(const DetectProgress& progress) override;
     void ShowMessageBox(const std::string& titleKey, const std::string& bodyKey) override
         EXCLUDES(boxesLock_);
+    // Asks once per server, without holding the worker: trusting records
+    // the presented key, so the next connection passes.
+    void CertificateRefused(const CertificateRefusal& refusal) override;
 
     // How many workers' boxes are open now, and how many workers wait for
     // them (for tests).

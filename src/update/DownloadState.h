@@ -7,11 +7,11 @@
 
 #include <cstdint>
 
-// The whole published list must fit in one read of this many bytes.
-inline constexpr uint32_t kDownloadBufferSize = 2048;
+// The longest published list taken; a longer one is refused whole.
+inline constexpr uint32_t kDownloadBufferSize = 64 * 1024;
 
 struct DownloadState {
     char downloadBuffer[kDownloadBufferSize + 1] = {};  // the body and a terminating zero byte
-    uint32_t downloadLength = 0;                        // 0 to 2048
+    uint32_t downloadLength = 0;                        // 0 to kDownloadBufferSize
     int64_t downloadedListTime = -1;                    // header seconds, or -1
 };

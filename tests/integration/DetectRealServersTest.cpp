@@ -7,7 +7,10 @@
 #include <string>
 #include <thread>
 
+#include <set>
+
 #include <gtest/gtest.h>
+#include <openssl/pem.h>
 
 #include "context/AppContext.h"
 #include "catalogue/DetectResult.h"
@@ -16,6 +19,7 @@
 #include "detect/AutoDetectThread.h"
 #include "detect/AutoMailChecker.h"
 #include "detect/CheckInternet.h"
+#include "net/TlsClientContext.h"
 #include "support/OutcomeText.h"
 #include "support/RecordingNotifier.h"
 #include "integration/DetectRealServers.h"
@@ -70,6 +74,16 @@ protected:
         dir.Write("Quillomark.conf", "2009/03/05 14:07:09\n" + lines);
     }
     std::string Log() { return ReadLog(dir); }
+    // The key of the fixture's TLS servers, as the known-servers record holds it.
+    static std::string FixtureFingerprint() {
+        FILE* in = std::fopen(Servers().Get("TLS_CERT").c_str(), "r");
+        if (in == nullptr) return "";
+        X509* cert = PEM_read_X509(in, nullptr, nullptr, nullptr);
+        std::fclose(in);
+        std::string print = PublicKeyFingerprint(cert);
+        X509_free(cert);
+        return print;
+    }
     bool MailboxReaches(int count) {
         return WaitUntil([&] { return CountMessages(maildir) >= count; }, std::chrono::seconds(10));
     }
@@ -110,25 +124,73 @@ TEST_F(DetectRealServersTest, OneRunRanksPlainAndTlsAheadOfDeadCandidates) {
     EXPECT_EQ(stamp, ctx.resultTimes.Get(false));
     ASSERT_EQ(result.Count(), 4);
     std::vector<ProtocalInfo> ranked(result.begin(), result.end());
-    std::string firstTwo = std::string(ranked[0].Code) + "," + ranked[1].Code;
-    EXPECT_TRUE(firstTwo == "plain-1,ssl-1" || firstTwo == "ssl-1,plain-1") << firstTwo;
-    EXPECT_GE(ranked[0].LinkCost, 0);
+    // The candidate given by name reaches the same servers as plain-1 and
+    // is ranked on its merits, not failed for being a name.
+    std::set<std::string> passed;
+    for (int i = 0; i < 3; ++i) {
+        passed.insert(ranked[static_cast<std::size_t>(i)].Code);
+        EXPECT_GE(ranked[static_cast<std::size_t>(i)].LinkCost, 0) << ranked[static_cast<std::size_t>(i)].Code;
+    }
+    EXPECT_EQ(passed, (std::set<std::string>{"plain-1", "ssl-1", "named-1"}));
     EXPECT_GE(ranked[1].LinkCost, ranked[0].LinkCost);
-    EXPECT_STREQ(ranked[2].Code, "closed-1");
-    EXPECT_EQ(ranked[2].LinkCost, -1);
-    EXPECT_STREQ(ranked[3].Code, "named-1");
+    EXPECT_STREQ(ranked[3].Code, "closed-1");
     EXPECT_EQ(ranked[3].LinkCost, -1);
     EXPECT_STREQ(ctx.bestConnection.Get().Code, ranked[0].Code);
     EXPECT_EQ(ctx.bestConnection.Get().LinkCost, ranked[0].LinkCost);
     EXPECT_EQ(ctx.bestConnection.Get().IsSSL, ranked[0].IsSSL);
-    // The seed and both test mails.
-    EXPECT_TRUE(MailboxReaches(3)) << CountMessages(maildir);
+    // The seed and the three test mails.
+    EXPECT_TRUE(MailboxReaches(4)) << CountMessages(maildir);
     std::string pane_ = pane.Pane();
-    EXPECT_NE(pane_.find("[Connection localhost failed]\r\n"), std::string::npos);
+    EXPECT_NE(pane_.find("[Connection localhost success]\r\n"), std::string::npos);
     EXPECT_NE(pane_.find("MAIL-SSL < 235 2.7.0 Authentication successful"), std::string::npos);
     EXPECT_NE(pane_.find("MAIL < +OK Logged in."), std::string::npos);
     EXPECT_EQ(pane_.find(Servers().Get("PROBE_PASS")), std::string::npos);
+    // The TLS servers reached by address are known by their key from now on.
+    KnownServers known;
+    known.SetPath(dir.File("KnownServers.txt"));
+    KnownServer smtps;
+    ASSERT_TRUE(known.Find("127.0.0.1", Servers().Port("SMTPS_PORT"), smtps));
+    EXPECT_EQ(smtps.fingerprint, FixtureFingerprint());
     EXPECT_TRUE(ctx.eventDetectComplete.WaitFor(std::chrono::milliseconds(0)));
+}
+
+// The fixture's certificate where another key was known (a server swapped
+// by whoever sits on the path): the TLS candidate fails in its probe, with a
+// line naming both keys, and sends nothing; a name without a CA behind its
+// certificate fails too; a name that does not resolve keeps its -2.
+TEST_F(DetectRealServersTest, ASwappedOrUnverifiedCertificateFailsItsCandidate) {
+    ASSERT_TRUE(SeedMaildir(maildir, Servers().Get("PROBE_ADDR"), 1));
+    const std::string other(64, 'd');
+    ctx.tlsClient.Known().Store(KnownServer{"127.0.0.1", Servers().Port("SMTPS_PORT"), other, {"localhost"}});
+    WriteList(TlsLine(Servers(), "ssl-1") + "MAIL-SSL localhost " + Servers().Get("SMTPS_PORT") + " " +
+              Servers().Get("POP3S_PORT") + " 993 named-ssl\n" + "MAIL nowhere.invalid " +
+              Servers().Get("SMTP_PORT") + " " + Servers().Get("POP3_PORT") + " 143 unknown-1\n" +
+              PlainLine(Servers(), "plain-1"));
+    ASSERT_EQ(AutoDetectThread(ctx, DetectRequest{}), DetectionResult::Ok) << pane.Pane();
+    ProtocalInfoList result;
+    int32_t stamp = 0;
+    ASSERT_EQ(ReadDetectResult(ctx, stamp, result, false), CatalogueResult::Ok);
+    ASSERT_EQ(result.Count(), 4);
+    EXPECT_STREQ(result.First()->Code, "plain-1");
+    for (const ProtocalInfo& record : result) {
+        if (std::string(record.Code) != "plain-1") {
+            EXPECT_EQ(record.LinkCost, -1) << record.Code;
+        }
+    }
+    // Only plain-1's test mail arrived.
+    EXPECT_TRUE(MailboxReaches(2));
+    EXPECT_EQ(CountMessages(maildir), 2);
+    std::string lines = pane.Pane();
+    EXPECT_NE(lines.find("[Certificate of 127.0.0.1:" + Servers().Get("SMTPS_PORT") + " refused (" ),
+              std::string::npos) << lines;
+    EXPECT_NE(lines.find("recorded " + other + ", presented " + FixtureFingerprint()), std::string::npos);
+    EXPECT_NE(lines.find("[Certificate of localhost:" + Servers().Get("SMTPS_PORT") + " refused ("),
+              std::string::npos);
+    EXPECT_EQ(lines.find("MAIL-SSL > HELO"), std::string::npos) << "nothing is said to a refused server";
+    // The record stays as it was until the user trusts the new key.
+    KnownServer kept;
+    ASSERT_TRUE(ctx.tlsClient.Known().Find("127.0.0.1", Servers().Port("SMTPS_PORT"), kept));
+    EXPECT_EQ(kept.fingerprint, other);
 }
 
 TEST_F(DetectRealServersTest, RefusedLoginAndEmptyMailboxGiveTheirCodes) {

@@ -50,11 +50,19 @@ protected:
     // One connection to 127.0.0.1:port under the name host: greeted, then
     // closed, with a close-notify or (as most mail servers end theirs)
     // without. True when the handshake resumed a session.
-    bool Visit(const char* host, int port, bool closeNotify = true) {
+    // trusted false: the server's certificate is to be refused (a name
+    // whose self-signed certificate no CA vouches for).
+    bool Visit(const char* host, int port, bool closeNotify = true, bool trusted = true) {
         int sock = loopback::Connect(port);
         TlsStream stream;
         EXPECT_EQ(stream.Attach(tlsClient, sock, host, port), NetResult::Ok);
-        EXPECT_TRUE(stream.Handshake(Clock::now() + 10s));
+        EXPECT_EQ(stream.Handshake(Clock::now() + 10s), trusted);
+        if (!trusted) {
+            EXPECT_EQ(errno, EPERM);
+            EXPECT_EQ(stream.Verdict(), PeerVerdict::Refused);
+            close(sock);
+            return false;
+        }
         char buffer[16] = {};
         EXPECT_EQ(stream.Read(buffer, sizeof buffer, Clock::now() + 10s), 7);
         bool reused = stream.SessionReused();
@@ -110,7 +118,7 @@ TEST_F(TlsStreamTest, TheServerNameIsSentForAHostNameOnly) {
     TestTlsServer server;
     std::vector<Seen> seen;
     ServeGreeting(server, seen, 3);
-    Visit("localhost", server.port());
+    Visit("localhost", server.port(), true, false);
     Visit("127.0.0.1", server.port());
     Visit("::1", server.port());  // the socket still goes to 127.0.0.1
     server.Join();

@@ -279,6 +279,43 @@ TEST_F(ProcessMailThreadTest, AHostNameIsResolvedAndConnected) {
     EXPECT_EQ(test.CountInLog("Code=N, Dest=localhost, Port=" + std::to_string(named.port())), 1);
 }
 
+// A TLS server by address whose key is not the one recorded (a certificate
+// swapped by whoever sits on the path) gets nothing of the client: its
+// candidate fails with its line and the walk goes on to the next.
+TEST_F(ProcessMailThreadTest, ASwappedCertificateIsRefusedBeforeAByteIsRelayed) {
+    std::atomic<std::size_t> received{0};
+    TestTlsServer swapped;
+    swapped.Serve([&received](SSL* tls, int) {
+        TlsWrite(tls, "+OK swapped\r\n");
+        received = TlsRead(tls, 0).size();
+    });
+    test.ctx.tlsClient.Known().Store(KnownServer{"127.0.0.1", swapped.port(), std::string(64, 'e'), {"localhost"}});
+    RecordingUpstream alive("alive", attempts, false);
+    ProtocalInfoList list;
+    list.PushBack(Candidate("S", swapped.port(), true, 1));
+    list.PushBack(Candidate("alive", alive.port(), false, 2));
+    Run(POP3, list);
+    int upstream = alive.TakeConnection(5s);
+    ASSERT_GE(upstream, 0);
+    loopback::SendAll(upstream, "+OK alive\r\n");
+    EXPECT_EQ(loopback::Read(clientPeer, 11).data, "+OK alive\r\n");
+    loopback::SendAll(clientPeer, "USER me\r\n");
+    EXPECT_EQ(loopback::Read(upstream, 9).data, "USER me\r\n");
+    alive.Close(upstream);
+    Finish();
+    swapped.Join();
+    EXPECT_EQ(received, 0u);
+    EXPECT_STREQ(test.ctx.bestConnection.Get().Code, "alive");
+    EXPECT_EQ(test.CountInLog("[PROXY][MINOR] ERROR: process POP3 certificate of 127.0.0.1:" +
+                              std::to_string(swapped.port()) + " refused(-14) when choose server"),
+              1);
+    EXPECT_EQ(test.CountInLog("recorded " + std::string(64, 'e') + ", presented "), 1);
+    // The record is not replaced by the refused key.
+    KnownServer known;
+    ASSERT_TRUE(test.ctx.tlsClient.Known().Find("127.0.0.1", swapped.port(), known));
+    EXPECT_EQ(known.fingerprint, std::string(64, 'e'));
+}
+
 // Every client's walk to its server runs on one loop: a walk that waits for
 // a server that never answers must not hold up the others.
 TEST_F(ProcessMailThreadTest, AClientWaitingForAServerThatNeverAnswersHoldsUpNoOtherClient) {

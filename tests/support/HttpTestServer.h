@@ -23,7 +23,7 @@
 struct HttpTestResponse {
     int status = 200;
     std::string body;
-    std::string extraHeaders;  // each ending in "\r\n"
+    std::string extraHeaders;  // each ending in "\r\n"; may set Content-Length itself
 };
 
 class HttpTestServer {
@@ -102,8 +102,11 @@ private:
             requests_.push_back(head);
             response = handler_ ? handler_(path, index) : HttpTestResponse{404, "", ""};
         }
-        std::string out = "HTTP/1.1 " + std::to_string(response.status) + " Status\r\n" +
-                          "Content-Length: " + std::to_string(response.body.size()) + "\r\n" +
+        // A handler that declares its own length (a wrong one, to test) keeps it.
+        std::string length = response.extraHeaders.find("Content-Length:") == std::string::npos
+                                 ? "Content-Length: " + std::to_string(response.body.size()) + "\r\n"
+                                 : "";
+        std::string out = "HTTP/1.1 " + std::to_string(response.status) + " Status\r\n" + length +
                           "Connection: close\r\n" + response.extraHeaders + "\r\n" + response.body;
         for (std::size_t sent = 0; sent < out.size();) {
             ssize_t n = send(client, out.data() + sent, out.size() - sent, MSG_NOSIGNAL);
