@@ -1,15 +1,14 @@
 // quillomark-seal: produces the protected lines of "Quillomark.ini". Each
 // argument NAME=text becomes TEST_MAIL_CODEn="HEX", the text zero-padded to
 // whole 8-byte blocks and encrypted with Triple-DES EDE in CBC mode under the
-// same key material QuilloMark assembles at start-up. QuilloMark itself only
-// decrypts; this tool is the one place that encrypts.
+// same key material QuilloMark assembles at start-up, by the same code the
+// Settings dialog seals with.
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include <openssl/des.h>
-
+#include "core/MailCode.h"
 #include "core/MailCodeKeys.h"
 #include "core/UserConfig.h"
 
@@ -66,39 +65,6 @@ bool ParseRequest(const char* argument, SealRequest& request) {
     return true;
 }
 
-bool BuildSchedule(const unsigned char (&key)[8], DES_key_schedule& schedule) {
-    DES_cblock block;
-    std::memcpy(block, key, sizeof block);
-    return DES_set_key_checked(&block, &schedule) == 0;
-}
-
-// Zero padding to whole blocks (none when already whole), then one EDE CBC
-// pass from the fixed vector. Returns the upper-case hexadecimal text, or
-// false when a key is refused.
-bool SealText(const MailCodeKeys& keys, const std::string& plain, std::string& hex) {
-    DES_key_schedule schedule1, schedule2, schedule3;
-    if (!BuildSchedule(keys.key1, schedule1) || !BuildSchedule(keys.key2, schedule2) ||
-        !BuildSchedule(keys.key3, schedule3)) {
-        return false;
-    }
-    std::vector<unsigned char> padded(plain.begin(), plain.end());
-    padded.resize((padded.size() + 7) / 8 * 8, 0);
-    std::vector<unsigned char> cipher(padded.size());
-    DES_cblock vector;
-    std::memcpy(vector, keys.iv, sizeof vector);
-    if (!padded.empty()) {
-        DES_ede3_cbc_encrypt(padded.data(), cipher.data(), static_cast<long>(padded.size()),
-                             &schedule1, &schedule2, &schedule3, &vector, DES_ENCRYPT);
-    }
-    hex.clear();
-    char pair[3];
-    for (unsigned char byte : cipher) {
-        std::snprintf(pair, sizeof pair, "%02X", byte);
-        hex += pair;
-    }
-    return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -120,7 +86,7 @@ int main(int argc, char** argv) {
     BuildMailCodeKeys(keys);
     for (const SealRequest& request : requests) {
         std::string hex;
-        if (!SealText(keys, request.plain, hex)) {
+        if (SealMailCode(keys, request.plain, hex) != CoreResult::Ok) {
             std::fputs("quillomark-seal: the key material is refused by DES\n", stderr);
             return 1;
         }

@@ -1,12 +1,15 @@
 #include "app/SingleInstance.h"
 
+#include <QElapsedTimer>
 #include <QLocalSocket>
+#include <QVariant>
 
 #include <unistd.h>
 
 namespace {
-constexpr int kConnectTimeoutMs = 1000;
-const QByteArray kShowRequest = "show\n";
+constexpr int kAnswerTimeoutMs = 2000;
+// A request ends with an empty line, as its paths are one a line.
+const QByteArray kRequestEnd = "\n\n";
 }  // namespace
 
 SingleInstance::SingleInstance(const QString& title) : name_(SocketName(title)) {}
@@ -16,19 +19,29 @@ QString SingleInstance::SocketName(const QString& title) {
     return title + QStringLiteral("-") + QString::number(getuid());
 }
 
-bool SingleInstance::AskRunningCopyToShow() {
+InstanceAnswer SingleInstance::AskRunningCopy(const QByteArray& request) {
+    reply_.clear();
     QLocalSocket socket;
     socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
     socket.connectToServer(name_);
-    if (!socket.waitForConnected(kConnectTimeoutMs)) return false;
-    socket.write(kShowRequest);
-    socket.waitForBytesWritten(kConnectTimeoutMs);
+    if (!socket.waitForConnected(kAnswerTimeoutMs)) {
+        return socket.error() == QLocalSocket::SocketTimeoutError ? InstanceAnswer::Silent : InstanceAnswer::NoCopy;
+    }
+    socket.write(request + "\n");
+    QElapsedTimer bound;
+    bound.start();
+    while (!reply_.contains('\n')) {
+        qint64 left = kAnswerTimeoutMs - bound.elapsed();
+        if (left <= 0 || !socket.waitForReadyRead(static_cast<int>(left))) return InstanceAnswer::Silent;
+        reply_ += socket.readAll();
+    }
+    reply_.truncate(reply_.indexOf('\n') + 1);
     socket.disconnectFromServer();
-    return true;
+    return InstanceAnswer::Answered;
 }
 
-bool SingleInstance::Listen(std::function<void()> onShow) {
-    onShow_ = std::move(onShow);
+bool SingleInstance::Listen(std::function<QByteArray(const QByteArray& request)> onRequest) {
+    onRequest_ = std::move(onRequest);
     // An abstract name vanishes with the process that holds it, so a killed
     // copy never leaves anything behind that could block the next start.
     server_.setSocketOptions(QLocalServer::AbstractNamespaceOption);
@@ -37,7 +50,17 @@ bool SingleInstance::Listen(std::function<void()> onShow) {
         while (QLocalSocket* peer = server_.nextPendingConnection()) {
             connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
             connect(peer, &QLocalSocket::readyRead, this, [this, peer] {
-                if (peer->readAll().contains("show") && onShow_) onShow_();
+                QByteArray request = peer->property("request").toByteArray() + peer->readAll();
+                int end = request.indexOf(kRequestEnd);
+                if (end < 0) {
+                    peer->setProperty("request", request);
+                    return;
+                }
+                request.truncate(end + 1);
+                peer->setProperty("request", QByteArray());
+                QByteArray reply = onRequest_ ? onRequest_(request) : QByteArray("error not ready\n");
+                peer->write(reply);
+                peer->flush();
             });
         }
     });

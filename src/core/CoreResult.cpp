@@ -6,6 +6,9 @@ const char* ToText(CoreResult result) {
         case CoreResult::SettingsUnreadable: return "SettingsUnreadable";
         case CoreResult::MailCodeRefused: return "MailCodeRefused";
         case CoreResult::MissingArgument: return "MissingArgument";
+        case CoreResult::SettingRefused: return "SettingRefused";
+        case CoreResult::SettingsUnwritable: return "SettingsUnwritable";
+        case CoreResult::SettingsMalformed: return "SettingsMalformed";
     }
     return "";
 }

@@ -13,6 +13,9 @@ enum class CoreResult : int32_t {
     // ModifyUserConfig without a name or a value. The settings have always
     // used -50 here, not the -51 of every other missing argument.
     MissingArgument = -50,
+    SettingRefused = -52,      // a change names no setting or a value out of its range
+    SettingsUnwritable = -53,  // "Quillomark.ini" cannot be replaced
+    SettingsMalformed = -54,   // a settings file to import has a line that is no setting
 };
 
 const char* ToText(CoreResult result);
