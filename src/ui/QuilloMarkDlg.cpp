@@ -83,15 +83,18 @@ void QuilloMarkDlg::BuildLayout() {
     setupSettingsButton.setText(QStringLiteral("Settings…"));
     setupImportButton.setText(QStringLiteral("Import…"));
     settingsButton.setText(QStringLiteral("Settings…"));
-    auto* setupRow = new QHBoxLayout;
+    // In a row of its own below the current line, so that while it is hidden
+    // the window keeps the layout it had without it.
+    auto* setupRow = new QHBoxLayout(&setupArea);
+    setupRow->setContentsMargins(0, 0, 0, 0);
     setupRow->addWidget(&setupHint, 1);
     setupRow->addWidget(&setupSettingsButton, 0, Qt::AlignTop);
     setupRow->addWidget(&setupImportButton, 0, Qt::AlignTop);
-    auto* status = new QVBoxLayout;
-    status->addWidget(&curLinkLine);
-    status->addLayout(setupRow);
-    auto* top = new QHBoxLayout(&curLinkGroup);
-    top->addLayout(status, 1);
+    auto* group = new QVBoxLayout(&curLinkGroup);
+    auto* top = new QHBoxLayout;
+    group->addLayout(top);
+    group->addWidget(&setupArea);
+    top->addWidget(&curLinkLine, 1);
     top->addWidget(&settingsButton, 0, Qt::AlignTop);
     top->addWidget(&hintButton, 0, Qt::AlignTop);
     top->addWidget(&menuButton, 0, Qt::AlignTop);
@@ -369,9 +372,7 @@ void QuilloMarkDlg::RefreshSetupHint() {
         }
     }
     const bool fresh = OnlyPlaceholders(list) || !passed;
-    setupHint.setVisible(fresh);
-    setupSettingsButton.setVisible(fresh);
-    setupImportButton.setVisible(fresh);
+    setupArea.setVisible(fresh);
 }
 
 void QuilloMarkDlg::OnSettings() {

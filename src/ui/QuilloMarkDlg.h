@@ -99,6 +99,7 @@ public:
     // The controls, for the tests that drive the window.
     QLabel& CurrentLinkLine() { return curLinkLine; }
     QLabel& SetupHintLine() { return setupHint; }
+    QWidget& SetupArea() { return setupArea; }
     QPushButton& SettingsButton() { return settingsButton; }
     QPushButton& SetupSettingsButton() { return setupSettingsButton; }
     QPushButton& SetupImportButton() { return setupImportButton; }
@@ -157,6 +158,7 @@ private:
 
     QGroupBox curLinkGroup;
     QLabel curLinkLine;
+    QWidget setupArea;  // before its children, which must go first
     QLabel setupHint;
     QPushButton setupSettingsButton;
     QPushButton setupImportButton;
