@@ -102,8 +102,10 @@ QWidget* SettingsDialog::BuildServersTab() {
     servers_.setSelectionBehavior(QAbstractItemView::SelectRows);
     servers_.setSelectionMode(QAbstractItemView::SingleSelection);
     servers_.verticalHeader()->setVisible(false);
-    servers_.horizontalHeader()->setSectionResizeMode(kServer, QHeaderView::Stretch);
-    servers_.horizontalHeader()->setSectionResizeMode(kRemark, QHeaderView::Stretch);
+    QHeaderView* header = servers_.horizontalHeader();
+    for (int column : {kType, kSmtp, kPop3, kImap4}) header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(kServer, QHeaderView::Stretch);
+    header->setSectionResizeMode(kRemark, QHeaderView::Stretch);
     add_.setText(QStringLiteral("Add"));
     remove_.setText(QStringLiteral("Remove"));
     up_.setText(QStringLiteral("Move up"));
