@@ -2,6 +2,7 @@
 // answers the SRV records in a network namespace of the test's own (it needs
 // port 53 on the loopback address, which no other test or program then
 // meets), and a local HTTP server serves the autoconfig document.
+#include <pwd.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -58,6 +59,12 @@ std::string SelfPath() {
     return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
 }
 
+// dnsmasq takes a user by name only; it stays the user the test runs as.
+std::string UserName() {
+    const passwd* user = getpwuid(getuid());
+    return user != nullptr ? user->pw_name : "root";
+}
+
 std::string DnsmasqPath() {
     for (const char* path : {"/usr/sbin/dnsmasq", "/usr/bin/dnsmasq", "/sbin/dnsmasq"})
         if (std::filesystem::exists(path)) return path;
@@ -91,8 +98,8 @@ TEST_F(ServerFinderTest, ProposesOneRowPerHostAndWayServingAllThreeProtocols) {
     web.Serve("/mail.test/config-v1.1.xml", kAutoconfig);
     ChildProcess dns;
     ASSERT_TRUE(dns.Start(DnsmasqPath(),
-                          {"--no-daemon", "--conf-file=/dev/null", "--no-resolv", "--no-hosts", "--port=53",
-                           "--listen-address=127.0.0.1", "--bind-interfaces", "--user=" + std::to_string(getuid()),
+                          {"--no-daemon", "--log-facility=-", "--conf-file=/dev/null", "--no-resolv", "--no-hosts", "--port=53",
+                           "--listen-address=127.0.0.1", "--bind-interfaces", "--user=" + UserName(),
                            "--pid-file=", "--srv-host=_submission._tcp.mail.test,mx.mail.test,587,0,1",
                            "--srv-host=_submissions._tcp.mail.test,mx.mail.test,465,0,1",
                            "--srv-host=_imap._tcp.mail.test,mx.mail.test,143,0,1",
