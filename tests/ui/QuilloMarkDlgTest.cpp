@@ -444,15 +444,16 @@ TEST_F(QuilloMarkDlgTest, WithoutATrayCloseMinimisesAndExitStaysReachable) {
 
     QMenu* menu = w.MenuButton().menu();
     ASSERT_NE(menu, nullptr);
-    ASSERT_EQ(menu->actions().size(), 2);
+    // About, Settings…, Exit.
+    ASSERT_EQ(menu->actions().size(), 3);
     AnswerBoxes({QMessageBox::Cancel, QMessageBox::Ok});
-    menu->actions()[1]->trigger();
+    menu->actions()[2]->trigger();
     ASSERT_TRUE(Eventually([&] { return answered.size() == 1; }));
     EXPECT_EQ(answered[0].title, "Leave?");
     EXPECT_EQ(answered[0].text, "Are you sure to leave the QuilloMark?");
     EXPECT_EQ(exits, 0);
 
-    menu->actions()[1]->trigger();
+    menu->actions()[2]->trigger();
     ASSERT_TRUE(Eventually([&] { return exits == 1; }));
     EXPECT_NE(Log().find("close QuilloMark"), std::string::npos);
 }
@@ -469,7 +470,8 @@ TEST_F(QuilloMarkDlgTest, TrayMenuTakesItsCaptionsAtEveryShowingAndAboutBecomesD
     menu->popup(QPoint(10, 10));
     ASSERT_TRUE(Eventually([&] { return menu->isVisible(); }));
     EXPECT_EQ(menu->actions()[0]->text().toStdString(), "Info");
-    EXPECT_EQ(menu->actions()[1]->text().toStdString(), "Quit");
+    EXPECT_EQ(menu->actions()[1]->text().toStdString(), "Settings…");
+    EXPECT_EQ(menu->actions()[2]->text().toStdString(), "Quit");
     menu->hide();
     EXPECT_EQ(menu->defaultAction(), menu->actions()[0]);
 }
