@@ -22,6 +22,7 @@ LiveResult ApplyLiveChange(AppContext& ctx, ServiceStarter& starter, const LiveC
         ReloadUserConfig(ctx);
         ctx.detectRunning.Leave();
         const std::string address = ctx.userConfig.LISTEN_ADDRESS.Get();
+        bool anyMoved = false;
         for (int32_t protocol = SMTP; protocol <= IMAP4; ++protocol) {
             const int32_t oldPort = ctx.listenParams[protocol].port;
             const int32_t port = SettingPort(ctx.userConfig, protocol);
@@ -30,6 +31,7 @@ LiveResult ApplyLiveChange(AppContext& ctx, ServiceStarter& starter, const LiveC
             if (starter.MoveListener(ctx, protocol, port, address, reason)) {
                 WriteLog(ctx, PROXY, MINOR, "proxy %s moved to %s:%d", ProtocolTypeName(protocol),
                          address.c_str(), port);
+                anyMoved = true;
                 continue;
             }
             WriteLog(ctx, PROXY, MAJOR, "ERROR: proxy %s cannot move to %s:%d: %s", ProtocolTypeName(protocol),
@@ -37,8 +39,11 @@ LiveResult ApplyLiveChange(AppContext& ctx, ServiceStarter& starter, const LiveC
             refused.push_back({protocol, port, reason});
             // The file and memory say where the listener still is.
             ModifyUserConfig(ctx, kPortKeys[protocol], std::to_string(oldPort).c_str());
-            if (address != oldAddress) ModifyUserConfig(ctx, "LISTEN_ADDRESS", oldAddress.c_str());
         }
+        // The address is one for all three: it goes back only when no
+        // listener could take it, else the next start binds the others there.
+        if (address != oldAddress && !anyMoved && !refused.empty())
+            ModifyUserConfig(ctx, "LISTEN_ADDRESS", oldAddress.c_str());
     }
     if (change.list || change.account) {
         WriteLog(ctx, UI, MINOR, "settings changed: detection starts");
