@@ -23,18 +23,18 @@ namespace {
 enum Column { kType, kServer, kSmtp, kPop3, kImap4, kRemark, kColumns };
 constexpr int kRetryWhileDetectingMs = 500;
 
-struct FieldSpec {
+struct FieldRow {
     const char* name;   // the setting, as WriteSettingChanges takes it
     const char* label;
     bool advanced;
 };
-constexpr FieldSpec kAccountFields[] = {
+constexpr FieldRow kAccountFields[] = {
     {"LOGIN_NAME", "Login name", false},   {"LOGIN_PASS", "Password", false},
     {"MAIL_FROM", "Test mail from", false}, {"RCPT_TO", "Test mail to", false},
     {"LOG_RCPT_TO", "Send logs to", true},  {"DOWNLOAD_SERVER", "List download server", true},
     {"DOWNLOAD_PATH", "List download path", true},
 };
-constexpr FieldSpec kPortFields[] = {
+constexpr FieldRow kPortFields[] = {
     {"PORT_SMTP", "SMTP port", false},
     {"PORT_POP3", "POP3 port", false},
     {"PORT_IMAP4", "IMAP4 port", false},
@@ -58,8 +58,8 @@ std::string CurrentValue(const UserConfig& cfg, const char* name) {
 }
 
 bool IsAccountField(const char* name) {
-    for (const FieldSpec& spec : kAccountFields)
-        if (std::strcmp(spec.name, name) == 0) return true;
+    for (const FieldRow& row : kAccountFields)
+        if (std::strcmp(row.name, name) == 0) return true;
     return false;
 }
 
@@ -149,10 +149,10 @@ QWidget* SettingsDialog::BuildAccountTab() {
     layout->addWidget(warning);
     auto* main = new QFormLayout;
     auto* advanced = new QFormLayout(&advancedGroup_);
-    for (const FieldSpec& spec : kAccountFields) {
+    for (const FieldRow& row : kAccountFields) {
         auto* edit = new QLineEdit;
-        fields_.push_back({spec.name, edit});
-        (spec.advanced ? advanced : main)->addRow(QString::fromUtf8(spec.label), edit);
+        fields_.push_back({row.name, edit});
+        (row.advanced ? advanced : main)->addRow(QString::fromUtf8(row.label), edit);
     }
     QLineEdit& password = Field("LOGIN_PASS");
     password.setEchoMode(QLineEdit::Password);
@@ -172,10 +172,10 @@ QWidget* SettingsDialog::BuildAccountTab() {
 QWidget* SettingsDialog::BuildPortsTab() {
     auto* page = new QWidget;
     auto* form = new QFormLayout(page);
-    for (const FieldSpec& spec : kPortFields) {
+    for (const FieldRow& row : kPortFields) {
         auto* edit = new QLineEdit;
-        fields_.push_back({spec.name, edit});
-        form->addRow(QString::fromUtf8(spec.label), edit);
+        fields_.push_back({row.name, edit});
+        form->addRow(QString::fromUtf8(row.label), edit);
     }
     auto* note = new QLabel(QStringLiteral("127.0.0.1 serves this computer only; 0.0.0.0 every network."));
     note->setWordWrap(true);
