@@ -15,10 +15,10 @@
 #include <fstream>
 #include <iterator>
 
-#include <openssl/des.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
+#include "core/MailCode.h"
 #include "core/MailCodeKeys.h"
 #include "core/UserConfig.h"
 #include "platform/ReplaceFile.h"
@@ -77,39 +77,6 @@ bool ParseRequest(const char* argument, SealRequest& request) {
         std::fprintf(stderr, "quillomark-seal: text for %s is longer than %zu characters\n",
                      name.c_str(), kMaxPlainLength);
         return false;
-    }
-    return true;
-}
-
-bool BuildSchedule(const unsigned char (&key)[8], DES_key_schedule& schedule) {
-    DES_cblock block;
-    std::memcpy(block, key, sizeof block);
-    return DES_set_key_checked(&block, &schedule) == 0;
-}
-
-// Zero padding to whole blocks (none when already whole), then one EDE CBC
-// pass from the fixed vector. Returns the upper-case hexadecimal text, or
-// false when a key is refused.
-bool SealText(const MailCodeKeys& keys, const std::string& plain, std::string& hex) {
-    DES_key_schedule schedule1, schedule2, schedule3;
-    if (!BuildSchedule(keys.key1, schedule1) || !BuildSchedule(keys.key2, schedule2) ||
-        !BuildSchedule(keys.key3, schedule3)) {
-        return false;
-    }
-    std::vector<unsigned char> padded(plain.begin(), plain.end());
-    padded.resize((padded.size() + 7) / 8 * 8, 0);
-    std::vector<unsigned char> cipher(padded.size());
-    DES_cblock vector;
-    std::memcpy(vector, keys.iv, sizeof vector);
-    if (!padded.empty()) {
-        DES_ede3_cbc_encrypt(padded.data(), cipher.data(), static_cast<long>(padded.size()),
-                             &schedule1, &schedule2, &schedule3, &vector, DES_ENCRYPT);
-    }
-    hex.clear();
-    char pair[3];
-    for (unsigned char byte : cipher) {
-        std::snprintf(pair, sizeof pair, "%02X", byte);
-        hex += pair;
     }
     return true;
 }
@@ -189,7 +156,7 @@ int main(int argc, char** argv) {
     BuildMailCodeKeys(keys);
     for (const SealRequest& request : requests) {
         std::string hex;
-        if (!SealText(keys, request.plain, hex)) {
+        if (SealMailCode(keys, request.plain, hex) != CoreResult::Ok) {
             std::fputs("quillomark-seal: the key material is refused by DES\n", stderr);
             return 1;
         }

@@ -1,13 +1,73 @@
 #include "app/ThreadServiceStarter.h"
 
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <utility>
+
 #include "detect/AutoDetectThread.h"
+#include "platform/PreboundSockets.h"
 #include "platform/StartThread.h"
+#include "platform/UniqueFd.h"
 #include "proxy/ProxyListenThread.h"
 #include "update/AutoDownloadThread.h"
 
+namespace {
+
+constexpr int kListenBacklog = 32;
+
+// The body of ProxyListenThread, with the runtime kept by the starter so that
+// a move can stop the listener.
+bool StartListenerThread(AppContext& ctx, ListenParam param, std::shared_ptr<ProxyRuntime> runtime) {
+    return StartThread([&ctx, param, runtime] {
+        RunProxyListener(ctx, &param, runtime);
+        // Its sessions still use the runtime until they end.
+        while (runtime->workers > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    });
+}
+
+}  // namespace
+
 bool ThreadServiceStarter::StartListener(AppContext& ctx, const ListenParam& param) {
-    // param is one of the context's records, which live as long as the process.
-    return StartThread([&ctx, &param, relays = relays_] { ProxyListenThread(ctx, param, relays); });
+    if (param.protocol < 0 || param.protocol >= kProtocolCount) return false;
+    auto runtime = std::make_shared<ProxyRuntime>();
+    runtime->relays = relays_;
+    if (!StartListenerThread(ctx, param, runtime)) return false;
+    runtimes_[param.protocol] = std::move(runtime);
+    return true;
+}
+
+bool ThreadServiceStarter::MoveListener(AppContext& ctx, int32_t protocol, int32_t port,
+                                        const std::string& address, std::string& reason) {
+    if (protocol < 0 || protocol >= kProtocolCount) {
+        reason = "no such listener";
+        return false;
+    }
+    // Bound here, on the window thread, so that the answer is known before
+    // the old listener is let go; the new listener takes this socket.
+    if (PrebindListenSocket(address.c_str(), port, kListenBacklog) != PlatformResult::Ok) {
+        reason = strerrordesc_np(errno);
+        return false;
+    }
+    ListenParam moved{protocol, port};
+    auto runtime = std::make_shared<ProxyRuntime>();
+    runtime->relays = relays_;
+    if (!StartListenerThread(ctx, moved, runtime)) {
+        UniqueFd unused(TakePreboundSocket(port));
+        reason = "the listener thread cannot be started";
+        return false;
+    }
+    ctx.listenParams[protocol].port = port;
+    if (std::shared_ptr<ProxyRuntime> old = std::exchange(runtimes_[protocol], std::move(runtime))) {
+        // The accept loop wakes at the shutdown and sees stop; its sessions go on.
+        old->stop = true;
+        int sock = old->listenSocket;
+        if (sock >= 0) shutdown(sock, SHUT_RDWR);
+    }
+    return true;
 }
 
 bool ThreadServiceStarter::StartAutoDetect(AppContext& ctx, DetectMode mode) {

@@ -5,8 +5,10 @@
 #include <QTimer>
 
 #include <memory>
+#include <string>
 
 #include "context/AppServices.h"
+#include "proxy/ProxyRuntime.h"
 #include "proxy/RelayLoop.h"
 
 class ThreadServiceStarter : public ServiceStarter {
@@ -19,9 +21,13 @@ public:
     bool StartAutoDetect(AppContext& ctx, DetectMode mode) override;
     bool StartDetectTimer(AppContext& ctx, int32_t periodMs) override;
     bool StartAutoDownload(AppContext& ctx) override;
+    bool MoveListener(AppContext& ctx, int32_t protocol, int32_t port, const std::string& address,
+                      std::string& reason) override;
 
 private:
     QTimer detectTimer_;
     // One loop runs the sessions of all three listeners.
     std::shared_ptr<RelayLoop> relays_ = std::make_shared<RelayLoop>();
+    // The runtime of each protocol's current listener, by which a move stops it.
+    std::shared_ptr<ProxyRuntime> runtimes_[kProtocolCount];
 };

@@ -8,6 +8,8 @@ const char* ToText(CatalogueResult result) {
         case CatalogueResult::ListFormatError: return "ListFormatError";
         case CatalogueResult::ListUnopenable: return "ListUnopenable";
         case CatalogueResult::MissingName: return "MissingName";
+        case CatalogueResult::RowRefused: return "RowRefused";
+        case CatalogueResult::ImportRefused: return "ImportRefused";
     }
     return "";
 }

@@ -14,6 +14,8 @@ enum class CatalogueResult : int32_t {
     ListFormatError = -21,  // a connection list line is malformed or names an unknown type
     ListUnopenable = -22,   // the connection list file cannot be opened
     MissingName = -51,      // no connection list name was given
+    RowRefused = -55,       // a candidate row the list reader would not take
+    ImportRefused = -56,    // a file to import is neither settings nor list, or does not read
 };
 
 const char* ToText(CatalogueResult result);

@@ -10,8 +10,10 @@
 
 namespace {
 
+}  // namespace
+
 // One connection line into a record; a line that is none is logged.
-CatalogueResult ParseConnLine(CatalogueContext& ctx, const char* line, ProtocalInfo& record) {
+CatalogueResult ParseConnListLine(CatalogueContext& ctx, const char* line, ProtocalInfo& record) {
     RecordFields f;
     int read = std::sscanf(line, "%511s %511s %d %d %d %511s", f.type, f.dest, &f.port[SMTP],
                            &f.port[POP3], &f.port[IMAP4], f.code);
@@ -29,12 +31,14 @@ CatalogueResult ParseConnLine(CatalogueContext& ctx, const char* line, ProtocalI
     return CatalogueResult::Ok;
 }
 
+namespace {
+
 CatalogueResult ReadConnLines(CatalogueContext& ctx, TextLineReader& reader, ProtocalInfoList& list) {
     reader.Next();  // the list's date and time, whatever line 1 holds
     while (reader.Next()) {
         if (reader.Line()[0] != 'M') continue;
         ProtocalInfo record;
-        CatalogueResult result = ParseConnLine(ctx, reader.Line(), record);
+        CatalogueResult result = ParseConnListLine(ctx, reader.Line(), record);
         if (result != CatalogueResult::Ok) return result;
         list.PushBack(record);
     }
@@ -71,4 +75,10 @@ CatalogueResult ReplaceConnConfig(CatalogueContext& ctx, std::string_view text) 
     std::string path = DataFilePath(ctx, kConnConfigName);
     bool replaced = ctx.connListLock.Hold([&] { return ReplaceFile(path, text); });
     return replaced ? CatalogueResult::Ok : CatalogueResult::WriteFailed;
+}
+
+CatalogueResult ReadConnListFile(CatalogueContext& ctx, const std::string& path, ProtocalInfoList& list) {
+    TextLineReader reader(path);
+    if (!reader.IsOpen()) return CatalogueResult::ListUnopenable;
+    return ReadConnLines(ctx, reader, list);
 }

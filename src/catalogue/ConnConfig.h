@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "catalogue/CatalogueContext.h"
@@ -22,6 +23,14 @@ inline constexpr const char* kNewConnConfigName = "/NewQuilloMark.conf";
 // line (the records before it stay), ListUnopenable when the file cannot be
 // opened, MissingName without a name.
 CatalogueResult ReadConnConfig(CatalogueContext& ctx, const char* name, ProtocalInfoList& list);
+
+// The same reading of a list file at path that is not the live list (a file
+// to import): no lock is taken.
+CatalogueResult ReadConnListFile(CatalogueContext& ctx, const std::string& path, ProtocalInfoList& list);
+
+// One connection line read as the list reader reads it; ListFormatError
+// (logged) when the reader would stop at it.
+CatalogueResult ParseConnListLine(CatalogueContext& ctx, const char* line, ProtocalInfo& record);
 
 // Replaces "Quillomark.conf" by text, whole, once no read of it is in
 // progress. WriteFailed, with the old file as it was, when it cannot be

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "context/AppContext.h"
 
@@ -19,6 +20,15 @@ public:
     virtual bool StartAutoDetect(AppContext& ctx, DetectMode mode) = 0;
     virtual bool StartDetectTimer(AppContext& ctx, int32_t periodMs) = 0;
     virtual bool StartAutoDownload(AppContext& ctx) = 0;
+    // Moves the protocol's running listener to address:port: the new place
+    // is bound first, so that when it cannot be (false, reason says why) the
+    // old listener goes on as it was.
+    virtual bool MoveListener(AppContext& ctx, int32_t protocol, int32_t port, const std::string& address,
+                              std::string& reason) {
+        (void)ctx, (void)protocol, (void)port, (void)address;
+        reason = "listeners cannot move in this program";
+        return false;
+    }
 };
 
 void CreateLocks(AppContext& ctx);

@@ -7,6 +7,9 @@ const char* ToText(CoreResult result) {
         case CoreResult::MailCodeRefused: return "MailCodeRefused";
         case CoreResult::MissingArgument: return "MissingArgument";
         case CoreResult::SettingsTooLarge: return "SettingsTooLarge";
+        case CoreResult::SettingRefused: return "SettingRefused";
+        case CoreResult::SettingsUnwritable: return "SettingsUnwritable";
+        case CoreResult::SettingsMalformed: return "SettingsMalformed";
     }
     return "";
 }

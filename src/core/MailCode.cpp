@@ -1,6 +1,8 @@
 #include "core/MailCode.h"
 
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include <openssl/des.h>
 
@@ -79,4 +81,38 @@ void ReadMailCode(CoreContext& ctx, const char* hex, char* out, std::size_t outS
     std::size_t length = strnlen(reinterpret_cast<const char*>(plain), outSize - 1);
     std::memcpy(out, plain, length);
     out[length] = '\0';
+}
+
+bool MailCodeHexIsReadable(const MailCodeKeys& keys, const char* hex) {
+    unsigned char bytes[kMailCodeMaxBytes];
+    unsigned char plain[kMailCodeMaxBytes + 1];
+    int count = hex != nullptr ? HexToBytes(hex, bytes) : -1;
+    return count >= 0 && DecryptMailCode(keys, bytes, count, plain) == CoreResult::Ok;
+}
+
+CoreResult SealMailCode(const MailCodeKeys& keys, const std::string& plain, std::string& hex) {
+    hex.clear();
+    if (plain.size() > kMailCodePlainLimit) return CoreResult::MailCodeRefused;
+    DES_key_schedule schedule1, schedule2, schedule3;
+    if (!BuildSchedule(keys.key1, schedule1) || !BuildSchedule(keys.key2, schedule2) ||
+        !BuildSchedule(keys.key3, schedule3)) {
+        return CoreResult::MailCodeRefused;
+    }
+    // Zero padding to whole blocks (none when already whole), which the
+    // reader drops again at the first zero byte.
+    std::vector<unsigned char> padded(plain.begin(), plain.end());
+    padded.resize((padded.size() + 7) / 8 * 8, 0);
+    std::vector<unsigned char> cipher(padded.size());
+    DES_cblock vector;
+    std::memcpy(vector, keys.iv, sizeof vector);
+    if (!padded.empty()) {
+        DES_ede3_cbc_encrypt(padded.data(), cipher.data(), static_cast<long>(padded.size()),
+                             &schedule1, &schedule2, &schedule3, &vector, DES_ENCRYPT);
+    }
+    char pair[3];
+    for (unsigned char byte : cipher) {
+        std::snprintf(pair, sizeof pair, "%02X", byte);
+        hex += pair;
+    }
+    return CoreResult::Ok;
 }

@@ -1,10 +1,12 @@
 // MailCode turns a protected setting back into plain text. The settings file
 // carries each protected value as hexadecimal Triple-DES ciphertext (EDE, CBC,
 // every value starting afresh from the fixed vector, zero bytes padding the
-// text to whole blocks); these functions only ever decrypt.
+// text to whole blocks). SealMailCode is the one place that encrypts: the
+// sealing tool and the Settings dialog both go through it.
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include "core/CoreResult.h"
 #include "core/MailCodeKeys.h"
@@ -30,3 +32,14 @@ unsigned char HexPairToByte(const char* oneOrTwoChars);
 // not a multiple of 8, a buffer is absent or a key is refused.
 CoreResult DecryptMailCode(const MailCodeKeys& keys, const unsigned char* bytes, int count,
                     unsigned char* out);
+
+// The longest text a protected setting holds.
+inline constexpr std::size_t kMailCodePlainLimit = 127;
+
+// The upper-case hexadecimal ciphertext of plain, as the settings file
+// carries it. MailCodeRefused (hex empty) for a text longer than
+// kMailCodePlainLimit or a key DES refuses.
+CoreResult SealMailCode(const MailCodeKeys& keys, const std::string& plain, std::string& hex);
+
+// Whether ReadMailCode would decrypt hex (without logging anything).
+bool MailCodeHexIsReadable(const MailCodeKeys& keys, const char* hex);

@@ -487,3 +487,141 @@ CoreResult ModifyUserConfig(CoreContext& ctx, const char* name, const char* valu
     RewriteSettingsFile(ctx, key->name, ReplacementLine(ctx, *key, value));
     return CoreResult::Ok;
 }
+
+namespace {
+
+// The field names the protected keys stand for, as the sealing tool takes them.
+const char* const kSealedFieldNames[] = {"USER_NAME", "LOGIN_NAME", "LOGIN_PASS",  "MAIL_FROM",
+                                         "RCPT_TO",   "LOG_RCPT_TO", "DOWNLOAD_SERVER", "DOWNLOAD_PATH"};
+
+const SettingKey* FindChangeKey(const std::string& name) {
+    for (std::size_t i = 0; i < 8; ++i)
+        if (name == kSealedFieldNames[i]) return FindSettingKey(("TEST_MAIL_CODE" + std::to_string(i + 1)).c_str());
+    return FindSettingKey(name.c_str());
+}
+
+bool HasLineBreak(const std::string& text) {
+    return text.find_first_of("\r\n\"") != std::string::npos;
+}
+
+// The file line of one change, or empty with the reason when it is refused.
+std::string ChangeLine(const CoreContext& ctx, const SettingKey& key, const std::string& value,
+                       std::string& reason) {
+    switch (key.kind) {
+    case ValueKind::Flag:
+        return FormatLine("%s=%s\n", key.name, LeadingInteger(value.c_str()) > 0 ? "1" : "0");
+    case ValueKind::Number:
+    case ValueKind::Thousands: {
+        char* end = nullptr;
+        long long number = std::strtoll(value.c_str(), &end, 10);
+        if (value.empty() || *end != '\0' || number < key.minimum || number > key.maximum) {
+            reason = std::string(key.name) + " must be a whole number from " + std::to_string(key.minimum) +
+                     " to " + std::to_string(key.maximum);
+            return std::string();
+        }
+        return FormatLine("%s=%s\n", key.name, std::to_string(number).c_str());
+    }
+    case ValueKind::Text:
+        if (HasLineBreak(value) || value.size() >= kConfigTextSize ||
+            (key.accepts != nullptr && !key.accepts(value))) {
+            reason = std::string(key.name) + " is not accepted: \"" + value + "\"";
+            return std::string();
+        }
+        return FormatLine("%s=\"%s\"\n", key.name, value.c_str());
+    case ValueKind::Protected: {
+        std::string hex;
+        if (HasLineBreak(value) || SealMailCode(ctx.mailCodeKeys, value, hex) != CoreResult::Ok) {
+            reason = std::string(key.name) + " holds at most 127 characters on one line";
+            return std::string();
+        }
+        return FormatLine("%s=\"%s\"\n", key.name, hex.c_str());
+    }
+    }
+    return std::string();
+}
+
+}  // namespace
+
+CoreResult WriteSettingChanges(CoreContext& ctx, const std::vector<SettingChange>& changes,
+                               std::string& reason) {
+    std::vector<std::pair<const SettingKey*, std::string>> lines;
+    for (const SettingChange& change : changes) {
+        const SettingKey* key = FindChangeKey(change.name);
+        if (key == nullptr) {
+            reason = "unknown setting " + change.name;
+            return CoreResult::SettingRefused;
+        }
+        std::string line = ChangeLine(ctx, *key, change.value, reason);
+        if (line.empty()) return CoreResult::SettingRefused;
+        lines.emplace_back(key, std::move(line));
+    }
+    std::string path = DataFilePath(ctx, kUserConfigFileName);
+    mode_t mode = 0600;
+    std::string text;
+    if (FILE* in = OpenRegularFile(path, &mode)) {
+        ConfigLine line;
+        SplitLine split;
+        while (ReadConfigLine(in, line)) {
+            bool replaced = false;
+            if (SplitConfigLine(line, split)) {
+                for (auto& [key, replacement] : lines) {
+                    if (std::strcmp(split.key, key->name) != 0) continue;
+                    // The first line of the key takes the new value, later ones go.
+                    text += replacement;
+                    replacement.clear();
+                    replaced = true;
+                }
+            }
+            if (!replaced) text.append(line.text, line.length);
+        }
+        bool read = std::ferror(in) == 0;
+        std::fclose(in);
+        if (!read) {
+            reason = "the settings file cannot be read";
+            return CoreResult::SettingsUnwritable;
+        }
+    }
+    if (!text.empty() && text.back() != '\n') text += '\n';
+    for (const auto& entry : lines) text += entry.second;
+    if (!ReplaceFile(path, text, mode)) {
+        reason = "the settings file cannot be written";
+        WriteLog(ctx, UI, MINOR, "ERROR: open user config temporary file failed");
+        return CoreResult::SettingsUnwritable;
+    }
+    (void)chmod(path.c_str(), mode);
+    return CoreResult::Ok;
+}
+
+CoreResult CheckSettingsFile(const MailCodeKeys& keys, const std::string& path, std::string& reason) {
+    FILE* file = OpenRegularFile(path, nullptr);
+    if (file == nullptr) {
+        reason = "cannot be opened";
+        return CoreResult::SettingsUnreadable;
+    }
+    ConfigLine line;
+    SplitLine split;
+    CoreResult result = CoreResult::Ok;
+    int number = 0;
+    while (result == CoreResult::Ok && ReadConfigLine(file, line)) {
+        ++number;
+        std::string shown = WithoutLineBreak(line).text;
+        if (shown.empty()) continue;
+        const SettingKey* key = SplitConfigLine(line, split) ? FindSettingKey(split.key) : nullptr;
+        char quoted[kLineBufferSize];
+        if (key == nullptr) {
+            reason = "line " + std::to_string(number) + " is no setting: " + shown;
+            result = CoreResult::SettingsMalformed;
+        } else if (key->kind == ValueKind::Protected &&
+                   (!CopyQuoted(split.value, quoted, sizeof quoted) || !MailCodeHexIsReadable(keys, quoted))) {
+            reason = "line " + std::to_string(number) + " holds a protected value that cannot be read";
+            result = CoreResult::SettingsMalformed;
+        }
+    }
+    std::fclose(file);
+    return result;
+}
+
+void ReloadUserConfig(CoreContext& ctx) {
+    LoadUserConfig(ctx);
+    CheckUserConfig(ctx);
+}

@@ -11,6 +11,7 @@
 #include "core/CoreResult.h"
 
 struct CoreContext;
+struct MailCodeKeys;
 
 inline constexpr const char* kUserConfigFileName = "/Quillomark.ini";
 
@@ -40,3 +41,27 @@ CoreResult CheckUserConfig(CoreContext& ctx);
 // nothing; so is a file that cannot be rewritten, and both count as Ok.
 // MissingArgument when name or value is absent.
 CoreResult ModifyUserConfig(CoreContext& ctx, const char* name, const char* value);
+
+// One setting as the Settings dialog gives it: the file key (or, for a
+// protected value, also its field name such as LOGIN_PASS) and its plain text.
+struct SettingChange {
+    std::string name;
+    std::string value;
+};
+
+// Writes every change into the file at once, replacing the key's lines or
+// adding a line when it has none (the file is created, private to the user,
+// when missing); protected values are sealed on the way. Memory is left as it
+// is: ReloadUserConfig makes it follow. SettingRefused (nothing written,
+// reason says which) for an unknown name or an out-of-range value,
+// SettingsUnwritable when the file cannot be replaced.
+CoreResult WriteSettingChanges(CoreContext& ctx, const std::vector<SettingChange>& changes,
+                               std::string& reason);
+
+// Whether the file at path would load as settings: every line a known KEY=value
+// and every protected value readable. SettingsUnreadable or SettingsMalformed
+// with the reason otherwise.
+CoreResult CheckSettingsFile(const MailCodeKeys& keys, const std::string& path, std::string& reason);
+
+// The file read again into memory and repaired as at start-up.
+void ReloadUserConfig(CoreContext& ctx);

@@ -96,7 +96,7 @@ std::string AutostartEntryText(const AutostartTarget& target) {
                                    "Comment=Relay your mail client to the fastest mail server that "
                                    "works right now\n"
                                    "Exec=") +
-                       ExecArgument(target.program) + "\n";
+                       ExecArgument(target.program) + " --hidden\n";
     if (!target.workDir.empty()) text += "Path=" + EntryString(target.workDir) + "\n";
     return text + "Icon=" + kDesktopAppId +
            "\n"

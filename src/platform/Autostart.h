@@ -31,8 +31,9 @@ struct AutostartTarget {
 // program when neither can be told.
 AutostartTarget CurrentAutostartTarget();
 
-// The entry's text: a desktop entry that runs target at login, the program
-// quoted as the desktop entry specification's Exec key requires.
+// The entry's text: a desktop entry that runs target with --hidden at login
+// (behind its icon, the services at once, no tips box to wait for), the
+// program quoted as desktop entries' Exec key requires.
 std::string AutostartEntryText(const AutostartTarget& target);
 
 // Writes the entry at path (creating its directories with mode 0700),

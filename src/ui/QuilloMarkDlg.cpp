@@ -11,6 +11,9 @@
 
 #include <cstring>
 
+#include "catalogue/ConnConfig.h"
+#include "catalogue/ConnListEdit.h"
+#include "catalogue/DetectHistory.h"
 #include "catalogue/DetectResult.h"
 #include "core/MessageTable.h"
 #include "core/UserConfigFile.h"
@@ -74,8 +77,25 @@ void QuilloMarkDlg::BuildLayout() {
     menuButton.setText(QStringLiteral("\u2630"));
     menuButton.setPopupMode(QToolButton::InstantPopup);
     menuButton.setVisible(false);
-    auto* top = new QHBoxLayout(&curLinkGroup);
+    setupHint.setWordWrap(true);
+    setupHint.setText(QStringLiteral(
+        "No mail servers set up yet: open Settings, or import the files from your mail support"));
+    setupSettingsButton.setText(QStringLiteral("Settings…"));
+    setupImportButton.setText(QStringLiteral("Import…"));
+    settingsButton.setText(QStringLiteral("Settings…"));
+    // In a row of its own below the current line, so that while it is hidden
+    // the window keeps the layout it had without it.
+    auto* setupRow = new QHBoxLayout(&setupArea);
+    setupRow->setContentsMargins(0, 0, 0, 0);
+    setupRow->addWidget(&setupHint, 1);
+    setupRow->addWidget(&setupSettingsButton, 0, Qt::AlignTop);
+    setupRow->addWidget(&setupImportButton, 0, Qt::AlignTop);
+    auto* group = new QVBoxLayout(&curLinkGroup);
+    auto* top = new QHBoxLayout;
+    group->addLayout(top);
+    group->addWidget(&setupArea);
     top->addWidget(&curLinkLine, 1);
+    top->addWidget(&settingsButton, 0, Qt::AlignTop);
     top->addWidget(&hintButton, 0, Qt::AlignTop);
     top->addWidget(&menuButton, 0, Qt::AlignTop);
 
@@ -135,7 +155,7 @@ void QuilloMarkDlg::BuildLayout() {
 
     // Enter does nothing in the main window: no button is pressed by it.
     for (QPushButton* button : {&hintButton, &autoDetectButton, &historyButton, &manualSetButton,
-                                 &reportButton})
+                                 &reportButton, &settingsButton, &setupSettingsButton, &setupImportButton})
         button->setAutoDefault(false);
 
     auto* window = new QVBoxLayout(this);
@@ -159,6 +179,9 @@ void QuilloMarkDlg::ConnectCommands() {
     connect(&debugDetail, &QRadioButton::clicked, this, [this](bool on) { OnDebugLevel(5, on); });
     connect(&hintButton, &QPushButton::clicked, this, [this] { OnShowHint(); });
     connect(&reportButton, &QPushButton::clicked, this, [this] { OnReport(); });
+    connect(&settingsButton, &QPushButton::clicked, this, [this] { OnSettings(); });
+    connect(&setupSettingsButton, &QPushButton::clicked, this, [this] { OnSettings(); });
+    connect(&setupImportButton, &QPushButton::clicked, this, [this] { OnImport(); });
 }
 
 void QuilloMarkDlg::SetUpWindow() {
@@ -178,7 +201,10 @@ void QuilloMarkDlg::SetUpTrayAndControls() {
     InitConnectionList();
     SetCaptions();
     SetInitialStates();
-    if (ctx.userConfig.IS_OPEN_TUTORIAL) ShowTutorial();
+    RefreshSetupHint();
+    // A start behind the icon must not wait for anyone: the services start
+    // at once and the tips wait for the Tips button.
+    if (ctx.userConfig.IS_OPEN_TUTORIAL && !startHidden) ShowTutorial();
 }
 
 void QuilloMarkDlg::SetInitialStates() {
@@ -196,7 +222,9 @@ void QuilloMarkDlg::SetInitialStates() {
 QMenu* QuilloMarkDlg::BuildTrayMenu() {
     auto* menu = new QMenu(this);
     aboutAction = menu->addAction(Text(ctx, "MSG_CAPTION_MENU_ITEM01"));
+    settingsAction = menu->addAction(QStringLiteral("Settings…"));
     exitMenuAction = menu->addAction(Text(ctx, "MSG_CAPTION_MENU_ITEM02"));
+    connect(settingsAction, &QAction::triggered, this, [this] { OnSettings(); }, Qt::QueuedConnection);
     connect(aboutAction, &QAction::triggered, this, [this] { OnAbout(); }, Qt::QueuedConnection);
     connect(exitMenuAction, &QAction::triggered, this, [this] { OnExit(); }, Qt::QueuedConnection);
     return menu;
@@ -327,6 +355,49 @@ void QuilloMarkDlg::OnDetectionFinished() {
     trayState.RunFinished(BestCost());
     ShowTrayStatus();
     RefreshHistory();
+    RefreshSetupHint();
+}
+
+void QuilloMarkDlg::RefreshSetupHint() {
+    ProtocalInfoList list;
+    ReadConnConfig(ctx, kConnConfigName, list);
+    bool passed = ctx.bestConnection.Get().LinkCost > 0;
+    if (!passed && !OnlyPlaceholders(list)) {
+        std::vector<HistoryRecord> history;
+        ReadDetectHistory(ctx, history);
+        for (const HistoryRecord& record : history) {
+            if (record.LinkCost < 0) continue;
+            for (const ProtocalInfo& row : list)
+                passed = passed || (record.Code == row.Code && record.Dest == row.Dest);
+        }
+    }
+    const bool fresh = OnlyPlaceholders(list) || !passed;
+    setupArea.setVisible(fresh);
+}
+
+void QuilloMarkDlg::OnSettings() {
+    WriteLog(ctx, UI, DUMP, "User opens the settings");
+    if (settingsDialog == nullptr) {
+        settingsDialog = new SettingsDialog(ctx, starter, this);
+        settingsDialog->SetAppliedAction([this] { OnSettingsApplied(); });
+    } else {
+        settingsDialog->Reload();
+    }
+    settingsDialog->show();
+    settingsDialog->raise();
+    settingsDialog->activateWindow();
+}
+
+void QuilloMarkDlg::OnImport() {
+    OnSettings();
+    settingsDialog->ImportButton().click();
+}
+
+void QuilloMarkDlg::OnSettingsApplied() {
+    RefreshConnectionList();
+    RefreshCurrentConnection();
+    RefreshSetupHint();
+    if (settingsDialog != nullptr && settingsDialog->isVisible()) settingsDialog->Reload();
 }
 
 void QuilloMarkDlg::OnDetectionProgress(const DetectProgress& progress) {

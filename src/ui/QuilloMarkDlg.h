@@ -28,6 +28,7 @@
 #include "context/AppStartup.h"
 #include "core/DetectProgress.h"
 #include "ui/HistoryDialog.h"
+#include "ui/SettingsDialog.h"
 #include "ui/TrayDialog.h"
 #include "ui/TrayState.h"
 
@@ -66,6 +67,17 @@ public:
     // in front, also when it was hidden behind the icon.
     void BringForward();
 
+    // A start behind the icon (--hidden): neither the window nor the tips.
+    void SetStartHidden(bool hidden) { startHidden = hidden; }
+    // The settings or the list changed (Apply, or an import from a later
+    // copy): the list, the current line and the fresh-install hint follow.
+    void OnSettingsApplied();
+    // Shows what to do next while no server is set up: the list holds only
+    // the shipped placeholders, or none of its servers ever passed.
+    void RefreshSetupHint();
+    void OnSettings();
+    void OnImport();
+
     // The commands, one per control or menu item.
     void OnAutoDetect();
     void OnListClicked();
@@ -86,6 +98,12 @@ public:
 
     // The controls, for the tests that drive the window.
     QLabel& CurrentLinkLine() { return curLinkLine; }
+    QLabel& SetupHintLine() { return setupHint; }
+    QWidget& SetupArea() { return setupArea; }
+    QPushButton& SettingsButton() { return settingsButton; }
+    QPushButton& SetupSettingsButton() { return setupSettingsButton; }
+    QPushButton& SetupImportButton() { return setupImportButton; }
+    SettingsDialog* Settings() { return settingsDialog; }
     QPushButton& HintButton() { return hintButton; }
     QToolButton& MenuButton() { return menuButton; }
     QPushButton& AutoDetectButton() { return autoDetectButton; }
@@ -140,6 +158,11 @@ private:
 
     QGroupBox curLinkGroup;
     QLabel curLinkLine;
+    QWidget setupArea;  // before its children, which must go first
+    QLabel setupHint;
+    QPushButton setupSettingsButton;
+    QPushButton setupImportButton;
+    QPushButton settingsButton;
     QPushButton hintButton;
     QToolButton menuButton;
     QGroupBox allLinkGroup;
@@ -161,6 +184,9 @@ private:
     QCheckBox autostartCheck;  // after its group, which must outlive it
     QAction* aboutAction = nullptr;
     QAction* exitMenuAction = nullptr;
+    QAction* settingsAction = nullptr;
+    bool startHidden = false;
+    SettingsDialog* settingsDialog = nullptr;  // made at its first opening
 
     ProtocalInfoList displayedConnections;
     int32_t selectedRow = -1;

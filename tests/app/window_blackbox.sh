@@ -21,7 +21,7 @@ finish() {
 }
 trap finish EXIT
 fail() {
-    echo "FAIL: $*" >&2
+    echo "FAIL: $*" >&2; [[ -n ${QM_SHOT:-} ]] && import -window root "$QM_SHOT" 2>/dev/null
     echo "--- log" >&2; cat "$work/run/Quillomark.log" >&2 2>/dev/null || true
     echo "--- output" >&2; cat "$work/run/out.txt" >&2 2>/dev/null || true
     exit 1
@@ -82,6 +82,14 @@ cat >detect_result.log <<'LOG'
 120 MAIL 10.0.0.1 25 110 143 first-row
 -1 MAIL-SSL 10.0.0.2 465 995 993 second-row
 LOG
+
+# A list whose first server once passed: the window shows no set-up hint.
+cat >Quillomark.conf <<'CONF'
+2023/11/14 22:13:20
+MAIL 10.0.0.1 25 110 143 first-row
+MAIL-SSL 10.0.0.2 465 995 993 second-row
+CONF
+echo "1699999000000 first-row 10.0.0.1 120" >detect_history.log
 
 "$quillomark" >out.txt 2>&1 &
 qm_pid=$!
@@ -148,4 +156,22 @@ within 20 bash -c "! kill -0 $qm_pid" || fail "Exit did not end the program"
 wait "$qm_pid" 2>/dev/null || true
 qm_pid=
 grep -q "close QuilloMark" Quillomark.log || fail "no \"close QuilloMark\" in the log"
+
+# --hidden, as the start-at-login entry runs it: with the tips switched on,
+# no window and no tips box shows, and the mail ports open at once (an
+# interactive start would keep them shut until the tips box is closed).
+sed -i 's/^IS_OPEN_TUTORIAL=0$/IS_OPEN_TUTORIAL=1/' Quillomark.ini
+grep -q "^IS_OPEN_TUTORIAL=1$" Quillomark.ini || fail "the settings lost IS_OPEN_TUTORIAL"
+rm -f Quillomark.log
+"$quillomark" --hidden >hidden.txt 2>&1 &
+qm_pid=$!
+listening() { python3 -c "import socket,sys; socket.create_connection(('127.0.0.1', int(sys.argv[1])), 1)" "$1"; }
+within 30 listening "$smtp" || fail "--hidden did not open the SMTP port at once"
+within 30 logged "Start using QuilloMark" || fail "--hidden did not start"
+[[ -z $(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null) ]] || fail "--hidden showed the window"
+[[ -z $(xdotool search --onlyvisible --name "^Tips for QuilloMark" 2>/dev/null) ]] || fail "--hidden showed the tips"
+kill -TERM "$qm_pid"
+within 20 bash -c "! kill -0 $qm_pid" || fail "the hidden copy did not end on SIGTERM"
+wait "$qm_pid" 2>/dev/null || true
+qm_pid=
 echo "window black-box test passed"

@@ -64,7 +64,7 @@ TEST_F(AutostartTest, OffUntilTurnedOnAndOffAgain) {
     EXPECT_TRUE(IsAutostartEnabled(entry));
     std::string text = dir.Read("config/autostart/" + std::string(kDesktopAppId) + ".desktop");
     EXPECT_EQ(0u, text.find("[Desktop Entry]\nType=Application\n"));
-    EXPECT_NE(std::string::npos, text.find("\nExec=quillomark\n"));
+    EXPECT_NE(std::string::npos, text.find("\nExec=quillomark --hidden\n"));
     EXPECT_FALSE(dir.HasEntryBeginningWith("config/autostart/" + std::string(kDesktopAppId) + ".desktop."));
     struct stat info {};
     ASSERT_EQ(0, stat(dir.File("config").c_str(), &info));
@@ -104,7 +104,7 @@ TEST_F(AutostartTest, AProgramOutsidePathRunsQuotedInItsOwnDirectory) {
     AutostartTarget target{"/home/a b/Quillo%Mark/$HOME\\x/quillomark", "/home/a b/mail\\box"};
     std::string text = AutostartEntryText(target);
     EXPECT_NE(std::string::npos,
-              text.find("\nExec=\"/home/a b/Quillo%%Mark/\\\\$HOME\\\\\\\\x/quillomark\"\n"))
+              text.find("\nExec=\"/home/a b/Quillo%%Mark/\\\\$HOME\\\\\\\\x/quillomark\" --hidden\n"))
         << text;
     EXPECT_NE(std::string::npos, text.find("\nPath=/home/a b/mail\\\\box\n")) << text;
     EXPECT_EQ(std::string::npos, AutostartEntryText(kOnPath).find("Path="));

@@ -444,15 +444,16 @@ TEST_F(QuilloMarkDlgTest, WithoutATrayCloseMinimisesAndExitStaysReachable) {
 
     QMenu* menu = w.MenuButton().menu();
     ASSERT_NE(menu, nullptr);
-    ASSERT_EQ(menu->actions().size(), 2);
+    // About, Settings…, Exit.
+    ASSERT_EQ(menu->actions().size(), 3);
     AnswerBoxes({QMessageBox::Cancel, QMessageBox::Ok});
-    menu->actions()[1]->trigger();
+    menu->actions()[2]->trigger();
     ASSERT_TRUE(Eventually([&] { return answered.size() == 1; }));
     EXPECT_EQ(answered[0].title, "Leave?");
     EXPECT_EQ(answered[0].text, "Are you sure to leave the QuilloMark?");
     EXPECT_EQ(exits, 0);
 
-    menu->actions()[1]->trigger();
+    menu->actions()[2]->trigger();
     ASSERT_TRUE(Eventually([&] { return exits == 1; }));
     EXPECT_NE(Log().find("close QuilloMark"), std::string::npos);
 }
@@ -469,7 +470,8 @@ TEST_F(QuilloMarkDlgTest, TrayMenuTakesItsCaptionsAtEveryShowingAndAboutBecomesD
     menu->popup(QPoint(10, 10));
     ASSERT_TRUE(Eventually([&] { return menu->isVisible(); }));
     EXPECT_EQ(menu->actions()[0]->text().toStdString(), "Info");
-    EXPECT_EQ(menu->actions()[1]->text().toStdString(), "Quit");
+    EXPECT_EQ(menu->actions()[1]->text().toStdString(), "Settings…");
+    EXPECT_EQ(menu->actions()[2]->text().toStdString(), "Quit");
     menu->hide();
     EXPECT_EQ(menu->defaultAction(), menu->actions()[0]);
 }
@@ -651,5 +653,51 @@ TEST_F(QuilloMarkDlgTest, HistoryOpensTheChartOfTheListedCandidates) {
     w.OnDetectionFinished();
     EXPECT_EQ(w.History()->Chart()->Data().series[0].points.size(), 2u);
 }
+
+}  // namespace
+
+namespace {
+
+struct FreshInstall {
+    const char* what;
+    const char* list;     // "Quillomark.conf", nullptr: none
+    const char* history;  // "detect_history.log"
+    bool hintShown;
+};
+
+class SetupHintTest : public QuilloMarkDlgTest, public ::testing::WithParamInterface<FreshInstall> {};
+
+TEST_P(SetupHintTest, ShowsWhatToDoUntilARealServerHasPassed) {
+    const FreshInstall& c = GetParam();
+    if (c.list != nullptr) dir.Write("Quillomark.conf", c.list);
+    dir.Write("detect_history.log", c.history);
+    QuilloMarkDlg& window = Open();
+    EXPECT_EQ(window.SetupArea().isVisible(), c.hintShown);
+    EXPECT_EQ(window.SetupHintLine().text().toStdString(),
+              "No mail servers set up yet: open Settings, or import the files from your mail support");
+    if (!c.hintShown) return;
+    window.SetupSettingsButton().click();
+    ASSERT_NE(window.Settings(), nullptr);
+    EXPECT_TRUE(window.Settings()->isVisible());
+    window.Settings()->hide();
+}
+
+const char* const kPlaceholders =
+    "2026/01/01 00:00:00\nMAIL mail.example.com 25 110 143 example-plain\n"
+    "MAIL-SSL mail.example.com 465 995 993 example-tls\n";
+const char* const kRealList = "2026/01/01 00:00:00\nMAIL mx.mail.test 25 110 143 plain\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Lists, SetupHintTest,
+    ::testing::Values(
+        FreshInstall{"NoListAtAll", nullptr, "", true},
+        FreshInstall{"ShippedPlaceholdersEvenIfTheyOncePassed", kPlaceholders,
+                     "1700000000000 example-plain mail.example.com 120\n", true},
+        FreshInstall{"RealServerNeverTried", kRealList, "", true},
+        FreshInstall{"RealServerOnlyFailed", kRealList, "1700000000000 plain mx.mail.test -1\n", true},
+        FreshInstall{"AnotherServerPassedOnce", kRealList, "1700000000000 plain other.mail.test 80\n", true},
+        FreshInstall{"RealServerPassedOnce", kRealList,
+                     "1700000000000 plain mx.mail.test -1\n1700000100000 plain mx.mail.test 80\n", false}),
+    [](const ::testing::TestParamInfo<FreshInstall>& info) { return info.param.what; });
 
 }  // namespace
