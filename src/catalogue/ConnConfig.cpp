@@ -78,7 +78,10 @@ CatalogueResult ReplaceConnConfig(CatalogueContext& ctx, std::string_view text) 
 }
 
 CatalogueResult ReadConnListFile(CatalogueContext& ctx, const std::string& path, ProtocalInfoList& list) {
-    TextLineReader reader(path);
+    TextLineReader reader(path, kRecordFileReadLimits);
     if (!reader.IsOpen()) return CatalogueResult::ListUnopenable;
-    return ReadConnLines(ctx, reader, list);
+    CatalogueResult read = ReadConnLines(ctx, reader, list);
+    if (read != CatalogueResult::Ok || !reader.OverLimit()) return read;
+    list.Clear();
+    return CatalogueResult::ListFormatError;
 }

@@ -511,7 +511,8 @@ std::string ChangeLine(const CoreContext& ctx, const SettingKey& key, const std:
     case ValueKind::Flag:
         return FormatLine("%s=%s\n", key.name, LeadingInteger(value.c_str()) > 0 ? "1" : "0");
     case ValueKind::Number:
-    case ValueKind::Thousands: {
+    case ValueKind::Thousands:
+    case ValueKind::ListenPort: {
         char* end = nullptr;
         long long number = std::strtoll(value.c_str(), &end, 10);
         if (value.empty() || *end != '\0' || number < key.minimum || number > key.maximum) {
@@ -558,10 +559,11 @@ CoreResult WriteSettingChanges(CoreContext& ctx, const std::vector<SettingChange
     std::string path = DataFilePath(ctx, kUserConfigFileName);
     mode_t mode = 0600;
     std::string text;
-    if (FILE* in = OpenRegularFile(path, &mode)) {
+    if (IsRegularFile(path, &mode)) {
+        TextLineReader in(path, kSettingsReadLimits);
         ConfigLine line;
         SplitLine split;
-        while (ReadConfigLine(in, line)) {
+        while (in.IsOpen() && ReadConfigLine(in, line)) {
             bool replaced = false;
             if (SplitConfigLine(line, split)) {
                 for (auto& [key, replacement] : lines) {
@@ -574,9 +576,8 @@ CoreResult WriteSettingChanges(CoreContext& ctx, const std::vector<SettingChange
             }
             if (!replaced) text.append(line.text, line.length);
         }
-        bool read = std::ferror(in) == 0;
-        std::fclose(in);
-        if (!read) {
+        // An oversized file is never cut down to the part that was read.
+        if (!in.IsOpen() || in.OverLimit()) {
             reason = "the settings file cannot be read";
             return CoreResult::SettingsUnwritable;
         }
@@ -593,8 +594,9 @@ CoreResult WriteSettingChanges(CoreContext& ctx, const std::vector<SettingChange
 }
 
 CoreResult CheckSettingsFile(const MailCodeKeys& keys, const std::string& path, std::string& reason) {
-    FILE* file = OpenRegularFile(path, nullptr);
-    if (file == nullptr) {
+    std::optional<TextLineReader> file;
+    if (IsRegularFile(path, nullptr)) file.emplace(path, kSettingsReadLimits);
+    if (!file || !file->IsOpen()) {
         reason = "cannot be opened";
         return CoreResult::SettingsUnreadable;
     }
@@ -602,7 +604,7 @@ CoreResult CheckSettingsFile(const MailCodeKeys& keys, const std::string& path, 
     SplitLine split;
     CoreResult result = CoreResult::Ok;
     int number = 0;
-    while (result == CoreResult::Ok && ReadConfigLine(file, line)) {
+    while (result == CoreResult::Ok && ReadConfigLine(*file, line)) {
         ++number;
         std::string shown = WithoutLineBreak(line).text;
         if (shown.empty()) continue;
@@ -617,7 +619,10 @@ CoreResult CheckSettingsFile(const MailCodeKeys& keys, const std::string& path, 
             result = CoreResult::SettingsMalformed;
         }
     }
-    std::fclose(file);
+    if (result == CoreResult::Ok && file->OverLimit()) {
+        reason = "larger than " + file->LimitText();
+        result = CoreResult::SettingsTooLarge;
+    }
     return result;
 }
 

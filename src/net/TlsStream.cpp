@@ -255,6 +255,10 @@ void TlsStream::Swap(TlsStream& other) noexcept {
     std::swap(context_, other.context_);
     std::swap(buffered_, other.buffered_);
     destination_.swap(other.destination_);
+    host_.swap(other.host_);
+    std::swap(port_, other.port_);
+    std::swap(verdict_, other.verdict_);
+    std::swap(refusal_, other.refusal_);
     if (tls_ != nullptr) SSL_set_app_data(tls_, &destination_);
     if (other.tls_ != nullptr) SSL_set_app_data(other.tls_, &other.destination_);
 }
