@@ -391,7 +391,9 @@ private:
         int s = socket(AF_UNIX, SOCK_STREAM, 0);
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, path, sizeof address.sun_path - 1);
+        std::size_t length = std::strlen(path);
+        if (length >= sizeof address.sun_path) return false;
+        std::memcpy(address.sun_path, path, length);
         if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return false;
         (void)!write(s, "show\n\n", 6);
         pollfd entry{s, POLLIN, 0};
