@@ -109,7 +109,7 @@ void ServerChoice::StartNext(MonotonicClock::time_point now) {
     Attempt& a = *free;
     a.index = outcomes_.size();
     outcomes_.emplace_back();
-    nextStart_ = now + kStaggerDelay;
+    nextStart_ = now + bounds_.stagger;
     const ProtocalInfo& candidate = candidates_[a.index];
     int32_t port = candidate.Port[protocol_];
     a.phase = Phase::Connecting;
@@ -131,7 +131,7 @@ ChoiceStep ServerChoice::Resolved(bool found, in_addr address, MonotonicClock::t
     for (Attempt& a : attempts_) {
         if (a.phase != Phase::Resolving) continue;
         // The bounds of a named candidate start once its address is known.
-        nextStart_ = now + kStaggerDelay;
+        nextStart_ = now + bounds_.stagger;
         if (found)
             Connect(a, address, now);
         else

@@ -46,15 +46,16 @@
 // drops packets must not cost the system's two-minute connect time-out, and
 // one that trickles its handshake a byte at a time must not hold the client
 // and its slot for ever: past either bound the attempt fails.
-struct ConnectBounds {
-    int32_t connectSeconds = kConnectSeconds;  // the TCP connect
-    int32_t handshakeSeconds = kHandshakeSeconds;  // the whole TLS handshake
-};
-
 // Attempts a client may have under way at once, and how long the newest may
 // go without completing before the next candidate is started alongside it.
 inline constexpr size_t kAttemptsInFlight = 3;
 inline constexpr auto kStaggerDelay = std::chrono::milliseconds(250);
+
+struct ConnectBounds {
+    int32_t connectSeconds = kConnectSeconds;  // the TCP connect
+    int32_t handshakeSeconds = kHandshakeSeconds;  // the whole TLS handshake
+    std::chrono::milliseconds stagger = kStaggerDelay;  // before the next candidate starts alongside
+};
 
 // Where the walk stands after a step.
 enum class ChoiceStep : uint8_t {

@@ -18,9 +18,10 @@ namespace proxytest {
 class ListenerRun {
 public:
     ListenerRun(AppContext& ctx, int32_t protocol, RelayTimeouts timeouts = RelayTimeouts{20},
-                int32_t port = 0)
+                int32_t port = 0, ConnectBounds bounds = ConnectBounds{})
         : runtime(std::make_shared<ProxyRuntime>()) {
         runtime->timeouts = timeouts;
+        runtime->connectBounds = bounds;
         runtime->startDetection = [this](AppContext&, DetectMode mode) {
             ++detections;
             if (mode == DetectMode::OnDemand) ++onDemand;
