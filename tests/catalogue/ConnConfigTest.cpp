@@ -7,34 +7,25 @@
 
 #include <gtest/gtest.h>
 
-#include "support/LoggedContext.h"
+#include "support/ContextFixture.h"
 #include "support/OutcomeText.h"
-#include "support/TempDir.h"
 
 namespace {
 
 constexpr const char* kHeader = "2009/03/05 14:07:09\n";
 
-class ConnConfigTest : public ::testing::Test {
+class ConnConfigTest : public ContextFixture<CatalogueContext> {
 protected:
-    ConnConfigTest() {
-        LogInto(ctx, dir);
-    }
-
     CatalogueResult Read(const std::string& content) {
         dir.Write("Quillomark.conf", content);
         return ReadConnConfig(ctx, kConnConfigName, list);
     }
-    std::string Log() const { return ReadLog(dir); }
-    bool Logged(const std::string& text) const { return Log().find(text) != std::string::npos; }
     std::string Codes() const {
         std::string codes;
         for (const ProtocalInfo& r : list) codes += std::string(r.Code) + " ";
         return codes;
     }
 
-    TempDir dir;
-    CatalogueContext ctx;
     ProtocalInfoList list;
 };
 

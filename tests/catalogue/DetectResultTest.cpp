@@ -10,10 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include "support/ContextFixture.h"
 #include "support/FileSizeLimit.h"
-#include "support/LoggedContext.h"
 #include "support/OutcomeText.h"
-#include "support/TempDir.h"
 
 namespace {
 
@@ -46,10 +45,9 @@ std::string LocalTime(int32_t stamp) {
     return text;
 }
 
-class DetectResultTest : public ::testing::Test {
+class DetectResultTest : public ContextFixture<CatalogueContext> {
 protected:
     DetectResultTest() {
-        LogInto(ctx, dir);
         ranked.PushBack(Record(12, MAIL, "10.0.0.1", "plain-1"));
         ranked.PushBack(Record(40, MAIL_SSL, "mailhost", "ssl-1"));
         ranked.PushBack(Record(-1, MAIL, "down.example", "plain-2"));
@@ -59,12 +57,6 @@ protected:
         dir.Write("detect_result.log", content);
         return ReadDetectResult(ctx, stamp, list, false);
     }
-    bool Logged(const std::string& text) const {
-        return dir.Read("Quillomark.log").find(text) != std::string::npos;
-    }
-
-    TempDir dir;
-    CatalogueContext ctx;
     ProtocalInfoList ranked;
     ProtocalInfoList list;
     int32_t stamp = 77;
