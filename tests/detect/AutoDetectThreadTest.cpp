@@ -14,11 +14,10 @@
 #include "catalogue/DetectHistory.h"
 #include "catalogue/DetectResult.h"
 #include "detect/FakeMailDialogues.h"
+#include "detect/TinyHttpServer.h"
+#include "support/ContextFixture.h"
 #include "support/OutcomeText.h"
 #include "support/RecordingNotifier.h"
-#include "detect/TinyHttpServer.h"
-#include "support/LoggedContext.h"
-#include "support/TempDir.h"
 
 namespace {
 
@@ -43,11 +42,10 @@ struct FakeCandidate {
     FakePeer pop3Peer;
 };
 
-class AutoDetectThreadTest : public ::testing::Test {
+class AutoDetectThreadTest : public ContextFixture<AppContext> {
 protected:
     AutoDetectThreadTest() {
         setenv("no_proxy", "*", 1);
-        LogInto(ctx, dir);
         ctx.mainWindow = &pane;
         UserConfig& config = ctx.userConfig;
         config.TEST_INTERNET_RETRY_NUM = 3;
@@ -73,7 +71,6 @@ protected:
     void WriteList(const std::string& lines, const char* name = "Quillomark.conf") {
         dir.Write(name, "2009/03/05 14:07:09\n" + lines);
     }
-    std::string Log() { return ReadLog(dir); }
     ProtocalInfoList ReadResult() {
         ProtocalInfoList list;
         int32_t stamp = 0;
@@ -85,8 +82,6 @@ protected:
         return ctx.eventDetectComplete.WaitFor(0ms) && !ctx.eventDetectComplete.WaitFor(0ms);
     }
 
-    TempDir dir;
-    AppContext ctx;
     RecordingNotifier pane;
     TinyHttpServer web{200};
 };

@@ -9,9 +9,8 @@
 #include "core/CoreContext.h"
 #include "detect/FakePeer.h"
 #include "detect/TinyHttpServer.h"
-#include "support/LoggedContext.h"
+#include "support/ContextFixture.h"
 #include "support/OutcomeText.h"
-#include "support/TempDir.h"
 
 namespace {
 
@@ -19,21 +18,16 @@ namespace {
 // server: its first label is longer than DNS allows.
 const std::string kUnresolvable = std::string(70, 'q') + ".invalid";
 
-class CheckInternetTest : public ::testing::Test {
+class CheckInternetTest : public CoreContextTest {
 protected:
     CheckInternetTest() {
         setenv("no_proxy", "*", 1);  // never through a proxy, whatever the environment says
-        LogInto(ctx, dir);
     }
 
     void Target(const std::string& host, int32_t port) {
         ctx.userConfig.TEST_INTERNET_SERVER.Set(host.c_str());
         ctx.userConfig.TEST_INTERNET_PORT = port;
     }
-    std::string Log() { return ReadLog(dir); }
-
-    TempDir dir;
-    CoreContext ctx;
 };
 
 TEST_F(CheckInternetTest, StatusTwoHundredIsReachable) {

@@ -8,17 +8,17 @@
 #include <gtest/gtest.h>
 
 #include "detect/FakeMailDialogues.h"
+#include "support/ContextFixture.h"
 #include "support/OutcomeText.h"
 #include "support/RecordingNotifier.h"
-#include "support/LoggedContext.h"
-#include "support/TempDir.h"
 
 namespace {
 
-class ReportLogTest : public ::testing::Test {
+class ReportLogTest : public ContextFixture<AppContext> {
 protected:
+    ReportLogTest() : ContextFixture(100000000) {}
+
     void SetUp() override {
-        LogInto(ctx, dir, 100000000);
         ctx.userConfig.LOG_REPORT_SIZE = 100000;
         std::strcpy(ctx.userConfig.LOGIN_NAME, "probe@qm.test");
         std::strcpy(ctx.userConfig.LOGIN_PASS, "secret-pass");
@@ -41,8 +41,6 @@ protected:
         return ReportLog(ctx, checker, &connection);
     }
 
-    TempDir dir;
-    AppContext ctx;
     RecordingNotifier pane;
     SmtpScript script;
     SmtpRecord record;
