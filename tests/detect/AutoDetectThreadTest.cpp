@@ -14,8 +14,8 @@
 #include "catalogue/DetectHistory.h"
 #include "catalogue/DetectResult.h"
 #include "detect/FakeMailDialogues.h"
-#include "detect/TinyHttpServer.h"
 #include "support/ContextFixture.h"
+#include "support/HttpTestServer.h"
 #include "support/OutcomeText.h"
 #include "support/RecordingNotifier.h"
 
@@ -38,8 +38,8 @@ struct FakeCandidate {
     bool tls;
     SmtpRecord smtpSeen;
     Pop3Record pop3Seen;
-    FakePeer smtpPeer;
-    FakePeer pop3Peer;
+    LoopbackPeer smtpPeer;
+    LoopbackPeer pop3Peer;
 };
 
 class AutoDetectThreadTest : public ContextFixture<AppContext> {
@@ -83,7 +83,7 @@ protected:
     }
 
     RecordingNotifier pane;
-    TinyHttpServer web{200};
+    HttpTestServer web{200};
 };
 
 TEST_F(AutoDetectThreadTest, RanksMeasuredCandidatesFirstAndPublishesTheBest) {
@@ -248,7 +248,7 @@ TEST_F(AutoDetectThreadTest, UnwritableResultLogStillSetsTheBestConnection) {
 }
 
 TEST_F(AutoDetectThreadTest, OnDemandRunReportsUnreachableInternetAtOnce) {
-    TinyHttpServer missing(404);
+    HttpTestServer missing(404);
     Internet(missing.port());
     auto start = Clock::now();
     EXPECT_EQ(AutoDetectThread(ctx, OnDemand()), DetectionResult::InternetUnreachable);
@@ -265,7 +265,7 @@ TEST_F(AutoDetectThreadTest, OnDemandRunReportsUnreachableInternetAtOnce) {
 }
 
 TEST_F(AutoDetectThreadTest, BackgroundRunRetriesQuietlyWithNumberedLines) {
-    TinyHttpServer missing(404);
+    HttpTestServer missing(404);
     Internet(missing.port());
     EXPECT_EQ(AutoDetectThread(ctx, Background()), DetectionResult::InternetUnreachable);
     EXPECT_EQ(missing.Requests().size(), 4u);
@@ -291,7 +291,7 @@ TEST_F(AutoDetectThreadTest, BackgroundRunRetriesQuietlyWithNumberedLines) {
 }
 
 TEST_F(AutoDetectThreadTest, UserRequestDuringRetryPauseEndsTheWaitAtTheNextFailure) {
-    TinyHttpServer missing(404);
+    HttpTestServer missing(404);
     Internet(missing.port());
     ctx.userConfig.TEST_INTERNET_RETRY_NUM = 50;
     ctx.userConfig.TEST_INTERNET_RETRY_INTERVAL = 1000;
@@ -317,12 +317,12 @@ TEST_F(AutoDetectThreadTest, SecondRunDuringAFirstEndsWithMinusFifteenAndChanges
     SmtpScript slow;
     SmtpRecord seen;
     auto plain = SmtpDialogue(slow, seen);
-    FakePeer smtp([plain](PeerLink& link) {
+    LoopbackPeer smtp([plain](PeerLink& link) {
         std::this_thread::sleep_for(500ms);
         plain(link);
     });
     Pop3Record popSeen;
-    FakePeer pop3(Pop3Dialogue(Pop3Script{}, popSeen));
+    LoopbackPeer pop3(Pop3Dialogue(Pop3Script{}, popSeen));
     WriteList("MAIL 127.0.0.1 " + std::to_string(smtp.port()) + " " + std::to_string(pop3.port()) +
               " 143 slow-1\n");
 

@@ -12,10 +12,10 @@
 
 #include "catalogue/DetectResult.h"
 #include "detect/AutoDetectThread.h"
-#include "detect/FakePeer.h"
 #include "support/ChildProcess.h"
 #include "support/ContextFixture.h"
 #include "support/HttpTestServer.h"
+#include "support/LoopbackPeer.h"
 #include "support/MailServerSuite.h"
 #include "support/OutcomeText.h"
 #include "support/RecordingNotifier.h"
@@ -132,7 +132,7 @@ TEST_F(UpdateWithMailServersTest, ListWhoseCandidatesAllFailIsRetriedAndDiscarde
 TEST_F(UpdateWithMailServersTest, RunOnTheNewListStartsOnlyAfterTheActiveRunEnded) {
     // The current list's only candidate greets after 1.5 s and then hangs up,
     // which keeps the first run busy while the update compares the lists.
-    FakePeer slow([](PeerLink& link) {
+    LoopbackPeer slow([](PeerLink& link) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
         link.Send("554 no service\r\n");
     });

@@ -12,8 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "support/ChildProcess.h"
-#include "update/AutoDownloadThread.h"
 #include "support/HttpTestServer.h"
+#include "update/AutoDownloadThread.h"
 #include "update/UpdateTestContext.h"
 
 namespace {
