@@ -1,9 +1,9 @@
-// ContextFixture is the base of a test that runs code against a process
-// context of its own: a fresh directory that is the context's base
-// directory, every log line switched on, and the log read back from there.
-// The directory is declared first so it outlives the context that writes
-// into it. A suite with a base of its own (one that starts servers for the
-// whole suite) names it as Base.
+// TestContext is the process context a test runs code against: a fresh
+// directory that is the context's base directory, every log line switched
+// on, and the log read back from there. The directory is declared first so
+// it outlives the context that writes into it. ContextFixture makes it the
+// base of a test; a suite with a base of its own (one that starts servers
+// for the whole suite) names that as Base.
 #pragma once
 
 #include <cstdint>
@@ -16,10 +16,9 @@
 #include "support/LoggedContext.h"
 #include "support/TempDir.h"
 
-template <typename Context, typename Base = ::testing::Test>
-class ContextFixture : public Base {
-protected:
-    explicit ContextFixture(int32_t logSize = kTestLogSize) { LogInto(ctx, dir, logSize); }
+template <typename Context>
+struct TestContext {
+    explicit TestContext(int32_t logSize = kTestLogSize) { LogInto(ctx, dir, logSize); }
 
     std::string Log() const { return ReadLog(dir); }
     // The log after closing it, for code that keeps lines back until then;
@@ -36,6 +35,12 @@ protected:
 
     TempDir dir;
     Context ctx;
+};
+
+template <typename Context, typename Base = ::testing::Test>
+class ContextFixture : public Base, public TestContext<Context> {
+protected:
+    explicit ContextFixture(int32_t logSize = kTestLogSize) : TestContext<Context>(logSize) {}
 };
 
 using CoreContextTest = ContextFixture<CoreContext>;
