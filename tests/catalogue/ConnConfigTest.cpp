@@ -61,6 +61,8 @@ struct ListCase {
     const char* logged = "";
 };
 
+void PrintTo(const ListCase& c, std::ostream* out) { *out << c.name; }
+
 class ConnConfigLinesTest : public ConnConfigTest, public ::testing::WithParamInterface<ListCase> {};
 
 TEST_P(ConnConfigLinesTest, GiveTheirRecordsOrStopAtTheFirstBadLine) {

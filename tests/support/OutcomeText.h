@@ -27,6 +27,8 @@ struct OutcomeRow {
     int32_t number;
 };
 
+inline void PrintTo(const OutcomeRow& row, std::ostream* out) { *out << row.name; }
+
 template <typename Outcome>
 OutcomeRow Row(Outcome value, const char* name, int32_t number) {
     return OutcomeRow{ToText(value), CodeOf(value), name, number};
