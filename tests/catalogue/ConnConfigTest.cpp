@@ -7,34 +7,25 @@
 
 #include <gtest/gtest.h>
 
-#include "support/LoggedContext.h"
+#include "support/ContextFixture.h"
 #include "support/OutcomeText.h"
-#include "support/TempDir.h"
 
 namespace {
 
 constexpr const char* kHeader = "2009/03/05 14:07:09\n";
 
-class ConnConfigTest : public ::testing::Test {
+class ConnConfigTest : public ContextFixture<CatalogueContext> {
 protected:
-    ConnConfigTest() {
-        LogInto(ctx, dir);
-    }
-
     CatalogueResult Read(const std::string& content) {
         dir.Write("Quillomark.conf", content);
         return ReadConnConfig(ctx, kConnConfigName, list);
     }
-    std::string Log() const { return ReadLog(dir); }
-    bool Logged(const std::string& text) const { return Log().find(text) != std::string::npos; }
     std::string Codes() const {
         std::string codes;
-        for (const ProtocalInfo& r : list) codes += std::string(r.Code) + " ";
+        for (const ProtocalInfo& r : list) codes += std::string(r.Code) + (r.Type == MAIL_SSL ? "/ssl " : " ");
         return codes;
     }
 
-    TempDir dir;
-    CatalogueContext ctx;
     ProtocalInfoList list;
 };
 
@@ -60,31 +51,62 @@ TEST_F(ConnConfigTest, ConnectionLineBecomesARecord) {
     EXPECT_TRUE(Logged("[DETECT][DUMP] read config end"));
 }
 
-TEST_F(ConnConfigTest, HeaderOnlyGivesNoRecords) {
-    EXPECT_EQ(CatalogueResult::Ok, Read(kHeader));
-    EXPECT_TRUE(list.Empty());
-    EXPECT_EQ(CatalogueResult::Ok, Read(""));
-    EXPECT_TRUE(list.Empty());
+// What a list's lines give: the result, the codes of the records read in
+// order ("/ssl" marks a TLS record), and a line the log must hold.
+struct ListCase {
+    const char* name;
+    std::string content;
+    CatalogueResult result;
+    const char* codes;
+    const char* logged = "";
+};
+
+void PrintTo(const ListCase& c, std::ostream* out) { *out << c.name; }
+
+class ConnConfigLinesTest : public ConnConfigTest, public ::testing::WithParamInterface<ListCase> {};
+
+TEST_P(ConnConfigLinesTest, GiveTheirRecordsOrStopAtTheFirstBadLine) {
+    const ListCase& c = GetParam();
+    EXPECT_EQ(c.result, Read(c.content));
+    EXPECT_EQ(c.codes, Codes());
+    EXPECT_TRUE(Logged(c.logged)) << Log();
+    EXPECT_TRUE(Logged("read config end"));
 }
 
-TEST_F(ConnConfigTest, LineOneIsNeverRead) {
-    EXPECT_EQ(CatalogueResult::Ok, Read("MAIL host 25 110 143 first\nMAIL host 25 110 143 second\n"));
-    EXPECT_EQ("second ", Codes());
-}
-
-TEST_F(ConnConfigTest, OnlyLinesBeginningWithMAreRead) {
-    ASSERT_EQ(CatalogueResult::Ok, Read(std::string(kHeader) +
-                      "# MAIL host 25 110 143 comment\n"
-                      "\n"
-                      " MAIL host 25 110 143 indented\n"
-                      "\tMAIL host 25 110 143 tabbed\n"
-                      "ZZZ host 25 110 143 zzz\n"
-                      "MAI host 25 110 143 short-word\n"
-                      "MAIL-S host 465 995 993 short-ssl\n"));
-    EXPECT_EQ("short-word short-ssl ", Codes());
-    EXPECT_EQ(MAIL, list.begin()->Type);
-    EXPECT_EQ(MAIL_SSL, (list.begin() + 1)->Type);
-}
+const std::string kH = kHeader;
+INSTANTIATE_TEST_SUITE_P(
+    Lines, ConnConfigLinesTest,
+    ::testing::Values(
+        ListCase{"HeaderOnly", kH, CatalogueResult::Ok, ""},
+        ListCase{"Empty", "", CatalogueResult::Ok, ""},
+        ListCase{"LineOneIsNeverRead", "MAIL host 25 110 143 first\nMAIL host 25 110 143 second\n",
+                 CatalogueResult::Ok, "second "},
+        ListCase{"OnlyLinesBeginningWithM",
+                 kH + "# MAIL host 25 110 143 comment\n\n MAIL host 25 110 143 indented\n"
+                      "\tMAIL host 25 110 143 tabbed\nZZZ host 25 110 143 zzz\nMAI host 25 110 143 short-word\n"
+                      "MAIL-S host 465 995 993 short-ssl\n",
+                 CatalogueResult::Ok, "short-word short-ssl/ssl "},
+        // The line is logged as read, line end included.
+        ListCase{"FourFields", kH + "MAIL host 25 110 143 good\nMAIL host 25 110\nMAIL host 25 110 143 never\n",
+                 CatalogueResult::ListFormatError, "good ",
+                 "[DETECT][MINOR] ERROR: conn config format error at line=MAIL host 25 110\n"},
+        ListCase{"UnknownTypeWord",
+                 kH + "MAIL host 25 110 143 one\nMAIL-SSL host 465 995 993 two\nMAILX host 25 110 143 bad\n"
+                      "MAIL host 25 110 143 never\n",
+                 CatalogueResult::ListFormatError, "one two/ssl ", "[DETECT][MINOR] ERROR: unknown protocal name MAILX"},
+        ListCase{"WordForPort", kH + "MAIL host smtp 110 143 code\n", CatalogueResult::ListFormatError, "",
+                 "format error at line=MAIL host smtp 110 143 code"},
+        ListCase{"PortWithLetters", kH + "MAIL host 25 110x 143 code\n", CatalogueResult::ListFormatError, ""},
+        // Cut at 63, the rest "25" would have become the SMTP port and shifted
+        // every later field by one.
+        ListCase{"DestinationTooLong", kH + "MAIL " + std::string(63, 'd') + "25 110 143 7 x\n",
+                 CatalogueResult::ListFormatError, ""},
+        ListCase{"TypeWordTooLong", kH + "MAIL" + std::string(60, 'L') + " h 25 110 143 x\n",
+                 CatalogueResult::ListFormatError, ""},
+        ListCase{"LongLineOfM", kH + std::string(10000, 'M') + "\n", CatalogueResult::ListFormatError, ""},
+        ListCase{"NulInALine", kH + std::string("MAIL h\0 25 110 143 c\n", 21), CatalogueResult::ListFormatError,
+                 ""}),
+    [](const ::testing::TestParamInfo<ListCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ConnConfigTest, RecordsAreAppendedToTheGivenList) {
     ProtocalInfo earlier;
@@ -92,34 +114,6 @@ TEST_F(ConnConfigTest, RecordsAreAppendedToTheGivenList) {
     list.PushBack(earlier);
     ASSERT_EQ(CatalogueResult::Ok, Read(std::string(kHeader) + "MAIL host 25 110 143 new\n"));
     EXPECT_EQ("earlier new ", Codes());
-}
-
-TEST_F(ConnConfigTest, FourFieldsStopReadingWithFormatError) {
-    EXPECT_EQ(CatalogueResult::ListFormatError, Read(std::string(kHeader) +
-                        "MAIL host 25 110 143 good\n"
-                        "MAIL host 25 110\n"
-                        "MAIL host 25 110 143 never\n"));
-    EXPECT_EQ("good ", Codes());
-    // The line is logged as read, line end included.
-    EXPECT_TRUE(Logged("[DETECT][MINOR] ERROR: conn config format error at line=MAIL host 25 110\n"));
-    EXPECT_TRUE(Logged("read config end"));
-}
-
-TEST_F(ConnConfigTest, UnknownTypeWordAfterGoodLines) {
-    EXPECT_EQ(CatalogueResult::ListFormatError, Read(std::string(kHeader) +
-                        "MAIL host 25 110 143 one\n"
-                        "MAIL-SSL host 465 995 993 two\n"
-                        "MAILX host 25 110 143 bad\n"
-                        "MAIL host 25 110 143 never\n"));
-    EXPECT_EQ("one two ", Codes());
-    EXPECT_TRUE(Logged("[DETECT][MINOR] ERROR: unknown protocal name MAILX"));
-}
-
-TEST_F(ConnConfigTest, NonNumericPortIsAFormatError) {
-    EXPECT_EQ(CatalogueResult::ListFormatError, Read(std::string(kHeader) + "MAIL host smtp 110 143 code\n"));
-    EXPECT_EQ(CatalogueResult::ListFormatError, Read(std::string(kHeader) + "MAIL host 25 110x 143 code\n"));
-    EXPECT_TRUE(list.Empty());
-    EXPECT_TRUE(Logged("format error at line=MAIL host smtp 110 143 code"));
 }
 
 TEST_F(ConnConfigTest, CrLfAndLfGiveTheSameRecords) {
@@ -144,15 +138,6 @@ TEST_F(ConnConfigTest, FieldsTooLongForTheRecordAreRefused) {
     std::string dest63(63, 'd');
     ASSERT_EQ(CatalogueResult::Ok, Read(std::string(kHeader) + "MAIL " + dest63 + " 25 110 143 fits\n"));
     EXPECT_STREQ(dest63.c_str(), list.begin()->Dest);
-
-    list.Clear();
-    // Cut at 63, the rest "25" would have become the SMTP port and shifted
-    // every later field by one.
-    EXPECT_EQ(CatalogueResult::ListFormatError,
-              Read(std::string(kHeader) + "MAIL " + std::string(63, 'd') + "25 110 143 7 x\n"));
-    EXPECT_EQ(CatalogueResult::ListFormatError,
-              Read(std::string(kHeader) + "MAIL" + std::string(60, 'L') + " h 25 110 143 x\n"));
-    EXPECT_TRUE(list.Empty());
 }
 
 TEST_F(ConnConfigTest, MissingFileOrDirectoryCannotBeOpened) {
@@ -176,9 +161,6 @@ TEST_F(ConnConfigTest, HostileContentGivesItsCodeOnly) {
     EXPECT_EQ(511u - 18u, std::strlen(list.begin()->Code));
 
     list.Clear();
-    EXPECT_EQ(CatalogueResult::ListFormatError, Read(std::string(kHeader) + std::string(10000, 'M') + "\n"));
-    EXPECT_EQ(CatalogueResult::ListFormatError,
-              Read(std::string(kHeader) + std::string("MAIL h\0 25 110 143 c\n", 21)));
     std::string binary = kHeader;
     for (int i = 0; i < 5000; ++i) binary += static_cast<char>(i % 7 == 0 ? 'M' : (i * 91) & 0xFF);
     CatalogueResult result = Read(binary);

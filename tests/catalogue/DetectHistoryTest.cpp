@@ -10,10 +10,9 @@
 #include <gtest/gtest.h>
 
 #include "core/LogLevel.h"
+#include "support/ContextFixture.h"
 #include "support/FileSizeLimit.h"
-#include "support/LoggedContext.h"
 #include "support/OutcomeText.h"
-#include "support/TempDir.h"
 
 namespace {
 
@@ -33,18 +32,13 @@ ProtocalInfoList ThreeCandidates(int32_t firstCost, int32_t secondCost, int32_t 
     return list;
 }
 
-class DetectHistoryTest : public ::testing::Test {
+class DetectHistoryTest : public ContextFixture<CatalogueContext> {
 protected:
-    DetectHistoryTest() { LogInto(ctx, dir); }
-
     std::vector<HistoryRecord> Read() {
         std::vector<HistoryRecord> records;
         EXPECT_EQ(ReadDetectHistory(ctx, records), CatalogueResult::Ok);
         return records;
     }
-
-    TempDir dir;
-    CatalogueContext ctx;
 };
 
 TEST_F(DetectHistoryTest, AppendWritesOneRecordPerCandidateWithTheRunsTime) {

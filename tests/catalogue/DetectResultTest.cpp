@@ -10,10 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include "support/ContextFixture.h"
 #include "support/FileSizeLimit.h"
-#include "support/LoggedContext.h"
 #include "support/OutcomeText.h"
-#include "support/TempDir.h"
 
 namespace {
 
@@ -46,10 +45,9 @@ std::string LocalTime(int32_t stamp) {
     return text;
 }
 
-class DetectResultTest : public ::testing::Test {
+class DetectResultTest : public ContextFixture<CatalogueContext> {
 protected:
     DetectResultTest() {
-        LogInto(ctx, dir);
         ranked.PushBack(Record(12, MAIL, "10.0.0.1", "plain-1"));
         ranked.PushBack(Record(40, MAIL_SSL, "mailhost", "ssl-1"));
         ranked.PushBack(Record(-1, MAIL, "down.example", "plain-2"));
@@ -59,12 +57,6 @@ protected:
         dir.Write("detect_result.log", content);
         return ReadDetectResult(ctx, stamp, list, false);
     }
-    bool Logged(const std::string& text) const {
-        return dir.Read("Quillomark.log").find(text) != std::string::npos;
-    }
-
-    TempDir dir;
-    CatalogueContext ctx;
     ProtocalInfoList ranked;
     ProtocalInfoList list;
     int32_t stamp = 77;
@@ -130,15 +122,6 @@ TEST_F(DetectResultTest, EmptyListGivesTheTwoHeaderLines) {
     EXPECT_TRUE(list.Empty());
 }
 
-TEST_F(DetectResultTest, EmptyFileLeavesTheStamp) {
-    EXPECT_EQ(CatalogueResult::Ok, ReadContent(""));
-    EXPECT_EQ(77, stamp);
-    EXPECT_TRUE(list.Empty());
-    EXPECT_EQ(CatalogueResult::Ok, ReadContent("not a number\n2009/03/05 14:07:09\n5 MAIL h 1 2 3 c\n"));
-    EXPECT_EQ(77, stamp);
-    EXPECT_EQ(1, list.Count());
-}
-
 TEST_F(DetectResultTest, ReaderAppendsAndAcceptsCrLf) {
     ProtocalInfo earlier;
     earlier.SetCode("earlier");
@@ -151,20 +134,49 @@ TEST_F(DetectResultTest, ReaderAppendsAndAcceptsCrLf) {
     EXPECT_TRUE((list.begin() + 1)->IsSSL);
 }
 
-TEST_F(DetectResultTest, EmptyRecordLineIsAFormatError) {
-    EXPECT_EQ(CatalogueResult::ReadFailed,
-              ReadContent("100\n2009/03/05 14:07:09\n5 MAIL h 1 2 3 c\n\n6 MAIL h 1 2 3 d\n"));
-    EXPECT_EQ(100, stamp);
-    EXPECT_EQ(1, list.Count());
-    EXPECT_TRUE(Logged("[DETECT][MINOR] ERROR: result log format error at line=\n"));
+// What a result file's lines give: the result, the stamp (77 before the
+// read), how many records were read, and a line the log must hold.
+struct ResultCase {
+    const char* name;
+    std::string content;
+    CatalogueResult result;
+    int32_t stamp;
+    int records;
+    const char* logged = "";
+};
+
+void PrintTo(const ResultCase& c, std::ostream* out) { *out << c.name; }
+
+class DetectResultLinesTest : public DetectResultTest, public ::testing::WithParamInterface<ResultCase> {};
+
+TEST_P(DetectResultLinesTest, GiveTheirRecordsOrStopAtTheFirstBadLine) {
+    const ResultCase& c = GetParam();
+    EXPECT_EQ(c.result, ReadContent(c.content));
+    EXPECT_EQ(c.stamp, stamp);
+    EXPECT_EQ(c.records, list.Count());
+    EXPECT_TRUE(Logged(c.logged)) << Log();
     EXPECT_TRUE(Logged("read detect result log end"));
 }
 
-TEST_F(DetectResultTest, TypeZZZIsUnknown) {
-    EXPECT_EQ(CatalogueResult::ReadFailed, ReadContent("100\nx\n5 MAIL h 1 2 3 c\n5 ZZZ h 1 2 3 z\n"));
-    EXPECT_EQ(1, list.Count());
-    EXPECT_TRUE(Logged("[DETECT][MINOR] ERROR: unknown protocal name ZZZ"));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Lines, DetectResultLinesTest,
+    ::testing::Values(
+        ResultCase{"EmptyFile", "", CatalogueResult::Ok, 77, 0},
+        ResultCase{"StampNotANumber", "not a number\n2009/03/05 14:07:09\n5 MAIL h 1 2 3 c\n", CatalogueResult::Ok, 77,
+                   1},
+        ResultCase{"EmptyRecordLine", "100\n2009/03/05 14:07:09\n5 MAIL h 1 2 3 c\n\n6 MAIL h 1 2 3 d\n",
+                   CatalogueResult::ReadFailed, 100, 1, "[DETECT][MINOR] ERROR: result log format error at line=\n"},
+        ResultCase{"TypeZZZ", "100\nx\n5 MAIL h 1 2 3 c\n5 ZZZ h 1 2 3 z\n", CatalogueResult::ReadFailed, 100, 1,
+                   "[DETECT][MINOR] ERROR: unknown protocal name ZZZ"},
+        // The first piece of an overlong line is a record, the rest of the
+        // line is malformed.
+        ResultCase{"LongCode", "1\n2\n5 MAIL h 1 2 3 " + std::string(10000, 'c') + "\n", CatalogueResult::ReadFailed,
+                   1, 1},
+        ResultCase{"LongDestination", "1\n2\n5 MAIL " + std::string(64, 'd') + " 1 2 3 c\n",
+                   CatalogueResult::ReadFailed, 1, 0},
+        ResultCase{"NulInALine", std::string("1\n2\n5 MAIL h\0 1 2 3 c\n", 22), CatalogueResult::ReadFailed, 1, 0},
+        ResultCase{"StampTooBig", std::string(10000, '9') + "\n", CatalogueResult::ReadFailed, 77, 0}),
+    [](const ::testing::TestParamInfo<ResultCase>& info) { return std::string(info.param.name); });
 
 TEST_F(DetectResultTest, FailedWriteStillAdvancesTheStamp) {
     // A disk too full for the new file (but not for the log's one line), so
@@ -219,17 +231,7 @@ TEST_F(DetectResultTest, MissingFileLeavesStampAndList) {
     EXPECT_TRUE(Logged("read detect result log end"));
 }
 
-TEST_F(DetectResultTest, HostileContentGivesItsCodeOnly) {
-    EXPECT_EQ(CatalogueResult::ReadFailed, ReadContent("1\n2\n5 MAIL h 1 2 3 " + std::string(10000, 'c') + "\n"));
-    EXPECT_EQ(1, list.Count());  // the first piece, then the rest of the line is malformed
-    EXPECT_EQ(CatalogueResult::ReadFailed, ReadContent("1\n2\n5 MAIL " + std::string(64, 'd') + " 1 2 3 c\n"));
-    EXPECT_EQ(CatalogueResult::ReadFailed, ReadContent(std::string("1\n2\n5 MAIL h\0 1 2 3 c\n", 22)));
-    list.Clear();
-    stamp = 77;
-    EXPECT_EQ(CatalogueResult::ReadFailed, ReadContent(std::string(10000, '9') + "\n"));
-    EXPECT_EQ(77, stamp);  // too big for a stamp
-    EXPECT_TRUE(list.Empty());
-
+TEST_F(DetectResultTest, HostileBytesGiveBoundedRecords) {
     std::string binary;
     for (int i = 0; i < 5000; ++i) binary += static_cast<char>((i * 131 + 7) & 0xFF);
     CatalogueResult result = ReadContent(binary);

@@ -6,8 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "core/WriteLog.h"
-#include "support/LoggedContext.h"
-#include "support/TempDir.h"
+#include "support/ContextFixture.h"
 
 namespace {
 
@@ -39,20 +38,16 @@ private:
     }
 };
 
-class AppServicesTest : public ::testing::Test {
+class AppServicesTest : public ContextFixture<AppContext> {
 protected:
     void SetUp() override {
-        LogInto(ctx, dir);
         ctx.userConfig.PORT_SMTP = 2525;
         ctx.userConfig.PORT_POP3 = 1110;
         ctx.userConfig.PORT_IMAP4 = 1143;
         ctx.userConfig.DETECT_INTERVAL = 14400 * 1000;
         CreateLocks(ctx);
     }
-    std::string Log() { return ReadLog(dir); }
 
-    TempDir dir;
-    AppContext ctx;
     FakeStarter starter;
 };
 

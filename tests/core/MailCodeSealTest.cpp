@@ -16,9 +16,8 @@
 
 #include "core/CoreContext.h"
 #include "core/UserConfigFile.h"
-#include "support/LoggedContext.h"
+#include "support/ContextFixture.h"
 #include "support/OutcomeText.h"
-#include "support/TempDir.h"
 
 extern char** environ;
 
@@ -59,19 +58,10 @@ SealRun RunSeal(const std::vector<std::string>& args) {
     return run;
 }
 
-class MailCodeSealTest : public ::testing::Test {
+class MailCodeSealTest : public CoreContextTest {
 protected:
-    void SetUp() override {
-        LogInto(ctx, dir, 10'000'000);
-        BuildMailCodeKeys(ctx.mailCodeKeys);
-    }
-    std::string Log() {
-        ctx.log.CloseForShutdown();
-        return ReadLog(dir);
-    }
-
-    TempDir dir;
-    CoreContext ctx;
+    MailCodeSealTest() : CoreContextTest(10'000'000) { BuildMailCodeKeys(ctx.mailCodeKeys); }
+    std::string Log() { return ClosedLog(); }
 };
 
 TEST_F(MailCodeSealTest, AllEightFieldsRoundTrip) {

@@ -12,9 +12,8 @@
 
 #include "core/CoreContext.h"
 #include "core/MailCodeKeys.h"
-#include "support/LoggedContext.h"
+#include "support/ContextFixture.h"
 #include "support/OutcomeText.h"
-#include "support/TempDir.h"
 
 namespace {
 
@@ -61,24 +60,15 @@ bool OddParity(const unsigned char (&block)[8]) {
     return true;
 }
 
-class MailCodeTest : public ::testing::Test {
+class MailCodeTest : public CoreContextTest {
 protected:
-    void SetUp() override {
-        LogInto(ctx, dir, 10'000'000);
-        BuildMailCodeKeys(ctx.mailCodeKeys);
-    }
+    MailCodeTest() : CoreContextTest(10'000'000) { BuildMailCodeKeys(ctx.mailCodeKeys); }
     std::string Read(const std::string& hex, std::size_t outSize = kConfigTextSize) {
         std::vector<char> out(outSize, 'Z');
         ReadMailCode(ctx, hex.c_str(), out.data(), out.size());
         return std::string(out.data());
     }
-    std::string Log() {
-        ctx.log.CloseForShutdown();
-        return ReadLog(dir);
-    }
-
-    TempDir dir;
-    CoreContext ctx;
+    std::string Log() { return ClosedLog(); }
 };
 
 TEST(MailCodeKeysTest, KeysAreOddParityDistinctAndAccepted) {

@@ -10,17 +10,14 @@
 #include <gtest/gtest.h>
 
 #include "core/CoreContext.h"
+#include "support/ContextFixture.h"
 #include "support/FileSizeLimit.h"
-#include "support/LoggedContext.h"
 #include "support/TempDir.h"
 
 namespace {
 
-class MessageTableTest : public ::testing::Test {
+class MessageTableTest : public CoreContextTest {
 protected:
-    MessageTableTest() {
-        LogInto(ctx, dir);
-    }
 
     // Loads a message file with the given content.
     void Load(const std::string& content) {
@@ -28,8 +25,6 @@ protected:
         ASSERT_EQ(0, LoadMessageFile(ctx, dir.File("message_EN.txt")));
     }
     std::string Text(const char* key) { return GetMessageText(ctx, key); }
-    std::string Log() const { return ReadLog(dir); }
-    bool Logged(const std::string& line) const { return Log().find(line) != std::string::npos; }
 
     // Every field of both layers still ends inside its 256 bytes.
     void ExpectFieldsTerminated() const {
@@ -38,9 +33,6 @@ protected:
             EXPECT_NE(nullptr, std::memchr(r.text, '\0', sizeof r.text));
         }
     }
-
-    TempDir dir;
-    CoreContext ctx;
 };
 
 std::vector<std::string> SplitLines(const std::string& text) {

@@ -12,35 +12,26 @@
 #include <gtest/gtest.h>
 
 #include "core/CoreContext.h"
+#include "support/ContextFixture.h"
 #include "support/FileSizeLimit.h"
-#include "support/LoggedContext.h"
 #include "support/OutcomeText.h"
 #include "support/TempDir.h"
 
 namespace {
 
-class UserConfigFileTest : public ::testing::Test {
+class UserConfigFileTest : public CoreContextTest {
 protected:
-    void SetUp() override {
-        LogInto(ctx, dir, 10'000'000);
-        BuildMailCodeKeys(ctx.mailCodeKeys);
-    }
+    UserConfigFileTest() : CoreContextTest(10'000'000) { BuildMailCodeKeys(ctx.mailCodeKeys); }
 
     void WriteIni(const std::string& content) { dir.Write("Quillomark.ini", content); }
     std::string Ini() const { return dir.Read("Quillomark.ini"); }
-    std::string Log() {
-        ctx.log.CloseForShutdown();  // flushes; tests that log again make a new context
-        return ReadLog(dir);
-    }
+    std::string Log() { return ClosedLog(); }
     CoreResult Load() {
         CoreResult rc = LoadUserConfig(ctx);
         // Keep logging everything whatever the file said about the level.
         ctx.userConfig.LOG_SIZE = 10'000'000;
         return rc;
     }
-
-    TempDir dir;
-    CoreContext ctx;
 };
 
 const std::string kFullFile =

@@ -9,26 +9,19 @@
 #include <gtest/gtest.h>
 
 #include "core/CoreContext.h"
-#include "support/LoggedContext.h"
+#include "support/ContextFixture.h"
 #include "support/TempDir.h"
 
 namespace {
 
-class WriteLogTest : public ::testing::Test {
+class WriteLogTest : public CoreContextTest {
 protected:
-    void SetUp() override {
-        LogInto(ctx, dir);
-    }
-    std::string Log() { return ReadLog(dir); }
     std::vector<std::string> Lines(const std::string& text) {
         std::vector<std::string> lines;
         std::istringstream in(text);
         for (std::string line; std::getline(in, line);) lines.push_back(line);
         return lines;
     }
-
-    TempDir dir;
-    CoreContext ctx;
 };
 
 TEST_F(WriteLogTest, LineHasStampCategoryLevelAndMessage) {

@@ -14,11 +14,10 @@
 #include "catalogue/DetectHistory.h"
 #include "catalogue/DetectResult.h"
 #include "detect/FakeMailDialogues.h"
+#include "support/ContextFixture.h"
+#include "support/HttpTestServer.h"
 #include "support/OutcomeText.h"
 #include "support/RecordingNotifier.h"
-#include "detect/TinyHttpServer.h"
-#include "support/LoggedContext.h"
-#include "support/TempDir.h"
 
 namespace {
 
@@ -39,15 +38,14 @@ struct FakeCandidate {
     bool tls;
     SmtpRecord smtpSeen;
     Pop3Record pop3Seen;
-    FakePeer smtpPeer;
-    FakePeer pop3Peer;
+    LoopbackPeer smtpPeer;
+    LoopbackPeer pop3Peer;
 };
 
-class AutoDetectThreadTest : public ::testing::Test {
+class AutoDetectThreadTest : public ContextFixture<AppContext> {
 protected:
     AutoDetectThreadTest() {
         setenv("no_proxy", "*", 1);
-        LogInto(ctx, dir);
         ctx.mainWindow = &pane;
         UserConfig& config = ctx.userConfig;
         config.TEST_INTERNET_RETRY_NUM = 3;
@@ -73,7 +71,6 @@ protected:
     void WriteList(const std::string& lines, const char* name = "Quillomark.conf") {
         dir.Write(name, "2009/03/05 14:07:09\n" + lines);
     }
-    std::string Log() { return ReadLog(dir); }
     ProtocalInfoList ReadResult() {
         ProtocalInfoList list;
         int32_t stamp = 0;
@@ -85,10 +82,8 @@ protected:
         return ctx.eventDetectComplete.WaitFor(0ms) && !ctx.eventDetectComplete.WaitFor(0ms);
     }
 
-    TempDir dir;
-    AppContext ctx;
     RecordingNotifier pane;
-    TinyHttpServer web{200};
+    HttpTestServer web{200};
 };
 
 TEST_F(AutoDetectThreadTest, RanksMeasuredCandidatesFirstAndPublishesTheBest) {
@@ -253,7 +248,7 @@ TEST_F(AutoDetectThreadTest, UnwritableResultLogStillSetsTheBestConnection) {
 }
 
 TEST_F(AutoDetectThreadTest, OnDemandRunReportsUnreachableInternetAtOnce) {
-    TinyHttpServer missing(404);
+    HttpTestServer missing(404);
     Internet(missing.port());
     auto start = Clock::now();
     EXPECT_EQ(AutoDetectThread(ctx, OnDemand()), DetectionResult::InternetUnreachable);
@@ -270,7 +265,7 @@ TEST_F(AutoDetectThreadTest, OnDemandRunReportsUnreachableInternetAtOnce) {
 }
 
 TEST_F(AutoDetectThreadTest, BackgroundRunRetriesQuietlyWithNumberedLines) {
-    TinyHttpServer missing(404);
+    HttpTestServer missing(404);
     Internet(missing.port());
     EXPECT_EQ(AutoDetectThread(ctx, Background()), DetectionResult::InternetUnreachable);
     EXPECT_EQ(missing.Requests().size(), 4u);
@@ -296,7 +291,7 @@ TEST_F(AutoDetectThreadTest, BackgroundRunRetriesQuietlyWithNumberedLines) {
 }
 
 TEST_F(AutoDetectThreadTest, UserRequestDuringRetryPauseEndsTheWaitAtTheNextFailure) {
-    TinyHttpServer missing(404);
+    HttpTestServer missing(404);
     Internet(missing.port());
     ctx.userConfig.TEST_INTERNET_RETRY_NUM = 50;
     ctx.userConfig.TEST_INTERNET_RETRY_INTERVAL = 1000;
@@ -322,12 +317,12 @@ TEST_F(AutoDetectThreadTest, SecondRunDuringAFirstEndsWithMinusFifteenAndChanges
     SmtpScript slow;
     SmtpRecord seen;
     auto plain = SmtpDialogue(slow, seen);
-    FakePeer smtp([plain](PeerLink& link) {
+    LoopbackPeer smtp([plain](PeerLink& link) {
         std::this_thread::sleep_for(500ms);
         plain(link);
     });
     Pop3Record popSeen;
-    FakePeer pop3(Pop3Dialogue(Pop3Script{}, popSeen));
+    LoopbackPeer pop3(Pop3Dialogue(Pop3Script{}, popSeen));
     WriteList("MAIL 127.0.0.1 " + std::to_string(smtp.port()) + " " + std::to_string(pop3.port()) +
               " 143 slow-1\n");
 

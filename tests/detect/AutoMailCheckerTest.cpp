@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "detect/FakePeer.h"
+#include "support/LoopbackPeer.h"
 #include "support/RecordingNotifier.h"
 #include "support/UnansweredPort.h"
 
@@ -78,7 +78,7 @@ TEST_F(AutoMailCheckerTest, ConnectToAServerThatNeverAnswersGivesUpAtTheBound) {
 }
 
 TEST_F(AutoMailCheckerTest, GreetingInPiecesShowsEachPieceUpToTheLineBreak) {
-    FakePeer peer([](PeerLink& link) {
+    LoopbackPeer peer([](PeerLink& link) {
         link.Send("220 first ");
         std::this_thread::sleep_for(150ms);
         link.Send("second\r\n");
@@ -96,7 +96,7 @@ TEST_F(AutoMailCheckerTest, GreetingInPiecesShowsEachPieceUpToTheLineBreak) {
 }
 
 TEST_F(AutoMailCheckerTest, SilentPlainServerTimesOutAfterTenSeconds) {
-    FakePeer peer([](PeerLink& link) { link.WaitClosed(20s); });
+    LoopbackPeer peer([](PeerLink& link) { link.WaitClosed(20s); });
     ASSERT_TRUE(Dial(peer.port(), false));
     auto start = Clock::now();
     EXPECT_EQ(checker.ReadGreeting(GreetingVariant::POP3, "MAIL", false), kWaitTimedOut);
@@ -107,7 +107,7 @@ TEST_F(AutoMailCheckerTest, SilentPlainServerTimesOutAfterTenSeconds) {
 }
 
 TEST_F(AutoMailCheckerTest, CommandCollectsReplyUntilChunkWithLineBreak) {
-    FakePeer peer([](PeerLink& link) {
+    LoopbackPeer peer([](PeerLink& link) {
         link.Send("220 hi\r\n");
         if (!link.ReadLine()) return;
         link.Send("250-first");
@@ -130,7 +130,7 @@ TEST_F(AutoMailCheckerTest, CommandCollectsReplyUntilChunkWithLineBreak) {
 }
 
 TEST_F(AutoMailCheckerTest, LineBreakSplitAcrossChunksIsNotSeen) {
-    FakePeer peer([](PeerLink& link) {
+    LoopbackPeer peer([](PeerLink& link) {
         if (!link.ReadLine()) return;
         link.Send("250 ok\r");
         std::this_thread::sleep_for(300ms);
@@ -145,7 +145,7 @@ TEST_F(AutoMailCheckerTest, LineBreakSplitAcrossChunksIsNotSeen) {
 }
 
 TEST_F(AutoMailCheckerTest, ReplyEndsWhenServerCloses) {
-    FakePeer peer([](PeerLink& link) {
+    LoopbackPeer peer([](PeerLink& link) {
         if (!link.ReadLine()) return;
         link.Send("421 going");
     });
@@ -157,7 +157,7 @@ TEST_F(AutoMailCheckerTest, ReplyEndsWhenServerCloses) {
 }
 
 TEST_F(AutoMailCheckerTest, MetersStartAtZeroAndCountAtLeastOneMillisecondPerStep) {
-    FakePeer peer([](PeerLink& link) {
+    LoopbackPeer peer([](PeerLink& link) {
         link.Send("+OK hi\r\n");
         while (auto line = link.ReadLine()) link.Send("+OK\r\n");
     });
@@ -187,7 +187,7 @@ TEST_F(AutoMailCheckerTest, MetersStartAtZeroAndCountAtLeastOneMillisecondPerSte
 TEST_F(AutoMailCheckerTest, TlsDialogueWorksAndUsesBufferedRecords) {
     // A POP3 greeting of 1000 bytes arrives as one TLS record: the second
     // 512-byte chunk is already inside the TLS layer, not on the socket.
-    FakePeer peer(
+    LoopbackPeer peer(
         [](PeerLink& link) {
             link.Send("+OK " + std::string(994, 'g') + "\r\n");
             if (!link.ReadLine()) return;
@@ -210,7 +210,7 @@ TEST_F(AutoMailCheckerTest, TlsDialogueWorksAndUsesBufferedRecords) {
 }
 
 TEST_F(AutoMailCheckerTest, HandshakeWithPlainServerFailsAndClosesTheSocket) {
-    FakePeer peer([](PeerLink& link) {
+    LoopbackPeer peer([](PeerLink& link) {
         link.Send("220 plain only\r\n");
         link.WaitClosed(5s);
     });
@@ -224,7 +224,7 @@ TEST_F(AutoMailCheckerTest, HandshakeWithPlainServerFailsAndClosesTheSocket) {
 }
 
 TEST_F(AutoMailCheckerTest, SilentHandshakeEndsAfterTenSeconds) {
-    FakePeer peer([](PeerLink& link) { link.WaitClosed(20s); });  // plain: never answers TLS
+    LoopbackPeer peer([](PeerLink& link) { link.WaitClosed(20s); });  // plain: never answers TLS
     sockaddr_in address{};
     ASSERT_GT(checker.Open("127.0.0.1", peer.port(), address, true), 0);
     auto start = Clock::now();

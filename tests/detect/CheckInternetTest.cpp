@@ -7,11 +7,10 @@
 #include <gtest/gtest.h>
 
 #include "core/CoreContext.h"
-#include "detect/FakePeer.h"
-#include "detect/TinyHttpServer.h"
-#include "support/LoggedContext.h"
+#include "support/ContextFixture.h"
+#include "support/HttpTestServer.h"
+#include "support/LoopbackPeer.h"
 #include "support/OutcomeText.h"
-#include "support/TempDir.h"
 
 namespace {
 
@@ -19,25 +18,20 @@ namespace {
 // server: its first label is longer than DNS allows.
 const std::string kUnresolvable = std::string(70, 'q') + ".invalid";
 
-class CheckInternetTest : public ::testing::Test {
+class CheckInternetTest : public CoreContextTest {
 protected:
     CheckInternetTest() {
         setenv("no_proxy", "*", 1);  // never through a proxy, whatever the environment says
-        LogInto(ctx, dir);
     }
 
     void Target(const std::string& host, int32_t port) {
         ctx.userConfig.TEST_INTERNET_SERVER.Set(host.c_str());
         ctx.userConfig.TEST_INTERNET_PORT = port;
     }
-    std::string Log() { return ReadLog(dir); }
-
-    TempDir dir;
-    CoreContext ctx;
 };
 
 TEST_F(CheckInternetTest, StatusTwoHundredIsReachable) {
-    TinyHttpServer web(200);
+    HttpTestServer web(200);
     Target("127.0.0.1", web.port());
     EXPECT_EQ(CheckInternet(ctx, 5000, 10000), DetectionResult::Ok);
     std::vector<std::string> requests = web.Requests();
@@ -51,7 +45,7 @@ TEST_F(CheckInternetTest, StatusTwoHundredIsReachable) {
 
 TEST_F(CheckInternetTest, OtherStatusesAreNotReachable) {
     for (int status : {404, 500, 204}) {
-        TinyHttpServer web(status);
+        HttpTestServer web(status);
         Target("127.0.0.1", web.port());
         EXPECT_EQ(CheckInternet(ctx, 5000, 10000), DetectionResult::InternetCheckFailed) << status;
     }
@@ -62,7 +56,7 @@ TEST_F(CheckInternetTest, OtherStatusesAreNotReachable) {
 }
 
 TEST_F(CheckInternetTest, RedirectIsFollowedToTheFinalStatus) {
-    TinyHttpServer web(200, "/moved/index.html");
+    HttpTestServer web(200, "/moved/index.html");
     Target("127.0.0.1", web.port());
     EXPECT_EQ(CheckInternet(ctx, 5000, 10000), DetectionResult::Ok);
     std::vector<std::string> requests = web.Requests();
@@ -82,13 +76,13 @@ TEST_F(CheckInternetTest, ClosedPortAndUnresolvableNameLogTheErrorCode) {
 }
 
 TEST_F(CheckInternetTest, PortAboveSixteenBitsIsTakenModulo) {
-    TinyHttpServer web(200);
+    HttpTestServer web(200);
     Target("127.0.0.1", web.port() + 65536);
     EXPECT_EQ(CheckInternet(ctx, 5000, 10000), DetectionResult::Ok);
 }
 
 TEST_F(CheckInternetTest, SilentHostEndsAtTheRequestBound) {
-    FakePeer silent([](PeerLink& link) { link.WaitClosed(10s); });
+    LoopbackPeer silent([](PeerLink& link) { link.WaitClosed(10s); });
     Target("127.0.0.1", silent.port());
     EXPECT_EQ(CheckInternet(ctx, 1000, 1500), DetectionResult::InternetCheckFailed);
     EXPECT_NE(Log().find("ERROR: check internet connection failed(28)"), std::string::npos);

@@ -1,4 +1,4 @@
-// Scripted SMTP and POP3 dialogues for FakePeer, shaped like the replies of
+// Scripted SMTP and POP3 dialogues for LoopbackPeer, shaped like the replies of
 // the real servers the system meets (Postfix, Dovecot), with every reply open
 // to change so a test can make one step fail. Each records what the client
 // sent, for the test to read after the client is done.
@@ -11,7 +11,7 @@
 
 #include "catalogue/ProtocalInfo.h"
 #include "core/UserConfig.h"
-#include "detect/FakePeer.h"
+#include "support/LoopbackPeer.h"
 
 struct SmtpScript {
     std::string greeting = "220 mail.qm.test ESMTP Postfix\r\n";
@@ -45,7 +45,7 @@ struct SmtpRecord {
 
 // Replies in order, one per client line; the reply to DATA is followed by
 // reading the message up to its end before the next reply.
-inline FakePeer::Handler SmtpDialogue(const SmtpScript& script, SmtpRecord& record) {
+inline LoopbackPeer::Handler SmtpDialogue(const SmtpScript& script, SmtpRecord& record) {
     return [script, &record](PeerLink& link) {
         {
             std::lock_guard<std::mutex> hold(record.mutex);
@@ -111,7 +111,7 @@ struct Pop3Record {
     }
 };
 
-inline FakePeer::Handler Pop3Dialogue(const Pop3Script& script, Pop3Record& record) {
+inline LoopbackPeer::Handler Pop3Dialogue(const Pop3Script& script, Pop3Record& record) {
     return [script, &record](PeerLink& link) {
         link.Send(script.greeting);
         for (;;) {

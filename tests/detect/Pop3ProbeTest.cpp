@@ -16,7 +16,7 @@ class Pop3ProbeTest : public ::testing::Test {
 protected:
     Pop3ProbeTest() { SetTestAccount(config); }
 
-    int32_t Probe(const FakePeer& peer, int32_t type = MAIL) {
+    int32_t Probe(const LoopbackPeer& peer, int32_t type = MAIL) {
         ProtocalInfo candidate = MakeCandidate(type, "127.0.0.1", 25, peer.port());
         return checker.ProbePop3(&candidate);
     }
@@ -30,7 +30,7 @@ protected:
 };
 
 TEST_F(Pop3ProbeTest, FullDialogueFetchesMessageOneAndMasksThePassword) {
-    FakePeer peer(Pop3Dialogue(script, record));
+    LoopbackPeer peer(Pop3Dialogue(script, record));
     ASSERT_EQ(Probe(peer), 0);
     std::vector<std::string> sent = {"USER probe@qm.test\r\n", "PASS probe-pass\r\n", "STAT\r\n",
                                      "RETR 1\r\n", "QUIT\r\n"};
@@ -59,14 +59,14 @@ TEST_F(Pop3ProbeTest, FullDialogueFetchesMessageOneAndMasksThePassword) {
 TEST_F(Pop3ProbeTest, DeletesMessageOneOnlyFromFiveHundredMessagesOn) {
     script.count = 499;
     {
-        FakePeer peer(Pop3Dialogue(script, record));
+        LoopbackPeer peer(Pop3Dialogue(script, record));
         ASSERT_EQ(Probe(peer), 0);
     }
     EXPECT_FALSE(record.Received("DELE 1\r\n"));
 
     script.count = 500;
     Pop3Record full;
-    FakePeer peer(Pop3Dialogue(script, full));
+    LoopbackPeer peer(Pop3Dialogue(script, full));
     pane.Clear();
     ASSERT_EQ(Probe(peer), 0);
     EXPECT_TRUE(full.Received("DELE 1\r\n"));
@@ -77,14 +77,14 @@ TEST_F(Pop3ProbeTest, DeletesMessageOneOnlyFromFiveHundredMessagesOn) {
 TEST_F(Pop3ProbeTest, RefusedDeleteFailsTheProbe) {
     script.count = 700;
     script.dele = "-ERR no\r\n";
-    FakePeer peer(Pop3Dialogue(script, record));
+    LoopbackPeer peer(Pop3Dialogue(script, record));
     EXPECT_EQ(Probe(peer), CodeOf(DetectionResult::QuitFailed));
     EXPECT_FALSE(record.Received("QUIT\r\n"));
 }
 
 TEST_F(Pop3ProbeTest, EmptyMailboxFailsAfterTheSkippingLineWithoutRetr) {
     script.count = 0;
-    FakePeer peer(Pop3Dialogue(script, record));
+    LoopbackPeer peer(Pop3Dialogue(script, record));
     EXPECT_EQ(Probe(peer), CodeOf(DetectionResult::Pop3MailboxFailed));
     EXPECT_FALSE(record.Received("RETR 1\r\n"));
     std::vector<std::string> lines = pane.Lines();
@@ -95,19 +95,19 @@ TEST_F(Pop3ProbeTest, EmptyMailboxFailsAfterTheSkippingLineWithoutRetr) {
 TEST_F(Pop3ProbeTest, StatRepliesAreJudgedByErrAndNumberOnly) {
     script.stat = "-ERR mailbox locked\r\n";
     {
-        FakePeer peer(Pop3Dialogue(script, record));
+        LoopbackPeer peer(Pop3Dialogue(script, record));
         EXPECT_EQ(Probe(peer), CodeOf(DetectionResult::Pop3MailboxFailed));
     }
     script.stat = "* 3 3000\r\n";  // neither -ERR nor +OK, but a number after one word
     Pop3Record odd;
-    FakePeer peer(Pop3Dialogue(script, odd));
+    LoopbackPeer peer(Pop3Dialogue(script, odd));
     EXPECT_EQ(Probe(peer), 0);
 }
 
 TEST_F(Pop3ProbeTest, RejectedUserStillGetsPassAndOnlyPassIsJudged) {
     script.user = "-ERR who?\r\n";
     {
-        FakePeer peer(Pop3Dialogue(script, record));
+        LoopbackPeer peer(Pop3Dialogue(script, record));
         EXPECT_EQ(Probe(peer), 0);
     }
     EXPECT_TRUE(record.Received("PASS probe-pass\r\n"));
@@ -115,7 +115,7 @@ TEST_F(Pop3ProbeTest, RejectedUserStillGetsPassAndOnlyPassIsJudged) {
     script.user = "+OK\r\n";
     script.pass = "-ERR [AUTH] Authentication failed.\r\n";
     Pop3Record refused;
-    FakePeer peer(Pop3Dialogue(script, refused));
+    LoopbackPeer peer(Pop3Dialogue(script, refused));
     EXPECT_EQ(Probe(peer), CodeOf(DetectionResult::Pop3LoginFailed));
     EXPECT_FALSE(refused.Received("STAT\r\n"));
 }
@@ -125,10 +125,10 @@ TEST_F(Pop3ProbeTest, RetrErrorAndServerClosingMidMessageFailWithMailboxCode) {
     script.message.clear();
     script.sendEnd = false;
     {
-        FakePeer peer(Pop3Dialogue(script, record));
+        LoopbackPeer peer(Pop3Dialogue(script, record));
         EXPECT_EQ(Probe(peer), CodeOf(DetectionResult::Pop3MailboxFailed));
     }
-    FakePeer closing([](PeerLink& link) {
+    LoopbackPeer closing([](PeerLink& link) {
         link.Send("+OK ready\r\n");
         for (const char* reply : {"+OK\r\n", "+OK Logged in.\r\n", "+OK 1 3000\r\n"}) {
             if (!link.ReadLine()) return;
@@ -147,14 +147,14 @@ TEST_F(Pop3ProbeTest, RetrErrorAndServerClosingMidMessageFailWithMailboxCode) {
 
 TEST_F(Pop3ProbeTest, MessageEndingInTheFirstChunkIsSeenAsEnded) {
     script.message = "short message\r\n";
-    FakePeer peer(Pop3Dialogue(script, record));
+    LoopbackPeer peer(Pop3Dialogue(script, record));
     auto start = Clock::now();
     EXPECT_EQ(Probe(peer), 0);
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 5.0);
 }
 
 // Serves one POP3 dialogue whose RETR reply is sent in the two given pieces.
-FakePeer::Handler RetrInTwoPieces(std::string first, std::string second) {
+LoopbackPeer::Handler RetrInTwoPieces(std::string first, std::string second) {
     return [first, second](PeerLink& link) {
         link.Send("+OK Dovecot ready.\r\n");
         for (const char* reply : {"+OK\r\n", "+OK Logged in.\r\n", "+OK 1 3000\r\n"}) {
@@ -173,7 +173,7 @@ FakePeer::Handler RetrInTwoPieces(std::string first, std::string second) {
 TEST_F(Pop3ProbeTest, EndOfDataSplitBetweenTheFirstReadAndTheNextIsSeen) {
     // The status line and a short message fill less than one read, which
     // then ends in "\r\n."; the last "\r\n" comes with the next read.
-    FakePeer split(RetrInTwoPieces("+OK 300 octets\r\n" + std::string(290, 'm') + "\r\n.", "\r\n"));
+    LoopbackPeer split(RetrInTwoPieces("+OK 300 octets\r\n" + std::string(290, 'm') + "\r\n.", "\r\n"));
     auto start = Clock::now();
     EXPECT_EQ(Probe(split), 0);
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 5.0);
@@ -183,14 +183,14 @@ TEST_F(Pop3ProbeTest, EndOfDataSplitOverTwoReadsIsStillSeen) {
     // A message of an unlucky size puts "\r\n." at the end of one read and
     // "\r\n" at the start of the next; missing it would fail every later run
     // too, as the message is then never deleted.
-    FakePeer split(RetrInTwoPieces("+OK 3000 octets\r\n" + std::string(2990, 'm') + "\r\n.", "\r\n"));
+    LoopbackPeer split(RetrInTwoPieces("+OK 3000 octets\r\n" + std::string(2990, 'm') + "\r\n.", "\r\n"));
     auto start = Clock::now();
     EXPECT_EQ(Probe(split), 0);
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 5.0);
 }
 
 TEST_F(Pop3ProbeTest, TlsCandidateRunsTheSameDialogue) {
-    FakePeer peer(Pop3Dialogue(script, record), true);
+    LoopbackPeer peer(Pop3Dialogue(script, record), true);
     ASSERT_EQ(Probe(peer, MAIL_SSL), 0);
     EXPECT_NE(pane.Pane().find("MAIL-SSL > RETR 1\r\n"), std::string::npos);
 }

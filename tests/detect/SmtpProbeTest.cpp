@@ -17,7 +17,7 @@ class SmtpProbeTest : public ::testing::Test {
 protected:
     SmtpProbeTest() { SetTestAccount(config); }
 
-    int32_t Probe(const FakePeer& peer, int32_t type = MAIL) {
+    int32_t Probe(const LoopbackPeer& peer, int32_t type = MAIL) {
         ProtocalInfo candidate = MakeCandidate(type, "127.0.0.1", peer.port(), 110);
         return checker.ProbeSmtp(&candidate);
     }
@@ -31,7 +31,7 @@ protected:
 };
 
 TEST_F(SmtpProbeTest, FullDialogueSendsTheTestMailAndShowsAMaskedTranscript) {
-    FakePeer peer(SmtpDialogue(script, record));
+    LoopbackPeer peer(SmtpDialogue(script, record));
     ASSERT_EQ(Probe(peer), 0);
 
     std::vector<std::string> sent = record.Lines();
@@ -78,7 +78,7 @@ TEST_F(SmtpProbeTest, FullDialogueSendsTheTestMailAndShowsAMaskedTranscript) {
 }
 
 TEST_F(SmtpProbeTest, TestMailHasHeaderBlockAndAboutTenKilobytesOfSentences) {
-    FakePeer peer(SmtpDialogue(script, record));
+    LoopbackPeer peer(SmtpDialogue(script, record));
     ASSERT_EQ(Probe(peer), 0);
     std::string message = record.Message();
     const std::string header =
@@ -104,7 +104,7 @@ TEST_F(SmtpProbeTest, TestMailHasHeaderBlockAndAboutTenKilobytesOfSentences) {
 TEST_F(SmtpProbeTest, LongSenderCutsHeaderBlockToOneWriteOf512) {
     std::string longFrom(127, 'f');
     std::strcpy(config.MAIL_FROM, longFrom.c_str());
-    FakePeer peer(SmtpDialogue(script, record));
+    LoopbackPeer peer(SmtpDialogue(script, record));
     ASSERT_EQ(Probe(peer), 0);
     std::string message = record.Message();
     ASSERT_GT(message.size(), 512u);
@@ -115,7 +115,7 @@ TEST_F(SmtpProbeTest, LongSenderCutsHeaderBlockToOneWriteOf512) {
 
 TEST_F(SmtpProbeTest, RejectedHeloIsShownButNotJudged) {
     script.helo = "501 Syntax: HELO hostname\r\n";
-    FakePeer peer(SmtpDialogue(script, record));
+    LoopbackPeer peer(SmtpDialogue(script, record));
     EXPECT_EQ(Probe(peer), 0);
     EXPECT_NE(pane.Pane().find("MAIL < 501 Syntax"), std::string::npos);
 }
@@ -136,7 +136,7 @@ TEST_F(SmtpProbeTest, EachRefusedStepGivesItsCode) {
         SmtpScript refusing;
         refusing.*(c.reply) = "535 5.7.8 Error: no\r\n";
         SmtpRecord seen;
-        FakePeer peer(SmtpDialogue(refusing, seen));
+        LoopbackPeer peer(SmtpDialogue(refusing, seen));
         pane.Clear();
         EXPECT_EQ(Probe(peer), CodeOf(c.code)) << ToText(c.code);
         std::vector<std::string> lines = pane.Lines();
@@ -149,7 +149,7 @@ TEST_F(SmtpProbeTest, EachRefusedStepGivesItsCode) {
 TEST_F(SmtpProbeTest, LongLoginNameIsSentAsTwoLines) {
     std::string name(60, 'n');
     std::strcpy(config.LOGIN_NAME, name.c_str());
-    FakePeer peer(SmtpDialogue(script, record));
+    LoopbackPeer peer(SmtpDialogue(script, record));
     Probe(peer);
     std::vector<std::string> sent = record.Lines();
     ASSERT_GE(sent.size(), 4u);
@@ -174,14 +174,14 @@ TEST_F(SmtpProbeTest, ClosedPortGivesTheSocketErrorNumber) {
 }
 
 TEST_F(SmtpProbeTest, TlsCandidateRunsTheSameDialogue) {
-    FakePeer peer(SmtpDialogue(script, record), true);
+    LoopbackPeer peer(SmtpDialogue(script, record), true);
     ASSERT_EQ(Probe(peer, MAIL_SSL), 0);
     EXPECT_NE(pane.Pane().find("MAIL-SSL > AUTH LOGIN\r\n"), std::string::npos);
     EXPECT_EQ(record.Lines().size(), 8u);
 }
 
 TEST_F(SmtpProbeTest, SilentTlsServerEndsTheProbeAfterTenSeconds) {
-    FakePeer peer([](PeerLink& link) { link.WaitClosed(30s); }, true);
+    LoopbackPeer peer([](PeerLink& link) { link.WaitClosed(30s); }, true);
     auto start = Clock::now();
     EXPECT_EQ(Probe(peer, MAIL_SSL), kWaitTimedOut);
     double seconds = std::chrono::duration<double>(Clock::now() - start).count();

@@ -12,19 +12,18 @@
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
 
-#include "context/AppContext.h"
 #include "catalogue/DetectResult.h"
+#include "context/AppContext.h"
 #include "core/MailCodeKeys.h"
 #include "core/UserConfigFile.h"
 #include "detect/AutoDetectThread.h"
 #include "detect/AutoMailChecker.h"
 #include "detect/CheckInternet.h"
+#include "integration/DetectRealServers.h"
 #include "net/TlsClientContext.h"
+#include "support/ContextFixture.h"
 #include "support/OutcomeText.h"
 #include "support/RecordingNotifier.h"
-#include "integration/DetectRealServers.h"
-#include "support/LoggedContext.h"
-#include "support/TempDir.h"
 
 namespace {
 
@@ -35,7 +34,7 @@ double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-class DetectRealServersTest : public WebHostSuite {
+class DetectRealServersTest : public ContextFixture<AppContext, WebHostSuite> {
 protected:
     static void SetUpTestSuite() {
         WebHostSuite::SetUpTestSuite();
@@ -53,7 +52,6 @@ protected:
     void SetUp() override {
         MailServerSuite::SetUp();
         if (HasFatalFailure()) return;
-        ctx.baseDirectory = dir.path();
         ctx.mainWindow = &pane;
         BuildMailCodeKeys(ctx.mailCodeKeys);
         Settings(Servers().Get("PROBE_PASS"));
@@ -73,7 +71,6 @@ protected:
     void WriteList(const std::string& lines) {
         dir.Write("Quillomark.conf", "2009/03/05 14:07:09\n" + lines);
     }
-    std::string Log() { return ReadLog(dir); }
     // The key of the fixture's TLS servers, as the known-servers record holds it.
     static std::string FixtureFingerprint() {
         FILE* in = std::fopen(Servers().Get("TLS_CERT").c_str(), "r");
@@ -101,8 +98,6 @@ protected:
 
     static WebHost* missing_;
 
-    TempDir dir;
-    AppContext ctx;
     RecordingNotifier pane;
     std::string maildir;
 };

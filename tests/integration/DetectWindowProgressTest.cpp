@@ -19,9 +19,8 @@
 #include "core/UserConfigFile.h"
 #include "detect/AutoDetectThread.h"
 #include "integration/DetectRealServers.h"
-#include "support/LoggedContext.h"
+#include "support/ContextFixture.h"
 #include "support/OutcomeText.h"
-#include "support/TempDir.h"
 #include "ui/ProgressRows.h"
 #include "ui/QuilloMarkDlg.h"
 #include "ui/WindowFixture.h"
@@ -31,7 +30,7 @@ namespace {
 
 using namespace detect_real;
 
-class DetectWindowProgressTest : public ::testing::Test {
+class DetectWindowProgressTest : public ContextFixture<AppContext> {
 protected:
     static void SetUpTestSuite() {
         setenv("no_proxy", "*", 1);
@@ -52,7 +51,6 @@ protected:
     void SetUp() override {
         TestApplication();
         ASSERT_TRUE(ready_) << why_;
-        LogInto(ctx, dir);
         LoadMessageFile(ctx, dir.File("message_EN.txt"));
         BuildMailCodeKeys(ctx.mailCodeKeys);
         dir.Write("Quillomark.ini", SettingsFile(*servers_, web_->port(), servers_->Get("PROBE_PASS")));
@@ -68,8 +66,6 @@ protected:
     static bool ready_;
     static std::string why_;
 
-    TempDir dir;
-    AppContext ctx;
     RecordingStarter starter;
 };
 

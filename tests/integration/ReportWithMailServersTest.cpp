@@ -9,25 +9,25 @@
 
 #include <gtest/gtest.h>
 
-#include "support/OutcomeText.h"
-#include "support/RecordingNotifier.h"
-#include "support/LoggedContext.h"
-#include "support/MailServerSuite.h"
 #include "report/ReportLog.h"
 #include "support/ChildProcess.h"
-#include "support/TempDir.h"
+#include "support/ContextFixture.h"
+#include "support/MailServerSuite.h"
+#include "support/OutcomeText.h"
+#include "support/RecordingNotifier.h"
 
 namespace {
 
 const std::string kBakNote = "NOTE: bak file /Quillomark.bak NOT EXIST\n\n";
 const std::string kResultNote = "NOTE: detect result file /detect_result.log NOT EXIST\n";
 
-class ReportWithMailServersTest : public MailServerSuite {
+class ReportWithMailServersTest : public ContextFixture<AppContext, MailServerSuite> {
 protected:
+    ReportWithMailServersTest() : ContextFixture(100000000) {}
+
     void SetUp() override {
         MailServerSuite::SetUp();
         if (HasFatalFailure()) return;
-        LogInto(ctx, dir, 100000000);
         ctx.mainWindow = &pane;
         UserConfig& c = ctx.userConfig;
         c.LOG_REPORT_SIZE = 2000;
@@ -85,8 +85,6 @@ protected:
         return text;
     }
 
-    TempDir dir;
-    AppContext ctx;
     RecordingNotifier pane;
     std::string mailbox;
 };

@@ -16,7 +16,7 @@
 #include "core/MessageTable.h"
 #include "core/UserConfigFile.h"
 #include "support/ChildProcess.h"
-#include "support/LoggedContext.h"
+#include "support/ContextFixture.h"
 #include "support/MailServers.h"
 #include "support/ModalAnswer.h"
 #include "support/OutcomeText.h"
@@ -27,7 +27,7 @@
 
 namespace {
 
-class SendLogWithMailServersTest : public ::testing::Test {
+class SendLogWithMailServersTest : public ContextFixture<AppContext> {
 protected:
     static void SetUpTestSuite() {
         EnsureApplication();
@@ -41,7 +41,6 @@ protected:
 
     void SetUp() override {
         ASSERT_TRUE(started_) << why_;
-        LogInto(ctx, dir);
         // The first load writes the message file, the second reads it, so no
         // lookup falls back to the defaults and logs that.
         LoadMessageFile(ctx, dir.File("message_EN.txt"));
@@ -81,8 +80,6 @@ protected:
     static bool started_;
     static std::string why_;
 
-    TempDir dir;
-    AppContext ctx;
     RecordingNotifier pane;
     std::string mailbox;
     std::size_t logStart = 0;

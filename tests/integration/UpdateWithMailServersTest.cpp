@@ -12,13 +12,14 @@
 
 #include "catalogue/DetectResult.h"
 #include "detect/AutoDetectThread.h"
-#include "detect/FakePeer.h"
+#include "support/ChildProcess.h"
+#include "support/ContextFixture.h"
+#include "support/HttpTestServer.h"
+#include "support/LoopbackPeer.h"
+#include "support/MailServerSuite.h"
 #include "support/OutcomeText.h"
 #include "support/RecordingNotifier.h"
-#include "support/MailServerSuite.h"
-#include "support/ChildProcess.h"
 #include "update/AutoDownloadThread.h"
-#include "support/HttpTestServer.h"
 #include "update/UpdateTestContext.h"
 
 namespace {
@@ -26,7 +27,7 @@ namespace {
 const std::string kOldHeader = "2009/05/20 12:30:00";
 const std::string kNewHeader = "2009/06/01 08:00:00";
 
-class UpdateWithMailServersTest : public MailServerSuite {
+class UpdateWithMailServersTest : public ContextFixture<AppContext, MailServerSuite> {
 protected:
     void SetUp() override {
         MailServerSuite::SetUp();
@@ -73,8 +74,6 @@ protected:
         return n;
     }
 
-    TempDir dir;
-    AppContext ctx;
     RecordingNotifier pane;
     HttpTestServer web;
 };
@@ -88,8 +87,8 @@ TEST_F(UpdateWithMailServersTest, NewerListWhoseCandidatesPassReplacesTheCurrent
 
     EXPECT_EQ(dir.Read("Quillomark.conf"), WithoutCr(list)) << pane.Pane();
     EXPECT_FALSE(dir.Exists("NewQuilloMark.conf"));
-    EXPECT_EQ(CountLog(dir, "[DETECT][MINOR] auto detect start, conf=/NewQuilloMark.conf"), 1);
-    EXPECT_EQ(CountLog(dir, "[DOWNLOAD][MAJOR] The config file was updated."), 1);
+    EXPECT_EQ(CountLogged("[DETECT][MINOR] auto detect start, conf=/NewQuilloMark.conf"), 1);
+    EXPECT_EQ(CountLogged("[DOWNLOAD][MAJOR] The config file was updated."), 1);
     // The run on the new list ranked both candidates and published them.
     std::string result = dir.Read("detect_result.log");
     EXPECT_NE(result.find("plain-1"), std::string::npos) << result;
@@ -121,9 +120,9 @@ TEST_F(UpdateWithMailServersTest, ListWhoseCandidatesAllFailIsRetriedAndDiscarde
     web.Serve("/list.conf", FailingList(kNewHeader));
     RunUpdate();
     EXPECT_EQ(PaneCount("auto detect start\r\n"), 6) << pane.Pane();
-    EXPECT_EQ(CountLog(dir, "[DETECT][MAJOR] ERROR: auto detect No Available Connection"), 6);
-    EXPECT_EQ(CountLog(dir, "[DOWNLOAD][DUMP] wait for auto detect thread fail"), 6);
-    EXPECT_EQ(CountLog(dir, "[DOWNLOAD][MAJOR] ERR: detect fail with the new config file."), 1);
+    EXPECT_EQ(CountLogged("[DETECT][MAJOR] ERROR: auto detect No Available Connection"), 6);
+    EXPECT_EQ(CountLogged("[DOWNLOAD][DUMP] wait for auto detect thread fail"), 6);
+    EXPECT_EQ(CountLogged("[DOWNLOAD][MAJOR] ERR: detect fail with the new config file."), 1);
     EXPECT_EQ(dir.Read("Quillomark.conf"), OldList());
     EXPECT_FALSE(dir.Exists("NewQuilloMark.conf"));
     EXPECT_FALSE(dir.Exists("detect_result.log"));
@@ -133,7 +132,7 @@ TEST_F(UpdateWithMailServersTest, ListWhoseCandidatesAllFailIsRetriedAndDiscarde
 TEST_F(UpdateWithMailServersTest, RunOnTheNewListStartsOnlyAfterTheActiveRunEnded) {
     // The current list's only candidate greets after 1.5 s and then hangs up,
     // which keeps the first run busy while the update compares the lists.
-    FakePeer slow([](PeerLink& link) {
+    LoopbackPeer slow([](PeerLink& link) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
         link.Send("554 no service\r\n");
     });
@@ -150,7 +149,7 @@ TEST_F(UpdateWithMailServersTest, RunOnTheNewListStartsOnlyAfterTheActiveRunEnde
     first.join();
 
     EXPECT_EQ(firstResult.load(), DetectionResult::NoAvailableConnection);
-    std::vector<std::string> log = LogMessages(dir);
+    std::vector<std::string> log = LogMessages();
     auto at = [&](const std::string& line) {
         return std::find(log.begin(), log.end(), line) - log.begin();
     };
@@ -160,7 +159,7 @@ TEST_F(UpdateWithMailServersTest, RunOnTheNewListStartsOnlyAfterTheActiveRunEnde
     ASSERT_LT(second, static_cast<std::ptrdiff_t>(log.size())) << dir.Read("Quillomark.log");
     EXPECT_LT(firstEnd, waited);
     EXPECT_LT(waited, second);
-    EXPECT_EQ(CountLog(dir, "[DETECT][DUMP] auto detect end since already a thread detecting"), 0);
+    EXPECT_EQ(CountLogged("[DETECT][DUMP] auto detect end since already a thread detecting"), 0);
     EXPECT_EQ(dir.Read("Quillomark.conf"), WithoutCr(list));
 }
 

@@ -9,18 +9,13 @@
 #include <cstdio>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include "support/LoopbackPort.h"
+#include "support/LoopbackPeer.h"
 
 namespace certtest {
 
@@ -75,57 +70,28 @@ inline bool WritePem(const Identity& identity, const std::string& path) {
     return std::fclose(out) == 0 && written;
 }
 
-// Accepts connections on 127.0.0.1 and completes the handshake with the
-// identity in place at that moment, then closes. Handshakes counts them.
+// Completes the handshake of one connection with the identity given for it,
+// then takes whatever the client sends before it closes: a refused client
+// must have sent nothing.
 class OneShotTlsServer {
 public:
-    OneShotTlsServer() { listener_ = ListenLoopback(port_, 8); }
-    ~OneShotTlsServer() {
-        Join();
-        close(listener_);
-    }
-    int port() const { return port_; }
+    int port() const { return peer_.port(); }
 
     // Serves one connection with identity (and its CA's certificate as chain).
     void ServeOnce(const Identity& identity, const Identity* chain = nullptr) {
-        Join();
-        SSL_CTX* context = SSL_CTX_new(TLS_server_method());
-        SSL_CTX_use_certificate(context, identity.cert.get());
-        SSL_CTX_use_PrivateKey(context, identity.key.get());
-        if (chain != nullptr) SSL_CTX_add1_chain_cert(context, chain->cert.get());
-        SSL_CTX_set_options(context, SSL_OP_IGNORE_UNEXPECTED_EOF);
-        thread_ = std::thread([this, context] {
-            pollfd waiting{listener_, POLLIN, 0};
-            int sock = poll(&waiting, 1, 20000) > 0 ? accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC) : -1;
-            if (sock >= 0) {
-                SSL* tls = SSL_new(context);
-                SSL_set_fd(tls, sock);
-                if (SSL_accept(tls) == 1) {
-                    ++handshakes_;
-                    // Whatever the client sends before it closes: a refused
-                    // client must have sent nothing.
-                    char buffer[256];
-                    int n;
-                    while ((n = SSL_read(tls, buffer, sizeof buffer)) > 0) received_ += n;
-                }
-                ERR_clear_error();
-                SSL_free(tls);
-                close(sock);
-            }
-            SSL_CTX_free(context);
+        peer_.Present(identity.cert.get(), identity.key.get(), chain != nullptr ? chain->cert.get() : nullptr);
+        peer_.Serve([this](PeerLink& link) {
+            char buffer[256];
+            int n;
+            while ((n = SSL_read(link.tls(), buffer, sizeof buffer)) > 0) received_ += n;
         });
     }
-    void Join() {
-        if (thread_.joinable()) thread_.join();
-    }
+    void Join() { peer_.Join(); }
     int Received() const { return received_; }
 
 private:
-    int listener_ = -1;
-    int port_ = 0;
-    std::thread thread_;
-    std::atomic<int> handshakes_{0};
     std::atomic<int> received_{0};
+    LoopbackPeer peer_;
 };
 
 }  // namespace certtest

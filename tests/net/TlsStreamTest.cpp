@@ -14,14 +14,14 @@
 
 #include "net/NetResultCodes.h"
 #include "proxy/LoopbackSockets.h"
-#include "proxy/TestTlsServer.h"
+#include "proxy/TlsPeerIo.h"
+#include "support/LoopbackPeer.h"
 #include "support/ThreadWakeups.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-using proxytest::TestTlsServer;
 namespace loopback = proxytest::loopback;
 
 // What the server saw of one connection.
@@ -32,15 +32,15 @@ struct Seen {
 
 // Greets each connection (the client's read of the greeting also takes the
 // session tickets that follow the handshake) and waits for its end.
-void ServeGreeting(TestTlsServer& server, std::vector<Seen>& seen, int count) {
+void ServeGreeting(LoopbackPeer& server, std::vector<Seen>& seen, int count) {
     seen.assign(count, Seen{});
     server.Serve(
-        [&seen, at = std::make_shared<int>(0)](SSL* tls, int) {
-            const char* name = SSL_get_servername(tls, TLSEXT_NAMETYPE_host_name);
-            seen[*at] = Seen{name != nullptr ? name : "", SSL_session_reused(tls) == 1};
+        [&seen, at = std::make_shared<int>(0)](PeerLink& link) {
+            const char* name = SSL_get_servername(link.tls(), TLSEXT_NAMETYPE_host_name);
+            seen[*at] = Seen{name != nullptr ? name : "", SSL_session_reused(link.tls()) == 1};
             ++*at;
-            proxytest::TlsWrite(tls, "hello\r\n");
-            proxytest::TlsRead(tls, 0);
+            proxytest::TlsWrite(link.tls(), "hello\r\n");
+            proxytest::TlsRead(link.tls(), 0);
         },
         count);
 }
@@ -77,7 +77,7 @@ protected:
 
 TEST_F(TlsStreamTest, AReconnectionToTheSameDestinationResumes) {
     constexpr int kVisits = 50;
-    TestTlsServer server;
+    LoopbackPeer server{PeerTls{"localhost"}};
     std::vector<Seen> seen;
     ServeGreeting(server, seen, kVisits);
     int resumed = 0;
@@ -90,7 +90,7 @@ TEST_F(TlsStreamTest, AReconnectionToTheSameDestinationResumes) {
 }
 
 TEST_F(TlsStreamTest, AConnectionEndedWithoutACloseNotifyStillLeavesItsSession) {
-    TestTlsServer server;
+    LoopbackPeer server{PeerTls{"localhost"}};
     std::vector<Seen> seen;
     ServeGreeting(server, seen, 3);
     EXPECT_FALSE(Visit("127.0.0.1", server.port(), false));
@@ -100,8 +100,8 @@ TEST_F(TlsStreamTest, AConnectionEndedWithoutACloseNotifyStillLeavesItsSession) 
 }
 
 TEST_F(TlsStreamTest, AnotherPortDoesNotShareTheSession) {
-    TestTlsServer first;
-    TestTlsServer second;
+    LoopbackPeer first{PeerTls{"localhost"}};
+    LoopbackPeer second{PeerTls{"localhost"}};
     std::vector<Seen> seenFirst;
     std::vector<Seen> seenSecond;
     ServeGreeting(first, seenFirst, 2);
@@ -115,7 +115,7 @@ TEST_F(TlsStreamTest, AnotherPortDoesNotShareTheSession) {
 }
 
 TEST_F(TlsStreamTest, TheServerNameIsSentForAHostNameOnly) {
-    TestTlsServer server;
+    LoopbackPeer server{PeerTls{"localhost"}};
     std::vector<Seen> seen;
     ServeGreeting(server, seen, 3);
     Visit("localhost", server.port(), true, false);
@@ -135,11 +135,11 @@ TEST_F(TlsStreamTest, TheServerNameIsSentForAHostNameOnly) {
 class SilentServerTest : public TlsStreamTest {
 protected:
     void SetUp() override {
-        server.Serve([this](SSL* tls, int) {
-            proxytest::TlsWrite(tls, "hello\r\n");
+        server.Serve([this](PeerLink& link) {
+            proxytest::TlsWrite(link.tls(), "hello\r\n");
             while (!speak) std::this_thread::sleep_for(10ms);
-            proxytest::TlsWrite(tls, "news\r\n");
-            proxytest::TlsRead(tls, 0);
+            proxytest::TlsWrite(link.tls(), "news\r\n");
+            proxytest::TlsRead(link.tls(), 0);
         });
         sock = loopback::Connect(server.port());
         ASSERT_EQ(stream.Attach(tlsClient, sock, "127.0.0.1", server.port()), NetResult::Ok);
@@ -155,7 +155,7 @@ protected:
         close(sock);
     }
 
-    TestTlsServer server;
+    LoopbackPeer server{PeerTls{"localhost"}};
     std::atomic<bool> speak{false};
     int sock = -1;
     TlsStream stream;

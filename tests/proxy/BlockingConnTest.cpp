@@ -10,7 +10,8 @@
 
 #include "proxy/ConnIo.h"
 #include "proxy/LoopbackSockets.h"
-#include "proxy/TestTlsServer.h"
+#include "proxy/TlsPeerIo.h"
+#include "support/LoopbackPeer.h"
 #include "support/UnansweredPort.h"
 
 namespace {
@@ -152,11 +153,11 @@ TEST(BlockingConnTest, HandshakeWithAPlainServerFails) {
 }
 
 TEST(BlockingConnTest, TlsConnectionCarriesDataBothWaysWithAnyCertificate) {
-    TestTlsServer server;
-    server.Serve([](SSL* tls, int) {
-        std::string got = TlsRead(tls, 4);
-        TlsWrite(tls, "re:" + got);
-        SSL_shutdown(tls);
+    LoopbackPeer server{PeerTls{"localhost"}};
+    server.Serve([](PeerLink& link) {
+        std::string got = TlsRead(link.tls(), 4);
+        TlsWrite(link.tls(), "re:" + got);
+        SSL_shutdown(link.tls());
     });
     TlsClientContext tlsClient;
     ProxySocket conn;

@@ -8,8 +8,9 @@
 
 #include "proxy/LoopbackSockets.h"
 #include "proxy/RelayTestPeers.h"
-#include "proxy/TestTlsServer.h"
+#include "proxy/TlsPeerIo.h"
 #include "support/BlockingConn.h"
+#include "support/LoopbackPeer.h"
 
 namespace {
 
@@ -46,10 +47,10 @@ TEST(ConnIoTest, EmptySendsAndTlsAskedForOnAPlainEnd) {
 }
 
 TEST(ConnIoTest, WaitSeesWhatTheTlsLayerAlreadyHolds) {
-    TestTlsServer server;
+    LoopbackPeer server{PeerTls{"localhost"}};
     std::atomic<bool> done{false};
-    server.Serve([&](SSL* tls, int) {
-        TlsWrite(tls, "abcdef");  // one record
+    server.Serve([&](PeerLink& link) {
+        TlsWrite(link.tls(), "abcdef");  // one record
         while (!done) std::this_thread::sleep_for(10ms);
     });
     TlsClientContext tlsClient;
@@ -72,9 +73,9 @@ TEST(ConnIoTest, WaitSeesWhatTheTlsLayerAlreadyHolds) {
 
 TEST(ConnIoTest, TlsRecordsWithoutDataDoNotEndAWait) {
     // Session tickets arrive after the handshake and carry no data.
-    TestTlsServer server;
+    LoopbackPeer server{PeerTls{"localhost"}};
     std::atomic<bool> done{false};
-    server.Serve([&](SSL*, int) {
+    server.Serve([&](PeerLink&) {
         while (!done) std::this_thread::sleep_for(10ms);
     });
     TlsClientContext tlsClient;
@@ -89,10 +90,10 @@ TEST(ConnIoTest, TlsRecordsWithoutDataDoNotEndAWait) {
 }
 
 TEST(ConnIoTest, TlsPeerThatDropsTcpWithoutCloseNotifyReadsAsTheEnd) {
-    TestTlsServer server;
-    server.Serve([](SSL* tls, int sock) {
-        TlsWrite(tls, "bye");
-        shutdown(sock, SHUT_RDWR);
+    LoopbackPeer server{PeerTls{"localhost"}};
+    server.Serve([](PeerLink& link) {
+        TlsWrite(link.tls(), "bye");
+        shutdown(link.fd(), SHUT_RDWR);
     });
     TlsClientContext tlsClient;
     ProxySocket conn;
@@ -120,13 +121,13 @@ TEST(ConnIoTest, ShutdownSendEndsOneDirectionOnly) {
 }
 
 TEST(ConnIoTest, ShutdownSendOnTlsSendsCloseNotifyAndKeepsReading) {
-    TestTlsServer server;
+    LoopbackPeer server{PeerTls{"localhost"}};
     std::atomic<int> serverSaw{-1};
-    server.Serve([&](SSL* tls, int) {
+    server.Serve([&](PeerLink& link) {
         char c;
-        int n = SSL_read(tls, &c, 1);
-        serverSaw = (n == 0 && (SSL_get_shutdown(tls) & SSL_RECEIVED_SHUTDOWN)) ? 1 : 0;
-        TlsWrite(tls, "after");
+        int n = SSL_read(link.tls(), &c, 1);
+        serverSaw = (n == 0 && (SSL_get_shutdown(link.tls()) & SSL_RECEIVED_SHUTDOWN)) ? 1 : 0;
+        TlsWrite(link.tls(), "after");
     });
     TlsClientContext tlsClient;
     ProxySocket conn;
@@ -168,9 +169,9 @@ TEST(ConnIoTest, APlainEndThatCannotGoOnSaysWhatItWaitsFor) {
 TEST(ConnIoTest, ANonBlockingTlsDuplexMovesEverything) {
     const std::string up = Pattern(6 << 20, 1);
     const std::string down = Pattern(6 << 20, 2);
-    TestTlsServer server;
+    LoopbackPeer server{PeerTls{"localhost"}};
     std::string serverGot;
-    server.Serve([&](SSL* tls, int sock) { serverGot = TlsDuplex(tls, sock, down, up.size()); });
+    server.Serve([&](PeerLink& link) { serverGot = TlsDuplex(link.tls(), link.fd(), down, up.size()); });
     TlsClientContext tlsClient;
     ProxySocket conn;
     ASSERT_TRUE(ConnectTlsEnd(conn, server.port(), tlsClient));

@@ -11,8 +11,9 @@
 #include "proxy/ProxyTestContext.h"
 #include "proxy/RecordingUpstreams.h"
 #include "proxy/RelayTestPeers.h"
-#include "proxy/TestTlsServer.h"
+#include "proxy/TlsPeerIo.h"
 #include "support/ChildProcess.h"
+#include "support/LoopbackPeer.h"
 #include "support/OpenDescriptors.h"
 #include "support/UnansweredPort.h"
 
@@ -214,10 +215,10 @@ TEST_F(ProcessMailThreadTest, ManualModeShowsTheBoxButStartsNoDetection) {
 }
 
 TEST_F(ProcessMailThreadTest, UnresolvableTlsCandidateFailsItsPreparation) {
-    TestTlsServer upstream;
-    upstream.Serve([](SSL* tls, int) {
-        TlsWrite(tls, "+OK tls\r\n");
-        TlsRead(tls, 0);
+    LoopbackPeer upstream{PeerTls{"localhost"}};
+    upstream.Serve([](PeerLink& link) {
+        TlsWrite(link.tls(), "+OK tls\r\n");
+        TlsRead(link.tls(), 0);
     });
     ProtocalInfoList list;
     list.PushBack(Candidate("nowhere", upstream.port(), true, 1, ""));
@@ -294,10 +295,10 @@ TEST_F(ProcessMailThreadTest, AHostNameIsResolvedAndConnected) {
 // candidate fails with its line and the walk goes on to the next.
 TEST_F(ProcessMailThreadTest, ASwappedCertificateIsRefusedBeforeAByteIsRelayed) {
     std::atomic<std::size_t> received{0};
-    TestTlsServer swapped;
-    swapped.Serve([&received](SSL* tls, int) {
-        TlsWrite(tls, "+OK swapped\r\n");
-        received = TlsRead(tls, 0).size();
+    LoopbackPeer swapped{PeerTls{"localhost"}};
+    swapped.Serve([&received](PeerLink& link) {
+        TlsWrite(link.tls(), "+OK swapped\r\n");
+        received = TlsRead(link.tls(), 0).size();
     });
     test.ctx.tlsClient.Known().Store(KnownServer{"127.0.0.1", swapped.port(), std::string(64, 'e'), {"localhost"}});
     RecordingUpstream alive("alive", attempts, false);

@@ -12,12 +12,13 @@
 #include <gtest/gtest.h>
 
 #include "catalogue/DetectResult.h"
-#include "support/ChildProcess.h"
-#include "support/OpenDescriptors.h"
 #include "proxy/ListenerRun.h"
 #include "proxy/ProxyTestContext.h"
 #include "proxy/RecordingUpstreams.h"
-#include "proxy/TestTlsServer.h"
+#include "proxy/TlsPeerIo.h"
+#include "support/ChildProcess.h"
+#include "support/LoopbackPeer.h"
+#include "support/OpenDescriptors.h"
 #include "support/OutcomeText.h"
 
 namespace {
@@ -411,16 +412,16 @@ TEST_F(ProxyListenThreadTest, AClientOrServerThatResetsEndsOnlyItsOwnSession) {
 TEST_F(ProxyListenThreadTest, TlsSessionsToTheSameServerResumeAfterTheFirst) {
     constexpr int kSessions = 20;
     std::atomic<int> resumed{0};
-    TestTlsServer upstream;
+    LoopbackPeer upstream{PeerTls{"localhost"}};
     // A mail server's course: greeting, QUIT, reply, and the server closes
     // first.
     upstream.Serve(
-        [&](SSL* tls, int) {
-            resumed += SSL_session_reused(tls) == 1 ? 1 : 0;
-            TlsWrite(tls, "220 ready\r\n");
-            TlsRead(tls, 6);
-            TlsWrite(tls, "221 bye\r\n");
-            SSL_shutdown(tls);
+        [&](PeerLink& link) {
+            resumed += SSL_session_reused(link.tls()) == 1 ? 1 : 0;
+            TlsWrite(link.tls(), "220 ready\r\n");
+            TlsRead(link.tls(), 6);
+            TlsWrite(link.tls(), "221 bye\r\n");
+            SSL_shutdown(link.tls());
         },
         kSessions);
     ListenerRun run(test.ctx, SMTP);

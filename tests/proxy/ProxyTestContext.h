@@ -1,6 +1,6 @@
-// The process state a proxy test runs against: an AppContext in a fresh
-// directory with full logging, and a notifier that records what the proxy
-// tells the window, so a test can read both the log and the pane.
+// The process state a proxy test runs against: the shared test context with
+// a notifier that records what the proxy tells the window, so a test can
+// read both the log and the pane.
 #pragma once
 
 #include <chrono>
@@ -8,20 +8,16 @@
 #include <thread>
 
 #include "context/AppContext.h"
-#include "support/LoggedContext.h"
+#include "support/ContextFixture.h"
 #include "support/RecordingNotifier.h"
-#include "support/TempDir.h"
 
 namespace proxytest {
 
 using ::RecordingNotifier;
 
-struct ProxyTestContext {
-    ProxyTestContext() {
-        LogInto(ctx, dir, 50000000);
-        ctx.mainWindow = &notifier;
-    }
-    std::string Log() const { return ReadLog(dir); }
+struct ProxyTestContext : TestContext<AppContext> {
+    ProxyTestContext() : TestContext(50000000) { ctx.mainWindow = &notifier; }
+
     int CountInLog(const std::string& text) const {
         std::string log = Log();
         int count = 0;
@@ -39,9 +35,7 @@ struct ProxyTestContext {
         return true;
     }
 
-    TempDir dir;
     RecordingNotifier notifier;
-    AppContext ctx;
 };
 
 }  // namespace proxytest

@@ -18,7 +18,8 @@
 
 #include "proxy/ProxyTestContext.h"
 #include "proxy/RelayTestPeers.h"
-#include "proxy/TestTlsServer.h"
+#include "proxy/TlsPeerIo.h"
+#include "support/LoopbackPeer.h"
 #include "support/ThreadWakeups.h"
 
 namespace {
@@ -480,8 +481,8 @@ TEST_F(RelayLoopTest, ManyIdleSessionsShareOneThreadThatSleeps) {
 class SilentTlsServer {
 public:
     explicit SilentTlsServer(const std::string& greeting) {
-        server.Serve([this, greeting](SSL* tls, int) {
-            TlsWrite(tls, greeting);
+        server.Serve([this, greeting](PeerLink& link) {
+            TlsWrite(link.tls(), greeting);
             std::unique_lock<std::mutex> hold(lock_);
             released_.wait_for(hold, 60s, [this] { return done_; });
         });
@@ -494,7 +495,7 @@ public:
         released_.notify_all();
         server.Join();
     }
-    TestTlsServer server;
+    LoopbackPeer server{PeerTls{"localhost"}};
 
 private:
     std::mutex lock_;
@@ -522,14 +523,14 @@ TEST_F(RelayLoopTest, ASilentSmtpServerOverTlsIsNeverAnsweredFor) {
 TEST_F(RelayLoopTest, ATlsServerEndIsRelayedBothWaysAtOnce) {
     const std::string up = Pattern(8 << 20, 3);
     const std::string down = Pattern(8 << 20, 4);
-    TestTlsServer upstream;
+    LoopbackPeer upstream{PeerTls{"localhost"}};
     std::string serverGot;
     bool serverSawEnd = false;
-    upstream.Serve([&](SSL* tls, int sock) {
-        serverGot = TlsDuplex(tls, sock, down, up.size());
+    upstream.Serve([&](PeerLink& link) {
+        serverGot = TlsDuplex(link.tls(), link.fd(), down, up.size());
         char c;
-        serverSawEnd = SSL_read(tls, &c, 1) == 0;  // the client's end, passed on
-        SSL_shutdown(tls);
+        serverSawEnd = SSL_read(link.tls(), &c, 1) == 0;  // the client's end, passed on
+        SSL_shutdown(link.tls());
     });
     int clientPeer = -1;
     auto s = NewSession(IMAP4, clientPeer);
@@ -556,12 +557,12 @@ TEST_F(RelayLoopTest, ATlsServerEndIsRelayedBothWaysAtOnce) {
 // library holds are read though the socket stays quiet, and the end follows
 // the last of them.
 TEST_F(RelayLoopTest, TlsRecordsThatArriveTogetherAreAllPassedOnBeforeTheEnd) {
-    TestTlsServer upstream;
+    LoopbackPeer upstream{PeerTls{"localhost"}};
     std::string expected;
     for (int i = 0; i < 300; ++i) expected += "* " + std::to_string(i) + " EXISTS\r\n";
-    upstream.Serve([&](SSL* tls, int) {
-        for (int i = 0; i < 300; ++i) TlsWrite(tls, "* " + std::to_string(i) + " EXISTS\r\n");
-        SSL_shutdown(tls);
+    upstream.Serve([&](PeerLink& link) {
+        for (int i = 0; i < 300; ++i) TlsWrite(link.tls(), "* " + std::to_string(i) + " EXISTS\r\n");
+        SSL_shutdown(link.tls());
     });
     int clientPeer = -1;
     auto s = NewSession(IMAP4, clientPeer);

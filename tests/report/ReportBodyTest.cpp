@@ -9,20 +9,17 @@
 #include <gtest/gtest.h>
 
 #include "core/CoreContext.h"
+#include "support/ContextFixture.h"
 #include "support/LogStateProbe.h"
-#include "support/LoggedContext.h"
 #include "support/OutcomeText.h"
-#include "support/TempDir.h"
 
 namespace {
 
 const std::string kBakNote = "NOTE: bak file /Quillomark.bak NOT EXIST\n\n";
 
-class ReportBodyTest : public ::testing::Test {
+class ReportBodyTest : public CoreContextTest {
 protected:
-    void SetUp() override {
-        LogInto(ctx, dir, 100000000);
-    }
+    ReportBodyTest() : CoreContextTest(100000000) {}
 
     // The log data part as the mail would carry it, and its result.
     std::string LogData(int32_t budget, ReportResult* result = nullptr) {
@@ -53,8 +50,6 @@ protected:
         return taken;
     }
 
-    TempDir dir;
-    CoreContext ctx;
     std::vector<std::string> pieces;
     std::function<void(const std::string&)> onPiece;
 };

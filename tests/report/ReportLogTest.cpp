@@ -8,17 +8,17 @@
 #include <gtest/gtest.h>
 
 #include "detect/FakeMailDialogues.h"
+#include "support/ContextFixture.h"
 #include "support/OutcomeText.h"
 #include "support/RecordingNotifier.h"
-#include "support/LoggedContext.h"
-#include "support/TempDir.h"
 
 namespace {
 
-class ReportLogTest : public ::testing::Test {
+class ReportLogTest : public ContextFixture<AppContext> {
 protected:
+    ReportLogTest() : ContextFixture(100000000) {}
+
     void SetUp() override {
-        LogInto(ctx, dir, 100000000);
         ctx.userConfig.LOG_REPORT_SIZE = 100000;
         std::strcpy(ctx.userConfig.LOGIN_NAME, "probe@qm.test");
         std::strcpy(ctx.userConfig.LOGIN_PASS, "secret-pass");
@@ -41,15 +41,13 @@ protected:
         return ReportLog(ctx, checker, &connection);
     }
 
-    TempDir dir;
-    AppContext ctx;
     RecordingNotifier pane;
     SmtpScript script;
     SmtpRecord record;
 };
 
 TEST_F(ReportLogTest, ReportMailGoesToTheSupportMailbox) {
-    FakePeer server(SmtpDialogue(script, record));
+    LoopbackPeer server(SmtpDialogue(script, record));
     EXPECT_EQ(Report(server.port()), 0);
 
     std::vector<std::string> lines = record.Lines();
@@ -98,7 +96,7 @@ TEST_F(ReportLogTest, FailedStepsKeepTheProbeCodes) {
         SmtpScript failing;
         failing.*c.reply = "554 5.7.1 refused\r\n";
         SmtpRecord seen;
-        FakePeer server(SmtpDialogue(failing, seen));
+        LoopbackPeer server(SmtpDialogue(failing, seen));
         pane.Clear();
         EXPECT_EQ(Report(server.port()), CodeOf(c.code)) << failing.*c.reply;
         EXPECT_EQ(pane.Lines().back(), "Report log fail\r\n");
@@ -114,7 +112,7 @@ TEST_F(ReportLogTest, FailedStepsKeepTheProbeCodes) {
 
 TEST_F(ReportLogTest, UnreadableLogEndsTheMailWithoutItsEndOfData) {
     std::filesystem::remove(dir.File("Quillomark.log"));
-    FakePeer server(SmtpDialogue(script, record));
+    LoopbackPeer server(SmtpDialogue(script, record));
     EXPECT_EQ(Report(server.port()), CodeOf(ReportResult::LogFileFailed));
     EXPECT_EQ(record.Message(), "");  // the end of data never came
     EXPECT_EQ(pane.Lines().back(), "Report log fail\r\n");
@@ -128,7 +126,7 @@ TEST_F(ReportLogTest, StoredAddressWithAControlCharacterIsRefusedBeforeConnectin
                                "user\t@example.org", "user@example.org\x7f"}) {
         ctx.userConfig.USER_MAIL.Set(stored);
         SmtpRecord seen;
-        FakePeer server(SmtpDialogue(script, seen));
+        LoopbackPeer server(SmtpDialogue(script, seen));
         pane.Clear();
         EXPECT_EQ(Report(server.port()), CodeOf(ReportResult::UserMailRefused)) << stored;
         EXPECT_TRUE(seen.Lines().empty()) << stored;
@@ -139,7 +137,7 @@ TEST_F(ReportLogTest, StoredAddressWithAControlCharacterIsRefusedBeforeConnectin
               std::string::npos);
 
     ctx.userConfig.USER_MAIL.Set("jos\xc3\xa9@example.org");  // UTF-8 is no control character
-    FakePeer server(SmtpDialogue(script, record));
+    LoopbackPeer server(SmtpDialogue(script, record));
     EXPECT_EQ(Report(server.port()), 0);
 }
 

@@ -1,24 +1,20 @@
 // HttpTestServer is a small HTTP/1.0-style server on 127.0.0.1 for the tests
-// of the reachability check and the list download: each request is answered by a handler of the test's
-// choosing with exact status, headers and body, and the requests are kept so
-// that a test can see what the client sent. Every answer closes its
-// connection. It serves one request at a time, which is all either client does.
+// of the reachability check and the list download: each request is answered
+// by a handler of the test's choosing with exact status, headers and body,
+// and the requests are kept so that a test can see what the client sent.
+// Every answer closes its connection. It serves one request at a time, which
+// is all either client does.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
-#include "support/LoopbackPort.h"
+#include "support/LoopbackPeer.h"
 
 struct HttpTestResponse {
     int status = 200;
@@ -30,19 +26,18 @@ class HttpTestServer {
 public:
     using Handler = std::function<HttpTestResponse(const std::string& path, int index)>;
 
-    HttpTestServer() {
-        listener_ = ListenLoopback(port_, 16);
-        thread_ = std::thread([this] { Loop(); });
+    HttpTestServer() = default;
+    // Answers every request with status and a small page; a non-empty
+    // redirectTo first answers 302 with that location, once.
+    explicit HttpTestServer(int status, std::string redirectTo = "") {
+        SetHandler([status, redirect = std::move(redirectTo)](const std::string&, int index) {
+            if (!redirect.empty() && index == 0)
+                return HttpTestResponse{302, "<html>hello</html>", "Location: " + redirect + "\r\n"};
+            return HttpTestResponse{status, "<html>hello</html>", ""};
+        });
     }
-    ~HttpTestServer() {
-        stop_ = true;
-        thread_.join();
-        close(listener_);
-    }
-    HttpTestServer(const HttpTestServer&) = delete;
-    HttpTestServer& operator=(const HttpTestServer&) = delete;
 
-    int port() const { return port_; }
+    int port() const { return peer_.port(); }
 
     void SetHandler(Handler handler) {
         std::lock_guard<std::mutex> hold(mutex_);
@@ -72,25 +67,8 @@ public:
     }
 
 private:
-    void Loop() {
-        while (!stop_) {
-            pollfd p{listener_, POLLIN, 0};
-            if (poll(&p, 1, 50) <= 0) continue;
-            int client = accept(listener_, nullptr, nullptr);
-            if (client >= 0) Answer(client);
-        }
-    }
-
-    void Answer(int client) {
-        std::string head;
-        char chunk[1024];
-        while (head.find("\r\n\r\n") == std::string::npos) {
-            pollfd p{client, POLLIN, 0};
-            if (poll(&p, 1, 5000) <= 0) break;
-            ssize_t n = recv(client, chunk, sizeof chunk, 0);
-            if (n <= 0) break;
-            head.append(chunk, static_cast<std::size_t>(n));
-        }
+    void Answer(PeerLink& link) {
+        const std::string head = link.ReadUntil("\r\n\r\n", 5s).value_or(link.Pending());
         std::string path;
         std::size_t first = head.find(' ');
         std::size_t second = first == std::string::npos ? first : head.find(' ', first + 1);
@@ -106,27 +84,16 @@ private:
         std::string length = response.extraHeaders.find("Content-Length:") == std::string::npos
                                  ? "Content-Length: " + std::to_string(response.body.size()) + "\r\n"
                                  : "";
-        std::string out = "HTTP/1.1 " + std::to_string(response.status) + " Status\r\n" + length +
-                          "Connection: close\r\n" + response.extraHeaders + "\r\n" + response.body;
-        for (std::size_t sent = 0; sent < out.size();) {
-            ssize_t n = send(client, out.data() + sent, out.size() - sent, MSG_NOSIGNAL);
-            if (n <= 0) break;
-            sent += static_cast<std::size_t>(n);
-        }
-        shutdown(client, SHUT_WR);
+        link.Send("HTTP/1.1 " + std::to_string(response.status) + " Status\r\n" + length + "Connection: close\r\n" +
+                  response.extraHeaders + "\r\n" + response.body);
+        shutdown(link.fd(), SHUT_WR);
         // Let the client read everything before the socket goes away.
-        pollfd p{client, POLLIN, 0};
-        while (poll(&p, 1, 1000) > 0 && recv(client, chunk, sizeof chunk, 0) > 0) {
-        }
-        close(client);
+        link.WaitClosed(1s);
     }
 
-    int listener_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
     mutable std::mutex mutex_;
     Handler handler_;
     std::vector<std::string> requests_;
+    // Last, so that its thread ends before what the thread uses goes away.
+    LoopbackPeer peer_{[this](PeerLink& link) { Answer(link); }};
 };
-

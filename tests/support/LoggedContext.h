@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "core/CoreContext.h"
 #include "support/TempDir.h"
@@ -19,3 +21,22 @@ inline void LogInto(CoreContext& ctx, const TempDir& dir, int32_t logSize = kTes
 }
 
 inline std::string ReadLog(const TempDir& dir) { return dir.Read("Quillomark.log"); }
+
+// The log's lines without their time stamps ("[DOWNLOAD][MINOR] text"), in order.
+inline std::vector<std::string> LogMessages(const TempDir& dir) {
+    std::vector<std::string> messages;
+    std::istringstream in(ReadLog(dir));
+    for (std::string line; std::getline(in, line);) {
+        std::size_t cut = line.find(" [");
+        if (cut != std::string::npos) messages.push_back(line.substr(cut + 1));
+    }
+    return messages;
+}
+
+// How many of the log's lines carry exactly this message.
+inline int CountLogMessage(const TempDir& dir, const std::string& message) {
+    int n = 0;
+    for (const std::string& m : LogMessages(dir))
+        if (m == message) ++n;
+    return n;
+}

@@ -10,18 +10,16 @@
 #include "context/AppContext.h"
 #include "core/MessageTable.h"
 #include "core/UserConfigFile.h"
-#include "support/LoggedContext.h"
+#include "support/ContextFixture.h"
 #include "support/ModalAnswer.h"
 #include "support/OutcomeText.h"
-#include "support/TempDir.h"
 
-class DialogTest : public ::testing::Test {
+class DialogTest : public ContextFixture<AppContext> {
 protected:
     static void SetUpTestSuite() { EnsureApplication(); }
 
     // The message table as start-up loads it: here the built-in English texts.
     void SetUp() override {
-        LogInto(ctx, dir);
         LoadMessageFile(ctx, dir.File("message_EN.txt"));
     }
 
@@ -31,7 +29,4 @@ protected:
         ASSERT_EQ(LoadUserConfig(ctx), CoreResult::Ok);
     }
     std::string Settings() const { return dir.Read("Quillomark.ini"); }
-
-    TempDir dir;
-    AppContext ctx;
 };

@@ -25,10 +25,9 @@
 #include "context/AppContext.h"
 #include "context/AppServices.h"
 #include "core/MessageTable.h"
-#include "support/LoggedContext.h"
+#include "support/ContextFixture.h"
 #include "support/ModalAnswer.h"
 #include "support/OutcomeText.h"
-#include "support/TempDir.h"
 
 // The one QApplication of the test program, shared with the dialog tests.
 inline QApplication& TestApplication() {
@@ -57,12 +56,11 @@ struct AnsweredBox {
     std::string text;
 };
 
-class WindowFixture : public ::testing::Test {
+class WindowFixture : public ContextFixture<AppContext> {
 protected:
     WindowFixture() { TestApplication(); }
 
     void SetUp() override {
-        LogInto(ctx, dir);
         LoadMessageFile(ctx, dir.File("message_EN.txt"));
         // The start-at-login entry goes to the test's directory, never to the
         // user's own autostart directory.
@@ -119,11 +117,8 @@ protected:
         return true;
     }
 
-    std::string Log() const { return ReadLog(dir); }
     std::string MessageText(const char* key) { return GetMessageText(ctx, key); }
 
-    TempDir dir;
-    AppContext ctx;
     RecordingStarter starter;
     std::vector<AnsweredBox> answered;
 

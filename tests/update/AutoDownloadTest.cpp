@@ -12,8 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "support/ChildProcess.h"
-#include "update/AutoDownloadThread.h"
 #include "support/HttpTestServer.h"
+#include "update/AutoDownloadThread.h"
 #include "update/UpdateTestContext.h"
 
 namespace {
@@ -72,20 +72,10 @@ private:
     std::vector<DetectMode> modes_;
 };
 
-class AutoDownloadTest : public ::testing::Test {
+class AutoDownloadTest : public UpdateTest {
 protected:
-    void SetUp() override { PrepareUpdateContext(ctx, dir); }
-
     void RunUpdate(FakeDetection& detection) { AutoDownloadThread(ctx, detection.Options(server.port())); }
-    std::vector<std::string> DownloadLog() {
-        std::vector<std::string> lines;
-        for (const std::string& m : LogMessages(dir))
-            if (m.rfind("[DOWNLOAD]", 0) == 0) lines.push_back(m);
-        return lines;
-    }
 
-    TempDir dir;
-    AppContext ctx;
     HttpTestServer server;
 };
 
@@ -157,7 +147,7 @@ TEST_F(AutoDownloadTest, SecondDownloadAfterOneIntervalIsUsedAsIfItWereTheFirst)
     RunUpdate(detection);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
     EXPECT_EQ(server.CountFor("/list.conf"), 2);
-    EXPECT_EQ(CountLog(dir, "[DOWNLOAD][MINOR] download config file failed"), 1);
+    EXPECT_EQ(CountLogged("[DOWNLOAD][MINOR] download config file failed"), 1);
     EXPECT_EQ(dir.Read("Quillomark.conf"), WithoutCr(kNewList));
 }
 
@@ -184,7 +174,7 @@ TEST_F(AutoDownloadTest, DetectionThatFailsIsRetriedFiveTimesThenTheListIsDiscar
     FakeDetection detection({DetectionResult::NoAvailableConnection});
     RunUpdate(detection);
     EXPECT_EQ(detection.calls(), 6);
-    EXPECT_EQ(CountLog(dir, "[DOWNLOAD][DUMP] wait for auto detect thread fail"), 6);
+    EXPECT_EQ(CountLogged("[DOWNLOAD][DUMP] wait for auto detect thread fail"), 6);
     EXPECT_EQ(DownloadLog().back(), "[DOWNLOAD][MAJOR] ERR: detect fail with the new config file.");
     EXPECT_EQ(dir.Read("Quillomark.conf"), kOldList);
     EXPECT_FALSE(dir.Exists("NewQuilloMark.conf"));
@@ -210,7 +200,7 @@ TEST_F(AutoDownloadTest, RunningDetectionIsWaitedForBeforeTheNewListIsTried) {
     ASSERT_TRUE(WaitUntil([&] { return server.CountFor("/list.conf") == 1; }, std::chrono::seconds(10)));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(detection.calls(), 0);
-    EXPECT_EQ(CountLog(dir, "[DOWNLOAD][DUMP] start to detect"), 0);
+    EXPECT_EQ(CountLogged("[DOWNLOAD][DUMP] start to detect"), 0);
 
     // The running detection ends the way a real run does.
     ctx.detectRunning.Leave();
@@ -229,7 +219,7 @@ TEST_F(AutoDownloadTest, StaleEventWithARunStillActiveCountsAsAFailedAttempt) {
     ctx.eventDetectComplete.Set();  // left by a run that nobody waited for
     FakeDetection detection({DetectionResult::Ok});
     std::thread update([&] { RunUpdate(detection); });
-    ASSERT_TRUE(WaitUntil([&] { return CountLog(dir, "[DOWNLOAD][DUMP] wait for auto detect thread fail") == 1; },
+    ASSERT_TRUE(WaitUntil([&] { return CountLogged("[DOWNLOAD][DUMP] wait for auto detect thread fail") == 1; },
                           std::chrono::seconds(10)));
     ctx.detectRunning.Leave();
     update.join();
@@ -245,8 +235,8 @@ TEST_F(AutoDownloadTest, CurrentListThatCannotBeReplacedStaysWhole) {
     FakeDetection detection({DetectionResult::Ok});
     RunUpdate(detection);
     EXPECT_EQ(detection.calls(), 6);
-    EXPECT_EQ(CountLog(dir, "[DOWNLOAD][DUMP] wait for auto detect thread success"), 6);
-    EXPECT_EQ(CountLog(dir, "[DOWNLOAD][MAJOR] The config file was updated."), 0);
+    EXPECT_EQ(CountLogged("[DOWNLOAD][DUMP] wait for auto detect thread success"), 6);
+    EXPECT_EQ(CountLogged("[DOWNLOAD][MAJOR] The config file was updated."), 0);
     EXPECT_TRUE(std::filesystem::is_directory(dir.File("Quillomark.conf")));
     EXPECT_FALSE(dir.Exists("NewQuilloMark.conf"));
     EXPECT_FALSE(dir.HasEntryBeginningWith("Quillomark.conf."));

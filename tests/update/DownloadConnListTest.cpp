@@ -17,20 +17,10 @@ const std::string kList =
     "2009/05/20 12:30:00\r\n# published list\r\nMAIL 10.0.0.1 25 110 143 plain-1\r\n"
     "MAIL-SSL 10.0.0.2 465 995 993 ssl-1\r\n";
 
-class DownloadConnListTest : public ::testing::Test {
+class DownloadConnListTest : public UpdateTest {
 protected:
-    void SetUp() override { PrepareUpdateContext(ctx, dir); }
-
     DownloadOutcome Download() { return DownloadConnList(ctx, state, server.port()); }
-    std::vector<std::string> DownloadLog() {
-        std::vector<std::string> lines;
-        for (const std::string& m : LogMessages(dir))
-            if (m.rfind("[DOWNLOAD]", 0) == 0) lines.push_back(m);
-        return lines;
-    }
 
-    TempDir dir;
-    AppContext ctx;
     DownloadState state;
     HttpTestServer server;
 };

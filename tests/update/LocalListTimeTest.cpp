@@ -5,17 +5,12 @@
 #include <gtest/gtest.h>
 
 #include "core/CoreContext.h"
-#include "support/TempDir.h"
+#include "support/ContextFixture.h"
 #include "update/ListHeaderTime.h"
 
 namespace {
 
-class LocalListTimeTest : public ::testing::Test {
-protected:
-    void SetUp() override { ctx.baseDirectory = dir.path(); }
-    TempDir dir;
-    CoreContext ctx;
-};
+using LocalListTimeTest = CoreContextTest;
 
 TEST_F(LocalListTimeTest, ReadsTheHeaderOfTheCurrentList) {
     dir.Write("Quillomark.conf", "2009/05/20 12:30:00\r\nMAIL 1.2.3.4 1 2 3 a\r\n");

@@ -6,13 +6,11 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "context/AppContext.h"
-#include "support/LoggedContext.h"
-#include "support/TempDir.h"
+#include "support/ContextFixture.h"
 
 inline void PrepareUpdateContext(AppContext& ctx, const TempDir& dir) {
     setenv("no_proxy", "127.0.0.1,localhost", 1);
@@ -22,24 +20,21 @@ inline void PrepareUpdateContext(AppContext& ctx, const TempDir& dir) {
     std::strcpy(ctx.userConfig.DOWNLOAD_PATH, "/list.conf");
 }
 
-// The log lines without their time stamps ("[DOWNLOAD][MINOR] text"), in order.
-inline std::vector<std::string> LogMessages(const TempDir& dir) {
-    std::vector<std::string> messages;
-    std::istringstream in(dir.Read("Quillomark.log"));
-    std::string line;
-    while (std::getline(in, line)) {
-        std::size_t cut = line.find(" [");
-        if (cut != std::string::npos) messages.push_back(line.substr(cut + 1));
-    }
-    return messages;
+// The update log lines, in order, without their time stamps.
+inline std::vector<std::string> DownloadLog(const TempDir& dir) {
+    std::vector<std::string> lines;
+    for (const std::string& m : LogMessages(dir))
+        if (m.rfind("[DOWNLOAD]", 0) == 0) lines.push_back(m);
+    return lines;
 }
 
-inline int CountLog(const TempDir& dir, const std::string& message) {
-    int n = 0;
-    for (const std::string& m : LogMessages(dir))
-        if (m == message) ++n;
-    return n;
-}
+// The base of an update test: the context above, with the update's own
+// log lines at hand.
+class UpdateTest : public ContextFixture<AppContext> {
+protected:
+    UpdateTest() { PrepareUpdateContext(ctx, dir); }
+    std::vector<std::string> DownloadLog() const { return ::DownloadLog(dir); }
+};
 
 // s without its CR characters.
 inline std::string WithoutCr(std::string s) {

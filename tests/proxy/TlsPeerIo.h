@@ -1,71 +1,19 @@
-// A TLS server on 127.0.0.1 for the proxy's tests, with a self-signed
-// certificate made at start-up. Each accepted connection is handed, after
-// the handshake, to the test's handler on the server's thread. Also the
-// full-duplex pump a TLS peer needs to send and receive at the same time.
+// Blocking reads and writes for a TLS peer that drives its connection
+// through OpenSSL itself, and the full-duplex pump it needs to send and
+// receive at the same time.
 #pragma once
 
 #include <algorithm>
 #include <chrono>
-#include <functional>
 #include <string>
-#include <thread>
 
+#include <fcntl.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
-#include <fcntl.h>
 #include <poll.h>
-#include <unistd.h>
 
-#include "proxy/LoopbackSockets.h"
-#include "support/SelfSignedTls.h"
 
 namespace proxytest {
-
-class TestTlsServer {
-public:
-    using Handler = std::function<void(SSL* tls, int sock)>;
-
-    TestTlsServer() {
-        ctx_ = MakeSelfSignedServerContext("localhost");
-        SSL_CTX_set_options(ctx_, SSL_OP_IGNORE_UNEXPECTED_EOF);
-        listener_ = loopback::Listen(port_);
-    }
-    ~TestTlsServer() {
-        Join();
-        close(listener_);
-        SSL_CTX_free(ctx_);
-    }
-    TestTlsServer(const TestTlsServer&) = delete;
-    TestTlsServer& operator=(const TestTlsServer&) = delete;
-
-    int port() const { return port_; }
-
-    // Serves the next count connections, one after the other, with handler.
-    void Serve(Handler handler, int count = 1) {
-        Join();
-        thread_ = std::thread([this, handler, count] {
-            for (int i = 0; i < count; ++i) {
-                int sock = loopback::Accept(listener_, std::chrono::seconds(20));
-                if (sock < 0) return;
-                SSL* tls = SSL_new(ctx_);
-                SSL_set_fd(tls, sock);
-                if (SSL_accept(tls) == 1) handler(tls, sock);
-                ERR_clear_error();
-                SSL_free(tls);
-                close(sock);
-            }
-        });
-    }
-    void Join() {
-        if (thread_.joinable()) thread_.join();
-    }
-
-private:
-    SSL_CTX* ctx_ = nullptr;
-    int listener_ = -1;
-    int port_ = 0;
-    std::thread thread_;
-};
 
 // Reads on a blocking TLS connection until count bytes came (0: until the
 // peer's end of data or an error).

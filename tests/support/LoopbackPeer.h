@@ -1,20 +1,18 @@
-// FakePeer is a scripted server on 127.0.0.1 for the probe tests: it accepts
-// connections one after another on a port of its own and runs a handler on
-// each, plain or behind TLS with a certificate made on the spot. PeerLink is
-// the server side of one connection, with line reads that give up after a
-// while so that a test never hangs on a client that went quiet.
+// LoopbackPeer is the scripted server every test talks to on 127.0.0.1: it
+// listens on a port the system picks and runs the test's handler on each
+// connection it accepts, one after another on a thread of its own, plain or
+// behind TLS with a self-signed certificate made on the spot. PeerLink is the
+// server side of one connection, with reads that give up after a while so
+// that a test never hangs on a client that went quiet.
 #pragma once
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -32,6 +30,10 @@ public:
     PeerLink(int fd, SSL* ssl) : fd_(fd), ssl_(ssl) {}
     PeerLink(const PeerLink&) = delete;
     PeerLink& operator=(const PeerLink&) = delete;
+
+    // For handlers that drive the connection themselves.
+    int fd() const { return fd_; }
+    SSL* tls() const { return ssl_; }
 
     bool Send(const std::string& bytes) {
         if (bytes.empty()) return true;
@@ -98,20 +100,29 @@ private:
     std::string buffer_;
 };
 
-class FakePeer {
+// A TLS peer's certificate names this host.
+struct PeerTls {
+    const char* certificateName = "127.0.0.1";
+};
+
+class LoopbackPeer {
 public:
     using Handler = std::function<void(PeerLink&)>;
+    static constexpr int kEveryConnection = -1;
 
-    explicit FakePeer(Handler handler, bool tls = false) : handler_(std::move(handler)) {
-        if (tls) context_ = MakeSelfSignedServerContext();
-        listen_ = ListenLoopback(port_, 16);
-        thread_ = std::thread([this] { Serve(); });
+    // A peer that serves nothing until Serve is called.
+    LoopbackPeer() { listen_ = ListenLoopback(port_, 16); }
+    explicit LoopbackPeer(PeerTls tls) : LoopbackPeer() { UseTls(tls); }
+    // A peer that serves every connection with handler until it goes away.
+    explicit LoopbackPeer(Handler handler, bool tls = false) : LoopbackPeer() {
+        if (tls) UseTls(PeerTls{});
+        Serve(std::move(handler), kEveryConnection);
     }
-    FakePeer(const FakePeer&) = delete;
-    FakePeer& operator=(const FakePeer&) = delete;
-    ~FakePeer() {
+    LoopbackPeer(const LoopbackPeer&) = delete;
+    LoopbackPeer& operator=(const LoopbackPeer&) = delete;
+    ~LoopbackPeer() {
         stop_ = true;
-        thread_.join();
+        Join();
         close(listen_);
         if (context_ != nullptr) SSL_CTX_free(context_);
     }
@@ -119,36 +130,75 @@ public:
     int port() const { return port_; }
     int accepted() const { return accepted_.load(); }
 
+    // Presents this certificate (and chain certificate) from the next run
+    // on, once the current one has ended.
+    void Present(X509* certificate, EVP_PKEY* key, X509* chain = nullptr) {
+        Join();
+        if (context_ != nullptr) SSL_CTX_free(context_);
+        context_ = SSL_CTX_new(TLS_server_method());
+        SSL_CTX_use_certificate(context_, certificate);
+        SSL_CTX_use_PrivateKey(context_, key);
+        if (chain != nullptr) SSL_CTX_add1_chain_cert(context_, chain);
+        SSL_CTX_set_options(context_, SSL_OP_IGNORE_UNEXPECTED_EOF);
+    }
+
+    // Serves the next count connections with handler, after those of an
+    // earlier counted run. A counted run gives up on a connection that does
+    // not come within 20 seconds; a run of every connection lasts as long as
+    // the peer.
+    void Serve(Handler handler, int count = 1) {
+        Join();
+        thread_ = std::thread([this, handler = std::move(handler), count] { Run(handler, count); });
+    }
+    // Waits for a counted run to end.
+    void Join() {
+        if (thread_.joinable()) thread_.join();
+    }
+
 private:
-    void Serve() {
-        while (!stop_) {
+    void UseTls(PeerTls tls) {
+        context_ = MakeSelfSignedServerContext(tls.certificateName);
+        SSL_CTX_set_options(context_, SSL_OP_IGNORE_UNEXPECTED_EOF);
+    }
+
+    void Run(const Handler& handler, int count) {
+        auto giveUp = std::chrono::steady_clock::now() + 20s;
+        for (int served = 0; !stop_ && (count == kEveryConnection || served < count);) {
+            if (count != kEveryConnection && std::chrono::steady_clock::now() > giveUp) return;
             pollfd entry{listen_, POLLIN, 0};
             if (poll(&entry, 1, 50) <= 0) continue;
             int fd = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd < 0) continue;
             ++accepted_;
-            SSL* ssl = nullptr;
-            bool ready = true;
-            if (context_ != nullptr) {
-                ssl = SSL_new(context_);
-                SSL_set_fd(ssl, fd);
-                ready = SSL_accept(ssl) == 1;
-            }
-            if (ready) {
-                PeerLink link(fd, ssl);
-                handler_(link);
-            }
-            if (ssl != nullptr) {
-                SSL_shutdown(ssl);
-                SSL_free(ssl);
-            }
-            ERR_clear_error();
-            shutdown(fd, SHUT_RDWR);
-            close(fd);
+            ++served;
+            Handle(fd, handler);
+            giveUp = std::chrono::steady_clock::now() + 20s;
         }
     }
 
-    Handler handler_;
+    // A TLS connection the handler left open ends with a close-notify; one
+    // the handler dropped stays dropped.
+    void Handle(int fd, const Handler& handler) {
+        SSL* ssl = nullptr;
+        bool ready = true;
+        if (context_ != nullptr) {
+            ssl = SSL_new(context_);
+            SSL_set_fd(ssl, fd);
+            ready = SSL_accept(ssl) == 1;
+        }
+        if (ready) {
+            PeerLink link(fd, ssl);
+            handler(link);
+        }
+        if (ssl != nullptr) {
+            if (ready) SSL_shutdown(ssl);
+            SSL_free(ssl);
+        }
+        ERR_clear_error();
+        shutdown(fd, SHUT_RDWR);
+        close(fd);
+    }
+
     SSL_CTX* context_ = nullptr;
     int listen_ = -1;
     int port_ = 0;
@@ -156,4 +206,3 @@ private:
     std::atomic<int> accepted_{0};
     std::thread thread_;
 };
-
