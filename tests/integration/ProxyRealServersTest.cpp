@@ -47,7 +47,8 @@ TEST_F(ProxyRealServersTest, DeadCandidatesAreSkippedAndAServerThatClosesFirstIs
                  Upstream("tls", true, 20)});
     // One candidate at a time: a TLS handshake slowed by a busy machine must
     // not let the dead one start beside it.
-    ListenerRun smtp(test.ctx, SMTP, RelayTimeouts{180}, 0, ConnectBounds{kConnectSeconds, kHandshakeSeconds, 30s});
+    ListenerRun smtp(test.ctx, SMTP, RelayTimeouts{180}, 0, false,
+                     ConnectBounds{kConnectSeconds, kHandshakeSeconds, 30s});
 
     for (bool preferTls : {false, true}) {
         test.ctx.userConfig.IS_PREFER_SSL = preferTls;

@@ -17,11 +17,14 @@ namespace proxytest {
 
 class ListenerRun {
 public:
+    // tls: the protocol's TLS listener, whose client handshakes have
+    // bounds.handshakeSeconds.
     ListenerRun(AppContext& ctx, int32_t protocol, RelayTimeouts timeouts = RelayTimeouts{20},
-                int32_t port = 0, ConnectBounds bounds = ConnectBounds{})
+                int32_t port = 0, bool tls = false, ConnectBounds bounds = ConnectBounds{})
         : runtime(std::make_shared<ProxyRuntime>()) {
         runtime->timeouts = timeouts;
         runtime->connectBounds = bounds;
+        param.tls = tls;
         runtime->startDetection = [this](AppContext&, DetectMode mode) {
             ++detections;
             if (mode == DetectMode::OnDemand) ++onDemand;
