@@ -114,6 +114,7 @@ TEST_F(UserConfigFileTest, MissingFileGivesDefaultsInMemoryOnly) {
     EXPECT_EQ(14'400'000, c.DOWNLOAD_RETRY_INTERVAL);
     EXPECT_EQ(kDefaultListenAddress, c.LISTEN_ADDRESS.Get());
     EXPECT_FALSE(c.IS_PREFER_SSL);
+    EXPECT_TRUE(c.IS_SHOW_NOTIFICATIONS) << "notifications are on unless turned off";
     EXPECT_EQ("", c.USER_MAIL.Get());
     EXPECT_FALSE(dir.Exists("Quillomark.ini"));
     EXPECT_FALSE(dir.HasEntryBeginningWith("Quillomark.ini."));
@@ -136,6 +137,19 @@ TEST_F(UserConfigFileTest, KeyWithoutALineTakesItsDefaultAndTheFileStaysAsItWas)
     EXPECT_EQ(kDefaultListenAddress, c.LISTEN_ADDRESS.Get());
     EXPECT_EQ("kept@example.org", c.USER_MAIL.Get()) << "a key without a default keeps what it had";
     EXPECT_EQ("PORT_SMTP=2525\nIS_PREFER_SSL=1\n", Ini());
+}
+
+TEST_F(UserConfigFileTest, NotificationsAreOnWithoutALineAndOffOnlyWhenTheFileSaysSo) {
+    for (const auto& [file, on] : {std::pair<std::string, bool>{"PORT_SMTP=2525\n", true},
+                                   {"IS_SHOW_NOTIFICATIONS=0\n", false},
+                                   {"IS_SHOW_NOTIFICATIONS=1\n", true}}) {
+        ctx.userConfig.IS_SHOW_NOTIFICATIONS = !on;
+        WriteIni(file);
+        ASSERT_EQ(CoreResult::Ok, LoadUserConfig(ctx));
+        ASSERT_EQ(CoreResult::Ok, CheckUserConfig(ctx));
+        EXPECT_EQ(on, ctx.userConfig.IS_SHOW_NOTIFICATIONS) << file;
+        EXPECT_EQ(file, Ini()) << "the defaults pass adds no line";
+    }
 }
 
 TEST_F(UserConfigFileTest, PortsOutsideTheirRangeTakeTheirDefault) {
