@@ -14,6 +14,7 @@
 #include "support/ChildProcess.h"
 #include "update/AutoDownloadThread.h"
 #include "support/HttpTestServer.h"
+#include "support/RecordingNotifier.h"
 #include "update/UpdateTestContext.h"
 
 namespace {
@@ -74,7 +75,10 @@ private:
 
 class AutoDownloadTest : public ::testing::Test {
 protected:
-    void SetUp() override { PrepareUpdateContext(ctx, dir); }
+    void SetUp() override {
+        PrepareUpdateContext(ctx, dir);
+        ctx.mainWindow = &window;
+    }
 
     void RunUpdate(FakeDetection& detection) { AutoDownloadThread(ctx, detection.Options(server.port())); }
     std::vector<std::string> DownloadLog() {
@@ -86,6 +90,7 @@ protected:
 
     TempDir dir;
     AppContext ctx;
+    RecordingNotifier window;
     HttpTestServer server;
 };
 
@@ -107,6 +112,7 @@ TEST_F(AutoDownloadTest, NewerListProvenByDetectionReplacesTheCurrentOne) {
                                  "[DOWNLOAD][DUMP] wait for auto detect thread success",
                                  "[DOWNLOAD][MAJOR] The config file was updated.",
                              }));
+    EXPECT_EQ(window.ListsInstalled(), 1);
 }
 
 TEST_F(AutoDownloadTest, ListThatIsNotNewerIsDiscarded) {
@@ -187,6 +193,7 @@ TEST_F(AutoDownloadTest, DetectionThatFailsIsRetriedFiveTimesThenTheListIsDiscar
     EXPECT_EQ(CountLog(dir, "[DOWNLOAD][DUMP] wait for auto detect thread fail"), 6);
     EXPECT_EQ(DownloadLog().back(), "[DOWNLOAD][MAJOR] ERR: detect fail with the new config file.");
     EXPECT_EQ(dir.Read("Quillomark.conf"), kOldList);
+    EXPECT_EQ(window.ListsInstalled(), 0);
     EXPECT_FALSE(dir.Exists("NewQuilloMark.conf"));
 }
 
