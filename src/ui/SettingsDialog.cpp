@@ -14,6 +14,7 @@
 
 #include "catalogue/ConnConfig.h"
 #include "catalogue/ConnListEdit.h"
+#include "core/MessageTable.h"
 #include "core/UserConfigFile.h"
 #include "core/WriteLog.h"
 #include "ui/ServerFinder.h"
@@ -88,6 +89,8 @@ SettingsDialog::SettingsDialog(AppContext& ctx, ServiceStarter& starter, QWidget
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(&tabs_, 1);
+    notifications_.setText(QString::fromUtf8(GetMessageText(ctx_, "MSG_CAPTION_NOTIFICATIONS_CHK")));
+    layout->addWidget(&notifications_);
     layout->addWidget(&status_);
     layout->addWidget(buttons);
     resize(720, 460);
@@ -200,6 +203,7 @@ void SettingsDialog::Reload() {
     password.setPlaceholderText(ctx_.userConfig.LOGIN_PASS[0] != '\0' ? QStringLiteral("(unchanged)")
                                                                       : QString());
     passwordTouched_ = false;
+    notifications_.setChecked(ctx_.userConfig.IS_SHOW_NOTIFICATIONS);
 }
 
 void SettingsDialog::AppendRow(const ProtocalInfo& row) {
@@ -305,6 +309,8 @@ bool SettingsDialog::Apply() {
         }
         if (IsAccountField(field.name)) change.account = true;
     }
+    if (notifications_.isChecked() != ctx_.userConfig.IS_SHOW_NOTIFICATIONS)
+        settings.push_back({"IS_SHOW_NOTIFICATIONS", notifications_.isChecked() ? "1" : "0"});
     std::string reason;
     if (!settings.empty()) {
         if (WriteSettingChanges(ctx_, settings, reason) != CoreResult::Ok) {

@@ -2,7 +2,8 @@
 // the candidate servers of the connection list, the test account the
 // detection probes with (sealed in the settings file as the sealing tool
 // seals it, the password never shown back), and the local ports and address
-// the proxy listens on. Apply writes both files and makes them take effect in
+// the proxy listens on, and whether the desktop shows notifications. Apply
+// writes both files and makes them take effect in
 // the running program; Import takes the files a mail support team sends.
 #pragma once
 
@@ -56,6 +57,7 @@ public:
     QGroupBox& AdvancedGroup() { return advancedGroup_; }
     QLabel& StatusLine() { return status_; }
     QTabWidget& Tabs() { return tabs_; }
+    QCheckBox& NotificationsCheck() { return notifications_; }
 
 private:
     QWidget* BuildServersTab();
@@ -84,5 +86,6 @@ private:
     QPushButton advanced_;
     QGroupBox advancedGroup_;
     bool passwordTouched_ = false;
+    QCheckBox notifications_;
     QLabel status_;
 };

@@ -210,3 +210,21 @@ TEST_F(SettingsDialogTest, ABrokenImportChangesNothingAndAGoodOneKeepsBackups) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SettingsDialogTest, TheNotificationsBoxIsStoredAndFollowedByMemory) {
+    ASSERT_TRUE(dialog->NotificationsCheck().isChecked()) << "on without a line in the file";
+    dialog->NotificationsCheck().setChecked(false);
+    ASSERT_TRUE(dialog->Apply()) << dialog->StatusLine().text().toStdString();
+    EXPECT_NE(dir.Read("Quillomark.ini").find("\nIS_SHOW_NOTIFICATIONS=0\n"), std::string::npos);
+    EXPECT_FALSE(ctx.userConfig.IS_SHOW_NOTIFICATIONS);
+    EXPECT_FALSE(dialog->NotificationsCheck().isChecked());
+
+    dialog->NotificationsCheck().setChecked(true);
+    ASSERT_TRUE(dialog->Apply());
+    EXPECT_NE(dir.Read("Quillomark.ini").find("\nIS_SHOW_NOTIFICATIONS=1\n"), std::string::npos);
+    EXPECT_TRUE(ctx.userConfig.IS_SHOW_NOTIFICATIONS);
+}
+
+}  // namespace
