@@ -9,6 +9,7 @@
 #include <QTextCursor>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstring>
 
 #include "catalogue/ConnConfig.h"
@@ -432,7 +433,7 @@ void QuilloMarkDlg::ShowTrayStatus() {
 void QuilloMarkDlg::NotifyUsableChange(UsableChange change) {
     if (change == UsableChange::Lost) {
         const bool manual = ctx.userConfig.IS_MANUAL_DETECT;
-        const int minutes = ctx.userConfig.DETECT_INTERVAL / 60000;
+        const int minutes = std::max(1, ctx.userConfig.DETECT_INTERVAL / 60000);
         QString body = manual ? Text(ctx, "MSG_NOTIFY_LOST_MANUAL_BODY")
                               : Text(ctx, "MSG_NOTIFY_LOST_AUTO_BODY").arg(minutes);
         notifications.Notify(NotificationKind::ConnectionLost, Text(ctx, "MSG_NOTIFY_LOST_TITLE"), body);
@@ -556,13 +557,14 @@ void QuilloMarkDlg::ApplyChoice(const ProtocalInfo& record) {
     chosen.PushBack(record);
     ctx.bestConnection.Set(record);
     trayState.ConnectionChanged(record.LinkCost);
-    ShowTrayStatus();
     WriteDetectResult(ctx, chosen, true);
     RefreshCurrentConnection();
     autoSettingCheck.setChecked(false);
     autoSettingCheck.setEnabled(true);
     manualChoice = record.Code;
     ModifyUserConfig(ctx, "IS_MANUAL_DETECT", "1");
+    // After the mode, so that a notice of a lost connection speaks of it.
+    ShowTrayStatus();
     WriteLog(ctx, UI, MINOR, "User change to the manual-set mode, link = %s (%s)", record.Dest,
              record.Code);
 }

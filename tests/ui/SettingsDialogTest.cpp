@@ -220,11 +220,6 @@ TEST_F(SettingsDialogTest, TheNotificationsBoxIsStoredAndFollowedByMemory) {
     EXPECT_NE(dir.Read("Quillomark.ini").find("\nIS_SHOW_NOTIFICATIONS=0\n"), std::string::npos);
     EXPECT_FALSE(ctx.userConfig.IS_SHOW_NOTIFICATIONS);
     EXPECT_FALSE(dialog->NotificationsCheck().isChecked());
-
-    dialog->NotificationsCheck().setChecked(true);
-    ASSERT_TRUE(dialog->Apply());
-    EXPECT_NE(dir.Read("Quillomark.ini").find("\nIS_SHOW_NOTIFICATIONS=1\n"), std::string::npos);
-    EXPECT_TRUE(ctx.userConfig.IS_SHOW_NOTIFICATIONS);
 }
 
 }  // namespace
