@@ -77,10 +77,11 @@ const DefaultMessage kDefaultMessages[kMessageDefaultCount] = {
      "Please do NOT setup mail service until the connection detection is ok"},
 };
 
-// Texts of the speed history and of start at login, which came after the
-// table above. They stay out of it, so the file written for translators keeps
-// its records; a message file that carries one of these keys still
-// translates it.
+// Texts that came after the table above: the speed history, start at login,
+// the tray, About and the desktop notifications. They stay out of it, so the
+// file written for translators keeps its records; a message file that
+// carries one of these keys still translates it. A "%1" is filled in by the
+// caller; a translation without it loses the detail, nothing more.
 const DefaultMessage kLaterMessages[] = {
     {"MSG_CAPTION_HISTORY_BTN", "History"},
     {"MSG_HISTORY_TITLE", "QuilloMark speed history"},
@@ -88,6 +89,27 @@ const DefaultMessage kLaterMessages[] = {
     {"MSG_HISTORY_INUSE", "in use"},
     {"MSG_CAPTION_AUTOSTART_CHK", "Start at login"},
     {"MSG_AUTOSTART_FAIL", "Cannot change the start at login entry"},
+    {"MSG_CAPTION_MENU_SHOW", "Show QuilloMark"},
+    {"MSG_TRAY_NO_CONNECTION", "No usable connection"},
+    {"MSG_ABOUT_LICENSE", "Licence: proprietary. All rights reserved."},
+    {"MSG_ABOUT_WORKDIR", "Working directory: %1"},
+    {"MSG_ABOUT_LOGFILE", "Log file: %1"},
+    {"MSG_CAPTION_ABOUT_OPEN_FOLDER_BTN", "Open folder"},
+    {"MSG_CAPTION_NOTIFICATIONS_CHK", "Notifications"},
+    {"MSG_NOTIFY_LOST_TITLE", "No usable mail connection"},
+    {"MSG_NOTIFY_LOST_AUTO_BODY",
+     "No mail server answers. QuilloMark detects again when your mail program next connects, and "
+     "at the latest in %1 minutes; mail flows again through the first server that works."},
+    {"MSG_NOTIFY_LOST_MANUAL_BODY",
+     "The server you chose does not answer. QuilloMark stays with it in Manual Mode; tick Auto "
+     "Mode to let it switch to a server that works."},
+    {"MSG_NOTIFY_BACK_TITLE", "Mail connection ready"},
+    {"MSG_NOTIFY_BACK_BODY", "Mail goes through %1 again (%2 ms)."},
+    {"MSG_NOTIFY_CERT_TITLE", "Certificate refused"},
+    {"MSG_NOTIFY_CERT_BODY",
+     "QuilloMark refused the certificate of %1 and does not use that server until it is trusted."},
+    {"MSG_NOTIFY_LIST_TITLE", "New connection list"},
+    {"MSG_NOTIFY_LIST_BODY", "A newer list of mail servers passed its detection run and is now in use."},
 };
 
 const char* LaterText(const char* key) {

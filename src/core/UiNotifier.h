@@ -36,6 +36,9 @@ public:
     // certificate; a headless front end says which record to remove. Any
     // thread may call it; the candidate has already failed.
     virtual void CertificateRefused(const CertificateRefusal&) {}
+    // The update proved a newer connection list and put it in place of
+    // "Quillomark.conf". A window tells the user; nothing else has to.
+    virtual void ConnectionListInstalled() {}
 };
 
 // A notifier that drops everything: what a context has before a window or a

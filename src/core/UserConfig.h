@@ -29,6 +29,9 @@ struct UserConfig {
     ConfigFlag IS_OPEN_TUTORIAL;
     ConfigFlag IS_MANUAL_DETECT;
     ConfigFlag IS_PREFER_SSL;
+    // Desktop notifications of the connection's state and of a new list; on
+    // unless the file turns them off.
+    ConfigFlag IS_SHOW_NOTIFICATIONS;
     ConfigNumber LOG_LVL;
     ConfigNumber LOG_SIZE;
     ConfigNumber LOG_REPORT_SIZE;

@@ -59,8 +59,8 @@ constexpr SettingKey Port(const char* name, ConfigNumber UserConfig::*field, con
 constexpr SettingKey ListenPort(const char* name, ConfigNumber UserConfig::*field, const char* defaultText) {
     return Numeric(name, ValueKind::ListenPort, field, defaultText, 1, kMaxPort);
 }
-constexpr SettingKey Flag(const char* name, ConfigFlag UserConfig::*field) {
-    return {name, ValueKind::Flag, nullptr, field, nullptr, nullptr, 0, 0, 0, nullptr, nullptr};
+constexpr SettingKey Flag(const char* name, ConfigFlag UserConfig::*field, const char* defaultText = nullptr) {
+    return {name, ValueKind::Flag, nullptr, field, nullptr, nullptr, 0, 0, 0, defaultText, nullptr};
 }
 constexpr SettingKey Textual(const char* name, ConfigText UserConfig::*field, const char* defaultText,
                              bool (*accepts)(const std::string&) = nullptr) {
@@ -97,6 +97,7 @@ const SettingKey kSettingKeys[] = {
     Flag("IS_OPEN_TUTORIAL", &UC::IS_OPEN_TUTORIAL),
     Flag("IS_MANUAL_DETECT", &UC::IS_MANUAL_DETECT),
     Flag("IS_PREFER_SSL", &UC::IS_PREFER_SSL),
+    Flag("IS_SHOW_NOTIFICATIONS", &UC::IS_SHOW_NOTIFICATIONS, "1"),
     Numeric("LOG_LVL", VK::Number, &UC::LOG_LVL, "3", 0, 5, 0),
     Numeric("LOG_SIZE", VK::Thousands, &UC::LOG_SIZE, "1000"),
     Numeric("LOG_REPORT_SIZE", VK::Thousands, &UC::LOG_REPORT_SIZE, "20"),
@@ -283,6 +284,8 @@ bool StoreModifiedValue(CoreContext& ctx, const SettingKey& key, const char* val
 
 // Whether the defaults pass keeps the value memory holds for a key with a default.
 bool KeptByDefaultsPass(const UserConfig& config, const SettingKey& key) {
+    // Any value of a flag is one of its two states.
+    if (key.kind == ValueKind::Flag) return true;
     if (key.kind == ValueKind::Text) {
         std::string text = (config.*key.text).Get();
         return !text.empty() && (key.accepts == nullptr || key.accepts(text));
@@ -300,6 +303,8 @@ void DefaultMissingKeys(CoreContext& ctx, const bool (&seen)[kSettingKeyCount]) 
         if (seen[i] || key.defaultText == nullptr) continue;
         if (key.kind == ValueKind::Text) {
             (config.*key.text).Set(key.defaultText);
+        } else if (key.kind == ValueKind::Flag) {
+            config.*key.flag = LeadingInteger(key.defaultText) > 0;
         } else {
             config.*key.number = HeldNumber(key, LeadingInteger(key.defaultText));
         }

@@ -96,7 +96,11 @@ std::string AutostartEntryText(const AutostartTarget& target) {
                                    "Comment=Relay your mail client to the fastest mail server that "
                                    "works right now\n"
                                    "Exec=") +
-                       ExecArgument(target.program) + " --hidden\n";
+                       ExecArgument(target.program) + " --hidden\n" +
+                       // Once the program is removed (a purge cannot reach into
+                       // users' homes), the session skips the entry instead of
+                       // failing to start what is gone.
+                       "TryExec=" + EntryString(target.program) + "\n";
     if (!target.workDir.empty()) text += "Path=" + EntryString(target.workDir) + "\n";
     return text + "Icon=" + kDesktopAppId +
            "\n"

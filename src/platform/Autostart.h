@@ -33,7 +33,8 @@ AutostartTarget CurrentAutostartTarget();
 
 // The entry's text: a desktop entry that runs target with --hidden at login
 // (behind its icon, the services at once, no tips box to wait for), the
-// program quoted as desktop entries' Exec key requires.
+// program quoted as desktop entries' Exec key requires, and named again in
+// TryExec so that the entry does nothing once the program is gone.
 std::string AutostartEntryText(const AutostartTarget& target);
 
 // Writes the entry at path (creating its directories with mode 0700),

@@ -9,6 +9,7 @@
 #include <QTextCursor>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstring>
 
 #include "catalogue/ConnConfig.h"
@@ -55,7 +56,10 @@ QString PaneText(const std::string& text) {
 
 QuilloMarkDlg::QuilloMarkDlg(AppContext& context, ServiceStarter& serviceStarter)
     : ctx(context), starter(serviceStarter),
-      exitAction([] { QCoreApplication::exit(0); }) {
+      exitAction([] { QCoreApplication::exit(0); }),
+      notifications(ctx, [this](const QString& title, const QString& body) {
+          TrayIcon()->showMessage(title, body, QSystemTrayIcon::Information);
+      }) {
     BuildLayout();
     ConnectCommands();
 }
@@ -192,8 +196,7 @@ void QuilloMarkDlg::SetUpWindow() {
 }
 
 void QuilloMarkDlg::SetUpTrayAndControls() {
-    SetTrayIcon(TrayIconFor(trayState.Status()));
-    SetTrayTip(QString::fromUtf8(kWindowTitle));
+    ShowTrayStatus();
     SetTrayMenu(BuildTrayMenu());
     ShowTrayIcon();
     menuButton.setMenu(trayMenu);
@@ -221,9 +224,11 @@ void QuilloMarkDlg::SetInitialStates() {
 
 QMenu* QuilloMarkDlg::BuildTrayMenu() {
     auto* menu = new QMenu(this);
+    showAction = menu->addAction(Text(ctx, "MSG_CAPTION_MENU_SHOW"));
     aboutAction = menu->addAction(Text(ctx, "MSG_CAPTION_MENU_ITEM01"));
     settingsAction = menu->addAction(QStringLiteral("Settings…"));
     exitMenuAction = menu->addAction(Text(ctx, "MSG_CAPTION_MENU_ITEM02"));
+    connect(showAction, &QAction::triggered, this, [this] { BringForward(); }, Qt::QueuedConnection);
     connect(settingsAction, &QAction::triggered, this, [this] { OnSettings(); }, Qt::QueuedConnection);
     connect(aboutAction, &QAction::triggered, this, [this] { OnAbout(); }, Qt::QueuedConnection);
     connect(exitMenuAction, &QAction::triggered, this, [this] { OnExit(); }, Qt::QueuedConnection);
@@ -231,6 +236,7 @@ QMenu* QuilloMarkDlg::BuildTrayMenu() {
 }
 
 void QuilloMarkDlg::SetTrayMenuCaptions() {
+    showAction->setText(Text(ctx, "MSG_CAPTION_MENU_SHOW"));
     aboutAction->setText(Text(ctx, "MSG_CAPTION_MENU_ITEM01"));
     exitMenuAction->setText(Text(ctx, "MSG_CAPTION_MENU_ITEM02"));
 }
@@ -415,9 +421,51 @@ int32_t QuilloMarkDlg::BestCost() {
     return ctx.bestConnection.Get().LinkCost;
 }
 
-// The tooltip stays the window title whatever the state.
 void QuilloMarkDlg::ShowTrayStatus() {
     SetTrayIcon(TrayIconFor(trayState.Status()));
+    SetTrayTip(TrayTip());
+    NotifyUsableChange(usableWatch.Observe(trayState.Status()));
+}
+
+// A lost connection says what happens next: in Auto Mode the next client or
+// the timer starts a run that switches to whatever works; in Manual Mode
+// nothing switches until the user does.
+void QuilloMarkDlg::NotifyUsableChange(UsableChange change) {
+    if (change == UsableChange::Lost) {
+        const bool manual = ctx.userConfig.IS_MANUAL_DETECT;
+        const int minutes = std::max(1, ctx.userConfig.DETECT_INTERVAL / 60000);
+        QString body = manual ? Text(ctx, "MSG_NOTIFY_LOST_MANUAL_BODY")
+                              : Text(ctx, "MSG_NOTIFY_LOST_AUTO_BODY").arg(minutes);
+        notifications.Notify(NotificationKind::ConnectionLost, Text(ctx, "MSG_NOTIFY_LOST_TITLE"), body);
+    } else if (change == UsableChange::Back) {
+        const ProtocalInfo best = ctx.bestConnection.Get();
+        QString where = QString::fromUtf8(best.Code) + QLatin1Char(' ') + QString::fromUtf8(best.Dest);
+        notifications.Notify(NotificationKind::ConnectionBack, Text(ctx, "MSG_NOTIFY_BACK_TITLE"),
+                             Text(ctx, "MSG_NOTIFY_BACK_BODY").arg(where).arg(best.LinkCost));
+    }
+}
+
+void QuilloMarkDlg::OnCertificateRefused(const std::string& server, int32_t port) {
+    QString where = QString::fromStdString(server) + QLatin1Char(':') + QString::number(port);
+    notifications.Notify(NotificationKind::CertificateRefused, Text(ctx, "MSG_NOTIFY_CERT_TITLE"),
+                         Text(ctx, "MSG_NOTIFY_CERT_BODY").arg(where));
+}
+
+void QuilloMarkDlg::OnConnectionListInstalled() {
+    notifications.Notify(NotificationKind::ListInstalled, Text(ctx, "MSG_NOTIFY_LIST_TITLE"),
+                         Text(ctx, "MSG_NOTIFY_LIST_BODY"));
+}
+
+// The window title, then what a look at the window would tell first: the
+// connection in use with its speed, or that there is none.
+QString QuilloMarkDlg::TrayTip() {
+    const ProtocalInfo best = ctx.bestConnection.Get();
+    QString state = Text(ctx, "MSG_TRAY_NO_CONNECTION");
+    if (trayState.Status() != TrayStatus::NoConnection && best.LinkCost > 0)
+        state = QStringLiteral("%1 %2 \u2014 %3 ms")
+                    .arg(QString::fromUtf8(best.Code), QString::fromUtf8(best.Dest))
+                    .arg(best.LinkCost);
+    return QString::fromUtf8(kWindowTitle) + QLatin1Char('\n') + state;
 }
 
 void QuilloMarkDlg::OnHistory() {
@@ -509,13 +557,14 @@ void QuilloMarkDlg::ApplyChoice(const ProtocalInfo& record) {
     chosen.PushBack(record);
     ctx.bestConnection.Set(record);
     trayState.ConnectionChanged(record.LinkCost);
-    ShowTrayStatus();
     WriteDetectResult(ctx, chosen, true);
     RefreshCurrentConnection();
     autoSettingCheck.setChecked(false);
     autoSettingCheck.setEnabled(true);
     manualChoice = record.Code;
     ModifyUserConfig(ctx, "IS_MANUAL_DETECT", "1");
+    // After the mode, so that a notice of a lost connection speaks of it.
+    ShowTrayStatus();
     WriteLog(ctx, UI, MINOR, "User change to the manual-set mode, link = %s (%s)", record.Dest,
              record.Code);
 }

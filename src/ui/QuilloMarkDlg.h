@@ -4,8 +4,8 @@
 // the information pane where detections, probes and proxy sessions trace
 // themselves, with the log level and the Send log command below it. It is
 // also the front end of the start-up sequence (WindowHooks) and handles the
-// tray menu's About and Exit. Every operation runs on the window thread;
-// other threads reach it only through WindowNotifier.
+// tray menu's Show, About, Settings… and Exit. Every operation runs on the
+// window thread; other threads reach it only through WindowNotifier.
 #pragma once
 
 #include <QButtonGroup>
@@ -27,10 +27,12 @@
 #include "context/AppServices.h"
 #include "context/AppStartup.h"
 #include "core/DetectProgress.h"
+#include "ui/DesktopNotifications.h"
 #include "ui/HistoryDialog.h"
 #include "ui/SettingsDialog.h"
 #include "ui/TrayDialog.h"
 #include "ui/TrayState.h"
+#include "ui/UsableConnectionWatch.h"
 
 // The information pane keeps this many of the most recent lines.
 inline constexpr int kInfoPaneLines = 5000;
@@ -61,6 +63,10 @@ public:
     void OnDetectionProgress(const DetectProgress& progress);
     // The proxy chose a server: the current line and the tray icon follow.
     void OnCurrentLinkChanged();
+    // A server's certificate was refused; the user hears of it on the desktop.
+    void OnCertificateRefused(const std::string& server, int32_t port);
+    // The update put a newer connection list in place.
+    void OnConnectionListInstalled();
     // Opens the speed history for the candidates the list shows.
     void OnHistory();
     // A later start of the program asks for the window: shown, restored and
@@ -110,6 +116,7 @@ public:
     QPushButton& HistoryButton() { return historyButton; }
     HistoryDialog* History() { return historyDialog; }
     TrayStatus CurrentTrayStatus() const { return trayState.Status(); }
+    DesktopNotifications& Notifications() { return notifications; }
     QCheckBox& PreferSslCheck() { return preferSslCheck; }
     QCheckBox& AutoSettingCheck() { return autoSettingCheck; }
     QCheckBox& AutostartCheck() { return autostartCheck; }
@@ -150,6 +157,8 @@ private:
     void ApplyChoice(const ProtocalInfo& record);
     int32_t BestCost();
     void ShowTrayStatus();
+    QString TrayTip();
+    void NotifyUsableChange(UsableChange change);
     void RefreshHistory();
 
     AppContext& ctx;
@@ -182,6 +191,7 @@ private:
     QButtonGroup debugLevels;
     QPushButton reportButton;
     QCheckBox autostartCheck;  // after its group, which must outlive it
+    QAction* showAction = nullptr;
     QAction* aboutAction = nullptr;
     QAction* exitMenuAction = nullptr;
     QAction* settingsAction = nullptr;
@@ -192,5 +202,7 @@ private:
     int32_t selectedRow = -1;
     std::string manualChoice;
     TrayState trayState;
+    UsableConnectionWatch usableWatch;
+    DesktopNotifications notifications;
     HistoryDialog* historyDialog = nullptr;  // made at its first opening
 };

@@ -16,6 +16,7 @@
 #include "catalogue/ConnConfig.h"
 #include "catalogue/ConnListEdit.h"
 #include "context/ServerCertificate.h"
+#include "core/MessageTable.h"
 #include "core/UserConfigFile.h"
 #include "core/WriteLog.h"
 #include "net/LocalCertificate.h"
@@ -98,6 +99,8 @@ SettingsDialog::SettingsDialog(AppContext& ctx, ServiceStarter& starter, QWidget
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(&tabs_, 1);
+    notifications_.setText(QString::fromUtf8(GetMessageText(ctx_, "MSG_CAPTION_NOTIFICATIONS_CHK")));
+    layout->addWidget(&notifications_);
     layout->addWidget(&status_);
     layout->addWidget(buttons);
     resize(720, 460);
@@ -251,6 +254,7 @@ void SettingsDialog::Reload() {
                                                                       : QString());
     passwordTouched_ = false;
     ShowFingerprint();
+    notifications_.setChecked(ctx_.userConfig.IS_SHOW_NOTIFICATIONS);
 }
 
 void SettingsDialog::AppendRow(const ProtocalInfo& row) {
@@ -356,6 +360,8 @@ bool SettingsDialog::Apply() {
         }
         if (IsAccountField(field.name)) change.account = true;
     }
+    if (notifications_.isChecked() != ctx_.userConfig.IS_SHOW_NOTIFICATIONS)
+        settings.push_back({"IS_SHOW_NOTIFICATIONS", notifications_.isChecked() ? "1" : "0"});
     std::string reason;
     if (!settings.empty()) {
         if (WriteSettingChanges(ctx_, settings, reason) != CoreResult::Ok) {

@@ -1,10 +1,12 @@
 // SettingsDialog is where a user sets the program up without a text editor:
 // the candidate servers of the connection list, the test account the
 // detection probes with (sealed in the settings file as the sealing tool
-// seals it, the password never shown back), and the local ports and address
-// the proxy listens on, with the fingerprint of the TLS ports' certificate
-// and a way to export it for the mail programs that must trust it. Apply writes both files and makes them take effect in
-// the running program; Import takes the files a mail support team sends.
+// seals it, the password never shown back), the local ports and address the
+// proxy listens on, with the fingerprint of the TLS ports' certificate and a
+// way to export it for the mail programs that must trust it, and whether the
+// desktop shows notifications. Apply writes both files and makes them take
+// effect in the running program; Import takes the files a mail support team
+// sends.
 #pragma once
 
 #include <QCheckBox>
@@ -62,6 +64,7 @@ public:
     QLabel& Fingerprint() { return fingerprint_; }
     QPushButton& ExportButton() { return export_; }
     QTabWidget& Tabs() { return tabs_; }
+    QCheckBox& NotificationsCheck() { return notifications_; }
 
 private:
     QWidget* BuildServersTab();
@@ -95,5 +98,6 @@ private:
     bool passwordTouched_ = false;
     QLabel fingerprint_;
     QPushButton export_;
+    QCheckBox notifications_;
     QLabel status_;
 };

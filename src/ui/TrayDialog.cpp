@@ -57,13 +57,10 @@ bool TrayDialog::SetTrayMenu(QMenu* menu) {
     trayMenu = menu;
     trayMenu->setParent(this, trayMenu->windowFlags());
     connect(trayMenu, &QMenu::aboutToShow, this, [this] { SetTrayMenuCaptions(); });
-    // From the second showing on the menu draws its first item as the default.
-    connect(trayMenu, &QMenu::aboutToHide, this, [this] {
-        const QList<QAction*> items = trayMenu->actions();
-        if (defaultMenuItem >= 0 && defaultMenuItem < items.size())
-            trayMenu->setDefaultAction(items[defaultMenuItem]);
-    });
     trayIcon.setContextMenu(trayMenu);
+    const QList<QAction*> items = trayMenu->actions();
+    if (defaultMenuItem >= 0 && defaultMenuItem < items.size())
+        trayMenu->setDefaultAction(items[defaultMenuItem]);
     return true;
 }
 
@@ -133,8 +130,22 @@ void TrayDialog::closeEvent(QCloseEvent* event) {
     HideToTray();
 }
 
+void TrayDialog::ShowFromTray() {
+    if (!hideOnClose) return;
+    if (isMinimized())
+        showNormal();
+    else
+        show();
+    raise();
+    activateWindow();
+}
+
+void TrayDialog::OnTrayLButtonDown(const QPoint&) {
+    ShowFromTray();
+}
+
 void TrayDialog::OnTrayLButtonDblClk(const QPoint&) {
-    if (hideOnClose) show();
+    ShowFromTray();
 }
 
 void TrayDialog::OnActivated(QSystemTrayIcon::ActivationReason reason) {

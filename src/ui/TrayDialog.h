@@ -2,7 +2,9 @@
 // notification area: the icon with its tooltip, the menu that pops up from it,
 // and a close box that hides the window behind the icon instead of ending it.
 // The main window and the About box derive from it; the About box turns the
-// hiding off. Where the desktop has no notification area, hiding would leave
+// hiding off. A single click on the icon brings a hidden window back as a
+// double-click does: desktops that host icons over D-Bus send only the one
+// "activate" of a single click. Where the desktop has no notification area, hiding would leave
 // the window unreachable, so the close box then minimises instead, and the
 // icon is added as soon as an area appears.
 #pragma once
@@ -23,9 +25,10 @@ public:
     ~TrayDialog() override;
 
     void SetTrayIcon(const QIcon& icon);
-    // tip: 1 to 63 characters, the caller's duty.
+    // tip: one or more lines; the first names the program.
     void SetTrayTip(const QString& tip);
-    // Takes ownership of the menu whose actions pop up from the icon.
+    // Takes ownership of the menu whose actions pop up from the icon; its
+    // item at defaultMenuItem is drawn as the default.
     bool SetTrayMenu(QMenu* menu);
     bool ShowTrayIcon();
     bool HideTrayIcon();
@@ -47,7 +50,7 @@ public:
 
 protected:
     // The icon's mouse events, each with the cursor position.
-    virtual void OnTrayLButtonDown(const QPoint&) {}
+    virtual void OnTrayLButtonDown(const QPoint&);
     virtual void OnTrayLButtonDblClk(const QPoint&);
     virtual void OnTrayRButtonDown(const QPoint&) {}
     virtual void OnTrayRButtonDblClk(const QPoint&) {}
@@ -58,6 +61,9 @@ protected:
     virtual void OnTrayAvailabilityChanged(bool) {}
 
     void closeEvent(QCloseEvent* event) override;
+    // A window hidden behind the icon (or minimised) shown, raised and
+    // given the focus; a dialog that closes normally has nothing to show.
+    void ShowFromTray();
 
     bool hideOnClose = true;
     bool iconVisible = false;

@@ -113,7 +113,14 @@ int WindowNotifier::WaitingWorkerCount() {
     return waiting;
 }
 
+void WindowNotifier::ConnectionListInstalled() {
+    RunOnWindow([](QuilloMarkDlg& w) { w.OnConnectionListInstalled(); });
+}
+
 void WindowNotifier::CertificateRefused(const CertificateRefusal& refusal) {
+    RunOnWindow([server = refusal.server, port = refusal.port](QuilloMarkDlg& w) {
+        w.OnCertificateRefused(server, port);
+    });
     // Only a changed key can be trusted by hand; a name's certificate that
     // does not verify is told in the pane by whoever refused it.
     if (refusal.recorded.empty()) return;

@@ -41,6 +41,7 @@ public:
     // Asks once per server, without holding the worker: trusting records
     // the presented key, so the next connection passes.
     void CertificateRefused(const CertificateRefusal& refusal) override;
+    void ConnectionListInstalled() override;
 
     // How many workers' boxes are open now, and how many workers wait for
     // them (for tests).

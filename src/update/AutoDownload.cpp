@@ -74,6 +74,7 @@ NewListOutcome AutoDownload::DetectNewList() {
     if (!InstallNewList()) return NewListOutcome::Failed;
     RemoveNewList(ctx_);
     WriteLog(ctx_, DOWNLOAD, MAJOR, "The config file was updated.");
+    ctx_.Notifier().ConnectionListInstalled();
     return NewListOutcome::Installed;
 }
 

@@ -145,6 +145,12 @@ kill -0 "$qm_pid" || fail "closing ended the program"
 timeout 20 "$quillomark" >second.txt 2>&1 || fail "the second start did not end by itself"
 within 10 shown || fail "the second start did not show the window"
 
+# A single click on the icon brings the hidden window back.
+keys_into "^$title\$" alt+F4
+within 10 bash -c "! xdotool search --onlyvisible --name '^$title\$'" || fail "closing did not hide"
+xdotool mousemove --window "$tray" 10 10 click 1
+within 10 shown || fail "a single click on the icon did not show the window"
+
 # Exit from the tray menu, confirmed, ends the program. The menu is the
 # program's one window that the click maps; it takes the keys once shown.
 visible() { xdotool search --onlyvisible --classname quillomark | sort; }

@@ -41,6 +41,7 @@ const std::string kFullFile =
     "IS_OPEN_TUTORIAL=1\n"
     "IS_MANUAL_DETECT=0\n"
     "IS_PREFER_SSL=2\n"
+    "IS_SHOW_NOTIFICATIONS=0\n"
     "LOG_LVL=4\n"
     "LOG_SIZE=1000\n"
     "LOG_REPORT_SIZE=20\n"
@@ -62,6 +63,7 @@ TEST_F(UserConfigFileTest, LoadsEveryKeyWithItsScale) {
     EXPECT_TRUE(c.IS_OPEN_TUTORIAL);
     EXPECT_FALSE(c.IS_MANUAL_DETECT);
     EXPECT_TRUE(c.IS_PREFER_SSL);
+    EXPECT_FALSE(c.IS_SHOW_NOTIFICATIONS);
     EXPECT_EQ(4, c.LOG_LVL);
     EXPECT_EQ(1'000'000, c.LOG_SIZE);
     EXPECT_EQ(20'000, c.LOG_REPORT_SIZE);
@@ -105,6 +107,7 @@ TEST_F(UserConfigFileTest, MissingFileGivesDefaultsInMemoryOnly) {
     EXPECT_EQ(14'400'000, c.DOWNLOAD_RETRY_INTERVAL);
     EXPECT_EQ(kDefaultListenAddress, c.LISTEN_ADDRESS.Get());
     EXPECT_FALSE(c.IS_PREFER_SSL);
+    EXPECT_TRUE(c.IS_SHOW_NOTIFICATIONS) << "notifications are on unless turned off";
     EXPECT_EQ("", c.USER_MAIL.Get());
     EXPECT_FALSE(dir.Exists("Quillomark.ini"));
     EXPECT_FALSE(dir.HasEntryBeginningWith("Quillomark.ini."));

@@ -64,7 +64,7 @@ TEST_F(AutostartTest, OffUntilTurnedOnAndOffAgain) {
     EXPECT_TRUE(IsAutostartEnabled(entry));
     std::string text = dir.Read("config/autostart/" + std::string(kDesktopAppId) + ".desktop");
     EXPECT_EQ(0u, text.find("[Desktop Entry]\nType=Application\n"));
-    EXPECT_NE(std::string::npos, text.find("\nExec=quillomark --hidden\n"));
+    EXPECT_NE(std::string::npos, text.find("\nExec=quillomark --hidden\nTryExec=quillomark\n"));
     EXPECT_FALSE(dir.HasEntryBeginningWith("config/autostart/" + std::string(kDesktopAppId) + ".desktop."));
     struct stat info {};
     ASSERT_EQ(0, stat(dir.File("config").c_str(), &info));
@@ -107,6 +107,8 @@ TEST_F(AutostartTest, AProgramOutsidePathRunsQuotedInItsOwnDirectory) {
               text.find("\nExec=\"/home/a b/Quillo%%Mark/\\\\$HOME\\\\\\\\x/quillomark\" --hidden\n"))
         << text;
     EXPECT_NE(std::string::npos, text.find("\nPath=/home/a b/mail\\\\box\n")) << text;
+    // TryExec is a plain string: no Exec quoting, no doubled "%".
+    EXPECT_NE(std::string::npos, text.find("\nTryExec=/home/a b/Quillo%Mark/$HOME\\\\x/quillomark\n")) << text;
     EXPECT_EQ(std::string::npos, AutostartEntryText(kOnPath).find("Path="));
 }
 

@@ -38,6 +38,11 @@ public:
         boxes_.emplace_back(titleKey, bodyKey);
     }
 
+    void ConnectionListInstalled() override {
+        std::lock_guard<std::mutex> hold(mutex_);
+        ++listsInstalled_;
+    }
+
     std::vector<std::string> Lines() const {
         std::lock_guard<std::mutex> hold(mutex_);
         return lines_;
@@ -64,6 +69,10 @@ public:
         std::lock_guard<std::mutex> hold(mutex_);
         return finished_;
     }
+    int ListsInstalled() const {
+        std::lock_guard<std::mutex> hold(mutex_);
+        return listsInstalled_;
+    }
     int LinkChanges() const {
         std::lock_guard<std::mutex> hold(mutex_);
         return linkChanges_;
@@ -82,4 +91,5 @@ private:
     int started_ = 0;
     int finished_ = 0;
     int linkChanges_ = 0;
+    int listsInstalled_ = 0;
 };

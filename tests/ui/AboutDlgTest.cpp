@@ -1,14 +1,32 @@
 #include "ui/AboutDlg.h"
 
+#include <QDesktopServices>
 #include <QLabel>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 
 #include "ui/WindowFixture.h"
 
 namespace {
 
 class AboutDlgTest : public WindowFixture {};
+
+// Stands in for the desktop's file manager.
+class UrlRecorder : public QObject {
+    Q_OBJECT
+public slots:
+    void Open(const QUrl& url) { opened.push_back(url); }
+
+public:
+    std::vector<QUrl> opened;
+};
+
+bool HasLabel(AboutDlg& about, const std::string& text) {
+    for (QLabel* label : about.findChildren<QLabel*>())
+        if (label->text().toStdString() == text) return true;
+    return false;
+}
 
 TEST_F(AboutDlgTest, ShowsNameVersionAndIconAndClosesWithOkOrEscape) {
     AboutDlg about(ctx, nullptr);
@@ -40,4 +58,21 @@ TEST_F(AboutDlgTest, TheCloseBoxClosesItWithoutATrayIcon) {
     TrayDialog::SetTrayAvailabilityForTest(-1);
 }
 
+TEST_F(AboutDlgTest, TellsTheLicenceAndWhereTheFilesAreAndOpensTheFolder) {
+    ctx.baseDirectory = dir.File("work dir");
+    AboutDlg about(ctx, nullptr);
+    EXPECT_TRUE(HasLabel(about, "Licence: proprietary. All rights reserved."));
+    EXPECT_TRUE(HasLabel(about, "Working directory: " + ctx.baseDirectory));
+    EXPECT_TRUE(HasLabel(about, "Log file: " + ctx.baseDirectory + "/Quillomark.log"));
+
+    UrlRecorder recorder;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder, "Open");
+    about.OpenFolderButton()->click();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    ASSERT_EQ(recorder.opened.size(), 1u);
+    EXPECT_EQ(recorder.opened[0], QUrl::fromLocalFile(QString::fromStdString(ctx.baseDirectory)));
+}
+
 }  // namespace
+
+#include "AboutDlgTest.moc"

@@ -444,36 +444,44 @@ TEST_F(QuilloMarkDlgTest, WithoutATrayCloseMinimisesAndExitStaysReachable) {
 
     QMenu* menu = w.MenuButton().menu();
     ASSERT_NE(menu, nullptr);
-    // About, Settings…, Exit.
-    ASSERT_EQ(menu->actions().size(), 3);
+    // Show, About, Settings…, Exit.
+    ASSERT_EQ(menu->actions().size(), 4);
     AnswerBoxes({QMessageBox::Cancel, QMessageBox::Ok});
-    menu->actions()[2]->trigger();
+    menu->actions()[3]->trigger();
     ASSERT_TRUE(Eventually([&] { return answered.size() == 1; }));
     EXPECT_EQ(answered[0].title, "Leave?");
     EXPECT_EQ(answered[0].text, "Are you sure to leave the QuilloMark?");
     EXPECT_EQ(exits, 0);
 
-    menu->actions()[2]->trigger();
+    menu->actions()[3]->trigger();
     ASSERT_TRUE(Eventually([&] { return exits == 1; }));
     EXPECT_NE(Log().find("close QuilloMark"), std::string::npos);
 }
 
-TEST_F(QuilloMarkDlgTest, TrayMenuTakesItsCaptionsAtEveryShowingAndAboutBecomesDefault) {
+TEST_F(QuilloMarkDlgTest, TrayMenuShowsFirstAsDefaultAndTakesItsCaptionsAtEveryShowing) {
     QuilloMarkDlg& w = Open();
     QMenu* menu = w.TrayMenu();
     ASSERT_NE(menu, nullptr);
-    EXPECT_EQ(menu->defaultAction(), nullptr);
+    ASSERT_EQ(menu->actions().size(), 4);
+    EXPECT_EQ(menu->defaultAction(), menu->actions()[0]);
+    EXPECT_EQ(menu->actions()[0]->text().toStdString(), "Show QuilloMark");
 
-    dir.Write("message_EN.txt",
-              "MSG_CAPTION_MENU_ITEM01=\"Info\"\nMSG_CAPTION_MENU_ITEM02=\"Quit\"\n");
+    dir.Write("message_EN.txt", "MSG_CAPTION_MENU_SHOW=\"Open\"\nMSG_CAPTION_MENU_ITEM01=\"Info\"\n"
+                                "MSG_CAPTION_MENU_ITEM02=\"Quit\"\n");
     LoadMessageFile(ctx, dir.File("message_EN.txt"));
     menu->popup(QPoint(10, 10));
     ASSERT_TRUE(Eventually([&] { return menu->isVisible(); }));
-    EXPECT_EQ(menu->actions()[0]->text().toStdString(), "Info");
-    EXPECT_EQ(menu->actions()[1]->text().toStdString(), "Settings…");
-    EXPECT_EQ(menu->actions()[2]->text().toStdString(), "Quit");
+    std::vector<std::string> captions;
+    for (QAction* item : menu->actions()) captions.push_back(item->text().toStdString());
+    EXPECT_EQ(captions, (std::vector<std::string>{"Open", "Info", "Settings…", "Quit"}));
     menu->hide();
     EXPECT_EQ(menu->defaultAction(), menu->actions()[0]);
+
+    // Show brings the hidden window back.
+    w.close();
+    ASSERT_FALSE(w.isVisible());
+    menu->actions()[0]->trigger();
+    EXPECT_TRUE(Eventually([&] { return w.isVisible(); }));
 }
 
 TEST_F(QuilloMarkDlgTest, TheInformationPaneKeepsTheLast5000Lines) {
@@ -586,6 +594,7 @@ TEST_F(QuilloMarkDlgTest, TheTrayIconFollowsRunsAndTheConnectionInUse) {
     auto drawn = [](TrayStatus s) { return TrayIconFor(s).pixmap(16, 16).toImage(); };
     EXPECT_EQ(w.CurrentTrayStatus(), TrayStatus::NoConnection);
     EXPECT_EQ(shown(), drawn(TrayStatus::NoConnection));
+    EXPECT_EQ(w.TrayIcon()->toolTip().toStdString(), "QuilloMark V2.0 beta\nNo usable connection");
 
     w.OnDetectionStarted();
     EXPECT_EQ(w.CurrentTrayStatus(), TrayStatus::Detecting);
@@ -596,11 +605,11 @@ TEST_F(QuilloMarkDlgTest, TheTrayIconFollowsRunsAndTheConnectionInUse) {
     passed.Code = "Office";
     passed.LinkCost = 120;
     w.OnDetectionProgress(passed);
-    ctx.bestConnection.Set(Record("Office", "h", 120));
+    ctx.bestConnection.Set(Record("Office", "10.0.0.7", 120));
     w.OnDetectionFinished();
     EXPECT_EQ(w.CurrentTrayStatus(), TrayStatus::Connected);
     EXPECT_EQ(shown(), drawn(TrayStatus::Connected));
-    EXPECT_EQ(w.TrayIcon()->toolTip().toStdString(), "QuilloMark V2.0 beta");
+    EXPECT_EQ(w.TrayIcon()->toolTip().toStdString(), "QuilloMark V2.0 beta\nOffice 10.0.0.7 \u2014 120 ms");
 
     // Every candidate failed: the old best stays, the icon says no connection.
     w.OnDetectionStarted();
@@ -609,11 +618,12 @@ TEST_F(QuilloMarkDlgTest, TheTrayIconFollowsRunsAndTheConnectionInUse) {
     w.OnDetectionFinished();
     EXPECT_EQ(w.CurrentTrayStatus(), TrayStatus::NoConnection);
     EXPECT_EQ(shown(), drawn(TrayStatus::NoConnection));
+    EXPECT_EQ(w.TrayIcon()->toolTip().toStdString(), "QuilloMark V2.0 beta\nNo usable connection");
 
     // A mail client got through after all.
     w.OnCurrentLinkChanged();
     EXPECT_EQ(w.CurrentTrayStatus(), TrayStatus::Connected);
-    EXPECT_EQ(w.TrayIcon()->toolTip().toStdString(), "QuilloMark V2.0 beta");
+    EXPECT_EQ(w.TrayIcon()->toolTip().toStdString(), "QuilloMark V2.0 beta\nOffice 10.0.0.7 \u2014 120 ms");
 }
 
 TEST_F(QuilloMarkDlgTest, ChoosingAFailedRowShowsNoConnection) {

@@ -212,7 +212,6 @@ TEST_F(SettingsDialogTest, ABrokenImportChangesNothingAndAGoodOneKeepsBackups) {
     EXPECT_EQ(moving.modes.size(), 1u);
 }
 
-}  // namespace
 
 TEST_F(SettingsDialogTest, ClosingATlsPortMovesOnlyItAndTheCertificateIsShownAndExported) {
     EXPECT_FALSE(dialog->ExportButton().isEnabled()) << "no certificate before a TLS port opened";
@@ -228,3 +227,14 @@ TEST_F(SettingsDialogTest, ClosingATlsPortMovesOnlyItAndTheCertificateIsShownAnd
     EXPECT_EQ(dir.Read("out.pem"), pem);
     EXPECT_FALSE(dialog->ExportCertificate(QString::fromStdString(dir.File("no/such/out.pem"))));
 }
+
+TEST_F(SettingsDialogTest, TheNotificationsBoxIsStoredAndFollowedByMemory) {
+    ASSERT_TRUE(dialog->NotificationsCheck().isChecked()) << "on without a line in the file";
+    dialog->NotificationsCheck().setChecked(false);
+    ASSERT_TRUE(dialog->Apply()) << dialog->StatusLine().text().toStdString();
+    EXPECT_NE(dir.Read("Quillomark.ini").find("\nIS_SHOW_NOTIFICATIONS=0\n"), std::string::npos);
+    EXPECT_FALSE(ctx.userConfig.IS_SHOW_NOTIFICATIONS);
+    EXPECT_FALSE(dialog->NotificationsCheck().isChecked());
+}
+
+}  // namespace

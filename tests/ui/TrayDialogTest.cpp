@@ -17,7 +17,12 @@ protected:
     }
 };
 
-TEST_F(TrayDialogTest, CloseHidesBehindTheIconAndADoubleClickShowsAgain) {
+// A D-Bus tray host sends only the single click's Trigger; an XEmbed one
+// may send the double-click: either brings the window back.
+class TrayActivationTest : public TrayDialogTest,
+                           public testing::WithParamInterface<QSystemTrayIcon::ActivationReason> {};
+
+TEST_P(TrayActivationTest, CloseHidesBehindTheIconAndAClickShowsItAgain) {
     TrayDialog::SetTrayAvailabilityForTest(1);
     TrayDialog dialog;
     dialog.SetTrayIcon(ProgramIcon());
@@ -25,13 +30,18 @@ TEST_F(TrayDialogTest, CloseHidesBehindTheIconAndADoubleClickShowsAgain) {
     dialog.close();
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_TRUE(dialog.IsIconVisible());
-
-    // A left click does nothing; a double-click shows the window again.
-    emit dialog.TrayIcon()->activated(QSystemTrayIcon::Trigger);
+    emit dialog.TrayIcon()->activated(QSystemTrayIcon::MiddleClick);
     EXPECT_FALSE(dialog.isVisible());
-    emit dialog.TrayIcon()->activated(QSystemTrayIcon::DoubleClick);
+
+    emit dialog.TrayIcon()->activated(GetParam());
     EXPECT_TRUE(dialog.isVisible());
+    dialog.showMinimized();
+    emit dialog.TrayIcon()->activated(GetParam());
+    EXPECT_FALSE(dialog.isMinimized());
 }
+
+INSTANTIATE_TEST_SUITE_P(SingleAndDouble, TrayActivationTest,
+                         testing::Values(QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick));
 
 TEST_F(TrayDialogTest, WithoutHideOnCloseTheDialogCloses) {
     TrayDialog::SetTrayAvailabilityForTest(1);

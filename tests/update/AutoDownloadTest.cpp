@@ -13,6 +13,7 @@
 
 #include "support/ChildProcess.h"
 #include "support/HttpTestServer.h"
+#include "support/RecordingNotifier.h"
 #include "update/AutoDownloadThread.h"
 #include "update/UpdateTestContext.h"
 
@@ -74,8 +75,11 @@ private:
 
 class AutoDownloadTest : public UpdateTest {
 protected:
+    void SetUp() override { ctx.mainWindow = &window; }
+
     void RunUpdate(FakeDetection& detection) { AutoDownloadThread(ctx, detection.Options(server.port())); }
 
+    RecordingNotifier window;
     HttpTestServer server;
 };
 
@@ -97,6 +101,7 @@ TEST_F(AutoDownloadTest, NewerListProvenByDetectionReplacesTheCurrentOne) {
                                  "[DOWNLOAD][DUMP] wait for auto detect thread success",
                                  "[DOWNLOAD][MAJOR] The config file was updated.",
                              }));
+    EXPECT_EQ(window.ListsInstalled(), 1);
 }
 
 TEST_F(AutoDownloadTest, ListThatIsNotNewerIsDiscarded) {
@@ -177,6 +182,7 @@ TEST_F(AutoDownloadTest, DetectionThatFailsIsRetriedFiveTimesThenTheListIsDiscar
     EXPECT_EQ(CountLogged("[DOWNLOAD][DUMP] wait for auto detect thread fail"), 6);
     EXPECT_EQ(DownloadLog().back(), "[DOWNLOAD][MAJOR] ERR: detect fail with the new config file.");
     EXPECT_EQ(dir.Read("Quillomark.conf"), kOldList);
+    EXPECT_EQ(window.ListsInstalled(), 0);
     EXPECT_FALSE(dir.Exists("NewQuilloMark.conf"));
 }
 
