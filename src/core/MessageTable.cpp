@@ -259,6 +259,10 @@ int LoadMessageFile(CoreContext& ctx, const std::string& path) {
         table.loaded.clear();
         WriteLog(ctx, UI, MAJOR, "ERROR: message file format error: larger than %s", reader.LimitText().c_str());
     }
+    // A key the user's file lacks (one added by a later version) is shown in
+    // the file's language where a translation is built in; the file's own
+    // records come first, so its texts always win.
+    ParseMessageText(table, TranslatedMessageFile(BaseName(path)));
     return 0;
 }
 

@@ -34,7 +34,9 @@ std::string LanguageFileName(const char* stem, uint16_t languageId);
 
 // Fills the defaults, then loads the file at path. A file that does not exist
 // is written: a language with a built-in translation gets that translation,
-// which also serves this run; any other gets the English defaults. Returns 0.
+// which also serves this run; any other gets the English defaults. Keys an
+// existing file lacks fall back to the built-in translation of its language,
+// if any, before the English defaults. Returns 0.
 int LoadMessageFile(CoreContext& ctx, const std::string& path);
 
 // Every key that has a built-in English text, in table order.
