@@ -2,7 +2,6 @@
 
 #include <QHeaderView>
 #include <QLayout>
-#include <QScreen>
 #include <QScrollBar>
 
 #include "ui/HintDialog.h"
@@ -89,16 +88,5 @@ TEST_P(ScreenFitTest, NarrowListKeepsItsHeadingsWholeAndScrolls) {
 
 INSTANTIATE_TEST_SUITE_P(Languages, ScreenFitTest,
                          ::testing::Values("message_EN.txt", "message_TW.txt", "message_CN.txt"));
-
-TEST(ResizeWithinScreenTest, WantedSizeIsCutToTheScreen) {
-    TestApplication();
-    QWidget window;
-    const QSize screen = window.screen()->availableGeometry().size();
-    ResizeWithinScreen(window, QSize(300, 200));
-    EXPECT_EQ(QSize(300, 200), window.size());
-    ResizeWithinScreen(window, screen * 3);
-    EXPECT_LT(window.width(), screen.width());
-    EXPECT_LT(window.height(), screen.height());
-}
 
 }  // namespace
