@@ -19,10 +19,10 @@ install(TARGETS quillomark-seal RUNTIME DESTINATION ${QM_LIBEXEC_DIR})
 configure_file(${desktop}/quillomark.in ${CMAKE_CURRENT_BINARY_DIR}/launcher/quillomark @ONLY)
 install(PROGRAMS ${CMAKE_CURRENT_BINARY_DIR}/launcher/quillomark DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-# Whatever message and tutorial files exist are shipped; the program writes
-# the English message file itself when none is there.
-file(GLOB shipped_texts ${CMAKE_CURRENT_SOURCE_DIR}/data/message_*.txt
-                        ${CMAKE_CURRENT_SOURCE_DIR}/data/hint_*.txt)
+# The tutorial files are shipped as they are. The message files are not: the
+# program carries them and writes the one of the user's language when it is
+# missing, so there is a single source for them.
+file(GLOB shipped_texts ${CMAKE_CURRENT_SOURCE_DIR}/data/hint_*.txt)
 install(FILES data/defaults/Quillomark.ini data/defaults/Quillomark.conf ${shipped_texts}
         DESTINATION ${QM_DEFAULTS_DIR})
 

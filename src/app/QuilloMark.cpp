@@ -3,9 +3,11 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QTranslator>
 
 #include <csignal>
 #include <cstdio>
@@ -27,6 +29,7 @@
 #include "core/MailCodeKeys.h"
 #include "net/LocalCertificate.h"
 #include "platform/SocketLayer.h"
+#include "platform/SystemLanguage.h"
 #include "ui/QuilloMarkDlg.h"
 #include "ui/WindowNotifier.h"
 
@@ -167,8 +170,21 @@ int RunHeadless(QCoreApplication& app, SingleInstance& instance, int stopSignals
     return app.exec();
 }
 
+// Qt's own texts (the standard buttons OK, Cancel, Yes, No, Close) follow
+// the language that chooses the message file; English needs nothing.
+void TranslateStandardTexts(QApplication& app, QTranslator& translator) {
+    const uint16_t language = GetSystemDefaultLangID();
+    const char* locale = language == 1028 ? "zh_TW" : language == 2052 ? "zh_CN" : nullptr;
+    if (locale == nullptr) return;
+    if (translator.load(QStringLiteral("qtbase_") + QLatin1String(locale),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        app.installTranslator(&translator);
+}
+
 int RunWithWindow(QApplication& app, SingleInstance& instance, int stopSignals, bool hidden) {
     AppContext& ctx = ProcessContext();
+    QTranslator standardTexts;
+    TranslateStandardTexts(app, standardTexts);
     // Hiding the window behind its icon or closing the About box must not
     // end the program: only Exit does.
     app.setQuitOnLastWindowClosed(false);

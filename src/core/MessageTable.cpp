@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "core/CoreContext.h"
 #include "core/TextLineReader.h"
+#include "core/TranslatedMessages.h"
 #include "core/WriteLog.h"
 #include "platform/ReplaceFile.h"
 
@@ -77,11 +79,12 @@ const DefaultMessage kDefaultMessages[kMessageDefaultCount] = {
      "Please do NOT setup mail service until the connection detection is ok"},
 };
 
-// Texts that came after the table above: the speed history, start at login,
-// the tray, About and the desktop notifications. They stay out of it, so the
-// file written for translators keeps its records; a message file that
-// carries one of these keys still translates it. A "%1" is filled in by the
-// caller; a translation without it loses the detail, nothing more.
+// Texts of the windows and dialogs that came after the table above: the
+// speed history, start at login, the tray, About, the desktop notifications,
+// Settings and the server search. They stay out of it, so the file written
+// for translators keeps its records; a message file that carries one of
+// these keys still translates it. A "%1" is filled in by the caller; a
+// translation without it loses the detail, nothing more.
 const DefaultMessage kLaterMessages[] = {
     {"MSG_CAPTION_HISTORY_BTN", "History"},
     {"MSG_HISTORY_TITLE", "QuilloMark speed history"},
@@ -110,6 +113,66 @@ const DefaultMessage kLaterMessages[] = {
      "QuilloMark refused the certificate of %1 and does not use that server until it is trusted."},
     {"MSG_NOTIFY_LIST_TITLE", "New connection list"},
     {"MSG_NOTIFY_LIST_BODY", "A newer list of mail servers passed its detection run and is now in use."},
+    {"MSG_CAPTION_SETTINGS_BTN", "Settings…"},
+    {"MSG_CAPTION_IMPORT_BTN", "Import…"},
+    {"MSG_SETUP_HINT", "No mail servers set up yet: open Settings, or import the files from your mail support"},
+    {"MSG_SETTINGS_TITLE", "QuilloMark Settings"},
+    {"MSG_SETTINGS_SERVERS_TAB", "Servers"},
+    {"MSG_SETTINGS_ACCOUNT_TAB", "Test account"},
+    {"MSG_SETTINGS_PORTS_TAB", "Local ports"},
+    {"MSG_SETTINGS_COL_TYPE", "Type"},
+    {"MSG_SETTINGS_COL_SERVER", "Server"},
+    {"MSG_SETTINGS_TYPE_PLAIN", "Plain (MAIL)"},
+    {"MSG_SETTINGS_TYPE_TLS", "TLS (MAIL-SSL)"},
+    {"MSG_CAPTION_ADD_BTN", "Add"},
+    {"MSG_CAPTION_REMOVE_BTN", "Remove"},
+    {"MSG_CAPTION_MOVEUP_BTN", "Move up"},
+    {"MSG_CAPTION_MOVEDOWN_BTN", "Move down"},
+    {"MSG_CAPTION_FINDSERVERS_BTN", "Find servers…"},
+    {"MSG_CAPTION_ADVANCED_BTN", "Advanced"},
+    {"MSG_SETTINGS_ACCOUNT_WARNING",
+     "The test account must be a mailbox used for nothing else: the POP3 test retrieves message 1, "
+     "and deletes it once 500 messages have piled up."},
+    // The field labels of the Settings dialog: "MSG_SETTINGS_" and the setting.
+    {"MSG_SETTINGS_LOGIN_NAME", "Login name"},
+    {"MSG_SETTINGS_LOGIN_PASS", "Password"},
+    {"MSG_SETTINGS_MAIL_FROM", "Test mail from"},
+    {"MSG_SETTINGS_RCPT_TO", "Test mail to"},
+    {"MSG_SETTINGS_LOG_RCPT_TO", "Send logs to"},
+    {"MSG_SETTINGS_DOWNLOAD_SERVER", "List download server"},
+    {"MSG_SETTINGS_DOWNLOAD_PATH", "List download path"},
+    {"MSG_SETTINGS_PORT_SMTP", "SMTP port"},
+    {"MSG_SETTINGS_PORT_POP3", "POP3 port"},
+    {"MSG_SETTINGS_PORT_IMAP4", "IMAP4 port"},
+    {"MSG_SETTINGS_PORT_SMTPS", "SMTP port, TLS"},
+    {"MSG_SETTINGS_PORT_POP3S", "POP3 port, TLS"},
+    {"MSG_SETTINGS_PORT_IMAP4S", "IMAP4 port, TLS"},
+    {"MSG_SETTINGS_LISTEN_ADDRESS", "Listen address"},
+    {"MSG_SETTINGS_LISTEN_NOTE",
+     "127.0.0.1 serves this computer only; 0.0.0.0 every network. A TLS port of 0 is closed."},
+    {"MSG_SETTINGS_CERT_FINGERPRINT", "Certificate (SHA-256)"},
+    {"MSG_SETTINGS_CERT_NONE", "none yet: made when a TLS port opens"},
+    {"MSG_CAPTION_EXPORT_CERT_BTN", "Export certificate…"},
+    {"MSG_EXPORT_CERT_TITLE", "Export certificate"},
+    {"MSG_EXPORT_CERT_FILTER", "PEM certificate (*.pem *.crt)"},
+    {"MSG_SETTINGS_EXPORT_FAIL", "The certificate cannot be written to %1."},
+    {"MSG_SETTINGS_EXPORTED", "Certificate exported to %1."},
+    {"MSG_SETTINGS_UNCHANGED", "(unchanged)"},
+    {"MSG_SETTINGS_ROW_ERROR", "Server row %1: %2"},
+    {"MSG_SETTINGS_LIST_EMPTY", "The list needs at least one server."},
+    {"MSG_SETTINGS_LIST_WRITE_FAIL", "The connection list cannot be written."},
+    {"MSG_SETTINGS_WAITING", "Saved; waiting for the detection run to end to apply it…"},
+    {"MSG_SETTINGS_PORT_REFUSED", "The %1 port %2 cannot be used (%3); the old port is kept."},
+    {"MSG_SETTINGS_APPLIED_DETECTING", "Applied; a detection run has started."},
+    {"MSG_SETTINGS_APPLIED", "Applied."},
+    {"MSG_SETTINGS_IMPORT_FAIL", "Nothing imported: %1"},
+    {"MSG_IMPORT_TITLE", "Import the files from your mail support"},
+    {"MSG_IMPORT_FILTER", "QuilloMark files (Quillomark.ini Quillomark.conf)"},
+    {"MSG_FIND_TITLE", "Find servers"},
+    {"MSG_FIND_ADDRESS", "Mail address:"},
+    {"MSG_FIND_NONE", "No mail servers were found for %1."},
+    {"MSG_FIND_CONFIRM", "Add this server?"},
+    {"MSG_HINT_FILE_MISSING", "The tutorial file was not found:"},
 };
 
 const char* LaterText(const char* key) {
@@ -135,23 +198,28 @@ void FillDefaults(MessageTable& table) {
     table.defaultCount = kMessageDefaultCount;
 }
 
-// Gives a translator a complete file to start from; the last record has no
-// line end. It goes into place only whole, so a full disk leaves no file at
-// all and the next start tries again, instead of a short file that is never
+// The file goes into place only whole, so a full disk leaves no file at all
+// and the next start tries again, instead of a short file that is never
 // rewritten. A file that exists but cannot be read is never replaced: only a
 // path with nothing at it is written (nothing else creates the file while
 // the one instance starts).
-void WriteDefaultFile(const std::string& path) {
+void WriteMissingFile(const std::string& path, std::string_view text) {
     struct stat info {};
     if (lstat(path.c_str(), &info) == 0 || errno != ENOENT) return;
+    // Private like every file the program writes: what it holds is no
+    // secret, but the directory it lands in may be one other users can read.
+    ReplaceFile(path, std::string(text), 0600);
+}
+
+// Gives a translator a complete file to start from; the last record has no
+// line end.
+std::string DefaultFileText() {
     std::string text;
     for (int i = 0; i < kMessageDefaultCount; ++i) {
         const DefaultMessage& d = kDefaultMessages[i];
         text.append(d.key).append("=\"").append(d.text).append(i + 1 < kMessageDefaultCount ? "\"\n" : "\"");
     }
-    // Private like every file the program writes: what it holds is no
-    // secret, but the directory it lands in may be one other users can read.
-    ReplaceFile(path, text, 0600);
+    return text;
 }
 
 // key="text": the characters right after "=" and right before the line end
@@ -168,6 +236,22 @@ void ParseMessageLine(MessageTable& table, const char* line, int length) {
     CopyField(record.key, line, static_cast<std::size_t>(equals));
     CopyField(record.text, line + textStart, static_cast<std::size_t>(textLength));
     table.loaded.push_back(record);
+}
+
+// A built-in file goes through the same line rules as one read from disk.
+void ParseMessageText(MessageTable& table, std::string_view text) {
+    while (!text.empty()) {
+        std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        ParseMessageLine(table, line.data(), static_cast<int>(line.size()));
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    }
+}
+
+std::string BaseName(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 const char* DefaultText(const MessageTable& table, const char* key) {
@@ -193,7 +277,15 @@ int LoadMessageFile(CoreContext& ctx, const std::string& path) {
     TextLineReader reader(path, kMessageFileReadLimits);
     if (!reader.IsOpen()) {
         WriteLog(ctx, UI, MAJOR, "ERROR: open the message file failed.");
-        WriteDefaultFile(path);
+        std::string_view translated = TranslatedMessageFile(BaseName(path));
+        if (translated.empty()) {
+            WriteMissingFile(path, DefaultFileText());
+            return 0;
+        }
+        // A translated window from the first start on, even where the file
+        // cannot be written.
+        WriteMissingFile(path, translated);
+        ParseMessageText(table, translated);
         return 0;
     }
     while (reader.Next()) ParseMessageLine(table, reader.Line(), reader.Length());
@@ -202,7 +294,18 @@ int LoadMessageFile(CoreContext& ctx, const std::string& path) {
         table.loaded.clear();
         WriteLog(ctx, UI, MAJOR, "ERROR: message file format error: larger than %s", reader.LimitText().c_str());
     }
+    // A key the user's file lacks (one added by a later version) is shown in
+    // the file's language where a translation is built in; the file's own
+    // records come first, so its texts always win.
+    ParseMessageText(table, TranslatedMessageFile(BaseName(path)));
     return 0;
+}
+
+std::vector<std::string> MessageKeys() {
+    std::vector<std::string> keys;
+    for (const DefaultMessage& message : kDefaultMessages) keys.emplace_back(message.key);
+    for (const DefaultMessage& message : kLaterMessages) keys.emplace_back(message.key);
+    return keys;
 }
 
 const char* GetMessageText(CoreContext& ctx, const char* key) {

@@ -32,9 +32,15 @@ struct MessageTable {
 // "/message_EN.txt" for every other id.
 std::string LanguageFileName(const char* stem, uint16_t languageId);
 
-// Fills the defaults, then loads the file at path; writes the file from the
-// defaults when it does not exist. Returns 0.
+// Fills the defaults, then loads the file at path. A file that does not exist
+// is written: a language with a built-in translation gets that translation,
+// which also serves this run; any other gets the English defaults. Keys an
+// existing file lacks fall back to the built-in translation of its language,
+// if any, before the English defaults. Returns 0.
 int LoadMessageFile(CoreContext& ctx, const std::string& path);
+
+// Every key that has a built-in English text, in table order.
+std::vector<std::string> MessageKeys();
 
 // The text to show for key; never null.
 const char* GetMessageText(CoreContext& ctx, const char* key);

@@ -1,9 +1,11 @@
 #include "ui/HintDialog.h"
 
 #include <QCheckBox>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 #include <filesystem>
 #include <fstream>
@@ -12,6 +14,7 @@
 #include "core/MessageTable.h"
 #include "core/UserConfigFile.h"
 #include "ui/DialogUnits.h"
+#include "ui/ScreenFit.h"
 
 namespace {
 
@@ -29,27 +32,35 @@ HintDialog::HintDialog(CoreContext& ctx, uint16_t languageId, QWidget* parent)
     LoadText(DataFilePath(ctx_, file.c_str()));
 }
 
+// Laid out as designed (297 x 201 dialog units, the OK button centred under
+// the text, the check box to its right), but in layouts, so the dialog can
+// shrink to a small screen and the text scrolls instead.
 void HintDialog::BuildControls() {
     DialogUnits units(font());
-    setFixedSize(units.Size(297, 201));
 
     text_ = new QPlainTextEdit(this);
     text_->setObjectName(QStringLiteral("hintText"));
-    text_->setGeometry(units.Rect(7, 15, 283, 155));
     text_->setReadOnly(true);
-    text_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     text_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
     // The button's text is fixed; it is not one of the translated captions.
     ok_ = new QPushButton(QString::fromUtf8("確定"), this);
     ok_->setObjectName(QStringLiteral("okButton"));
-    ok_->setGeometry(units.Rect(124, 180, 50, 14));
     ok_->setDefault(true);
     connect(ok_, &QPushButton::clicked, this, &HintDialog::accept);
 
     disableTips_ = new QCheckBox(Message(ctx_, "MSG_CAPTION_DISABLE_HINT_CHK"), this);
     disableTips_->setObjectName(QStringLiteral("disableTipsBox"));
-    disableTips_->setGeometry(units.Rect(210, 184, 80, 10));
+
+    auto* bottom = new QGridLayout;
+    bottom->addWidget(ok_, 0, 1);
+    bottom->addWidget(disableTips_, 0, 2, Qt::AlignRight);
+    bottom->setColumnStretch(0, 1);
+    bottom->setColumnStretch(2, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(text_, 1);
+    layout->addLayout(bottom);
+    ResizeWithinScreen(*this, units.Size(297, 201));
 
     ok_->setFocus();
 }
@@ -62,7 +73,7 @@ void HintDialog::LoadText(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file || std::filesystem::is_directory(path, ignored)) {
         QMessageBox::critical(parentWidget(), windowTitle(),
-                              QStringLiteral("The tutorial file was not found:\n%1").arg(QString::fromStdString(path)));
+                              Message(ctx_, "MSG_HINT_FILE_MISSING") + QLatin1Char('\n') + QString::fromStdString(path));
         return;
     }
     QString text;

@@ -6,19 +6,19 @@
 
 #include <algorithm>
 
+#include "ui/PaletteColours.h"
+
 namespace {
 
 constexpr double kLeft = 64, kRight = 18, kTop = 34, kBottom = 34, kLaneHeight = 18;
 
-// Colours apart enough for a handful of candidates; more repeat.
-const QColor kSeriesColours[] = {QColor("#1f77b4"), QColor("#2ca02c"), QColor("#9467bd"),
-                                 QColor("#ff7f0e"), QColor("#17becf"), QColor("#8c564b"),
-                                 QColor("#e377c2"), QColor("#7f7f7f")};
-const QColor kFailColour("#d62728");
-
-QColor ColourOf(std::size_t index) {
-    return kSeriesColours[index % (sizeof kSeriesColours / sizeof kSeriesColours[0])];
-}
+// Hues apart enough for a handful of candidates; more repeat. Red is kept
+// for failures.
+constexpr int kSeriesHues[] = {210, 120, 275, 30, 185, 330, 55, 160};
+constexpr int kFailHue = 0;
+// Lines and marks against the plot's background: as for text, since each
+// line is read against its name in the legend.
+constexpr double kLineRatio = 4.5;
 
 // A scale top of 1, 2 or 5 times a power of ten, at or above cost.
 int32_t NiceTop(int32_t cost) {
@@ -36,8 +36,19 @@ QString TimeText(int64_t time) {
 
 }  // namespace
 
+// Each hue in the lightness that stands out on the palette's Base.
+QColor HistoryChart::SeriesColour(std::size_t index) const {
+    const int hue = kSeriesHues[index % (sizeof kSeriesHues / sizeof kSeriesHues[0])];
+    return HueOn(hue, palette().color(QPalette::Active, QPalette::Base), kLineRatio);
+}
+
+QColor HistoryChart::FailColour() const {
+    return HueOn(kFailHue, palette().color(QPalette::Active, QPalette::Base), kLineRatio);
+}
+
 HistoryChart::HistoryChart(QWidget* parent) : QWidget(parent) {
-    setMinimumSize(480, 280);
+    // Small enough for a 1280 x 720 screen at scale factor 2.
+    setMinimumSize(320, 180);
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Base);
 }
@@ -88,9 +99,9 @@ void HistoryChart::paintEvent(QPaintEvent*) {
     DrawAxes(painter);
     // The connection in use last, so no other line hides it.
     for (std::size_t i = 0; i < data_.series.size(); ++i)
-        if (!data_.series[i].inUse) DrawSeries(painter, data_.series[i], ColourOf(i));
+        if (!data_.series[i].inUse) DrawSeries(painter, data_.series[i], SeriesColour(i));
     for (std::size_t i = 0; i < data_.series.size(); ++i)
-        if (data_.series[i].inUse) DrawSeries(painter, data_.series[i], ColourOf(i));
+        if (data_.series[i].inUse) DrawSeries(painter, data_.series[i], SeriesColour(i));
     DrawLegend(painter);
 }
 
@@ -133,7 +144,7 @@ void HistoryChart::DrawAxes(QPainter& painter) const {
 
 void HistoryChart::DrawFailedRuns(QPainter& painter) const {
     QRectF plot = PlotArea();
-    QColor band = kFailColour;
+    QColor band = FailColour();
     band.setAlpha(60);
     for (int64_t run : data_.failedRuns) {
         double x = XOf(run);
@@ -187,7 +198,7 @@ void HistoryChart::DrawLegend(QPainter& painter) const {
         const ChartSeries& series = data_.series[i];
         QString label = QString::fromStdString(series.Code) + (series.inUse ? " (" + inUseText_ + ")" : "");
         painter.setFont(series.inUse ? bold : normal);
-        painter.setPen(QPen(ColourOf(i), series.inUse ? 3.5 : 2));
+        painter.setPen(QPen(SeriesColour(i), series.inUse ? 3.5 : 2));
         painter.drawLine(QPointF(x, 16), QPointF(x + 18, 16));
         painter.setPen(palette().color(QPalette::Text));
         QRectF box(x + 24, 6, painter.fontMetrics().horizontalAdvance(label) + 4, 20);

@@ -24,6 +24,11 @@ public:
 
     QSize sizeHint() const override { return {640, 360}; }
 
+    // The colours drawn with, from the widget's palette: the candidate at
+    // index's line and marks, and the failures' band.
+    QColor SeriesColour(std::size_t index) const;
+    QColor FailColour() const;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 

@@ -6,6 +6,7 @@
 
 #include "catalogue/DetectHistory.h"
 #include "core/MessageTable.h"
+#include "ui/ScreenFit.h"
 
 HistoryDialog::HistoryDialog(CatalogueContext& ctx, QWidget* parent)
     : QDialog(parent), ctx_(ctx), chart_(new HistoryChart(this)) {
@@ -19,7 +20,7 @@ HistoryDialog::HistoryDialog(CatalogueContext& ctx, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(chart_, 1);
     layout->addWidget(buttons);
-    resize(720, 420);
+    ResizeWithinScreen(*this, QSize(720, 420));
 }
 
 void HistoryDialog::Refresh(const std::vector<std::string>& candidates, const std::string& inUse) {

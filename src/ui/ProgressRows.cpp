@@ -1,14 +1,14 @@
 #include "ui/ProgressRows.h"
 
 #include <QBrush>
-#include <QColor>
 #include <QFont>
+
+#include "ui/PaletteColours.h"
 
 namespace {
 
 // The role that tells a marked row apart without reading its colours.
 constexpr int kProbingRole = Qt::UserRole + 1;
-const QColor kProbingBackground("#fff3c4");
 
 int RowOf(const QTableWidget& list, const QString& code) {
     for (int row = 0; row < list.rowCount(); ++row) {
@@ -38,12 +38,17 @@ int AddRow(QTableWidget& list, const DetectProgress& p) {
     return row;
 }
 
+// The colours come from the list's palette, so that the mark reads in a dark
+// style as well as in a light one.
 void Mark(QTableWidget& list, int row, bool probing) {
+    const QBrush background(ProbingRowBackground(list.palette()));
+    const QBrush text(list.palette().color(QPalette::Active, QPalette::Text));
     for (int column = 0; column < list.columnCount(); ++column) {
         QTableWidgetItem* item = list.item(row, column);
         if (item == nullptr) continue;
         item->setData(kProbingRole, probing);
-        item->setBackground(probing ? QBrush(kProbingBackground) : QBrush());
+        item->setBackground(probing ? background : QBrush());
+        item->setForeground(probing ? text : QBrush());
         QFont font = item->font();
         font.setBold(probing);
         item->setFont(font);

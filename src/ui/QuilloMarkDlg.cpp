@@ -25,6 +25,7 @@
 #include "ui/MessageBoxes.h"
 #include "ui/ProgramIcon.h"
 #include "ui/ProgressRows.h"
+#include "ui/ScreenFit.h"
 #include "ui/TrayIcons.h"
 
 namespace {
@@ -74,7 +75,7 @@ void QuilloMarkDlg::BuildLayout() {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
                    Qt::WindowCloseButtonHint);
-    resize(kWindowWidth, kWindowHeight);
+    ResizeWithinScreen(*this, QSize(kWindowWidth, kWindowHeight));
 
     curLinkLine.setWordWrap(true);
     curLinkLine.setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -82,11 +83,6 @@ void QuilloMarkDlg::BuildLayout() {
     menuButton.setPopupMode(QToolButton::InstantPopup);
     menuButton.setVisible(false);
     setupHint.setWordWrap(true);
-    setupHint.setText(QStringLiteral(
-        "No mail servers set up yet: open Settings, or import the files from your mail support"));
-    setupSettingsButton.setText(QStringLiteral("Settings…"));
-    setupImportButton.setText(QStringLiteral("Import…"));
-    settingsButton.setText(QStringLiteral("Settings…"));
     // In a row of its own below the current line, so that while it is hidden
     // the window keeps the layout it had without it.
     auto* setupRow = new QHBoxLayout(&setupArea);
@@ -113,7 +109,8 @@ void QuilloMarkDlg::BuildLayout() {
     connectionList.verticalHeader()->setDefaultSectionSize(connectionList.fontMetrics().height() + 8);
     connectionList.verticalHeader()->setVisible(false);
     connectionList.horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    connectionList.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Narrower than its headings, the list scrolls rather than cut them.
+    connectionList.setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     // The chosen row stays marked while another control has the focus.
     QPalette keep = connectionList.palette();
     keep.setColor(QPalette::Inactive, QPalette::Highlight,
@@ -162,10 +159,16 @@ void QuilloMarkDlg::BuildLayout() {
                                  &reportButton, &settingsButton, &setupSettingsButton, &setupImportButton})
         button->setAutoDefault(false);
 
+    // On a screen too small for the groups at their least, the window
+    // scrolls instead of pushing the bottom row out of reach.
+    auto* body = new QWidget;
+    auto* groups = new QVBoxLayout(body);
+    groups->addWidget(&curLinkGroup);
+    groups->addWidget(&allLinkGroup, 3);
+    groups->addWidget(&debugLogGroup, 3);
     auto* window = new QVBoxLayout(this);
-    window->addWidget(&curLinkGroup);
-    window->addWidget(&allLinkGroup, 3);
-    window->addWidget(&debugLogGroup, 3);
+    window->setContentsMargins(0, 0, 0, 0);
+    window->addWidget(ScrollingPage(body));
 }
 
 void QuilloMarkDlg::ConnectCommands() {
@@ -226,7 +229,7 @@ QMenu* QuilloMarkDlg::BuildTrayMenu() {
     auto* menu = new QMenu(this);
     showAction = menu->addAction(Text(ctx, "MSG_CAPTION_MENU_SHOW"));
     aboutAction = menu->addAction(Text(ctx, "MSG_CAPTION_MENU_ITEM01"));
-    settingsAction = menu->addAction(QStringLiteral("Settings…"));
+    settingsAction = menu->addAction(Text(ctx, "MSG_CAPTION_SETTINGS_BTN"));
     exitMenuAction = menu->addAction(Text(ctx, "MSG_CAPTION_MENU_ITEM02"));
     connect(showAction, &QAction::triggered, this, [this] { BringForward(); }, Qt::QueuedConnection);
     connect(settingsAction, &QAction::triggered, this, [this] { OnSettings(); }, Qt::QueuedConnection);
@@ -253,10 +256,13 @@ void QuilloMarkDlg::InitConnectionList() {
     SetColumnWidths();
 }
 
+// Each column its share of the width, but never less than its heading needs.
 void QuilloMarkDlg::SetColumnWidths() {
     const int width = connectionList.viewport()->width();
+    const QHeaderView* header = connectionList.horizontalHeader();
     for (int column = 0; column < kColumnCount; ++column)
-        connectionList.setColumnWidth(column, width * kColumnShare[column] / 100);
+        connectionList.setColumnWidth(column, std::max(width * kColumnShare[column] / 100,
+                                                       header->sectionSizeHint(column)));
 }
 
 void QuilloMarkDlg::SetCaptions() {
@@ -276,6 +282,10 @@ void QuilloMarkDlg::SetCaptions() {
     debugDetail.setText(Text(ctx, "MSG_CAPTION_DEBUG_DETAIL_RD"));
     reportButton.setText(Text(ctx, "MSG_CAPTION_REPORT_BTN"));
     autostartCheck.setText(Text(ctx, "MSG_CAPTION_AUTOSTART_CHK"));
+    setupHint.setText(Text(ctx, "MSG_SETUP_HINT"));
+    setupSettingsButton.setText(Text(ctx, "MSG_CAPTION_SETTINGS_BTN"));
+    setupImportButton.setText(Text(ctx, "MSG_CAPTION_IMPORT_BTN"));
+    settingsButton.setText(Text(ctx, "MSG_CAPTION_SETTINGS_BTN"));
 }
 
 void QuilloMarkDlg::FillRow(int row, const ProtocalInfo& record) {

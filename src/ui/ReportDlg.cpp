@@ -1,14 +1,17 @@
 #include "ui/ReportDlg.h"
 
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 #include "core/CoreContext.h"
 #include "core/MessageTable.h"
 #include "core/UserConfigFile.h"
 #include "report/UserMailText.h"
 #include "ui/DialogUnits.h"
+#include "ui/ScreenFit.h"
 
 namespace {
 
@@ -43,30 +46,39 @@ ReportDlg::ReportDlg(CoreContext& ctx, QWidget* parent) : QDialog(parent), ctx_(
     UpdateSubmit();
 }
 
+// Laid out as designed (193 x 111 dialog units: the centred explanation, the
+// address field, Submit and Cancel side by side), in layouts that let it
+// shrink to a small screen.
 void ReportDlg::BuildControls() {
     DialogUnits units(font());
-    setFixedSize(units.Size(193, 111));
 
     explanation_ = new QLabel(this);
     explanation_->setObjectName(QStringLiteral("explanation"));
-    explanation_->setGeometry(units.Rect(14, 11, 165, 41));
     explanation_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     explanation_->setWordWrap(true);
 
     address_ = new QLineEdit(this);
     address_->setObjectName(QStringLiteral("addressField"));
-    address_->setGeometry(units.Rect(28, 62, 137, 14));
 
     submit_ = new QPushButton(Message(ctx_, "MSG_CAPTION_SUMMIT_EMAIL_BTN"), this);
     submit_->setObjectName(QStringLiteral("submitButton"));
-    submit_->setGeometry(units.Rect(45, 85, 50, 14));
     submit_->setDefault(true);
     connect(submit_, &QPushButton::clicked, this, &ReportDlg::accept);
 
     cancel_ = new QPushButton(Message(ctx_, "MSG_CAPTION_CANCEL_EMAIL_BTN"), this);
     cancel_->setObjectName(QStringLiteral("cancelButton"));
-    cancel_->setGeometry(units.Rect(99, 85, 50, 14));
     connect(cancel_, &QPushButton::clicked, this, &ReportDlg::reject);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(submit_);
+    buttons->addWidget(cancel_);
+    buttons->addStretch(1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(explanation_, 1);
+    layout->addWidget(address_);
+    layout->addLayout(buttons);
+    ResizeWithinScreen(*this, units.Size(193, 111));
 
     address_->setFocus();
 }

@@ -10,6 +10,8 @@
 #include <QPointer>
 #include <QXmlStreamReader>
 
+#include "core/MessageTable.h"
+
 namespace {
 
 struct SrvService {
@@ -127,28 +129,30 @@ void ServerFinder::OneDone() {
     if (--pending_ == 0) emit finished(RowsOf(hosts_, domain_));
 }
 
-void FindServersCommand(QWidget* parent, const std::function<void(const ProtocalInfo&)>& add) {
+void FindServersCommand(CoreContext& ctx, QWidget* parent, const std::function<void(const ProtocalInfo&)>& add) {
+    // The texts are taken now: the search ends after the caller may be gone.
+    const QString title = QString::fromUtf8(GetMessageText(ctx, "MSG_FIND_TITLE"));
+    const QString none = QString::fromUtf8(GetMessageText(ctx, "MSG_FIND_NONE"));
+    const QString confirm = QString::fromUtf8(GetMessageText(ctx, "MSG_FIND_CONFIRM"));
     bool ok = false;
-    const QString address = QInputDialog::getText(parent, QStringLiteral("Find servers"),
-                                                  QStringLiteral("Mail address:"), QLineEdit::Normal,
-                                                  QString(), &ok);
+    const QString address = QInputDialog::getText(parent, title, QString::fromUtf8(GetMessageText(ctx, "MSG_FIND_ADDRESS")),
+                                                  QLineEdit::Normal, QString(), &ok);
     if (!ok || address.trimmed().isEmpty()) return;
     auto* finder = new ServerFinder(parent);
     QPointer<QWidget> owner(parent);
-    QObject::connect(finder, &ServerFinder::finished, finder, [finder, owner, add, address](const QList<ProtocalInfo>& rows) {
+    QObject::connect(finder, &ServerFinder::finished, finder, [=](const QList<ProtocalInfo>& rows) {
         finder->deleteLater();
         if (owner == nullptr) return;
         if (rows.isEmpty()) {
-            QMessageBox::information(owner, QStringLiteral("Find servers"),
-                                     QStringLiteral("No mail servers were found for %1.").arg(address));
+            QMessageBox::information(owner, title, none.arg(address));
             return;
         }
         for (const ProtocalInfo& row : rows) {
-            const QString text = QStringLiteral("Add this server?\n\n%1 %2\nSMTP %3, POP3 %4, IMAP4 %5")
+            const QString text = (confirm + QStringLiteral("\n\n%1 %2\nSMTP %3, POP3 %4, IMAP4 %5"))
                                      .arg(row.Type == MAIL_SSL ? QStringLiteral("TLS") : QStringLiteral("Plain"))
                                      .arg(QString::fromUtf8(row.Dest))
                                      .arg(row.Port[SMTP]).arg(row.Port[POP3]).arg(row.Port[IMAP4]);
-            if (QMessageBox::question(owner, QStringLiteral("Find servers"), text) == QMessageBox::Yes) add(row);
+            if (QMessageBox::question(owner, title, text) == QMessageBox::Yes) add(row);
         }
     });
     finder->Start(address);

@@ -18,6 +18,7 @@
 
 #include "catalogue/ProtocalInfo.h"
 
+struct CoreContext;
 class QDnsLookup;
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -70,4 +71,4 @@ private:
 
 // The "Find servers…" command: asks for an address, looks it up, and hands
 // every row the user confirms to add.
-void FindServersCommand(QWidget* parent, const std::function<void(const ProtocalInfo&)>& add);
+void FindServersCommand(CoreContext& ctx, QWidget* parent, const std::function<void(const ProtocalInfo&)>& add);

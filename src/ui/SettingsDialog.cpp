@@ -21,6 +21,8 @@
 #include "core/WriteLog.h"
 #include "net/LocalCertificate.h"
 #include "platform/ReplaceFile.h"
+#include "ui/PaletteColours.h"
+#include "ui/ScreenFit.h"
 #include "ui/ServerFinder.h"
 
 namespace {
@@ -30,24 +32,23 @@ constexpr int kRetryWhileDetectingMs = 500;
 
 struct FieldRow {
     const char* name;   // the setting, as WriteSettingChanges takes it
-    const char* label;
     bool advanced;
 };
 constexpr FieldRow kAccountFields[] = {
-    {"LOGIN_NAME", "Login name", false},   {"LOGIN_PASS", "Password", false},
-    {"MAIL_FROM", "Test mail from", false}, {"RCPT_TO", "Test mail to", false},
-    {"LOG_RCPT_TO", "Send logs to", true},  {"DOWNLOAD_SERVER", "List download server", true},
-    {"DOWNLOAD_PATH", "List download path", true},
+    {"LOGIN_NAME", false},  {"LOGIN_PASS", false},      {"MAIL_FROM", false},     {"RCPT_TO", false},
+    {"LOG_RCPT_TO", true}, {"DOWNLOAD_SERVER", true}, {"DOWNLOAD_PATH", true},
 };
 constexpr FieldRow kPortFields[] = {
-    {"PORT_SMTP", "SMTP port", false},
-    {"PORT_POP3", "POP3 port", false},
-    {"PORT_IMAP4", "IMAP4 port", false},
-    {"PORT_SMTPS", "SMTP port, TLS", false},
-    {"PORT_POP3S", "POP3 port, TLS", false},
-    {"PORT_IMAP4S", "IMAP4 port, TLS", false},
-    {"LISTEN_ADDRESS", "Listen address", false},
+    {"PORT_SMTP", false},  {"PORT_POP3", false},   {"PORT_IMAP4", false},     {"PORT_SMTPS", false},
+    {"PORT_POP3S", false}, {"PORT_IMAP4S", false}, {"LISTEN_ADDRESS", false},
 };
+
+QString Message(CoreContext& ctx, const char* key) { return QString::fromUtf8(GetMessageText(ctx, key)); }
+
+// A field's label is the message named after its setting.
+QString Label(CoreContext& ctx, const char* name) {
+    return Message(ctx, (std::string("MSG_SETTINGS_") + name).c_str());
+}
 
 // What memory holds for a field now; the password is never given back.
 std::string CurrentValue(const UserConfig& cfg, const char* name) {
@@ -74,10 +75,10 @@ bool IsAccountField(const char* name) {
     return false;
 }
 
-QComboBox* TypeBox(int type) {
+QComboBox* TypeBox(CoreContext& ctx, int type) {
     auto* box = new QComboBox;
-    box->addItem(QStringLiteral("Plain (MAIL)"));
-    box->addItem(QStringLiteral("TLS (MAIL-SSL)"));
+    box->addItem(Message(ctx, "MSG_SETTINGS_TYPE_PLAIN"));
+    box->addItem(Message(ctx, "MSG_SETTINGS_TYPE_TLS"));
     box->setCurrentIndex(type == MAIL_SSL ? 1 : 0);
     return box;
 }
@@ -86,10 +87,11 @@ QComboBox* TypeBox(int type) {
 
 SettingsDialog::SettingsDialog(AppContext& ctx, ServiceStarter& starter, QWidget* parent)
     : QDialog(parent), ctx_(ctx), starter_(starter) {
-    setWindowTitle(QStringLiteral("QuilloMark Settings"));
-    tabs_.addTab(BuildServersTab(), QStringLiteral("Servers"));
-    tabs_.addTab(BuildAccountTab(), QStringLiteral("Test account"));
-    tabs_.addTab(BuildPortsTab(), QStringLiteral("Local ports"));
+    setWindowTitle(Message(ctx_, "MSG_SETTINGS_TITLE"));
+    // Each page scrolls where the screen is too small for it.
+    tabs_.addTab(ScrollingPage(BuildServersTab()), Message(ctx_, "MSG_SETTINGS_SERVERS_TAB"));
+    tabs_.addTab(ScrollingPage(BuildAccountTab()), Message(ctx_, "MSG_SETTINGS_ACCOUNT_TAB"));
+    tabs_.addTab(ScrollingPage(BuildPortsTab()), Message(ctx_, "MSG_SETTINGS_PORTS_TAB"));
     status_.setWordWrap(true);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Apply | QDialogButtonBox::Cancel);
     connect(buttons->button(QDialogButtonBox::Ok), &QPushButton::clicked, this, [this] {
@@ -99,19 +101,20 @@ SettingsDialog::SettingsDialog(AppContext& ctx, ServiceStarter& starter, QWidget
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(&tabs_, 1);
-    notifications_.setText(QString::fromUtf8(GetMessageText(ctx_, "MSG_CAPTION_NOTIFICATIONS_CHK")));
+    notifications_.setText(Message(ctx_, "MSG_CAPTION_NOTIFICATIONS_CHK"));
     layout->addWidget(&notifications_);
     layout->addWidget(&status_);
     layout->addWidget(buttons);
-    resize(720, 460);
+    ResizeWithinScreen(*this, QSize(720, 460));
     Reload();
 }
 
 QWidget* SettingsDialog::BuildServersTab() {
     auto* page = new QWidget;
     servers_.setColumnCount(kColumns);
-    servers_.setHorizontalHeaderLabels({QStringLiteral("Type"), QStringLiteral("Server"), QStringLiteral("SMTP"),
-                                        QStringLiteral("POP3"), QStringLiteral("IMAP4"), QStringLiteral("Remark")});
+    servers_.setHorizontalHeaderLabels({Message(ctx_, "MSG_SETTINGS_COL_TYPE"), Message(ctx_, "MSG_SETTINGS_COL_SERVER"),
+                                        QStringLiteral("SMTP"), QStringLiteral("POP3"), QStringLiteral("IMAP4"),
+                                        Message(ctx_, "MSG_CAPTION_LISTCTRL_COL6")});
     servers_.setSelectionBehavior(QAbstractItemView::SelectRows);
     servers_.setSelectionMode(QAbstractItemView::SingleSelection);
     servers_.verticalHeader()->setVisible(false);
@@ -119,12 +122,12 @@ QWidget* SettingsDialog::BuildServersTab() {
     for (int column : {kType, kSmtp, kPop3, kImap4}) header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
     header->setSectionResizeMode(kServer, QHeaderView::Stretch);
     header->setSectionResizeMode(kRemark, QHeaderView::Stretch);
-    add_.setText(QStringLiteral("Add"));
-    remove_.setText(QStringLiteral("Remove"));
-    up_.setText(QStringLiteral("Move up"));
-    down_.setText(QStringLiteral("Move down"));
-    find_.setText(QStringLiteral("Find servers…"));
-    import_.setText(QStringLiteral("Import…"));
+    add_.setText(Message(ctx_, "MSG_CAPTION_ADD_BTN"));
+    remove_.setText(Message(ctx_, "MSG_CAPTION_REMOVE_BTN"));
+    up_.setText(Message(ctx_, "MSG_CAPTION_MOVEUP_BTN"));
+    down_.setText(Message(ctx_, "MSG_CAPTION_MOVEDOWN_BTN"));
+    find_.setText(Message(ctx_, "MSG_CAPTION_FINDSERVERS_BTN"));
+    import_.setText(Message(ctx_, "MSG_CAPTION_IMPORT_BTN"));
     connect(&add_, &QPushButton::clicked, this, [this] {
         ProtocalInfo row;
         row.Port[SMTP] = 587;
@@ -155,9 +158,7 @@ QWidget* SettingsDialog::BuildServersTab() {
 QWidget* SettingsDialog::BuildAccountTab() {
     auto* page = new QWidget;
     auto* layout = new QVBoxLayout(page);
-    auto* warning = new QLabel(QStringLiteral(
-        "The test account must be a mailbox used for nothing else: the POP3 test retrieves "
-        "message 1, and deletes it once 500 messages have piled up."));
+    auto* warning = new QLabel(Message(ctx_, "MSG_SETTINGS_ACCOUNT_WARNING"));
     warning->setWordWrap(true);
     layout->addWidget(warning);
     auto* main = new QFormLayout;
@@ -165,13 +166,13 @@ QWidget* SettingsDialog::BuildAccountTab() {
     for (const FieldRow& row : kAccountFields) {
         auto* edit = new QLineEdit;
         fields_.push_back({row.name, edit});
-        (row.advanced ? advanced : main)->addRow(QString::fromUtf8(row.label), edit);
+        (row.advanced ? advanced : main)->addRow(Label(ctx_, row.name), edit);
     }
     QLineEdit& password = Field("LOGIN_PASS");
     password.setEchoMode(QLineEdit::Password);
     connect(&password, &QLineEdit::textEdited, this, [this] { passwordTouched_ = true; });
     layout->addLayout(main);
-    advanced_.setText(QStringLiteral("Advanced"));
+    advanced_.setText(Message(ctx_, "MSG_CAPTION_ADVANCED_BTN"));
     advanced_.setCheckable(true);
     advanced_.setAutoDefault(false);
     advancedGroup_.setVisible(false);
@@ -188,16 +189,15 @@ QWidget* SettingsDialog::BuildPortsTab() {
     for (const FieldRow& row : kPortFields) {
         auto* edit = new QLineEdit;
         fields_.push_back({row.name, edit});
-        form->addRow(QString::fromUtf8(row.label), edit);
+        form->addRow(Label(ctx_, row.name), edit);
     }
-    auto* note = new QLabel(QStringLiteral("127.0.0.1 serves this computer only; 0.0.0.0 every network. "
-                                           "A TLS port of 0 is closed."));
+    auto* note = new QLabel(Message(ctx_, "MSG_SETTINGS_LISTEN_NOTE"));
     note->setWordWrap(true);
     form->addRow(note);
     fingerprint_.setWordWrap(true);
     fingerprint_.setTextInteractionFlags(Qt::TextSelectableByMouse);
-    form->addRow(QStringLiteral("Certificate (SHA-256)"), &fingerprint_);
-    export_.setText(QStringLiteral("Export certificate…"));
+    form->addRow(Message(ctx_, "MSG_SETTINGS_CERT_FINGERPRINT"), &fingerprint_);
+    export_.setText(Message(ctx_, "MSG_CAPTION_EXPORT_CERT_BTN"));
     export_.setAutoDefault(false);
     connect(&export_, &QPushButton::clicked, this, [this] { OnExportCertificate(); });
     form->addRow(QString(), &export_);
@@ -213,7 +213,7 @@ std::string SettingsDialog::Certificate() const {
 
 void SettingsDialog::ShowFingerprint() {
     const std::string fingerprint = CertificateFingerprint(Certificate());
-    fingerprint_.setText(fingerprint.empty() ? QStringLiteral("none yet: made when a TLS port opens")
+    fingerprint_.setText(fingerprint.empty() ? Message(ctx_, "MSG_SETTINGS_CERT_NONE")
                                              : QString::fromStdString(fingerprint));
     export_.setEnabled(!fingerprint.empty());
 }
@@ -221,18 +221,18 @@ void SettingsDialog::ShowFingerprint() {
 bool SettingsDialog::ExportCertificate(const QString& path) {
     const std::string pem = Certificate();
     if (pem.empty() || !ReplaceFile(path.toStdString(), pem, 0644)) {
-        ShowStatus(QStringLiteral("The certificate cannot be written to %1.").arg(path), true);
+        ShowStatus(Message(ctx_, "MSG_SETTINGS_EXPORT_FAIL").arg(path), true);
         return false;
     }
     WriteLog(ctx_, UI, MINOR, "certificate exported to %s", path.toUtf8().constData());
-    ShowStatus(QStringLiteral("Certificate exported to %1.").arg(path), false);
+    ShowStatus(Message(ctx_, "MSG_SETTINGS_EXPORTED").arg(path), false);
     return true;
 }
 
 void SettingsDialog::OnExportCertificate() {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export certificate"),
+    const QString path = QFileDialog::getSaveFileName(this, Message(ctx_, "MSG_EXPORT_CERT_TITLE"),
                                                       QDir::home().filePath(QStringLiteral("quillomark.pem")),
-                                                      QStringLiteral("PEM certificate (*.pem *.crt)"));
+                                                      Message(ctx_, "MSG_EXPORT_CERT_FILTER"));
     if (!path.isEmpty()) ExportCertificate(path);
 }
 
@@ -250,7 +250,7 @@ void SettingsDialog::Reload() {
     for (NamedField& field : fields_) field.edit->setText(QString::fromStdString(CurrentValue(ctx_.userConfig, field.name)));
     QLineEdit& password = Field("LOGIN_PASS");
     password.clear();
-    password.setPlaceholderText(ctx_.userConfig.LOGIN_PASS[0] != '\0' ? QStringLiteral("(unchanged)")
+    password.setPlaceholderText(ctx_.userConfig.LOGIN_PASS[0] != '\0' ? Message(ctx_, "MSG_SETTINGS_UNCHANGED")
                                                                       : QString());
     passwordTouched_ = false;
     ShowFingerprint();
@@ -264,7 +264,7 @@ void SettingsDialog::AppendRow(const ProtocalInfo& row) {
 }
 
 void SettingsDialog::FillRow(int row, const ProtocalInfo& record) {
-    servers_.setCellWidget(row, kType, TypeBox(record.Type));
+    servers_.setCellWidget(row, kType, TypeBox(ctx_, record.Type));
     const QString cells[] = {QString::fromUtf8(record.Dest), QString::number(record.Port[SMTP]),
                              QString::number(record.Port[POP3]), QString::number(record.Port[IMAP4]),
                              QString::fromUtf8(record.Code)};
@@ -311,7 +311,7 @@ void SettingsDialog::MoveRow(int by) {
         return std::make_pair(type != nullptr ? type->currentIndex() : 0, cells);
     };
     auto put = [this](int row, const std::pair<int, std::vector<QString>>& values) {
-        servers_.setCellWidget(row, kType, TypeBox(values.first == 1 ? MAIL_SSL : MAIL));
+        servers_.setCellWidget(row, kType, TypeBox(ctx_, values.first == 1 ? MAIL_SSL : MAIL));
         for (int column = kServer; column < kColumns; ++column)
             servers_.setItem(row, column, new QTableWidgetItem(values.second[static_cast<std::size_t>(column - kServer)]));
     };
@@ -323,7 +323,9 @@ void SettingsDialog::MoveRow(int by) {
 }
 
 void SettingsDialog::ShowStatus(const QString& text, bool error) {
-    status_.setStyleSheet(error ? QStringLiteral("color: #b00020;") : QString());
+    QPalette colours = palette();
+    if (error) colours.setColor(QPalette::WindowText, ErrorText(colours));
+    status_.setPalette(colours);
     status_.setText(text);
 }
 
@@ -336,13 +338,13 @@ bool SettingsDialog::Apply() {
         if (!ReadRow(row, record, reason)) {
             tabs_.setCurrentIndex(0);
             servers_.setCurrentCell(row, kServer);
-            ShowStatus(QStringLiteral("Server row %1: %2").arg(row + 1).arg(QString::fromStdString(reason)), true);
+            ShowStatus(Message(ctx_, "MSG_SETTINGS_ROW_ERROR").arg(row + 1).arg(QString::fromStdString(reason)), true);
             return false;
         }
         rows.PushBack(record);
     }
     if (rows.Empty()) {
-        ShowStatus(QStringLiteral("The list needs at least one server."), true);
+        ShowStatus(Message(ctx_, "MSG_SETTINGS_LIST_EMPTY"), true);
         return false;
     }
     LiveChange change;
@@ -377,7 +379,7 @@ bool SettingsDialog::Apply() {
     const std::string oldText = ConnListText(current, std::time(nullptr));
     if (text != oldText) {
         if (ReplaceConnConfig(ctx_, text) != CatalogueResult::Ok) {
-            ShowStatus(QStringLiteral("The connection list cannot be written."), true);
+            ShowStatus(Message(ctx_, "MSG_SETTINGS_LIST_WRITE_FAIL"), true);
             return false;
         }
         change.list = true;
@@ -390,20 +392,20 @@ bool SettingsDialog::Apply() {
 void SettingsDialog::ApplyLive(const LiveChange& change) {
     std::vector<RefusedMove> refused;
     if (ApplyLiveChange(ctx_, starter_, change, refused) == LiveResult::Busy) {
-        ShowStatus(QStringLiteral("Saved; waiting for the detection run to end to apply it…"), false);
+        ShowStatus(Message(ctx_, "MSG_SETTINGS_WAITING"), false);
         QTimer::singleShot(kRetryWhileDetectingMs, this, [this, change] { ApplyLive(change); });
         return;
     }
     QStringList problems;
     for (const RefusedMove& move : refused)
-        problems << QStringLiteral("The %1 port %2 cannot be used (%3); the old port is kept.")
+        problems << Message(ctx_, "MSG_SETTINGS_PORT_REFUSED")
                         .arg(QString::fromUtf8(ListenerName(move.listener)))
                         .arg(move.port)
                         .arg(QString::fromStdString(move.reason));
     Reload();
     if (problems.isEmpty())
-        ShowStatus(change.list || change.account ? QStringLiteral("Applied; a detection run has started.")
-                                                 : QStringLiteral("Applied."), false);
+        ShowStatus(change.list || change.account ? Message(ctx_, "MSG_SETTINGS_APPLIED_DETECTING")
+                                                 : Message(ctx_, "MSG_SETTINGS_APPLIED"), false);
     else
         ShowStatus(problems.join(QLatin1Char('\n')), true);
     if (applied_) applied_();
@@ -416,7 +418,7 @@ void SettingsDialog::ImportFiles(const QStringList& paths) {
     ImportOutcome outcome;
     std::string reason;
     if (ImportSupportFiles(ctx_, files, outcome, reason) != CatalogueResult::Ok) {
-        ShowStatus(QStringLiteral("Nothing imported: %1").arg(QString::fromStdString(reason)), true);
+        ShowStatus(Message(ctx_, "MSG_SETTINGS_IMPORT_FAIL").arg(QString::fromStdString(reason)), true);
         return;
     }
     WriteLog(ctx_, UI, MINOR, "support files imported");
@@ -427,11 +429,10 @@ void SettingsDialog::ImportFiles(const QStringList& paths) {
 
 void SettingsDialog::OnImport() {
     QStringList paths = QFileDialog::getOpenFileNames(
-        this, QStringLiteral("Import the files from your mail support"), QString(),
-        QStringLiteral("QuilloMark files (Quillomark.ini Quillomark.conf)"));
+        this, Message(ctx_, "MSG_IMPORT_TITLE"), QString(), Message(ctx_, "MSG_IMPORT_FILTER"));
     if (!paths.isEmpty()) ImportFiles(paths);
 }
 
 void SettingsDialog::OnFindServers() {
-    FindServersCommand(this, [this](const ProtocalInfo& row) { AppendRow(row); });
+    FindServersCommand(ctx_, this, [this](const ProtocalInfo& row) { AppendRow(row); });
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ui/PaletteColours.h"
 #include "ui/WindowFixture.h"
 
 namespace {
@@ -38,6 +39,19 @@ TEST_F(HistoryChartTest, AFailedRunIsARedBandAcrossThePlot) {
     int besideRed = 0;
     for (int y = 60; y < 250; ++y) besideRed += Reddish(image.pixelColor(x + 40, y)) ? 1 : 0;
     EXPECT_EQ(besideRed, 0);
+}
+
+TEST_F(HistoryChartTest, ColoursFollowADarkPalette) {
+    const QColor onLight = chart.SeriesColour(0);
+    QPalette dark = chart.palette();
+    dark.setColor(QPalette::Base, QColor(35, 35, 35));
+    dark.setColor(QPalette::Text, QColor(230, 230, 230));
+    chart.setPalette(dark);
+    EXPECT_EQ(Image().pixelColor(2, 298), QColor(35, 35, 35));
+    EXPECT_GT(chart.SeriesColour(0).lightness(), onLight.lightness());
+    for (std::size_t i = 0; i < 8; ++i)
+        EXPECT_GE(ContrastRatio(chart.SeriesColour(i), QColor(35, 35, 35)), 3.0) << i;
+    EXPECT_TRUE(Reddish(chart.FailColour()));
 }
 
 TEST_F(HistoryChartTest, NothingToDrawShowsTheEmptyText) {

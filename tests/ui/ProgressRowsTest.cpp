@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ui/PaletteColours.h"
 #include "ui/WindowFixture.h"
 
 namespace {
@@ -48,6 +49,22 @@ TEST_F(ProgressRowsTest, TheProbedRowIsMarkedUntilItsNewCostShows) {
     ShowProgress(list, Report("plain-1", true, -1));
     EXPECT_EQ(Speed(0), "FAILD");
     EXPECT_EQ(list.rowCount(), 2);
+}
+
+TEST_F(ProgressRowsTest, TheMarkReadsInADarkStyle) {
+    QPalette dark = list.palette();
+    dark.setColor(QPalette::Base, QColor(35, 35, 35));
+    dark.setColor(QPalette::Text, QColor(230, 230, 230));
+    dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    list.setPalette(dark);
+    ShowProgress(list, Report("plain-1", false));
+    const QTableWidgetItem* item = list.item(0, 1);
+    EXPECT_EQ(item->background().color(), ProbingRowBackground(dark));
+    EXPECT_EQ(item->foreground().color(), QColor(230, 230, 230));
+    EXPECT_GE(ContrastRatio(item->background().color(), item->foreground().color()), 4.5);
+
+    ShowProgress(list, Report("plain-1", true, 80));
+    EXPECT_EQ(item->background().style(), Qt::NoBrush);  // the style's own colours again
 }
 
 TEST_F(ProgressRowsTest, ACandidateTheListDoesNotShowGetsItsOwnRow) {
