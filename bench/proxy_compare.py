@@ -298,7 +298,8 @@ FIGURES = [
     ("pss_per_client_kb", "PSS KB per idle client (96)", "%.1f", False,
      ("value", {"plain": 16, "tls": 48, "tls2": 96})),
     ("pss_client_side_kb", "  of it the clients' TLS side", "%.1f", False, ("value", {"tls2": 48})),
-    ("wakeups_per_s", "wake-ups/s from 96 idle clients", "%.1f", False, ("value", {"plain": 0.5, "tls": 0.5})),
+    ("wakeups_per_s", "wake-ups/s from 96 idle clients", "%.1f", False,
+     ("value", {"plain": 0.5, "tls": 0.5, "tls2": 0.5})),
     ("wakeups_quiet_per_s", "wake-ups/s with no client", "%.1f", False, None),
     ("threads_idle", "threads, no client", "%.0f", False, None),
     ("threads_96", "threads, 96 idle clients", "%.0f", False, None),
@@ -334,8 +335,8 @@ def ratio(results, mode, figure, other):
     if not mine or not theirs:
         return None
     theirs_med = statistics.median(theirs)
-    if theirs_med == 0:
-        return None
+    if theirs_med <= 0:
+        return None  # no ratio of a difference that came out at or below zero
     return statistics.median(mine) / theirs_med
 
 
