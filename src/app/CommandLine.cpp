@@ -18,6 +18,8 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         }
         if (std::strcmp(arg, "--version") == 0) {
             line.action = CommandLine::Action::Version;
+        } else if (std::strcmp(arg, "--print-certificate") == 0) {
+            line.action = CommandLine::Action::PrintCertificate;
         } else if (std::strcmp(arg, "--hidden") == 0) {
             line.hidden = true;
         } else if (std::strcmp(arg, "--import") == 0) {
@@ -38,12 +40,15 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
 }
 
 std::string CommandLineUsage() {
-    return "Usage: quillomark [--hidden] [--import FILE...]\n"
+    return "Usage: quillomark [--hidden] [--import FILE...] [--print-certificate]\n"
            "Relays the mail client to the fastest mail server that works right now.\n"
            "\n"
            "  --hidden         start in the notification area, without the window or the tips\n"
            "  --import FILE... apply a Quillomark.ini and/or Quillomark.conf from the mail\n"
            "                   support (to the running copy, else to the next start)\n"
+           "  --print-certificate\n"
+           "                   print the certificate of the TLS ports (PEM) and its SHA-256\n"
+           "                   fingerprint, making it first if there is none, and exit\n"
            "  --version        print the version and exit\n"
            "  -h, --help       print this help and exit\n";
 }

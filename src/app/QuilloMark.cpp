@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <sys/signalfd.h>
@@ -22,7 +23,9 @@
 #include "context/AppStartup.h"
 #include "context/HeadlessNotifier.h"
 #include "context/LiveSettings.h"
+#include "context/ServerCertificate.h"
 #include "core/MailCodeKeys.h"
+#include "net/LocalCertificate.h"
 #include "platform/SocketLayer.h"
 #include "ui/QuilloMarkDlg.h"
 #include "ui/WindowNotifier.h"
@@ -230,6 +233,24 @@ int RunImport(SingleInstance& instance, const std::vector<std::string>& files) {
     return 0;
 }
 
+// --print-certificate: what a script needs to make a mail program trust the
+// TLS ports, without starting anything.
+int PrintCertificate() {
+    AppContext& ctx = ProcessContext();
+    ReadBaseDirectory(ctx);
+    CertificatePair pair;
+    CertificateAction action = CertificateAction::Kept;
+    NetResult made =
+        EnsureLocalCertificate(ServerCertificatePath(ctx), ServerKeyPath(ctx), std::time(nullptr), pair, action);
+    if (made != NetResult::Ok) {
+        std::fprintf(stderr, "quillomark: the certificate cannot be made (%s)\n", ToText(made));
+        return 1;
+    }
+    std::fputs(pair.certificatePem.c_str(), stdout);
+    std::printf("SHA-256 fingerprint: %s\n", CertificateFingerprint(pair.certificatePem).c_str());
+    return 0;
+}
+
 }  // namespace
 
 int RunQuilloMark(int argc, char** argv) {
@@ -241,12 +262,14 @@ int RunQuilloMark(int argc, char** argv) {
         std::fprintf(stderr, "quillomark: %s (see quillomark --help)\n", command.error.c_str());
         return 2;
     case CommandLine::Action::Run:
+    case CommandLine::Action::PrintCertificate:
     case CommandLine::Action::Import: break;
     }
     // The log, the result files, the history and the messages name the
     // user's servers and test account: whatever directory QuilloMark starts
     // in, nothing it creates is readable by other users.
     umask(077);
+    if (command.action == CommandLine::Action::PrintCertificate) return PrintCertificate();
     int stopSignals = BlockStopSignals();
     const bool withWindow = command.action == CommandLine::Action::Run && DisplayAvailable();
     // Qt gets the program's name only: every other argument was read above.

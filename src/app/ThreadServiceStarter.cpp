@@ -29,6 +29,14 @@ bool StartListenerThread(AppContext& ctx, ListenParam param, std::shared_ptr<Pro
     });
 }
 
+// The accept loop wakes at the shutdown and sees stop; its sessions go on.
+void StopListener(std::shared_ptr<ProxyRuntime> old) {
+    if (!old) return;
+    old->stop = true;
+    int sock = old->listenSocket;
+    if (sock >= 0) shutdown(sock, SHUT_RDWR);
+}
+
 }  // namespace
 
 bool ThreadServiceStarter::StartListener(AppContext& ctx, const ListenParam& param) {
@@ -36,15 +44,21 @@ bool ThreadServiceStarter::StartListener(AppContext& ctx, const ListenParam& par
     auto runtime = std::make_shared<ProxyRuntime>();
     runtime->relays = relays_;
     if (!StartListenerThread(ctx, param, runtime)) return false;
-    runtimes_[param.protocol] = std::move(runtime);
+    runtimes_[ListenerIndex(param.protocol, param.tls)] = std::move(runtime);
     return true;
 }
 
-bool ThreadServiceStarter::MoveListener(AppContext& ctx, int32_t protocol, int32_t port,
+bool ThreadServiceStarter::MoveListener(AppContext& ctx, int32_t listener, int32_t port,
                                         const std::string& address, std::string& reason) {
-    if (protocol < 0 || protocol >= kProtocolCount) {
+    if (listener < 0 || listener >= kListenerCount) {
         reason = "no such listener";
         return false;
+    }
+    ListenParam moved{listener % kProtocolCount, port, listener >= kProtocolCount};
+    if (port == 0 && moved.tls) {
+        ctx.listenParams[listener].port = 0;
+        StopListener(std::exchange(runtimes_[listener], nullptr));
+        return true;
     }
     // Bound here, on the window thread, so that the answer is known before
     // the old listener is let go; the new listener takes this socket.
@@ -52,7 +66,6 @@ bool ThreadServiceStarter::MoveListener(AppContext& ctx, int32_t protocol, int32
         reason = strerrordesc_np(errno);
         return false;
     }
-    ListenParam moved{protocol, port};
     auto runtime = std::make_shared<ProxyRuntime>();
     runtime->relays = relays_;
     if (!StartListenerThread(ctx, moved, runtime)) {
@@ -60,13 +73,8 @@ bool ThreadServiceStarter::MoveListener(AppContext& ctx, int32_t protocol, int32
         reason = "the listener thread cannot be started";
         return false;
     }
-    ctx.listenParams[protocol].port = port;
-    if (std::shared_ptr<ProxyRuntime> old = std::exchange(runtimes_[protocol], std::move(runtime))) {
-        // The accept loop wakes at the shutdown and sees stop; its sessions go on.
-        old->stop = true;
-        int sock = old->listenSocket;
-        if (sock >= 0) shutdown(sock, SHUT_RDWR);
-    }
+    ctx.listenParams[listener].port = port;
+    StopListener(std::exchange(runtimes_[listener], std::move(runtime)));
     return true;
 }
 

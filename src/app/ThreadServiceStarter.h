@@ -21,13 +21,14 @@ public:
     bool StartAutoDetect(AppContext& ctx, DetectMode mode) override;
     bool StartDetectTimer(AppContext& ctx, int32_t periodMs) override;
     bool StartAutoDownload(AppContext& ctx) override;
-    bool MoveListener(AppContext& ctx, int32_t protocol, int32_t port, const std::string& address,
+    bool MoveListener(AppContext& ctx, int32_t listener, int32_t port, const std::string& address,
                       std::string& reason) override;
 
 private:
     QTimer detectTimer_;
-    // One loop runs the sessions of all three listeners.
+    // One loop runs the sessions of every listener.
     std::shared_ptr<RelayLoop> relays_ = std::make_shared<RelayLoop>();
-    // The runtime of each protocol's current listener, by which a move stops it.
-    std::shared_ptr<ProxyRuntime> runtimes_[kProtocolCount];
+    // The runtime of each current listener (by ListenerIndex), by which a
+    // move stops it; none for a closed one.
+    std::shared_ptr<ProxyRuntime> runtimes_[kListenerCount];
 };

@@ -15,12 +15,15 @@
 #include "context/DetectRunning.h"
 #include "context/FailoverGate.h"
 #include "core/UiNotifier.h"
+#include "net/TlsServerContext.h"
 #include "platform/AutoResetEvent.h"
 
-// The argument of one proxy listener: which protocol, on which local port.
+// The argument of one proxy listener: which protocol, on which local port,
+// and whether its clients speak TLS from the first byte.
 struct ListenParam {
     int32_t protocol = SMTP;  // a ProtocolType
     int32_t port = 0;
+    bool tls = false;
 };
 
 struct AppContext : CatalogueContext {
@@ -42,7 +45,11 @@ struct AppContext : CatalogueContext {
     // directions, so a slot needs no shared activity flag.
     ClientSlots clientSlots;
 
-    ListenParam listenParams[kProtocolCount];
+    // By ListenerIndex: the three plain listeners, then their TLS twins.
+    ListenParam listenParams[kListenerCount];
+
+    // What the TLS listeners present to their mail clients.
+    TlsServerContext tlsServer;
 
     // "event_detect_complete": set once by every detection run that passed
     // its single-run guard.

@@ -1,5 +1,6 @@
 #include "context/AppServices.h"
 
+#include "context/ServerCertificate.h"
 #include "core/WriteLog.h"
 
 void CreateLocks(AppContext& ctx) {
@@ -9,20 +10,42 @@ void CreateLocks(AppContext& ctx) {
     (void)ctx;
 }
 
+int32_t ListenerPort(const UserConfig& cfg, int32_t listener) {
+    switch (listener) {
+    case ListenerIndex(SMTP, false): return cfg.PORT_SMTP;
+    case ListenerIndex(POP3, false): return cfg.PORT_POP3;
+    case ListenerIndex(IMAP4, false): return cfg.PORT_IMAP4;
+    case ListenerIndex(SMTP, true): return cfg.PORT_SMTPS;
+    case ListenerIndex(POP3, true): return cfg.PORT_POP3S;
+    case ListenerIndex(IMAP4, true): return cfg.PORT_IMAP4S;
+    default: return 0;
+    }
+}
+
+bool AnyTlsListener(const UserConfig& cfg) {
+    for (int32_t protocol = SMTP; protocol <= IMAP4; ++protocol)
+        if (ListenerPort(cfg, ListenerIndex(protocol, true)) != 0) return true;
+    return false;
+}
+
 void StartServices(AppContext& ctx, ServiceStarter& starter) {
     const UserConfig& cfg = ctx.userConfig;
-    ctx.listenParams[SMTP] = {SMTP, cfg.PORT_SMTP};
-    ctx.listenParams[POP3] = {POP3, cfg.PORT_POP3};
-    ctx.listenParams[IMAP4] = {IMAP4, cfg.PORT_IMAP4};
+    for (int32_t listener = 0; listener < kListenerCount; ++listener) {
+        const int32_t protocol = listener % kProtocolCount;
+        ctx.listenParams[listener] = {protocol, ListenerPort(cfg, listener), listener >= kProtocolCount};
+    }
+    // The TLS listeners' clients need it from the first connection on.
+    if (AnyTlsListener(cfg)) RefreshServerCertificate(ctx);
 
-    static const char* const kListenerFailures[kProtocolCount] = {
-        "ERROR: initial SMTP proxy failed",
-        "ERROR: initial POP3 proxy failed",
-        "ERROR: initial IMAP4 proxy failed",
+    static const char* const kListenerFailures[kListenerCount] = {
+        "ERROR: initial SMTP proxy failed",  "ERROR: initial POP3 proxy failed",  "ERROR: initial IMAP4 proxy failed",
+        "ERROR: initial SMTPS proxy failed", "ERROR: initial POP3S proxy failed", "ERROR: initial IMAP4S proxy failed",
     };
-    for (int protocol = SMTP; protocol <= IMAP4; ++protocol) {
-        if (!starter.StartListener(ctx, ctx.listenParams[protocol])) {
-            WriteLog(ctx, PROXY, CRITICAL, "%s", kListenerFailures[protocol]);
+    for (int32_t listener = 0; listener < kListenerCount; ++listener) {
+        // A TLS port of 0 is one the user closed.
+        if (ctx.listenParams[listener].tls && ctx.listenParams[listener].port == 0) continue;
+        if (!starter.StartListener(ctx, ctx.listenParams[listener])) {
+            WriteLog(ctx, PROXY, CRITICAL, "%s", kListenerFailures[listener]);
             return;
         }
     }
@@ -40,6 +63,8 @@ void StartServices(AppContext& ctx, ServiceStarter& starter) {
 
 void OnDetectTimer(AppContext& ctx, ServiceStarter& starter) {
     WriteLog(ctx, UI, DUMP, "auto detect timer activated");
+    // A program left running for months renews its certificate here.
+    if (AnyTlsListener(ctx.userConfig)) RefreshServerCertificate(ctx);
     if (!starter.StartAutoDetect(ctx, DetectMode::Background))
         WriteLog(ctx, DETECT, CRITICAL, "ERROR: try to start auto detect failed");
     WriteLog(ctx, UI, DUMP, "timer end");

@@ -9,22 +9,22 @@ constexpr int kFree = -1;
 }  // namespace
 
 ClientSlots::ClientSlots() {
-    for (int32_t protocol = 0; protocol < kProtocolCount; ++protocol) Clear(protocol);
+    for (int32_t listener = 0; listener < kListenerCount; ++listener) Clear(listener);
 }
 
-ClientSlots::Row* ClientSlots::RowOf(int32_t protocol) {
-    return protocol >= 0 && protocol < kProtocolCount ? &rows_[protocol] : nullptr;
+ClientSlots::Row* ClientSlots::RowOf(int32_t listener) {
+    return listener >= 0 && listener < kListenerCount ? &rows_[listener] : nullptr;
 }
 
-void ClientSlots::Clear(int32_t protocol) {
-    Row* row = RowOf(protocol);
+void ClientSlots::Clear(int32_t listener) {
+    Row* row = RowOf(listener);
     if (row == nullptr) return;
     MutexLock hold(row->lock);
     for (int& entry : row->entries) entry = kFree;
 }
 
-std::optional<int32_t> ClientSlots::TakeSlot(int32_t protocol, int sock, bool* clientGone) {
-    Row* row = RowOf(protocol);
+std::optional<int32_t> ClientSlots::TakeSlot(int32_t listener, int sock, bool* clientGone) {
+    Row* row = RowOf(listener);
     if (row == nullptr || sock < 0) return std::nullopt;
     MutexLock hold(row->lock);
     std::optional<int32_t> slot = Replace(*row, kFree, sock);
@@ -32,8 +32,8 @@ std::optional<int32_t> ClientSlots::TakeSlot(int32_t protocol, int sock, bool* c
     return slot;
 }
 
-std::optional<int32_t> ClientSlots::Release(int32_t protocol, int sock) {
-    Row* row = RowOf(protocol);
+std::optional<int32_t> ClientSlots::Release(int32_t listener, int sock) {
+    Row* row = RowOf(listener);
     if (row == nullptr || sock < 0) return std::nullopt;
     MutexLock hold(row->lock);
     return Replace(*row, sock, kFree);

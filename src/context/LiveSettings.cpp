@@ -1,15 +1,13 @@
 #include "context/LiveSettings.h"
 
+#include "context/ServerCertificate.h"
 #include "core/UserConfigFile.h"
 #include "core/WriteLog.h"
 
 namespace {
 
-constexpr const char* kPortKeys[kProtocolCount] = {"PORT_SMTP", "PORT_POP3", "PORT_IMAP4"};
-
-int32_t SettingPort(const UserConfig& cfg, int32_t protocol) {
-    return protocol == SMTP ? cfg.PORT_SMTP.load() : protocol == POP3 ? cfg.PORT_POP3.load() : cfg.PORT_IMAP4.load();
-}
+constexpr const char* kPortKeys[kListenerCount] = {"PORT_SMTP",  "PORT_POP3",  "PORT_IMAP4",
+                                                   "PORT_SMTPS", "PORT_POP3S", "PORT_IMAP4S"};
 
 }  // namespace
 
@@ -23,22 +21,25 @@ LiveResult ApplyLiveChange(AppContext& ctx, ServiceStarter& starter, const LiveC
         ctx.detectRunning.Leave();
         const std::string address = ctx.userConfig.LISTEN_ADDRESS.Get();
         bool anyMoved = false;
-        for (int32_t protocol = SMTP; protocol <= IMAP4; ++protocol) {
-            const int32_t oldPort = ctx.listenParams[protocol].port;
-            const int32_t port = SettingPort(ctx.userConfig, protocol);
-            if (port == oldPort && address == oldAddress) continue;
+        // A TLS port opened now needs the certificate the start did not make.
+        if (AnyTlsListener(ctx.userConfig) && !ctx.tlsServer.Ready()) RefreshServerCertificate(ctx);
+        for (int32_t listener = 0; listener < kListenerCount; ++listener) {
+            const int32_t oldPort = ctx.listenParams[listener].port;
+            const int32_t port = ListenerPort(ctx.userConfig, listener);
+            // A closed listener stays closed wherever the others go.
+            if (port == oldPort && (address == oldAddress || port == 0)) continue;
+            const char* name = ListenerName(listener);
             std::string reason;
-            if (starter.MoveListener(ctx, protocol, port, address, reason)) {
-                WriteLog(ctx, PROXY, MINOR, "proxy %s moved to %s:%d", ProtocolTypeName(protocol),
-                         address.c_str(), port);
+            if (starter.MoveListener(ctx, listener, port, address, reason)) {
+                WriteLog(ctx, PROXY, MINOR, "proxy %s moved to %s:%d", name, address.c_str(), port);
                 anyMoved = true;
                 continue;
             }
-            WriteLog(ctx, PROXY, MAJOR, "ERROR: proxy %s cannot move to %s:%d: %s", ProtocolTypeName(protocol),
-                     address.c_str(), port, reason.c_str());
-            refused.push_back({protocol, port, reason});
+            WriteLog(ctx, PROXY, MAJOR, "ERROR: proxy %s cannot move to %s:%d: %s", name, address.c_str(), port,
+                     reason.c_str());
+            refused.push_back({listener, port, reason});
             // The file and memory say where the listener still is.
-            ModifyUserConfig(ctx, kPortKeys[protocol], std::to_string(oldPort).c_str());
+            ModifyUserConfig(ctx, kPortKeys[listener], std::to_string(oldPort).c_str());
         }
         // The address is one for all three: it goes back only when no
         // listener could take it, else the next start binds the others there.
@@ -72,7 +73,7 @@ LiveResult ImportAndApply(AppContext& ctx, ServiceStarter& starter, const std::v
     LiveResult result = ApplyLiveChange(ctx, starter, change, refused);
     reply = "ok";
     for (const RefusedMove& move : refused)
-        reply = std::string("error ") + ProtocolTypeName(move.protocol) + " port " + std::to_string(move.port) +
+        reply = std::string("error ") + ListenerName(move.listener) + " port " + std::to_string(move.port) +
                 " cannot be used (" + move.reason + "); the old port is kept";
     return result;
 }

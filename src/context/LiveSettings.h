@@ -26,7 +26,7 @@ struct LiveChange {
 
 // One listener that stayed where it was, and why.
 struct RefusedMove {
-    int32_t protocol = SMTP;
+    int32_t listener = SMTP;  // by ListenerIndex
     int32_t port = 0;
     std::string reason;
 };

@@ -22,6 +22,10 @@ struct UserConfig {
     ConfigNumber PORT_SMTP;
     ConfigNumber PORT_POP3;
     ConfigNumber PORT_IMAP4;
+    // The implicit-TLS twins of the three ports; 0 leaves that one closed.
+    ConfigNumber PORT_SMTPS;
+    ConfigNumber PORT_POP3S;
+    ConfigNumber PORT_IMAP4S;
     ConfigFlag IS_OPEN_TUTORIAL;
     ConfigFlag IS_MANUAL_DETECT;
     ConfigFlag IS_PREFER_SSL;

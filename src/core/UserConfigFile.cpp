@@ -89,6 +89,11 @@ const SettingKey kSettingKeys[] = {
     ListenPort("PORT_SMTP", &UC::PORT_SMTP, "2525"),
     ListenPort("PORT_POP3", &UC::PORT_POP3, "2110"),
     ListenPort("PORT_IMAP4", &UC::PORT_IMAP4, "2143"),
+    // The TLS ports came later: a file without them takes the defaults
+    // quietly, and 0 closes one.
+    Numeric("PORT_SMTPS", VK::Number, &UC::PORT_SMTPS, "2465", 0, kMaxPort, 0),
+    Numeric("PORT_POP3S", VK::Number, &UC::PORT_POP3S, "2995", 0, kMaxPort, 0),
+    Numeric("PORT_IMAP4S", VK::Number, &UC::PORT_IMAP4S, "2993", 0, kMaxPort, 0),
     Flag("IS_OPEN_TUTORIAL", &UC::IS_OPEN_TUTORIAL),
     Flag("IS_MANUAL_DETECT", &UC::IS_MANUAL_DETECT),
     Flag("IS_PREFER_SSL", &UC::IS_PREFER_SSL),

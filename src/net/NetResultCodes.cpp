@@ -14,6 +14,9 @@ const char* ToText(NetResult result) {
         case NetResult::TlsObjectFailure: return "TlsObjectFailure";
         case NetResult::HandshakeFailure: return "HandshakeFailure";
         case NetResult::CertificateRefused: return "CertificateRefused";
+        case NetResult::CertificateUnusable: return "CertificateUnusable";
+        case NetResult::CertificateUnwritable: return "CertificateUnwritable";
+        case NetResult::KeyGenerationFailure: return "KeyGenerationFailure";
     }
     return "unknown";
 }

@@ -22,6 +22,9 @@ enum class NetResult : int32_t {
     TlsObjectFailure = -12,   // the TLS connection object cannot be created
     HandshakeFailure = -13,   // the TLS handshake did not succeed
     CertificateRefused = -14, // the server's certificate failed its check: unverified, or not its known key
+    CertificateUnusable = -15, // our own certificate or key cannot be read, or the two do not match
+    CertificateUnwritable = -16, // our own certificate or key file cannot be written
+    KeyGenerationFailure = -17, // a key or certificate of our own cannot be made
 };
 
 const char* ToText(NetResult result);

@@ -44,6 +44,7 @@ NetResult TlsStream::Attach(TlsClientContext& context, int sock, const char* hos
         Release();
         return NetResult::TlsObjectFailure;
     }
+    SSL_set_connect_state(tls_);
     // Servers with several names pick their certificate by it; an address
     // is never sent as a name.
     if (host != nullptr && *host != '\0' && !IsAddressLiteral(host)) {
@@ -60,6 +61,27 @@ NetResult TlsStream::Attach(TlsClientContext& context, int sock, const char* hos
     sock_ = sock;
     context_ = &context;
     buffered_ = false;
+    server_ = false;
+    return NetResult::Ok;
+}
+
+NetResult TlsStream::Accept(TlsServerContext& context, int sock) {
+    Release();
+    tls_ = context.NewConnection();
+    if (tls_ == nullptr || !MakeNonBlocking(sock) || SSL_set_fd(tls_, sock) != 1) {
+        Release();
+        return NetResult::TlsObjectFailure;
+    }
+    SSL_set_accept_state(tls_);
+    SSL_set_mode(tls_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    destination_.clear();
+    host_.clear();
+    port_ = 0;
+    verdict_ = PeerVerdict::Trusted;
+    refusal_ = CertificateRefusal{};
+    sock_ = sock;
+    buffered_ = false;
+    server_ = true;
     return NetResult::Ok;
 }
 
@@ -68,6 +90,7 @@ void TlsStream::Release() {
     tls_ = nullptr;
     sock_ = -1;
     context_ = nullptr;
+    server_ = false;
 }
 
 template <typename Call>
@@ -107,7 +130,7 @@ bool TlsStream::Handshake(Deadline deadline) {
     errno = 0;
     if (tls_ == nullptr || !MakeNonBlocking(sock_)) return false;
     for (;;) {
-        Outcome out = Run([this] { return SSL_connect(tls_); });
+        Outcome out = Run([this] { return SSL_do_handshake(tls_); });
         if (out.result == 1) return Trusted();
         if (!Await(out, deadline)) {
             // A session the server would not take is not offered again.
@@ -119,6 +142,7 @@ bool TlsStream::Handshake(Deadline deadline) {
 }
 
 bool TlsStream::Trusted() {
+    if (server_) return true;  // a mail client presents no certificate
     verdict_ = context_ != nullptr ? context_->CheckPeer(tls_, host_, port_, refusal_) : PeerVerdict::Refused;
     if (verdict_ != PeerVerdict::Refused) return true;
     if (context_ != nullptr) context_->Sessions().Forget(destination_);
@@ -214,7 +238,7 @@ int32_t TlsStream::HandshakeSome(SocketWait& wait) {
         errno = EINVAL;
         return -1;
     }
-    Outcome out = Run([this] { return SSL_connect(tls_); });
+    Outcome out = Run([this] { return SSL_do_handshake(tls_); });
     if (out.result == 1) return Trusted() ? 1 : -1;
     WithoutWaiting(out, wait);
     if (wait != SocketWait::None) return -1;
@@ -254,6 +278,7 @@ void TlsStream::Swap(TlsStream& other) noexcept {
     std::swap(sock_, other.sock_);
     std::swap(context_, other.context_);
     std::swap(buffered_, other.buffered_);
+    std::swap(server_, other.server_);
     destination_.swap(other.destination_);
     host_.swap(other.host_);
     std::swap(port_, other.port_);

@@ -1,7 +1,9 @@
-// TlsStream is one TLS client connection on a connected socket: the one
-// holder of its connection object, made from the process's TlsClientContext.
-// It sends the server name for a host name (never for an address literal)
-// and offers the destination's last session.
+// TlsStream is one TLS connection on a connected socket: the one holder of
+// its connection object. As a client (Attach), made from the process's
+// TlsClientContext, it sends the server name for a host name (never for an
+// address literal) and offers the destination's last session. As a server
+// (Accept), made from the process's TlsServerContext, it ends the TLS of a
+// mail client on a local port; everything after the handshake is the same.
 //
 // The socket is non-blocking from the handshake on and every call takes a
 // deadline, so no wait is unbounded. One thread uses a stream at a time: a
@@ -18,6 +20,7 @@
 
 #include "net/NetResultCodes.h"
 #include "net/TlsClientContext.h"
+#include "net/TlsServerContext.h"
 #include "platform/PollWait.h"
 
 // What a call that could not go on needs from the socket first.
@@ -38,6 +41,10 @@ public:
     // TlsInitFailure or TlsContextFailure (the context cannot be made), or
     // TlsObjectFailure.
     NetResult Attach(TlsClientContext& context, int sock, const char* host, int32_t port);
+    // Makes the server-side connection object for sock, a mail client's
+    // connection, and makes the socket non-blocking for HandshakeSome: Ok,
+    // or TlsObjectFailure (also before the context has a certificate).
+    NetResult Accept(TlsServerContext& context, int sock);
     bool Attached() const { return tls_ != nullptr; }
     // Frees the connection object; the socket stays as it is.
     void Release();
@@ -73,8 +80,8 @@ public:
     // one library call each, never a wait. A call that cannot go on fails
     // with errno EAGAIN and says in wait what the socket must do first.
     //
-    // 1 once the client handshake is done and the certificate trusted, or -1
-    // (errno EPERM for a refused certificate). The socket must already be
+    // 1 once the handshake is done and, as a client, the server's
+    // certificate trusted, or -1 (errno EPERM for a refused certificate). The socket must already be
     // non-blocking. A handshake that fails for good forgets the session it
     // offered, as Handshake does.
     int32_t HandshakeSome(SocketWait& wait);
@@ -114,6 +121,7 @@ private:
     // Whether the last call left records in the library, so that a read
     // would not have to wait for the socket.
     bool buffered_ = false;
+    bool server_ = false;  // made by Accept: the peer is a mail client
     std::string destination_;  // "host:port", the key of its sessions
     std::string host_;
     int32_t port_ = 0;

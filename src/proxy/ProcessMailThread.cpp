@@ -24,8 +24,8 @@ constexpr auto kGoneClientWait = std::chrono::seconds(2);
 // may come back from the listener's next accept and stand in another entry.
 // A client that reconnects straight away must find it free.
 void CloseSession(const ProxyRuntime& runtime, RelaySession& s) {
-    const char* name = ProtocolTypeName(s.protocol);
-    std::optional<int32_t> freed = s.ctx.clientSlots.Release(s.protocol, s.client.sock.Get());
+    const char* name = ListenerName(s.Listener());
+    std::optional<int32_t> freed = s.ctx.clientSlots.Release(s.Listener(), s.client.sock.Get());
     // -1: no entry held it, as the line has always said.
     WriteLog(s.ctx, PROXY, DUMP, "process %s free index %d", name, freed.value_or(-1));
     CloseConn(s.client);
@@ -37,7 +37,7 @@ void CloseSession(const ProxyRuntime& runtime, RelaySession& s) {
 
 // Without a thread to wait on, the box is left out: the log still tells.
 void ReportNoServer(RelaySession& s, const ProxyRuntime& runtime, bool tellUser) {
-    const char* name = ProtocolTypeName(s.protocol);
+    const char* name = ListenerName(s.Listener());
     WriteLog(s.ctx, PROXY, MAJOR, "ERROR: process %s find no server connectable", name);
     // An empty title key gives the box the application's name as its title.
     if (tellUser) s.ctx.Notifier().ShowMessageBox("", "MSG_NO_AVAIL_SERVER");
@@ -82,16 +82,17 @@ void SendRefusal(int sock, int32_t protocol) {
 // them ending in time, it is refused. The first answer waits regardless:
 // the loop has not yet handled the ends that came with the client.
 Admission AdmitClient(RelaySession& s, const ProxyRuntime& runtime, AdmitTry when) {
-    const char* name = ProtocolTypeName(s.protocol);
+    const char* name = ListenerName(s.Listener());
     bool clientGone = false;
     int sock = s.client.sock.Get();
-    s.slot = TakeClientSlot(s.ctx, s.protocol, sock, when == AdmitTry::Round ? &clientGone : nullptr);
+    s.slot = TakeClientSlot(s.ctx, s.Listener(), sock, when == AdmitTry::Round ? &clientGone : nullptr);
     if (s.slot) {
         WriteLog(s.ctx, PROXY, DUMP, "process %s in index %d client socket=%d", name, *s.slot, sock);
         return Admission::Admitted;
     }
     if (when == AdmitTry::Arrival || clientGone) return Admission::Waiting;
-    SendRefusal(sock, s.protocol);
+    // A TLS client could not read the line before its handshake.
+    if (!s.clientTls) SendRefusal(sock, s.protocol);
     s.client.sock.Reset();
     WriteLog(s.ctx, PROXY, MINOR, "ERROR: proxy %s no avail socket", name);
     --runtime.workers;
@@ -104,12 +105,12 @@ void AfterFailover(RelaySession& s, const ProxyRuntime& runtime) {
     if (!s.choice->PassedFailure() || s.ctx.userConfig.IS_MANUAL_DETECT) return;
     if (RequestFailoverDetection(s.ctx, runtime))
         WriteLog(s.ctx, PROXY, MINOR, "process %s fell back past a failed server, auto detect requested",
-                 ProtocolTypeName(s.protocol));
+                 ListenerName(s.Listener()));
 }
 
 void AnnounceServer(RelaySession& s) {
     const ProtocalInfo& c = s.choice->Chosen();
-    const char* name = ProtocolTypeName(s.protocol);
+    const char* name = ListenerName(s.Listener());
     int32_t port = c.Port[s.protocol];
     s.ctx.bestConnection.Set(c);
     s.ctx.Notifier().CurrentLinkChanged();
@@ -121,10 +122,10 @@ void AnnounceServer(RelaySession& s) {
 
 }  // namespace
 
-std::optional<int32_t> TakeClientSlot(AppContext& ctx, int32_t protocol, int sock, bool* clientGone) {
-    std::optional<int32_t> slot = ctx.clientSlots.TakeSlot(protocol, sock, clientGone);
+std::optional<int32_t> TakeClientSlot(AppContext& ctx, int32_t listener, int sock, bool* clientGone) {
+    std::optional<int32_t> slot = ctx.clientSlots.TakeSlot(listener, sock, clientGone);
     if (!slot) return slot;
-    const char* name = ProtocolTypeName(protocol);
+    const char* name = ListenerName(listener);
     WriteLog(ctx, PROXY, DUMP, "proxy %s in avail index=%d", name, *slot);
     WriteLog(ctx, PROXY, MINOR, "using %s service", name);
     return slot;
@@ -137,10 +138,12 @@ std::optional<int32_t> TakeClientSlot(AppContext& ctx, int32_t protocol, int soc
 ProxyResult ProcessMailThread(AppContext& ctx, ProcessMailParam& param, const ProxyRuntime& runtime) {
     if (param.protocol < 0 || param.protocol >= kProtocolCount || !param.client) return ProxyResult::MissingArgument;
     if (param.slot && (*param.slot < 0 || *param.slot >= kClientSlotCount)) return ProxyResult::MissingArgument;
-    const char* name = ProtocolTypeName(param.protocol);
+    const char* name = ListenerName(ListenerIndex(param.protocol, param.clientTls));
     auto session = std::make_unique<RelaySession>(ctx);
     RelaySession& s = *session;
     s.protocol = param.protocol;
+    s.clientTls = param.clientTls;
+    s.handshakeSeconds = runtime.connectBounds.handshakeSeconds;
     s.slot = param.slot;
     s.client.sock = std::move(param.client);
     if (!s.slot) {
@@ -156,7 +159,7 @@ ProxyResult ProcessMailThread(AppContext& ctx, ProcessMailParam& param, const Pr
     };
     s.noServer = [&runtime](std::unique_ptr<RelaySession> r) { TurnAway(std::move(r), runtime); };
     s.ended = [&runtime](RelaySession& ended) {
-        WriteLog(ended.ctx, PROXY, DUMP, "process %s data transmission end", ProtocolTypeName(ended.protocol));
+        WriteLog(ended.ctx, PROXY, DUMP, "process %s data transmission end", ListenerName(ended.Listener()));
         CloseSession(runtime, ended);
     };
     ++runtime.workers;

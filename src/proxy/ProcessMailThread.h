@@ -29,15 +29,17 @@
 // of a client that has gone ends, and is refused once none can come.
 struct ProcessMailParam {
     int32_t protocol = SMTP;
+    bool clientTls = false;  // accepted on the protocol's TLS port
     std::optional<int32_t> slot;  // none: to come
     UniqueFd client;
     ProtocalInfoList candidates;
 };
 
-// Puts sock in the first free entry of the protocol's row of client slots
-// and logs the entry taken: its index, or none when the row is full. With
-// clientGone, a full row also tells whether some client of it has gone.
-std::optional<int32_t> TakeClientSlot(AppContext& ctx, int32_t protocol, int sock, bool* clientGone = nullptr);
+// Puts sock in the first free entry of the listener's row of client slots
+// (by ListenerIndex) and logs the entry taken: its index, or none when the
+// row is full. With clientGone, a full row also tells whether some client of
+// it has gone.
+std::optional<int32_t> TakeClientSlot(AppContext& ctx, int32_t listener, int sock, bool* clientGone = nullptr);
 
 // MissingArgument, with the client left in param, without a client or with
 // a protocol or slot out of range. Otherwise Ok, with the client taken over,

@@ -41,6 +41,8 @@ struct Listener {
     std::shared_ptr<ProxyRuntime> runtime;
     int32_t protocol;
     int32_t port;
+    bool tls;         // its clients speak TLS from the first byte
+    int32_t row;      // its ListenerIndex: the row of client slots
     const char* name;
     ProtocalInfoList candidates;
     int32_t loadedAutoTime = 0;
@@ -109,6 +111,7 @@ bool AfterFailedRead(Listener& l, bool manual) {
 bool StartClientProcess(Listener& l, std::optional<int32_t> slot, UniqueFd& client) {
     ProcessMailParam param;
     param.protocol = l.protocol;
+    param.clientTls = l.tls;
     param.slot = slot;
     param.client = std::move(client);
     param.candidates = l.candidates;
@@ -124,10 +127,10 @@ bool StartClientProcess(Listener& l, std::optional<int32_t> slot, UniqueFd& clie
 // and the loop, which ends that session, has it wait for the slot or refuses
 // it, without this thread waiting.
 void HandOver(Listener& l, UniqueFd client) {
-    std::optional<int32_t> slot = TakeClientSlot(l.ctx, l.protocol, client.Get());
+    std::optional<int32_t> slot = TakeClientSlot(l.ctx, l.row, client.Get());
     if (StartClientProcess(l, slot, client)) return;
     WriteLog(l.ctx, PROXY, CRITICAL, "proxy %s start to process mail failed", l.name);
-    l.ctx.clientSlots.Release(l.protocol, client.Get());
+    l.ctx.clientSlots.Release(l.row, client.Get());
 }
 
 // One accepted client; false when the listener must end.
@@ -147,7 +150,7 @@ bool ServeClient(Listener& l, UniqueFd client) {
 
 void StartListening(Listener& l, const UniqueFd& listening) {
     l.runtime->listenSocket = listening.Get();
-    l.ctx.clientSlots.Clear(l.protocol);
+    l.ctx.clientSlots.Clear(l.row);
     PostProxyInfoLine(l.ctx, "proxy %s at port %d start\r\n", l.name, l.port);
     WriteLog(l.ctx, PROXY, MINOR, "proxy %s at port %d start", l.name, l.port);
 }
@@ -185,7 +188,8 @@ std::string ListenAddress(AppContext& ctx) {
 ProxyResult RunProxyListener(AppContext& ctx, const ListenParam* param, std::shared_ptr<ProxyRuntime> runtime) {
     if (param == nullptr || runtime == nullptr) return ProxyResult::MissingArgument;
     if (param->protocol < 0 || param->protocol >= kProtocolCount) return ProxyResult::MissingArgument;
-    Listener l{ctx, runtime, param->protocol, param->port, ProtocolTypeName(param->protocol), {}};
+    const int32_t row = ListenerIndex(param->protocol, param->tls);
+    Listener l{ctx, runtime, param->protocol, param->port, param->tls, row, ListenerName(row), {}};
     WriteLog(ctx, PROXY, DUMP, "proxy %s intializing", l.name);
     // A standard mail port may have been bound at start-up, while that was still allowed.
     UniqueFd listening(TakePreboundSocket(l.port));

@@ -38,8 +38,8 @@ struct LoopEnd {
 };
 
 TransmissionParam Direction(RelaySession& s, int32_t side) {
-    if (side == CLIENT) return TransmissionParam{CLIENT, &s.client, false, &s.server, s.serverTls};
-    return TransmissionParam{SERVER, &s.server, s.serverTls, &s.client, false};
+    if (side == CLIENT) return TransmissionParam{CLIENT, &s.client, s.clientTls, &s.server, s.serverTls};
+    return TransmissionParam{SERVER, &s.server, s.serverTls, &s.client, s.clientTls};
 }
 
 int32_t QuietSeconds(const RelaySession& s, const RelayTimeouts& timeouts) {
@@ -59,6 +59,8 @@ struct Session {
 
     // Its client has no slot yet.
     bool Admitting() const { return ends && ends->admit != nullptr; }
+    // Its client's TLS handshake is not done yet: no walk to a server yet.
+    bool Greeting() const { return ends && ends->clientTls && !greeted; }
     // Still choosing its server: no relays yet.
     bool Choosing() const { return !toServer; }
 
@@ -73,6 +75,8 @@ struct Session {
     MonotonicClock::duration stall;  // the bound of a held chunk that does not move; 0: none
     KeepAlive keepAlive;
     MonotonicClock::time_point lastActivity;
+    bool greeted = false;
+    MonotonicClock::time_point greetBy = kNoDeadline;  // the bound of the client's handshake
     uint64_t id = 0;
     // When the session's one timer in the heap is due; any other timer of
     // the session there is stale.
@@ -135,6 +139,9 @@ struct RelayLoop::Loop {
     bool Admit(Session& s, AdmitTry when);
     void AdmitWaiting(MonotonicClock::time_point now);
     void Begin(Session& s, MonotonicClock::time_point now);
+    void StartGreeting(Session& s, MonotonicClock::time_point now);
+    void Greet(Session& s, MonotonicClock::time_point now);
+    void GreetingFailed(Session& s, int32_t code);
     void Forget(Session& s);
     void Choose(Session& s, ChoiceStep step, MonotonicClock::time_point now);
     bool Resolve(Session& s, const std::string& host);
@@ -243,6 +250,10 @@ void RelayLoop::Loop::AdmitWaiting(MonotonicClock::time_point now) {
 }
 
 void RelayLoop::Loop::Begin(Session& s, MonotonicClock::time_point now) {
+    if (s.Greeting()) {
+        StartGreeting(s, now);
+        return;
+    }
     if (!s.ends->choice) {
         StartRelays(s, now);
         return;
@@ -253,6 +264,43 @@ void RelayLoop::Loop::Begin(Session& s, MonotonicClock::time_point now) {
                              polled->id << kEndBits | (kFirstAttempt + slot));
     });
     Choose(s, s.ends->choice->Start(now), now);
+}
+
+// The client's handshake comes before any server is tried: a client that
+// never finishes it costs no upstream connection. It has the bound of an
+// upstream handshake, and like everything here it never waits.
+void RelayLoop::Loop::StartGreeting(Session& s, MonotonicClock::time_point now) {
+    RelaySession& r = *s.ends;
+    if (r.client.tls.Accept(r.ctx.tlsServer, r.client.sock.Get()) != NetResult::Ok) {
+        GreetingFailed(s, CodeOf(NetResult::TlsObjectFailure));
+        return;
+    }
+    s.greetBy = now + std::chrono::seconds(r.handshakeSeconds);
+    Arm(s, s.greetBy);
+    Greet(s, now);
+}
+
+void RelayLoop::Loop::Greet(Session& s, MonotonicClock::time_point now) {
+    SocketWait wait = SocketWait::None;
+    if (s.ends->client.tls.HandshakeSome(wait) == 1) {
+        s.greeted = true;
+        // Its bound is over: the timer goes stale, the walk arms its own.
+        s.timerDue = kNoDeadline;
+        Begin(s, now);
+        return;
+    }
+    if (wait == SocketWait::None) {
+        // A refused handshake (an alert, a bad record) leaves no system error.
+        GreetingFailed(s, errno != 0 ? errno : CodeOf(NetResult::HandshakeFailure));
+        return;
+    }
+    if (!Poll(s, s.clientEnd, EventsFor(wait))) GreetingFailed(s, errno);
+}
+
+void RelayLoop::Loop::GreetingFailed(Session& s, int32_t code) {
+    WriteLog(s.ends->ctx, PROXY, MINOR, "ERROR: process %s client handshake failed(%d)",
+             ListenerName(s.ends->Listener()), code);
+    End(s);
 }
 
 // A refused session was never polled, and its client is closed already.
@@ -326,8 +374,10 @@ void RelayLoop::Loop::StartRelays(Session& s, MonotonicClock::time_point now) {
     s.timerDue = kNoDeadline;
     MonotonicClock::time_point due = Deadline(s);
     if (due != kNoDeadline) Arm(s, due);
-    // Data that came before the session was polled is waiting on the socket.
+    // Data that came before the session was polled is waiting on the socket,
+    // or, after the client's handshake, in the TLS library.
     Settle(s, RelayTurn::Waiting, RelayTurn::Waiting);
+    if (!s.over && s.toServer->SourceBuffered()) Serve(s.clientEnd, 0, now);
 }
 
 // No server: the client process takes the session back, to tell the user
@@ -367,11 +417,13 @@ void RelayLoop::Loop::Serve(LoopEnd& end, uint32_t events, MonotonicClock::time_
     RelayTurn toServer = RelayTurn::Waiting;
     RelayTurn toClient = RelayTurn::Waiting;
     bool serverRead = false;  // the server-to-client relay ran
+    bool clientRead = false;  // the client-to-server relay ran
     auto run = [&](DataTransmission& relay) {
         bool client = &relay == &*s.toClient;
         RelayTurn& turn = client ? toClient : toServer;
         turn = relay.Run(chunk.get(), now, s.lastActivity);
         serverRead = serverRead || client;
+        clientRead = clientRead || !client;
         return !Failed(turn);
     };
     if ((events & (EPOLLRDHUP | EPOLLHUP)) != 0) from.SourceHungUp();
@@ -379,10 +431,11 @@ void RelayLoop::Loop::Serve(LoopEnd& end, uint32_t events, MonotonicClock::time_
     if (into.DestinationWait() != SocketWait::None) going = run(into);
     if (going && (from.SourceWait() != SocketWait::None || from.SourceBuffered())) going = run(from);
     if (going && into.SourceBuffered()) going = run(into);
-    // A TLS write that waits for the server's records (a renegotiation) may
+    // A TLS write that waits for the peer's records (a renegotiation) may
     // have had them taken off the socket by the read just done: it tries again
     // rather than wait for the socket to tell it.
-    if (going && serverRead && s.toServer->DestinationWait() == SocketWait::Readable) run(*s.toServer);
+    if (going && serverRead && s.toServer->DestinationWait() == SocketWait::Readable) going = run(*s.toServer);
+    if (going && clientRead && s.toClient->DestinationWait() == SocketWait::Readable) run(*s.toClient);
     Settle(s, toServer, toClient);
 }
 
@@ -419,6 +472,7 @@ bool RelayLoop::Loop::Poll(Session& s, LoopEnd& end, uint32_t events) {
 // far shorter than the quiet limit.
 MonotonicClock::time_point RelayLoop::Loop::Deadline(const Session& s) const {
     if (s.Admitting()) return s.ends->admitBy;
+    if (s.Greeting()) return s.greetBy;
     if (s.Choosing()) return s.ends->choice ? s.ends->choice->Deadline() : kNoDeadline;
     constexpr auto none = MonotonicClock::duration::zero();
     MonotonicClock::time_point last = s.lastActivity;
@@ -452,6 +506,10 @@ void RelayLoop::Loop::Expire(MonotonicClock::time_point now) {
 void RelayLoop::Loop::TimeOut(Session& s, MonotonicClock::time_point now) {
     if (s.Admitting()) {
         if (Admit(s, AdmitTry::Last)) Begin(s, now);
+        return;
+    }
+    if (s.Greeting()) {
+        GreetingFailed(s, CodeOf(ProxyResult::WaitTimeout));
         return;
     }
     if (s.Choosing()) {
@@ -529,6 +587,10 @@ void RelayLoop::Loop::Handle(const epoll_event& event, MonotonicClock::time_poin
         if (!s.Choosing() || !s.ends->choice) return;
         bool failed = (event.events & (EPOLLERR | EPOLLHUP)) != 0;
         Choose(s, s.ends->choice->Ready(which - kFirstAttempt, failed, now), now);
+        return;
+    }
+    if (s.Greeting()) {
+        if (which == kClientEnd) Greet(s, now);
         return;
     }
     Serve(which == kServerEnd ? s.serverEnd : s.clientEnd, event.events, now);

@@ -38,9 +38,16 @@ struct RelaySession {
     AppContext& ctx;
     int32_t protocol = SMTP;
     std::optional<int32_t> slot;  // none while its client waits for one
-    ProxySocket client;  // always plain
+    ProxySocket client;
     ProxySocket server;
+    // The client came to a TLS port: the loop runs its handshake, within
+    // handshakeSeconds, before the walk to the server starts.
+    bool clientTls = false;
+    int32_t handshakeSeconds = kHandshakeSeconds;
     bool serverTls = false;
+
+    // Which listener's client it is, by ListenerIndex.
+    int32_t Listener() const { return ListenerIndex(protocol, clientTls); }
     // Set while the client has no slot of its own; run on the loop's thread,
     // never waiting, until it answers other than Waiting. Last comes at
     // admitBy at the latest.

@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -14,8 +15,11 @@
 
 #include "catalogue/ConnConfig.h"
 #include "catalogue/ConnListEdit.h"
+#include "context/ServerCertificate.h"
 #include "core/UserConfigFile.h"
 #include "core/WriteLog.h"
+#include "net/LocalCertificate.h"
+#include "platform/ReplaceFile.h"
 #include "ui/ServerFinder.h"
 
 namespace {
@@ -38,6 +42,9 @@ constexpr FieldRow kPortFields[] = {
     {"PORT_SMTP", "SMTP port", false},
     {"PORT_POP3", "POP3 port", false},
     {"PORT_IMAP4", "IMAP4 port", false},
+    {"PORT_SMTPS", "SMTP port, TLS", false},
+    {"PORT_POP3S", "POP3 port, TLS", false},
+    {"PORT_IMAP4S", "IMAP4 port, TLS", false},
     {"LISTEN_ADDRESS", "Listen address", false},
 };
 
@@ -53,6 +60,9 @@ std::string CurrentValue(const UserConfig& cfg, const char* name) {
     if (field == "PORT_SMTP") return std::to_string(cfg.PORT_SMTP.load());
     if (field == "PORT_POP3") return std::to_string(cfg.PORT_POP3.load());
     if (field == "PORT_IMAP4") return std::to_string(cfg.PORT_IMAP4.load());
+    if (field == "PORT_SMTPS") return std::to_string(cfg.PORT_SMTPS.load());
+    if (field == "PORT_POP3S") return std::to_string(cfg.PORT_POP3S.load());
+    if (field == "PORT_IMAP4S") return std::to_string(cfg.PORT_IMAP4S.load());
     if (field == "LISTEN_ADDRESS") return cfg.LISTEN_ADDRESS.Get();
     return std::string();
 }
@@ -177,10 +187,50 @@ QWidget* SettingsDialog::BuildPortsTab() {
         fields_.push_back({row.name, edit});
         form->addRow(QString::fromUtf8(row.label), edit);
     }
-    auto* note = new QLabel(QStringLiteral("127.0.0.1 serves this computer only; 0.0.0.0 every network."));
+    auto* note = new QLabel(QStringLiteral("127.0.0.1 serves this computer only; 0.0.0.0 every network. "
+                                           "A TLS port of 0 is closed."));
     note->setWordWrap(true);
     form->addRow(note);
+    fingerprint_.setWordWrap(true);
+    fingerprint_.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    form->addRow(QStringLiteral("Certificate (SHA-256)"), &fingerprint_);
+    export_.setText(QStringLiteral("Export certificate…"));
+    export_.setAutoDefault(false);
+    connect(&export_, &QPushButton::clicked, this, [this] { OnExportCertificate(); });
+    form->addRow(QString(), &export_);
     return page;
+}
+
+// The certificate the TLS ports present, or the one in the working
+// directory when they present none yet.
+std::string SettingsDialog::Certificate() const {
+    std::string pem = ctx_.tlsServer.CertificatePem();
+    return pem.empty() ? ReadCertificateFile(ServerCertificatePath(ctx_)) : pem;
+}
+
+void SettingsDialog::ShowFingerprint() {
+    const std::string fingerprint = CertificateFingerprint(Certificate());
+    fingerprint_.setText(fingerprint.empty() ? QStringLiteral("none yet: made when a TLS port opens")
+                                             : QString::fromStdString(fingerprint));
+    export_.setEnabled(!fingerprint.empty());
+}
+
+bool SettingsDialog::ExportCertificate(const QString& path) {
+    const std::string pem = Certificate();
+    if (pem.empty() || !ReplaceFile(path.toStdString(), pem, 0644)) {
+        ShowStatus(QStringLiteral("The certificate cannot be written to %1.").arg(path), true);
+        return false;
+    }
+    WriteLog(ctx_, UI, MINOR, "certificate exported to %s", path.toUtf8().constData());
+    ShowStatus(QStringLiteral("Certificate exported to %1.").arg(path), false);
+    return true;
+}
+
+void SettingsDialog::OnExportCertificate() {
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export certificate"),
+                                                      QDir::home().filePath(QStringLiteral("quillomark.pem")),
+                                                      QStringLiteral("PEM certificate (*.pem *.crt)"));
+    if (!path.isEmpty()) ExportCertificate(path);
 }
 
 QLineEdit& SettingsDialog::Field(const char* name) {
@@ -200,6 +250,7 @@ void SettingsDialog::Reload() {
     password.setPlaceholderText(ctx_.userConfig.LOGIN_PASS[0] != '\0' ? QStringLiteral("(unchanged)")
                                                                       : QString());
     passwordTouched_ = false;
+    ShowFingerprint();
 }
 
 void SettingsDialog::AppendRow(const ProtocalInfo& row) {
@@ -340,7 +391,7 @@ void SettingsDialog::ApplyLive(const LiveChange& change) {
     QStringList problems;
     for (const RefusedMove& move : refused)
         problems << QStringLiteral("The %1 port %2 cannot be used (%3); the old port is kept.")
-                        .arg(QString::fromUtf8(ProtocolTypeName(move.protocol)))
+                        .arg(QString::fromUtf8(ListenerName(move.listener)))
                         .arg(move.port)
                         .arg(QString::fromStdString(move.reason));
     Reload();

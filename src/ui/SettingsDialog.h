@@ -2,7 +2,8 @@
 // the candidate servers of the connection list, the test account the
 // detection probes with (sealed in the settings file as the sealing tool
 // seals it, the password never shown back), and the local ports and address
-// the proxy listens on. Apply writes both files and makes them take effect in
+// the proxy listens on, with the fingerprint of the TLS ports' certificate
+// and a way to export it for the mail programs that must trust it. Apply writes both files and makes them take effect in
 // the running program; Import takes the files a mail support team sends.
 #pragma once
 
@@ -36,6 +37,9 @@ public:
     bool Apply();
     // Imports the files at paths and shows the outcome.
     void ImportFiles(const QStringList& paths);
+    // Writes the TLS ports' certificate (PEM) to path; false, shown in
+    // StatusLine, when there is none or it cannot be written.
+    bool ExportCertificate(const QString& path);
 
     // Rows the user confirmed from "Find servers…" are appended through here.
     void AppendRow(const ProtocalInfo& row);
@@ -55,6 +59,8 @@ public:
     QPushButton& AdvancedButton() { return advanced_; }
     QGroupBox& AdvancedGroup() { return advancedGroup_; }
     QLabel& StatusLine() { return status_; }
+    QLabel& Fingerprint() { return fingerprint_; }
+    QPushButton& ExportButton() { return export_; }
     QTabWidget& Tabs() { return tabs_; }
 
 private:
@@ -66,6 +72,9 @@ private:
     void MoveRow(int by);
     void OnImport();
     void OnFindServers();
+    void OnExportCertificate();
+    std::string Certificate() const;
+    void ShowFingerprint();
     void ShowStatus(const QString& text, bool error);
     void ApplyLive(const LiveChange& change);
 
@@ -84,5 +93,7 @@ private:
     QPushButton advanced_;
     QGroupBox advancedGroup_;
     bool passwordTouched_ = false;
+    QLabel fingerprint_;
+    QPushButton export_;
     QLabel status_;
 };

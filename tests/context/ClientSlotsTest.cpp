@@ -21,7 +21,7 @@ TEST(ClientSlotsTest, TakesTheFirstFreeEntryOrNone) {
     EXPECT_EQ(slots.TakeSlot(POP3, kUnopened + 41), 31);
     slots.Clear(POP3);
     EXPECT_EQ(slots.TakeSlot(POP3, kUnopened), 0);
-    EXPECT_EQ(slots.TakeSlot(kProtocolCount, kUnopened), std::nullopt);
+    EXPECT_EQ(slots.TakeSlot(kListenerCount, kUnopened), std::nullopt);
     EXPECT_EQ(slots.TakeSlot(-1, kUnopened), std::nullopt);
     EXPECT_EQ(slots.TakeSlot(SMTP, -1), std::nullopt);
 }

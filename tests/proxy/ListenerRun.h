@@ -17,10 +17,14 @@ namespace proxytest {
 
 class ListenerRun {
 public:
+    // tls: the protocol's TLS listener, whose client handshakes have
+    // handshakeSeconds.
     ListenerRun(AppContext& ctx, int32_t protocol, RelayTimeouts timeouts = RelayTimeouts{20},
-                int32_t port = 0)
+                int32_t port = 0, bool tls = false, int32_t handshakeSeconds = kHandshakeSeconds)
         : runtime(std::make_shared<ProxyRuntime>()) {
         runtime->timeouts = timeouts;
+        runtime->connectBounds.handshakeSeconds = handshakeSeconds;
+        param.tls = tls;
         runtime->startDetection = [this](AppContext&, DetectMode mode) {
             ++detections;
             if (mode == DetectMode::OnDemand) ++onDemand;

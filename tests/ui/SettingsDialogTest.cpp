@@ -10,6 +10,8 @@
 #include "core/MailCode.h"
 #include "core/MailCodeKeys.h"
 #include "core/UserConfigFile.h"
+#include "context/ServerCertificate.h"
+#include "net/LocalCertificate.h"
 #include "ui/SettingsDialog.h"
 #include "ui/WindowFixture.h"
 
@@ -48,7 +50,8 @@ protected:
                                     "TEST_MAIL_CODE3=\"" + pass + "\"\n");
         dir.Write("Quillomark.conf", kList);
         ReloadUserConfig(ctx);
-        for (int p = SMTP; p <= IMAP4; ++p) ctx.listenParams[p] = {p, p == SMTP ? 2525 : p == POP3 ? 1110 : 1143};
+        for (int32_t l = 0; l < kListenerCount; ++l)
+            ctx.listenParams[l] = {l % kProtocolCount, ListenerPort(ctx.userConfig, l), l >= kProtocolCount};
         dialog = std::make_unique<SettingsDialog>(ctx, moving);
     }
 
@@ -210,3 +213,18 @@ TEST_F(SettingsDialogTest, ABrokenImportChangesNothingAndAGoodOneKeepsBackups) {
 }
 
 }  // namespace
+
+TEST_F(SettingsDialogTest, ClosingATlsPortMovesOnlyItAndTheCertificateIsShownAndExported) {
+    EXPECT_FALSE(dialog->ExportButton().isEnabled()) << "no certificate before a TLS port opened";
+    dialog->Field("PORT_POP3S").setText(QStringLiteral("0"));
+    ASSERT_TRUE(dialog->Apply()) << dialog->StatusLine().text().toStdString();
+    EXPECT_EQ(moving.moves, (std::vector<std::pair<int32_t, int32_t>>{{ListenerIndex(POP3, true), 0}}));
+    EXPECT_EQ(ctx.userConfig.PORT_POP3S.load(), 0);
+
+    const std::string pem = ReadCertificateFile(ServerCertificatePath(ctx));
+    ASSERT_FALSE(pem.empty()) << "made when the open TLS ports were applied";
+    EXPECT_EQ(dialog->Fingerprint().text().toStdString(), CertificateFingerprint(pem));
+    ASSERT_TRUE(dialog->ExportCertificate(QString::fromStdString(dir.File("out.pem"))));
+    EXPECT_EQ(dir.Read("out.pem"), pem);
+    EXPECT_FALSE(dialog->ExportCertificate(QString::fromStdString(dir.File("no/such/out.pem"))));
+}
