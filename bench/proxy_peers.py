@@ -401,9 +401,11 @@ class QuilloMark(Peer):
         return text
 
     def refusals_logged(self):
-        """Clients closed at once for want of a free slot, per protocol."""
+        """Clients closed at once for want of a free slot, per listener (the
+        implicit-TLS ones are named with an "S" after the protocol)."""
         log = self.log()
-        return {name: log.count("ERROR: proxy %s no avail socket" % name) for name in PROTOCOLS}
+        names = PROTOCOLS + tuple(name + "S" for name in PROTOCOLS)
+        return {name: log.count("ERROR: proxy %s no avail socket" % name) for name in names}
 
 
 def write_result_file(directory, link_type, ports, code):
