@@ -22,6 +22,7 @@
 
 #include "platform/UniqueFd.h"
 
+#include "net/LocalCertificate.h"
 #include "support/ChildProcess.h"
 #include "support/LoopbackPort.h"
 #include "support/TempDir.h"
@@ -45,7 +46,7 @@ std::string Ports() {
     for (int fd : held)
         if (fd >= 0) close(fd);
     return "PORT_SMTP=" + std::to_string(port[0]) + "\nPORT_POP3=" + std::to_string(port[1]) +
-           "\nPORT_IMAP4=" + std::to_string(port[2]) + "\nTEST_INTERNET_SERVER=\"127.0.0.1\"\nTEST_INTERNET_PORT=" +
+           "\nPORT_IMAP4=" + std::to_string(port[2]) + "\n" + kNoTlsPorts + "TEST_INTERNET_SERVER=\"127.0.0.1\"\nTEST_INTERNET_PORT=" +
            std::to_string(port[3]) + "\nTEST_INTERNET_RETRY_NUM=0\n";
 }
 
@@ -164,7 +165,7 @@ TEST_P(CommandLineAnswerTest, AnswersWithoutStartingAnything) {
     TempDir dir, out;
     std::vector<int> ports = FreePorts(4);
     dir.Write("Quillomark.ini", "PORT_SMTP=" + std::to_string(ports[0]) + "\nPORT_POP3=" +
-                                    std::to_string(ports[1]) + "\nPORT_IMAP4=" + std::to_string(ports[2]) +
+                                    std::to_string(ports[1]) + "\nPORT_IMAP4=" + std::to_string(ports[2]) + "\n" + kNoTlsPorts +
                                     "\nLOG_LVL=9\n");
     auto before = Snapshot(dir);
     ChildProcess run;
@@ -186,6 +187,27 @@ INSTANTIATE_TEST_SUITE_P(
                       Answer{"ImportOfABrokenList", {"--import", "/nonexistent/Quillomark.conf"}, 1,
                              "nothing imported"}),
     [](const ::testing::TestParamInfo<Answer>& info) { return info.param.what; });
+
+// For scripts: the PEM and its fingerprint, the same on the next call, and
+// the pair made first when there is none.
+TEST(PrintCertificateTest, PrintsThePemAndFingerprintMakingThePairOnce) {
+    TempDir dir, out;
+    std::string printed[2];
+    for (int i = 0; i < 2; ++i) {
+        const std::string name = "out" + std::to_string(i) + ".txt";
+        ChildProcess run;
+        ASSERT_TRUE(run.Start(kBinary, {"--print-certificate"}, dir.path(), out.File(name)));
+        EXPECT_EQ(run.Wait(10s), 0);
+        printed[i] = out.Read(name);
+    }
+    const std::string pem = dir.Read("Quillomark-cert.pem");
+    EXPECT_EQ(printed[0], pem + "SHA-256 fingerprint: " + CertificateFingerprint(pem) + "\n");
+    EXPECT_EQ(printed[1], printed[0]);
+    struct stat key {};
+    ASSERT_EQ(stat(dir.File("Quillomark-key.pem").c_str(), &key), 0);
+    EXPECT_EQ(key.st_mode & 0777, 0600u);
+    EXPECT_FALSE(fs::exists(dir.File("Quillomark.log"))) << "nothing else starts";
+}
 
 const char* const kCurrentList = "2020/01/01 00:00:00\nMAIL old.test 25 110 143 old\n";
 const char* const kSupportList = "2021/01/01 00:00:00\nMAIL-SSL new.test 465 995 993 new\n";

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "integration/DetectRealServers.h"
+#include "support/LoopbackPort.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -36,7 +37,7 @@ TEST_F(DetectEndToEndTest, ProxyFollowsTheRankingOfTheStartUpRun) {
     int smtpPort = FreePort();
     int pop3Port = FreePort();
     std::string ports = "PORT_SMTP=" + std::to_string(smtpPort) + "\nPORT_POP3=" +
-                        std::to_string(pop3Port) + "\nPORT_IMAP4=" + std::to_string(FreePort()) + "\n";
+                        std::to_string(pop3Port) + "\nPORT_IMAP4=" + std::to_string(FreePort()) + "\n" + kNoTlsPorts;
     std::string settings = SettingsFile(s, Web().port(), s.Get("PROBE_PASS"), ports);
     ASSERT_NE(settings.find("TEST_MAIL_CODE3="), std::string::npos) << "quillomark-seal failed";
     dir.Write("Quillomark.ini", settings);

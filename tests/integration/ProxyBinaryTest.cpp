@@ -8,6 +8,7 @@
 #include "proxy/MailClients.h"
 #include "proxy/RecordingUpstreams.h"
 #include "support/ChildProcess.h"
+#include "support/LoopbackPort.h"
 #include "support/MailServerSuite.h"
 #include "support/OutcomeText.h"
 #include "support/TempDir.h"
@@ -27,8 +28,8 @@ protected:
         // Every address the run may reach is on this machine: the
         // reachability test goes to a closed local port and fails at once.
         dir.Write("Quillomark.ini", "PORT_SMTP=" + std::to_string(smtpPort) + "\nPORT_POP3=" +
-                                        std::to_string(pop3Port) + "\nPORT_IMAP4=" + std::to_string(imapPort) +
-                                        "\nLOG_LVL=5\nLOG_SIZE=100000\nIS_PREFER_SSL=" + (preferTls ? "1" : "0") +
+                                        std::to_string(pop3Port) + "\nPORT_IMAP4=" + std::to_string(imapPort) + "\n" +
+                                        kNoTlsPorts + "LOG_LVL=5\nLOG_SIZE=100000\nIS_PREFER_SSL=" + (preferTls ? "1" : "0") +
                                         "\nTEST_INTERNET_SERVER=\"127.0.0.1\"\nTEST_INTERNET_PORT=" +
                                         std::to_string(loopback::FreePort()) +
                                         "\nTEST_INTERNET_RETRY_NUM=0\nTEST_INTERNET_RETRY_INTERVAL=1\n");

@@ -109,12 +109,4 @@ TEST_F(LocalCertificateTest, BrokenOrMismatchedFilesAreReplacedNeverUsed) {
     }
 }
 
-TEST_F(LocalCertificateTest, AnUnwritableDirectoryLeavesNothingHalfDone) {
-    CertificatePair pair;
-    CertificateAction action = CertificateAction::Kept;
-    EXPECT_EQ(EnsureLocalCertificate(dir.File("none/cert.pem"), dir.File("none/key.pem"), now, pair, action),
-              NetResult::CertificateUnwritable);
-    EXPECT_TRUE(pair.certificatePem.empty());
-}
-
 }  // namespace

@@ -11,6 +11,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+// The settings lines that keep the program's TLS ports, whose defaults are
+// fixed machine ports, closed in a test that starts it.
+inline constexpr const char* kNoTlsPorts = "PORT_SMTPS=0\nPORT_POP3S=0\nPORT_IMAP4S=0\n";
+
 inline sockaddr_in LoopbackAddress(int port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
