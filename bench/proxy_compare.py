@@ -49,7 +49,7 @@ import time
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from proxy_peers import (MODES, REPO, HAProxy, QuilloMark, Stunnel, Upstream, client_tls,  # noqa: E402
-                         cpu_seconds, ensure_binary, free_port, pss_kb, rss_kb, upstream_tls, wakeups,
+                         cpu_seconds, ensure_binary, free_port, private_kb, pss_kb, rss_kb, upstream_tls, wakeups,
                          wakeups_between)
 import proxy_load as load  # noqa: E402
 
@@ -111,7 +111,7 @@ def measure_idle(mode, peers, sizes, results):
     for p in peers:
         results.add(mode, p.name, "idle_rss_kb", rss_kb(p.pid))
         results.add(mode, p.name, "threads_idle", len(os.listdir("/proc/%d/task" % p.pid)))
-        base[p.name] = (pss_kb(p.pid), wakeups(p.pid))
+        base[p.name] = (pss_kb(p.pid), wakeups(p.pid), private_kb(p.pid))
     time.sleep(window)
     quiet = {p.name: wakeups_between(base[p.name][1], wakeups(p.pid)) / window for p in peers}
     held = []
@@ -122,6 +122,8 @@ def measure_idle(mode, peers, sizes, results):
         counts = {}
         for p in peers:
             results.add(mode, p.name, "pss_per_client_kb", (pss_kb(p.pid) - base[p.name][0]) / (3.0 * PER_PORT))
+            results.add(mode, p.name, "private_per_client_kb",
+                        (private_kb(p.pid) - base[p.name][2]) / (3.0 * PER_PORT))
             results.add(mode, p.name, "threads_96", len(os.listdir("/proc/%d/task" % p.pid)))
             counts[p.name] = wakeups(p.pid)
         time.sleep(window)
@@ -298,6 +300,9 @@ FIGURES = [
     ("pss_per_client_kb", "PSS KB per idle client (96)", "%.1f", False,
      ("value", {"plain": 16, "tls": 48, "tls2": 96})),
     ("pss_client_side_kb", "  of it the clients' TLS side", "%.1f", False, ("value", {"tls2": 48})),
+    ("private_per_client_kb", "private KB per idle client (96)", "%.1f", False,
+     ("value", {"plain": 16, "tls": 48, "tls2": 96})),
+    ("private_client_side_kb", "  of it the clients' TLS side", "%.1f", False, ("value", {"tls2": 48})),
     ("wakeups_per_s", "wake-ups/s from 96 idle clients", "%.1f", False,
      ("value", {"plain": 0.5, "tls": 0.5, "tls2": 0.5})),
     ("wakeups_quiet_per_s", "wake-ups/s with no client", "%.1f", False, None),
@@ -320,14 +325,15 @@ def cell(values, fmt):
 
 
 def derive(results):
-    """What an idle client's TLS towards the proxy costs: its PSS with TLS on
-    both sides less the same proxy's with plain clients (mode tls), taken
+    """What an idle client's TLS towards the proxy costs: its memory with TLS
+    on both sides less the same proxy's with plain clients (mode tls), taken
     repetition by repetition, when both modes ran."""
     for path in results.values.get("tls2", {}):
-        both = results.get("tls2", path, "pss_per_client_kb")
-        upstream_only = results.get("tls", path, "pss_per_client_kb")
-        for a, b in zip(both, upstream_only):
-            results.add("tls2", path, "pss_client_side_kb", a - b)
+        for figure in ("pss", "private"):
+            both = results.get("tls2", path, figure + "_per_client_kb")
+            upstream_only = results.get("tls", path, figure + "_per_client_kb")
+            for a, b in zip(both, upstream_only):
+                results.add("tls2", path, figure + "_client_side_kb", a - b)
 
 
 def ratio(results, mode, figure, other):

@@ -283,6 +283,13 @@ def pss_kb(pid):
     return proc_field(pid, "smaps_rollup", "Pss")
 
 
+def private_kb(pid):
+    """Pages only this process maps. Unlike PSS it does not move when other
+    processes map or drop the same libraries, as tests on a shared machine
+    do all the time with Qt's and OpenSSL's."""
+    return proc_field(pid, "smaps_rollup", "Private_Clean") + proc_field(pid, "smaps_rollup", "Private_Dirty")
+
+
 def threads(pid):
     return proc_field(pid, "status", "Threads")
 
