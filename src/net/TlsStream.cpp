@@ -44,7 +44,6 @@ NetResult TlsStream::Attach(TlsClientContext& context, int sock, const char* hos
         Release();
         return NetResult::TlsObjectFailure;
     }
-    SSL_set_connect_state(tls_);
     // Servers with several names pick their certificate by it; an address
     // is never sent as a name.
     if (host != nullptr && *host != '\0' && !IsAddressLiteral(host)) {
@@ -130,7 +129,7 @@ bool TlsStream::Handshake(Deadline deadline) {
     errno = 0;
     if (tls_ == nullptr || !MakeNonBlocking(sock_)) return false;
     for (;;) {
-        Outcome out = Run([this] { return SSL_do_handshake(tls_); });
+        Outcome out = Run([this] { return StepHandshake(); });
         if (out.result == 1) return Trusted();
         if (!Await(out, deadline)) {
             // A session the server would not take is not offered again.
@@ -139,6 +138,10 @@ bool TlsStream::Handshake(Deadline deadline) {
             return false;
         }
     }
+}
+
+int TlsStream::StepHandshake() {
+    return server_ ? SSL_accept(tls_) : SSL_connect(tls_);
 }
 
 bool TlsStream::Trusted() {
@@ -238,7 +241,7 @@ int32_t TlsStream::HandshakeSome(SocketWait& wait) {
         errno = EINVAL;
         return -1;
     }
-    Outcome out = Run([this] { return SSL_do_handshake(tls_); });
+    Outcome out = Run([this] { return StepHandshake(); });
     if (out.result == 1) return Trusted() ? 1 : -1;
     WithoutWaiting(out, wait);
     if (wait != SocketWait::None) return -1;

@@ -128,6 +128,8 @@ private:
     PeerVerdict verdict_ = PeerVerdict::Trusted;
     CertificateRefusal refusal_;
 
+    // One step of the handshake of the stream's side.
+    int StepHandshake();
     // The certificate check after a completed handshake; false (errno EPERM)
     // when refused, and the session is then never offered again.
     bool Trusted();
