@@ -1,6 +1,9 @@
 """The client side of the proxy benchmarks: the workloads that run against
 the test upstream of proxy_peers, directly or through a proxy. Every one
-first reads the upstream's greeting line, as a mail client does."""
+first reads the upstream's greeting line, as a mail client does. With tls
+the clients speak implicit TLS (verifying nothing: the figures are about
+cost, not trust); given Tickets, they offer the last session they were given
+on that port again, as a mail client does when it reconnects."""
 import errno
 import select
 import socket
@@ -20,10 +23,36 @@ class Refused(Exception):
     """The connection ended before the greeting arrived."""
 
 
-def connect(port, tls=False, timeout=TIMEOUT):
+class Tickets:
+    """The latest TLS session per port, offered on the next connection there,
+    and how many of the handshakes that offered one resumed it."""
+
+    def __init__(self):
+        self.by_port = {}
+        self.handshakes = 0
+        self.resumed = 0
+
+    def offer(self, port):
+        return self.by_port.get(port)
+
+    def keep(self, port, s):
+        """After the greeting: by then a TLS 1.3 server has sent its tickets."""
+        self.handshakes += 1
+        self.resumed += 1 if s.session_reused else 0
+        if s.session is not None and s.session.has_ticket:
+            self.by_port[port] = s.session
+
+
+def connect(port, tls=False, timeout=TIMEOUT, tickets=None):
     s = socket.create_connection((HOST, port), timeout=timeout)
     s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-    return _CLIENT_TLS.wrap_socket(s) if tls else s
+    if not tls:
+        return s
+    try:
+        return _CLIENT_TLS.wrap_socket(s, session=tickets.offer(port) if tickets else None)
+    except (ssl.SSLEOFError, ConnectionResetError) as e:
+        s.close()
+        raise Refused() from e  # closed during the handshake: no greeting either
 
 
 def read_banner(s):
@@ -108,17 +137,19 @@ class SessionCount:
         return self.sessions / self.seconds if self.seconds else 0.0
 
 
-def one_session(port, tls=False):
+def one_session(port, tls=False, tickets=None):
     """connect, greeting, QUIT, reply, close; True when the reply came."""
-    s = connect(port, tls, timeout=10)
+    s = connect(port, tls, timeout=10, tickets=tickets)
     with s:
         read_banner(s)
+        if tickets is not None:
+            tickets.keep(port, s)
         s.sendall(b"QUIT\r\n")
         reply = read_to_close(s, 256)
     return reply.startswith(b"221")
 
 
-def sessions_sequential(ports, seconds, tls=False):
+def sessions_sequential(ports, seconds, tls=False, tickets=None):
     """Sessions one after another for the given time, the ports in turn."""
     count = SessionCount()
     start = time.perf_counter()
@@ -126,7 +157,7 @@ def sessions_sequential(ports, seconds, tls=False):
     i = 0
     while time.perf_counter() < until:
         try:
-            if one_session(ports[i % len(ports)], tls):
+            if one_session(ports[i % len(ports)], tls, tickets):
                 count.sessions += 1
             else:
                 count.failed += 1
@@ -139,13 +170,39 @@ def sessions_sequential(ports, seconds, tls=False):
     return count
 
 
-def sessions_concurrent(ports, per_port, seconds, stall=10.0):
+class _Client:
+    """One of the concurrent clients and how far its session has come:
+    "connecting" and "handshake" (TLS only), "greeting", "reply"."""
+
+    __slots__ = ("sock", "port", "state", "received", "started")
+
+    def __init__(self, sock, port, state):
+        self.sock, self.port, self.state = sock, port, state
+        self.received = b""
+        self.started = time.monotonic()
+
+
+def _read_ready(sock):
+    """What a ready socket holds: bytes, b"" at the peer's end, or None when a
+    TLS socket had only records of its own (tickets, say)."""
+    try:
+        data = sock.recv(4096)
+        while data and isinstance(sock, ssl.SSLSocket) and sock.pending():
+            data += sock.recv(4096)
+        return data
+    except (ssl.SSLWantReadError, ssl.SSLWantWriteError, BlockingIOError):
+        return None
+    except (ConnectionResetError, ConnectionRefusedError, ssl.SSLError):
+        return b""
+
+
+def sessions_concurrent(ports, per_port, seconds, stall=10.0, tls=False, tickets=None):
     """per_port clients on each port, each starting its next session as soon
     as one ends, for the given time; one thread, non-blocking sockets, so
     that the clients cost little beside the proxy."""
     count = SessionCount()
     poller = select.epoll()
-    clients = {}  # fd -> [socket, port, waiting for the reply, received, started]
+    clients = {}  # fd -> _Client
 
     def begin(port):
         s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
@@ -156,17 +213,65 @@ def sessions_concurrent(ports, per_port, seconds, stall=10.0):
             s.close()
             count.failed += 1
             return False
-        poller.register(s.fileno(), select.EPOLLIN)
-        clients[s.fileno()] = [s, port, False, b"", time.monotonic()]
+        poller.register(s.fileno(), select.EPOLLOUT if tls else select.EPOLLIN)
+        clients[s.fileno()] = _Client(s, port, "connecting" if tls else "greeting")
         return True
 
     def end(fd, outcome):
         client = clients.pop(fd)
         poller.unregister(fd)
-        client[0].close()
+        client.sock.close()
         setattr(count, outcome, getattr(count, outcome) + 1)
         if time.perf_counter() < until:
-            begin(client[1])
+            begin(client.port)
+
+    def handshake(fd, client):
+        """Moves the TLS handshake on; True once it is done."""
+        if client.state == "connecting":
+            if client.sock.getsockopt(socket.SOL_SOCKET, socket.SO_ERROR):
+                end(fd, "refused")
+                return False
+            client.sock = _CLIENT_TLS.wrap_socket(client.sock, do_handshake_on_connect=False,
+                                                  session=tickets.offer(client.port) if tickets else None)
+            client.state = "handshake"
+        try:
+            client.sock.do_handshake()
+        except ssl.SSLWantReadError:
+            poller.modify(fd, select.EPOLLIN)
+            return False
+        except ssl.SSLWantWriteError:
+            poller.modify(fd, select.EPOLLOUT)
+            return False
+        except (ssl.SSLEOFError, ConnectionResetError, ConnectionRefusedError, BrokenPipeError):
+            end(fd, "refused")
+            return False
+        except OSError:
+            end(fd, "failed")
+            return False
+        client.state = "greeting"
+        poller.modify(fd, select.EPOLLIN)
+        return True
+
+    def advance(fd, client):
+        if client.state in ("connecting", "handshake") and not handshake(fd, client):
+            return
+        data = _read_ready(client.sock)
+        if data is None:
+            return
+        if client.state == "greeting":
+            if not data:
+                end(fd, "refused")
+                return
+            client.received += data
+            if b"\n" in client.received:
+                if tickets is not None:
+                    tickets.keep(client.port, client.sock)
+                client.state, client.received = "reply", b""
+                client.sock.send(b"QUIT\r\n")
+        elif data:
+            client.received += data
+        else:
+            end(fd, "sessions" if client.received.startswith(b"221") else "failed")
 
     start = time.perf_counter()
     until = start + seconds
@@ -176,41 +281,23 @@ def sessions_concurrent(ports, per_port, seconds, stall=10.0):
     while clients:
         for fd, _ in poller.poll(0.5):
             client = clients.get(fd)
-            if client is None:
-                continue
-            try:
-                data = client[0].recv(4096)
-            except (ConnectionResetError, ConnectionRefusedError):
-                data = b""
-            except BlockingIOError:
-                continue
-            if not client[2]:
-                if not data:
-                    end(fd, "refused")
-                    continue
-                client[3] += data
-                if b"\n" in client[3]:
-                    client[2], client[3] = True, b""
-                    client[0].send(b"QUIT\r\n")
-            elif data:
-                client[3] += data
-            else:
-                end(fd, "sessions" if client[3].startswith(b"221") else "failed")
+            if client is not None:
+                advance(fd, client)
         now = time.monotonic()
-        for fd in [fd for fd, c in clients.items() if now - c[4] > stall]:
+        for fd in [fd for fd, c in clients.items() if now - c.started > stall]:
             end(fd, "failed")
     count.seconds = time.perf_counter() - start
     poller.close()
     return count
 
 
-def idle_clients(ports, per_port):
+def idle_clients(ports, per_port, tls=False):
     """per_port connected clients on each port, each past its greeting."""
     held = []
     try:
         for port in ports:
             for _ in range(per_port):
-                s = connect(port)
+                s = connect(port, tls)
                 held.append(s)
         for s in held:
             read_banner(s)

@@ -33,6 +33,20 @@ BANNER = b"220 qm-bench upstream ready\r\n"
 CHUNK = 1 << 20
 PROTOCOLS = ("SMTP", "POP3", "IMAP4")
 
+# How a proxy under test meets its clients and its upstream: "plain" and
+# "tls" take plain clients to a plain or an implicit-TLS upstream; "tls2"
+# takes clients that speak implicit TLS themselves to an implicit-TLS
+# upstream.
+MODES = ("plain", "tls", "tls2")
+
+
+def upstream_tls(mode):
+    return mode != "plain"
+
+
+def client_tls(mode):
+    return mode == "tls2"
+
 
 # --- the test upstream (run in its own process) ------------------------------
 
@@ -158,6 +172,9 @@ class Upstream:
         self.ports = {name: port for name, port, _ in listeners}
         self.plain_port = next((port for _, port, tls in listeners if not tls), None)
         cert = key = "-"
+        # The proxies that end their clients' TLS may present the same
+        # certificate: nobody verifies it here.
+        self.cert = self.key = None
         if any(tls for _, _, tls in listeners):
             cert = os.path.join(directory, "upstream.crt")
             key = os.path.join(directory, "upstream.key")
@@ -165,6 +182,7 @@ class Upstream:
                                    "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2", "-subj",
                                    "/CN=localhost", "-keyout", key, "-out", cert],
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.cert, self.key = cert, key
         specs = ["%s:%d:%d" % (name, port, 1 if tls else 0) for name, port, tls in listeners]
         self.process = subprocess.Popen([sys.executable, os.path.abspath(__file__), cert, key] + specs)
         for port in self.ports.values():
@@ -265,6 +283,13 @@ def pss_kb(pid):
     return proc_field(pid, "smaps_rollup", "Pss")
 
 
+def private_kb(pid):
+    """Pages only this process maps. Unlike PSS it does not move when other
+    processes map or drop the same libraries, as tests on a shared machine
+    do all the time with Qt's and OpenSSL's."""
+    return proc_field(pid, "smaps_rollup", "Private_Clean") + proc_field(pid, "smaps_rollup", "Private_Dirty")
+
+
 def threads(pid):
     return proc_field(pid, "status", "Threads")
 
@@ -348,14 +373,20 @@ class Peer:
 
 class QuilloMark(Peer):
     """quillomark whose result file ranks one candidate, the upstream port for
-    all three protocols, plain or implicit TLS."""
+    all three protocols, plain or implicit TLS. Its clients come in on the
+    plain ports, or in mode "tls2" on the implicit-TLS ones (the plain ones
+    then listen on ports nobody uses; otherwise the implicit-TLS ones are
+    off)."""
 
     name = "QuilloMark"
 
     def __init__(self, binary, mode, upstream_port, log_size=None):
         super().__init__(mode, upstream_port)
+        plain = {name: free_port() for name in PROTOCOLS} if client_tls(mode) else self.ports
+        secure = self.ports if client_tls(mode) else {name: 0 for name in PROTOCOLS}
         with open(os.path.join(self.dir, "Quillomark.ini"), "w") as f:
-            f.write("PORT_SMTP=%(SMTP)d\nPORT_POP3=%(POP3)d\nPORT_IMAP4=%(IMAP4)d\n" % self.ports)
+            f.write("PORT_SMTP=%(SMTP)d\nPORT_POP3=%(POP3)d\nPORT_IMAP4=%(IMAP4)d\n" % plain)
+            f.write("PORT_SMTPS=%(SMTP)d\nPORT_POP3S=%(POP3)d\nPORT_IMAP4S=%(IMAP4)d\n" % secure)
             if log_size:
                 f.write("LOG_SIZE=%d\n" % log_size)
             # The reachability test of the first detection run goes to a
@@ -364,7 +395,7 @@ class QuilloMark(Peer):
             f.write("LOG_LVL=3\nTEST_INTERNET_SERVER=\"127.0.0.1\"\nTEST_INTERNET_PORT=%d\n"
                     "TEST_INTERNET_RETRY_NUM=0\nTEST_INTERNET_RETRY_INTERVAL=1\n" % free_port())
         ports = upstream_port if isinstance(upstream_port, tuple) else (upstream_port,) * 3
-        write_result_file(self.dir, "MAIL-SSL" if mode == "tls" else "MAIL", ports, "bench-upstream")
+        write_result_file(self.dir, "MAIL-SSL" if upstream_tls(mode) else "MAIL", ports, "bench-upstream")
         self.start([binary], env=quiet_environment())
 
     def log(self):
@@ -377,9 +408,11 @@ class QuilloMark(Peer):
         return text
 
     def refusals_logged(self):
-        """Clients closed at once for want of a free slot, per protocol."""
+        """Clients closed at once for want of a free slot, per listener (the
+        implicit-TLS ones are named with an "S" after the protocol)."""
         log = self.log()
-        return {name: log.count("ERROR: proxy %s no avail socket" % name) for name in PROTOCOLS}
+        names = PROTOCOLS + tuple(name + "S" for name in PROTOCOLS)
+        return {name: log.count("ERROR: proxy %s no avail socket" % name) for name in names}
 
 
 def write_result_file(directory, link_type, ports, code):
@@ -391,18 +424,26 @@ def write_result_file(directory, link_type, ports, code):
 
 class HAProxy(Peer):
     """HAProxy in TCP mode, as packaged, with its default threads; the TLS
-    upstream is reached with "ssl verify none" (session reuse is its default)."""
+    upstream is reached with "ssl verify none" (session reuse is its default),
+    TLS clients are met with "ssl crt" (session cache and tickets on by
+    default)."""
 
     name = "HAProxy"
 
-    def __init__(self, mode, upstream_port):
+    def __init__(self, mode, upstream_port, cert=None, key=None):
         super().__init__(mode, upstream_port)
-        tls = " ssl verify none" if mode == "tls" else ""
+        tls = " ssl verify none" if upstream_tls(mode) else ""
+        bind_tls = ""
+        if client_tls(mode):
+            pem = os.path.join(self.dir, "server.pem")
+            with open(pem, "w") as out, open(cert) as c, open(key) as k:
+                out.write(c.read() + k.read())
+            bind_tls = " ssl crt %s" % pem
         config = ["global", "    maxconn 4096", "defaults", "    mode tcp", "    timeout connect 5s",
                   "    timeout client 1h", "    timeout server 1h",
                   "backend upstream", "    server up %s:%d%s" % (HOST, upstream_port, tls)]
         for name, port in self.ports.items():
-            config += ["frontend %s" % name.lower(), "    bind %s:%d" % (HOST, port),
+            config += ["frontend %s" % name.lower(), "    bind %s:%d%s" % (HOST, port, bind_tls),
                        "    default_backend upstream"]
         path = os.path.join(self.dir, "haproxy.cfg")
         with open(path, "w") as f:
@@ -412,17 +453,26 @@ class HAProxy(Peer):
 
 class Stunnel(Peer):
     """stunnel in client mode (plain towards the client, TLS towards the
-    upstream), logging errors only."""
+    upstream), logging errors only. In mode "tls2" each port is a server
+    section that ends the client's TLS in front of a client section that
+    starts the upstream's, the two joined by a loopback port of their own, in
+    one process."""
 
     name = "stunnel"
 
-    def __init__(self, mode, upstream_port):
+    def __init__(self, mode, upstream_port, cert=None, key=None):
         super().__init__(mode, upstream_port)
-        if mode != "tls":
+        if not upstream_tls(mode):
             raise ValueError("stunnel relays to TLS upstreams only")
         config = ["foreground = yes", "pid =", "debug = 3", "output = %s" % os.path.join(self.dir, "stunnel.log")]
         for name, port in self.ports.items():
-            config += ["[%s]" % name.lower(), "client = yes", "accept = %s:%d" % (HOST, port),
+            accept = port
+            if client_tls(mode):
+                accept = free_port()
+                config += ["[%s-in]" % name.lower(), "cert = %s" % cert, "key = %s" % key,
+                           "sslVersionMin = TLSv1.2", "accept = %s:%d" % (HOST, port),
+                           "connect = %s:%d" % (HOST, accept)]
+            config += ["[%s]" % name.lower(), "client = yes", "accept = %s:%d" % (HOST, accept),
                        "connect = %s:%d" % (HOST, upstream_port)]
         path = os.path.join(self.dir, "stunnel.conf")
         with open(path, "w") as f:
