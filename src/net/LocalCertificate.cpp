@@ -1,8 +1,9 @@
 #include "net/LocalCertificate.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <cstdio>
 #include <memory>
 
 #include <openssl/bn.h>
@@ -10,7 +11,9 @@
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
+#include "net/PemObjects.h"
 #include "platform/ReplaceFile.h"
+#include "platform/UniqueFd.h"
 
 namespace {
 
@@ -18,8 +21,6 @@ template <typename T, void (*Free)(T*)>
 struct Freer {
     void operator()(T* object) const { Free(object); }
 };
-using Certificate = std::unique_ptr<X509, Freer<X509, X509_free>>;
-using Key = std::unique_ptr<EVP_PKEY, Freer<EVP_PKEY, EVP_PKEY_free>>;
 using Memory = std::unique_ptr<BIO, Freer<BIO, BIO_free_all>>;
 using Number = std::unique_ptr<BIGNUM, Freer<BIGNUM, BN_free>>;
 
@@ -31,16 +32,6 @@ std::string Drain(BIO* bio) {
     char* data = nullptr;
     long length = BIO_get_mem_data(bio, &data);
     return length > 0 ? std::string(data, static_cast<std::size_t>(length)) : std::string();
-}
-
-Certificate ParseCertificate(const std::string& pem) {
-    Memory in(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
-    return Certificate(in ? PEM_read_bio_X509(in.get(), nullptr, nullptr, nullptr) : nullptr);
-}
-
-Key ParseKey(const std::string& pem) {
-    Memory in(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
-    return Key(in ? PEM_read_bio_PrivateKey(in.get(), nullptr, nullptr, nullptr) : nullptr);
 }
 
 bool AddExtension(X509* certificate, X509V3_CTX& v3, int nid, const char* value) {
@@ -87,7 +78,7 @@ bool SetValidity(X509* certificate, std::time_t validFrom, int32_t days) {
            X509_time_adj_ex(X509_getm_notAfter(certificate), days, 0, &from) != nullptr;
 }
 
-bool WritePem(const Certificate& certificate, const Key& key, CertificatePair& pair) {
+bool WritePem(const CertificateObject& certificate, const KeyObject& key, CertificatePair& pair) {
     Memory certificateOut(BIO_new(BIO_s_mem()));
     Memory keyOut(BIO_new(BIO_s_mem()));
     if (!certificateOut || !keyOut || PEM_write_bio_X509(certificateOut.get(), certificate.get()) != 1 ||
@@ -98,11 +89,20 @@ bool WritePem(const Certificate& certificate, const Key& key, CertificatePair& p
     return true;
 }
 
+// Only a regular file is read, and opening never waits: a pipe or a device
+// put in the file's place would otherwise hold the start-up for ever.
 std::string ReadSmallFile(const std::string& path) {
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!file) return std::string();
+    UniqueFd file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat info {};
+    if (!file || fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::string();
     std::string text(kFileLimit, '\0');
-    text.resize(std::fread(text.data(), 1, text.size(), file.get()));
+    std::size_t filled = 0;
+    while (filled < text.size()) {
+        ssize_t got = read(file.Get(), text.data() + filled, text.size() - filled);
+        if (got <= 0) break;
+        filled += static_cast<std::size_t>(got);
+    }
+    text.resize(filled);
     return text;
 }
 
@@ -110,8 +110,8 @@ std::string ReadSmallFile(const std::string& path) {
 enum class PairState { Good, EndsSoon, Broken };
 
 PairState Judge(const CertificatePair& pair, std::time_t now) {
-    Certificate certificate = ParseCertificate(pair.certificatePem);
-    Key key = ParseKey(pair.keyPem);
+    CertificateObject certificate = ReadPemCertificate(pair.certificatePem);
+    KeyObject key = ReadPemKey(pair.keyPem);
     if (!certificate || !key || X509_check_private_key(certificate.get(), key.get()) != 1) return PairState::Broken;
     std::time_t renewFrom = now + kLocalCertificateRenewDays * kSecondsPerDay;
     // A clock set back before its start makes it useless just as much.
@@ -131,8 +131,8 @@ NetResult WriteFiles(const std::string& certificatePath, const std::string& keyP
 }  // namespace
 
 NetResult MakeLocalCertificate(std::time_t validFrom, int32_t days, CertificatePair& pair) {
-    Key key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
-    Certificate certificate(X509_new());
+    KeyObject key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
+    CertificateObject certificate(X509_new());
     if (!key || !certificate || X509_set_version(certificate.get(), X509_VERSION_3) != 1 ||
         !SetSerial(certificate.get()) || !SetNames(certificate.get()) ||
         !SetValidity(certificate.get(), validFrom, days) || X509_set_pubkey(certificate.get(), key.get()) != 1 ||
@@ -167,7 +167,7 @@ NetResult EnsureLocalCertificate(const std::string& certificatePath, const std::
 }
 
 std::string CertificateFingerprint(const std::string& pem) {
-    Certificate certificate = ParseCertificate(pem);
+    CertificateObject certificate = ReadPemCertificate(pem);
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     if (!certificate || X509_digest(certificate.get(), EVP_sha256(), digest, &length) != 1) return std::string();
@@ -182,7 +182,7 @@ std::string CertificateFingerprint(const std::string& pem) {
 }
 
 std::string ReadCertificateFile(const std::string& path) {
-    Certificate certificate = ParseCertificate(ReadSmallFile(path));
+    CertificateObject certificate = ReadPemCertificate(ReadSmallFile(path));
     Memory out(BIO_new(BIO_s_mem()));
     if (!certificate || !out || PEM_write_bio_X509(out.get(), certificate.get()) != 1) return std::string();
     return Drain(out.get());

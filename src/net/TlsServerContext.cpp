@@ -1,31 +1,17 @@
 #include "net/TlsServerContext.h"
 
-#include <openssl/pem.h>
 #include <openssl/ssl.h>
+
+#include "net/PemObjects.h"
 
 namespace {
 
-// Frees what the library hands back, on every path.
-struct PemInput {
-    explicit PemInput(const std::string& text) : bio(BIO_new_mem_buf(text.data(), static_cast<int>(text.size()))) {}
-    ~PemInput() { BIO_free(bio); }
-    PemInput(const PemInput&) = delete;
-    PemInput& operator=(const PemInput&) = delete;
-    BIO* bio;
-};
-
 bool LoadPair(SSL_CTX* context, const std::string& certificatePem, const std::string& keyPem) {
-    PemInput certificateText(certificatePem);
-    PemInput keyText(keyPem);
-    if (certificateText.bio == nullptr || keyText.bio == nullptr) return false;
-    X509* certificate = PEM_read_bio_X509(certificateText.bio, nullptr, nullptr, nullptr);
-    EVP_PKEY* key = PEM_read_bio_PrivateKey(keyText.bio, nullptr, nullptr, nullptr);
+    CertificateObject certificate = ReadPemCertificate(certificatePem);
+    KeyObject key = ReadPemKey(keyPem);
     // The context takes references of its own.
-    bool loaded = certificate != nullptr && key != nullptr && SSL_CTX_use_certificate(context, certificate) == 1 &&
-                  SSL_CTX_use_PrivateKey(context, key) == 1 && SSL_CTX_check_private_key(context) == 1;
-    X509_free(certificate);
-    EVP_PKEY_free(key);
-    return loaded;
+    return certificate && key && SSL_CTX_use_certificate(context, certificate.get()) == 1 &&
+           SSL_CTX_use_PrivateKey(context, key.get()) == 1 && SSL_CTX_check_private_key(context) == 1;
 }
 
 }  // namespace

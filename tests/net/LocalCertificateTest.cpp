@@ -2,35 +2,28 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <memory>
 
 #include <gtest/gtest.h>
-#include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
+#include "net/PemObjects.h"
 #include "support/TempDir.h"
 
 namespace {
 
 constexpr std::time_t kDay = 24 * 60 * 60;
 
-struct Parsed {
-    explicit Parsed(const std::string& pem) {
-        BIO* in = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
-        certificate = PEM_read_bio_X509(in, nullptr, nullptr, nullptr);
-        BIO_free(in);
-    }
-    ~Parsed() { X509_free(certificate); }
-    // Whole days from now to the certificate's end.
-    int DaysLeft(std::time_t now) const {
-        int days = 0, seconds = 0;
-        ASN1_TIME* from = ASN1_TIME_set(nullptr, now);
-        ASN1_TIME_diff(&days, &seconds, from, X509_get0_notAfter(certificate));
-        ASN1_TIME_free(from);
-        return days;
-    }
-    X509* certificate = nullptr;
-};
+// Whole days from now to the end of the certificate in pem.
+int DaysLeft(const std::string& pem, std::time_t now) {
+    CertificateObject certificate = ReadPemCertificate(pem);
+    int days = 0, seconds = 0;
+    ASN1_TIME* from = ASN1_TIME_set(nullptr, now);
+    if (certificate) ASN1_TIME_diff(&days, &seconds, from, X509_get0_notAfter(certificate.get()));
+    ASN1_TIME_free(from);
+    return days;
+}
 
 class LocalCertificateTest : public ::testing::Test {
 protected:
@@ -56,13 +49,13 @@ TEST_F(LocalCertificateTest, TheFirstIsMadeForLocalhostWithAPrivateKeyAndThenKep
     struct stat key {};
     ASSERT_EQ(stat(Key().c_str(), &key), 0);
     EXPECT_EQ(key.st_mode & 0777, 0600u);
-    Parsed parsed(made.certificatePem);
-    ASSERT_NE(parsed.certificate, nullptr);
-    EXPECT_EQ(parsed.DaysLeft(now), kLocalCertificateDays);
-    EXPECT_EQ(X509_check_host(parsed.certificate, "localhost", 0, 0, nullptr), 1);
-    EXPECT_EQ(X509_check_ip_asc(parsed.certificate, "127.0.0.1", 0), 1);
-    EXPECT_EQ(X509_check_host(parsed.certificate, "example.com", 0, 0, nullptr), 0);
-    EXPECT_EQ(EVP_PKEY_get_bits(X509_get0_pubkey(parsed.certificate)), 256);
+    CertificateObject parsed = ReadPemCertificate(made.certificatePem);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(DaysLeft(made.certificatePem, now), kLocalCertificateDays);
+    EXPECT_EQ(X509_check_host(parsed.get(), "localhost", 0, 0, nullptr), 1);
+    EXPECT_EQ(X509_check_ip_asc(parsed.get(), "127.0.0.1", 0), 1);
+    EXPECT_EQ(X509_check_host(parsed.get(), "example.com", 0, 0, nullptr), 0);
+    EXPECT_EQ(EVP_PKEY_get_bits(X509_get0_pubkey(parsed.get())), 256);
     EXPECT_EQ(CertificateFingerprint(made.certificatePem).size(), 32u * 3 - 1);
 
     CertificatePair again;
@@ -81,7 +74,7 @@ TEST_F(LocalCertificateTest, OneThatEndsIn29DaysIsRenewedAndOneIn31Kept) {
         if (daysLeft == 29) {
             EXPECT_EQ(action, CertificateAction::Renewed);
             EXPECT_NE(CertificateFingerprint(pair.certificatePem), CertificateFingerprint(old.certificatePem));
-            EXPECT_EQ(Parsed(pair.certificatePem).DaysLeft(now), kLocalCertificateDays);
+            EXPECT_EQ(DaysLeft(pair.certificatePem, now), kLocalCertificateDays);
             EXPECT_EQ(ReadCertificateFile(Cert()), pair.certificatePem) << "written where it is read";
         } else {
             EXPECT_EQ(action, CertificateAction::Kept);
@@ -107,6 +100,13 @@ TEST_F(LocalCertificateTest, BrokenOrMismatchedFilesAreReplacedNeverUsed) {
         CertificatePair kept;
         EXPECT_EQ(Ensure(kept), CertificateAction::Kept) << "the new pair is whole";
     }
+    // A pipe in the certificate's place is never opened for reading, which
+    // would wait for a writer for ever.
+    std::remove(Cert().c_str());
+    ASSERT_EQ(mkfifo(Cert().c_str(), 0600), 0);
+    CertificatePair pair;
+    EXPECT_EQ(Ensure(pair), CertificateAction::Replaced);
+    EXPECT_EQ(ReadCertificateFile(Cert()), pair.certificatePem) << "a file stands where the pipe was";
 }
 
 }  // namespace
