@@ -8,15 +8,12 @@
 
 #include "core/CoreContext.h"
 #include "core/MessageTable.h"
-#include "support/LoggedContext.h"
-#include "support/TempDir.h"
+#include "support/ContextFixture.h"
 
 namespace {
 
-class TranslatedMessagesTest : public ::testing::TestWithParam<const char*> {
+class TranslatedMessagesTest : public ContextFixture<CoreContext, ::testing::TestWithParam<const char*>> {
 protected:
-    TranslatedMessagesTest() { LogInto(ctx, dir); }
-
     // What a first start under the language writes and shows, by key.
     std::map<std::string, std::string> FirstStart() { return FirstStartIn(dir); }
     std::map<std::string, std::string> FirstStartIn(const TempDir& where) {
@@ -32,9 +29,7 @@ protected:
         return texts;
     }
 
-    TempDir dir;
     TempDir other;
-    CoreContext ctx;
 };
 
 TEST_P(TranslatedMessagesTest, FirstStartWritesAndShowsEveryKeyTranslated) {
@@ -69,10 +64,5 @@ TEST_P(TranslatedMessagesTest, FileOfTheUserIsNeverReplacedAndWins) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Chinese, TranslatedMessagesTest, ::testing::Values("message_TW.txt", "message_CN.txt"));
-
-TEST(TranslatedMessagesNamesTest, EnglishAndUnknownNamesHaveNone) {
-    EXPECT_TRUE(TranslatedMessageFile("message_EN.txt").empty());
-    EXPECT_TRUE(TranslatedMessageFile("hint_TW.txt").empty());
-}
 
 }  // namespace
